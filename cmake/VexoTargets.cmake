@@ -1,0 +1,36 @@
+# Shared compile settings and small helpers for the project's targets.
+
+add_library(vexo_options INTERFACE)
+target_compile_options(vexo_options INTERFACE -Wall -Wextra)
+target_include_directories(vexo_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_definitions(vexo_options INTERFACE
+  VEXO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+if(VEXO_SANITIZE)
+  target_compile_options(vexo_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(vexo_options INTERFACE -fsanitize=address,undefined)
+endif()
+
+# vexo_library(NAME DIR DEPS...): a static library of every .cc file in DIR
+# (not recursive), linked to the given dependencies.
+function(vexo_library name dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cc)
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_link_libraries(${name} PUBLIC vexo_options ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE vexo_options ${ARGN})
+  endif()
+endfunction()
+
+# vexo_test(NAME LABEL DIR DEPS...): one GoogleTest binary of every .cc file in
+# DIR, its cases registered with CTest under LABEL.
+function(vexo_test name label dir)
+  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cc)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_link_libraries(${name} PRIVATE vexo_options GTest::gtest_main GTest::gmock ${ARGN})
+  gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
+endfunction()
