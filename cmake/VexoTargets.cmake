@@ -10,10 +10,23 @@ if(VEXO_SANITIZE)
   target_link_options(vexo_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# vexo_library(NAME DIR DEPS...): a static library of every .cc file in DIR
-# (not recursive), linked to the given dependencies.
-function(vexo_library name dir)
+# vexo_library(NAME DIR DEPS...): a static library of every .cc file in DIR and
+# in its direct subfolders that have no CMakeLists.txt of their own, linked to the
+# given dependencies.
+function(vexo_collect_sources out dir)
   file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cc)
+  file(GLOB subdirs LIST_DIRECTORIES true ${dir}/*)
+  foreach(sub ${subdirs})
+    if(IS_DIRECTORY ${sub} AND NOT EXISTS ${sub}/CMakeLists.txt)
+      file(GLOB more CONFIGURE_DEPENDS ${sub}/*.cc)
+      list(APPEND srcs ${more})
+    endif()
+  endforeach()
+  set(${out} ${srcs} PARENT_SCOPE)
+endfunction()
+
+function(vexo_library name dir)
+  vexo_collect_sources(srcs ${dir})
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_link_libraries(${name} PUBLIC vexo_options ${ARGN})
@@ -26,7 +39,7 @@ endfunction()
 # vexo_test(NAME LABEL DIR DEPS...): one GoogleTest binary of every .cc file in
 # DIR, its cases registered with CTest under LABEL.
 function(vexo_test name label dir)
-  file(GLOB srcs CONFIGURE_DEPENDS ${dir}/*.cc)
+  vexo_collect_sources(srcs ${dir})
   if(NOT srcs)
     return()
   endif()
