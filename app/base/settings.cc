@@ -1,9 +1,14 @@
 #include "app/base/settings.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
 #include "app/base/code_page.h"
+#include "app/base/error_pool.h"
 #include "app/base/log_file.h"
 #include "platform/text.h"
 
@@ -84,6 +89,230 @@ LOGFONTW DefaultLogFont() {
   f.lfCharSet = 1;
   SetLogFontFaceName(f, "Tahoma");
   return f;
+}
+
+namespace {
+
+constexpr std::array<std::uint32_t, 5> kBaudRates{2400, 19200, 38400, 57600, 115200};
+constexpr std::uint32_t kDefaultBaudRate = 19200;
+constexpr std::uint32_t kMaxComPort = 13;
+constexpr std::uint32_t kMaxFolder = 3;
+constexpr std::uint32_t kMaxSortColumn = 3;
+constexpr std::uint32_t kMaxSortDirection = 1;
+constexpr std::uint32_t kMaxTabSize = 16;
+constexpr std::uint32_t kMaxHangupBreak = 999;
+constexpr std::uint32_t kDefaultHangupBreak = 20;
+
+constexpr const char* kLogDirName = "Log/";
+constexpr const char* kDataDirName = "Data/";
+constexpr const char* kCoverDirName = "Cover/";
+constexpr const char* kLogoFileName = "logo.bmp";
+
+// A directory value ends in "/". One without it gets it appended while that
+// still fits; an empty one (which would name the root) or one too long to take
+// the "/" becomes the default.
+void CheckDirectory(std::string& value, const std::string& fallback) {
+  if (value.empty()) {
+    value = fallback;
+    return;
+  }
+  if (value.back() == '/') return;
+  if (Utf8Length(value) < kSettingsPathChars - 1)
+    value += '/';
+  else
+    value = fallback;
+}
+
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+std::string EnvValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+std::string WithSlash(std::string dir) {
+  if (dir.empty() || dir.back() != '/') dir += '/';
+  return dir;
+}
+
+}  // namespace
+
+// ---- derived values
+
+std::optional<std::string> HomeDirectoryFromEnvironment() {
+  std::string dir = EnvValue("VEXO_HOME");
+  if (dir.empty()) {
+    const std::string xdg = EnvValue("XDG_DATA_HOME");
+    const std::string home = EnvValue("HOME");
+    if (!xdg.empty())
+      dir = WithSlash(xdg) + "vexofax/";
+    else if (!home.empty())
+      dir = WithSlash(home) + ".local/share/vexofax/";
+  }
+  if (dir.empty() || dir.front() != '/') return std::nullopt;
+  return WithSlash(dir);
+}
+
+std::uint32_t CodePageOfLocale(std::string_view localeName) {
+  const auto starts = [&](std::string_view prefix) {
+    return localeName.substr(0, prefix.size()) == prefix;
+  };
+  if (starts("zh_CN") || starts("zh_SG")) return 936;
+  if (starts("zh_TW") || starts("zh_HK")) return 950;
+  return 1252;
+}
+
+std::uint32_t SystemCodePage() {
+  // The locale categories in the order the C library consults them.
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const std::string value = EnvValue(name);
+    if (!value.empty()) return CodePageOfLocale(value);
+  }
+  return CodePageOfLocale("C");
+}
+
+std::uint32_t EffectiveLanguage(std::uint32_t uiLanguage, std::uint32_t systemCodePage) {
+  if (uiLanguage >= 1 && uiLanguage <= 3) return uiLanguage;
+  if (systemCodePage == 936) return 2;
+  if (systemCodePage == 950) return 3;
+  return 1;
+}
+
+std::uint32_t EffectiveCodePage(std::uint32_t currentCodePage, std::uint32_t systemCodePage) {
+  return currentCodePage == 936 || currentCodePage == 950 ? currentCodePage : systemCodePage;
+}
+
+const char* ResourceNameOfLanguage(std::uint32_t language) {
+  switch (language) {
+    case 2: return "ChsRes";
+    case 3: return "ChtRes";
+    default: return "EngRes";
+  }
+}
+
+std::uint32_t AppSettings::FileCodePage() const {
+  return EffectiveCodePage(CurrentCodePage, systemCodePage);
+}
+
+// ---- start-up and exit
+
+void AppSettings::SetHomeDirectory(std::string_view dir) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(std::filesystem::path(dir), ec);
+  if (ec) path = std::filesystem::path(dir);
+  programDirectory = WithSlash(path.lexically_normal().string());
+}
+
+namespace {
+
+// The default paths, found before the file is read. The home directory is
+// created with its parents, so that the first start can write Init.vxi there.
+bool SetDefaultPaths(AppSettings& s) {
+  if (s.programDirectory.empty()) {
+    if (EnvValue("VEXO_HOME").empty() && EnvValue("XDG_DATA_HOME").empty() &&
+        EnvValue("HOME").empty()) {
+      DebugOutput("Error: GetModuleFileName fail");
+      return false;
+    }
+    const std::optional<std::string> home = HomeDirectoryFromEnvironment();
+    if (!home) {
+      DebugOutput("Error: Can't find backslash in module file name");
+      return false;
+    }
+    s.programDirectory = *home;
+  }
+  // The longest default path must fit its field.
+  const std::string logo = s.programDirectory + kCoverDirName + kLogoFileName;
+  if (Utf8Length(logo) >= kSettingsPathChars) {
+    DebugOutput("Error: home directory path is too long");
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(s.programDirectory, ec);
+
+  s.LogPath = s.programDirectory + kLogDirName;
+  s.LocalCSID = "Vexo_Application";
+  s.TIFDataDir = s.programDirectory + kDataDirName;
+  s.CoverDir = s.programDirectory + kCoverDirName;
+  s.ProfileLogo = s.CoverDir + kLogoFileName;
+  s.T2TFont = DefaultLogFont();
+  s.systemCodePage = SystemCodePage();
+  return true;
+}
+
+}  // namespace
+
+int AppSettings::LoadSettings(std::string_view fileName) {
+  if (!SetDefaultPaths(*this)) return 0;
+  const AppSettings defaults = *this;
+  const std::string path = programDirectory + std::string(fileName);
+  const std::uint32_t firstCodePage = FileCodePage();
+  if (!ReadINIFileIn(path, firstCodePage)) return 0;
+  // The file's texts are in the code page its own CurrentCodePage chooses; when
+  // that is not the one assumed, read it again in the right one.
+  const std::uint32_t fileCodePage = FileCodePage();
+  if (fileCodePage != firstCodePage) {
+    *this = defaults;
+    if (!ReadINIFileIn(path, fileCodePage)) return 0;
+  }
+  ApplyChecks();
+  SetAnsiCodePage(effectiveCodePage);
+  return 1;
+}
+
+int AppSettings::SaveSettings(std::string_view fileName) const {
+  return WriteINIFile(programDirectory + std::string(fileName));
+}
+
+void AppSettings::ApplyChecks() {
+  CheckDirectory(LogPath, programDirectory + kLogDirName);
+  CheckDirectory(TIFDataDir, programDirectory + kDataDirName);
+  CheckDirectory(CoverDir, programDirectory + kCoverDirName);
+  if (std::find(kBaudRates.begin(), kBaudRates.end(), InitBaudRate) == kBaudRates.end())
+    InitBaudRate = kDefaultBaudRate;
+  if (COMPortNum > kMaxComPort) COMPortNum = 1;
+  if (OpenedDatabase > kMaxFolder) OpenedDatabase = 0;
+  if (SortOnColumn > kMaxSortColumn) SortOnColumn = 1;
+  if (SortDirection > kMaxSortDirection) SortDirection = 0;
+  if (T2TTabSize > kMaxTabSize) T2TTabSize = kMaxTabSize;
+  if (T2TFont.lfHeight == 0 && T2TFont.lfFaceName[0] == u'\0') T2TFont = DefaultLogFont();
+  if (I2TResTransfer != 1 && I2TResTransfer != 2) I2TResTransfer = 1;
+  effectiveLanguage = EffectiveLanguage(UILanguage, systemCodePage);
+  effectiveCodePage = EffectiveCodePage(CurrentCodePage, systemCodePage);
+  if (HangupBreak > kMaxHangupBreak) HangupBreak = kDefaultHangupBreak;
+}
+
+int AppSettings::EnsureDirectories() const {
+  for (const std::string* dir : {&LogPath, &TIFDataDir, &CoverDir}) {
+    std::string path = *dir;
+    if (EndsWith(path, "/") && path.size() > 1) path.pop_back();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) continue;
+      ReportErrorCode(0, kMsgDefault, "AppSettings", "EnsureDirectories", ENOTDIR,
+                      "Fail to create directory [%s], ErrMsg = ", path.c_str());
+      return 0;
+    }
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+      ReportErrorCode(0, kMsgDefault, "AppSettings", "EnsureDirectories", errno,
+                      "Fail to create directory [%s], ErrMsg = ", path.c_str());
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int AppSettings::CommitTiffAutoNumber(std::uint32_t number, std::string_view fileName) {
+  TiffAutoNumber = number;
+  // Start from the file as it stands (another process may have changed other
+  // keys there) and change only the number.
+  const std::string path = programDirectory + std::string(fileName);
+  AppSettings onDisk = *this;
+  if (!onDisk.ReadINIFile(path)) return 0;
+  onDisk.TiffAutoNumber = number;
+  return onDisk.WriteINIFile(path);
 }
 
 }  // namespace vexo

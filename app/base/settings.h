@@ -95,7 +95,9 @@ struct AppSettings {
   std::string PhoneDataDevice;
 
   // ---- derived at start-up, never written to the file
-  std::string programDirectory;       // the home directory, ending in "/"
+  // The home directory, ending in "/". LoadSettings takes it from the
+  // environment unless SetHomeDirectory gave one.
+  std::string programDirectory;
   std::uint32_t systemCodePage = 1252;
   std::uint32_t effectiveLanguage = 1;  // 1 English, 2 Simplified, 3 Traditional Chinese
   std::uint32_t effectiveCodePage = 1252;
@@ -111,8 +113,10 @@ struct AppSettings {
   // Writes the whole table to home + fileName. Returns 1 or 0.
   int SaveSettings(std::string_view fileName = kSettingsFileName) const;
   // Fills the fields from the file at path; writes a new file with the current
-  // values when there is none. Returns 1 or 0.
+  // values when there is none. Returns 1 or 0. Texts are read in FileCodePage().
   int ReadINIFile(const std::string& path);
+  // The same with the texts read in the given code page.
+  int ReadINIFileIn(const std::string& path, std::uint32_t codePage);
   // Replaces the file at path by one holding every entry: written to a temporary
   // file beside it and renamed over it, so a failed save keeps the old file.
   int WriteINIFile(const std::string& path) const;
@@ -129,8 +133,12 @@ struct AppSettings {
 
   // The value of one entry as WriteINIFile writes it after " = ", in UTF-8.
   std::string FormatValue(const SettingKey& key) const;
-  // Sets one entry from text read by the file's rules; false (field unchanged)
-  // when the text does not fit or is not a valid value of its kind.
+  // Sets one entry from a value given as program text (a text without quotes,
+  // a decimal number, hexadecimal pairs). Refuses (field unchanged, false) what
+  // a save followed by a load would not give back: texts too long, with quotes,
+  // line ends or leading blanks, not writable in FileCodePage(), or empty where
+  // empty reads as the default; numbers that are not plain 32-bit decimals;
+  // binary values without enough hexadecimal digits.
   bool SetValue(const SettingKey& key, std::string_view value);
 
   // The code page of the file's 8-bit texts: the effective code page that the
