@@ -1,0 +1,36 @@
+// The record the simulator keeps of each call: who called whom, how it ended,
+// and what the far end's T.30 saw. Printed as one line on stdout and, with
+// --report, appended to a file as one JSON object per line.
+#pragma once
+
+#include <string>
+
+namespace vexo::linesim {
+
+struct CallReport {
+  int call = 0;                  // calls counted from 1
+  std::string direction;         // "out": a modem dialled; "in": the far terminal called
+  int modem = 0;                 // the modem that dialled or was called
+  std::string far;               // "terminal" or "modem N"
+  std::string number;            // the dialled number, for calls out
+  std::string outcome;           // "completed", "busy", "no answer", "no dialtone", ...
+  int pages = 0;
+  std::string farIdent;          // identifier the far terminal sent
+  std::string identSeenByFar;    // identifier the far terminal received from the program
+  int bitRate = 0;
+  std::string resolution;        // "normal", "fine", "superfine" or ""
+  int completionCode = -1;       // the far terminal's T.30 completion code; -1: no terminal
+  std::string completionText;
+  double seconds = 0;            // from dialling (or the first ring) to the end of the call
+  std::string receivedFile;      // TIFF written by the far terminal
+};
+
+// "call 1 out modem 1 -> terminal: completed, 2 pages, 14400 bit/s, fine, ..."
+std::string FormatReportLine(const CallReport& report);
+// One JSON object on one line, without the newline.
+std::string FormatReportJson(const CallReport& report);
+
+// spandsp's rows per metre as the resolution name used in reports.
+std::string ResolutionName(int yResolution);
+
+}  // namespace vexo::linesim

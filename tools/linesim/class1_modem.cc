@@ -1,0 +1,173 @@
+#include "tools/linesim/class1_modem.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <utility>
+
+#include "tools/linesim/spandsp_state.h"
+
+namespace vexo::linesim {
+namespace {
+
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+// Bytes taken from the pty per service call; T.31's transmit buffer keeps
+// 1024 bytes free above its high tide, so a chunk always fits.
+constexpr std::size_t kReadChunk = 512;
+constexpr std::size_t kMaxTraceLine = 256;
+
+}  // namespace
+
+std::unique_ptr<Class1Modem> Class1Modem::Create(int number, const ModemProfile& profile,
+                                                 const std::string& link, bool verbose,
+                                                 ModemListener& listener, std::string& error) {
+  auto port = PtyPort::Open(link, error);
+  if (!port) return nullptr;
+  std::unique_ptr<Class1Modem> modem(
+      new Class1Modem(number, std::move(*port), profile, verbose, listener));
+  if (modem->m_t31 == nullptr) {
+    error = "cannot start the T.31 modem";
+    return nullptr;
+  }
+  return modem;
+}
+
+Class1Modem::Class1Modem(int number, PtyPort port, const ModemProfile& profile, bool verbose,
+                         ModemListener& listener)
+    : m_number(number),
+      m_port(std::move(port)),
+      m_verbose(verbose),
+      m_listener(listener),
+      m_filter(
+          profile, [this](std::string_view command) { return RunInSpandsp(command); },
+          [this](std::string_view bytes) { Output(bytes); }) {
+  StartT31();
+}
+
+void Class1Modem::StartT31() {
+  if (m_t31 != nullptr) t31_free(m_t31);
+  m_filter.Reset();
+  m_clearToSend = true;
+  m_t31 = t31_init(nullptr, &Class1Modem::OnAtOutput, this, &Class1Modem::OnModemControl, this,
+                   nullptr, nullptr);
+  if (m_t31 == nullptr) return;
+  t31_set_transmit_on_idle(m_t31, true);
+  if (m_verbose) {
+    logging_state_t* log = t31_get_logging_state(m_t31);
+    span_log_set_level(log, SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW);
+    const std::string tag = "modem" + std::to_string(m_number);
+    span_log_set_tag(log, tag.c_str());
+  }
+  // The filter echoes what the program types; spandsp must not echo as well.
+  RunInSpandsp("E0");
+}
+
+Class1Modem::~Class1Modem() {
+  if (m_t31 != nullptr) t31_free(m_t31);
+}
+
+std::string Class1Modem::RunInSpandsp(std::string_view command) {
+  const std::string line = "AT" + std::string(command) + "\r";
+  m_capturing = true;
+  m_captured.clear();
+  t31_at_rx(m_t31, line.data(), static_cast<int>(line.size()));
+  m_capturing = false;
+  return std::exchange(m_captured, {});
+}
+
+int Class1Modem::OnAtOutput(at_state_t*, void* self, const std::uint8_t* buf, std::size_t len) {
+  auto& modem = *static_cast<Class1Modem*>(self);
+  const std::string_view bytes(reinterpret_cast<const char*>(buf), len);
+  if (modem.m_capturing) {
+    modem.m_captured.append(bytes);
+  } else {
+    modem.Output(bytes);
+  }
+  return static_cast<int>(len);
+}
+
+int Class1Modem::OnModemControl(t31_state_t*, void* self, int op, const char* num) {
+  auto& modem = *static_cast<Class1Modem*>(self);
+  switch (op) {
+    case AT_MODEM_CONTROL_CALL:
+      // Only for dialling is num a string: the dialled number.
+      modem.m_listener.OnDial(modem, num != nullptr ? num : "");
+      break;
+    case AT_MODEM_CONTROL_ANSWER:
+      modem.m_listener.OnAnswer(modem);
+      break;
+    case AT_MODEM_CONTROL_HANGUP:
+    case AT_MODEM_CONTROL_ONHOOK:
+      modem.m_listener.OnHangup(modem);
+      break;
+    case AT_MODEM_CONTROL_CTS:
+      // For the circuit controls num carries an on/off flag, not a string.
+      modem.SetClearToSend(reinterpret_cast<std::intptr_t>(num) != 0);
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+void Class1Modem::Output(std::string_view bytes) {
+  if (m_verbose && !bytes.empty() && InCommandMode(m_t31)) {
+    std::fprintf(stderr, "modem %d > %.*s\n", m_number, static_cast<int>(bytes.size()),
+                 bytes.data());
+  }
+  m_port.Write(bytes);
+}
+
+void Class1Modem::TraceTyped(char c) {
+  if (c == '\r') {
+    std::fprintf(stderr, "modem %d < %s\n", m_number, m_typed.c_str());
+    m_typed.clear();
+  } else if (c != '\n' && m_typed.size() < kMaxTraceLine) {
+    m_typed += c;
+  }
+}
+
+void Class1Modem::SetClearToSend(bool on) {
+  if (on == m_clearToSend) return;
+  m_clearToSend = on;
+  // A pty has no RTS/CTS: software flow control is the only way to pause the
+  // program's page data while T.31's transmit buffer is full.
+  const char control = on ? kXon : kXoff;
+  m_port.Write(std::string_view(&control, 1));
+}
+
+void Class1Modem::ServicePort() {
+  const bool wasOpen = m_port.slaveOpen();
+  if (!m_port.PollSlaveOpen()) {
+    // The program closed the port: a modem loses DTR and goes on hook.
+    if (wasOpen) {
+      m_listener.OnHangup(*this);
+      StartT31();
+    }
+    return;
+  }
+  m_port.Flush();
+  if (!m_clearToSend) return;
+  char buffer[kReadChunk];
+  const std::size_t n = m_port.Read(buffer, sizeof buffer);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (InCommandMode(m_t31)) {
+      if (m_verbose) TraceTyped(buffer[i]);
+      m_filter.Feed(buffer[i]);
+    } else {
+      t31_at_rx(m_t31, &buffer[i], 1);
+    }
+  }
+}
+
+void Class1Modem::Transmit(std::span<std::int16_t> out) {
+  const int made = t31_tx(m_t31, out.data(), static_cast<int>(out.size()));
+  std::fill(out.begin() + std::max(made, 0), out.end(), 0);
+}
+
+void Class1Modem::Receive(std::span<std::int16_t> in) {
+  t31_rx(m_t31, in.data(), static_cast<int>(in.size()));
+}
+
+}  // namespace vexo::linesim

@@ -1,0 +1,84 @@
+// An emulated Class 1 fax modem: spandsp's T.31 modem behind a pty. It feeds the
+// program's bytes to the command filter (command mode) or straight to T.31
+// (data mode), passes T.31's output back with XON/XOFF flow control, produces
+// and hears line audio, and tells the telephone line when the program dials,
+// answers or hangs up. The line answers with call events (ring, connected, busy).
+#pragma once
+
+#include <spandsp.h>
+
+#include <memory>
+#include <string>
+
+#include "tools/linesim/audio.h"
+#include "tools/linesim/command_filter.h"
+#include "tools/linesim/pty_port.h"
+
+namespace vexo::linesim {
+
+class Class1Modem;
+
+// What the program on a modem's pty does to the line.
+class ModemListener {
+ public:
+  virtual ~ModemListener() = default;
+  virtual void OnDial(Class1Modem& modem, const std::string& number) = 0;
+  virtual void OnAnswer(Class1Modem& modem) = 0;
+  virtual void OnHangup(Class1Modem& modem) = 0;
+};
+
+class Class1Modem : public AudioEndpoint {
+ public:
+  // Opens the pty and starts T.31; nullptr with error set on failure.
+  static std::unique_ptr<Class1Modem> Create(int number, const ModemProfile& profile,
+                                             const std::string& link, bool verbose,
+                                             ModemListener& listener, std::string& error);
+  ~Class1Modem() override;
+  Class1Modem(const Class1Modem&) = delete;
+  Class1Modem& operator=(const Class1Modem&) = delete;
+
+  int number() const { return m_number; }
+  PtyPort& port() { return m_port; }
+  const CommandFilter& filter() const { return m_filter; }
+
+  // Moves bytes between the pty and T.31; call between audio blocks.
+  void ServicePort();
+
+  // Call events from the line, as T.31 reports them to the program.
+  void Ring() { t31_call_event(m_t31, AT_CALL_EVENT_ALERTING); }
+  void Connected() { t31_call_event(m_t31, AT_CALL_EVENT_CONNECTED); }
+  void Answered() { t31_call_event(m_t31, AT_CALL_EVENT_ANSWERED); }
+  void Busy() { t31_call_event(m_t31, AT_CALL_EVENT_BUSY); }
+  void NoDialtone() { t31_call_event(m_t31, AT_CALL_EVENT_NO_DIALTONE); }
+  void NoAnswer() { t31_call_event(m_t31, AT_CALL_EVENT_NO_ANSWER); }
+
+  void Transmit(std::span<std::int16_t> out) override;
+  void Receive(std::span<std::int16_t> in) override;
+
+ private:
+  Class1Modem(int number, PtyPort port, const ModemProfile& profile, bool verbose,
+              ModemListener& listener);
+
+  static int OnAtOutput(at_state_t*, void* self, const std::uint8_t* buf, std::size_t len);
+  static int OnModemControl(t31_state_t*, void* self, int op, const char* num);
+  // (Re)starts T.31 in its power-on state: at creation and when the program
+  // closes the port, which drops DTR and resets a real modem.
+  void StartT31();
+  void TraceTyped(char c);
+  std::string RunInSpandsp(std::string_view command);
+  void Output(std::string_view bytes);
+  void SetClearToSend(bool on);
+
+  int m_number;
+  PtyPort m_port;
+  bool m_verbose;
+  ModemListener& m_listener;
+  CommandFilter m_filter;
+  t31_state_t* m_t31 = nullptr;
+  bool m_clearToSend = true;
+  bool m_capturing = false;
+  std::string m_captured;
+  std::string m_typed;
+};
+
+}  // namespace vexo::linesim

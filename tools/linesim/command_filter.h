@@ -1,0 +1,67 @@
+// The command-line front of an emulated Class 1 modem. It collects each AT
+// command line the program types, echoes it, and runs its commands one by one:
+// queries whose answers spandsp's interpreter hard-codes (+FCLASS=?, +FTM=?,
+// +FRM=?, +CGMI, +CNMI) are answered here from the modem's profile, codes
+// outside the profile get ERROR, and everything else is handed to spandsp one
+// command at a time so that an unknown command cannot swallow the rest of the line.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vexo::linesim {
+
+// What the emulated modem offers.
+struct ModemProfile {
+  std::vector<std::string> fclassList;
+  std::vector<int> modulations;
+  bool phone = false;
+};
+
+class CommandFilter {
+ public:
+  // What spandsp printed while running one command synchronously.
+  using Runner = std::function<std::string(std::string_view command)>;
+  // Bytes for the program on the pty.
+  using Sink = std::function<void(std::string_view bytes)>;
+
+  CommandFilter(ModemProfile profile, Runner run, Sink out);
+
+  // Forgets the line being typed and the settings, as at power-on.
+  void Reset();
+
+  // One byte the program typed while the modem is in command mode.
+  void Feed(char c);
+
+  // Seconds the modem waits for the called party to answer (register S7).
+  int waitForAnswerSeconds() const { return m_s7; }
+  // The class last selected with AT+FCLASS= (or reset by ATZ / AT&F).
+  const std::string& fclass() const { return m_fclass; }
+
+ private:
+  enum class Outcome { kOk, kError, kPending };
+  void RunLine(std::string_view line);
+  Outcome RunCommand(std::string_view command, std::string& info);
+  Outcome PassToSpandsp(std::string_view command, std::string& info);
+  void Respond(const std::string& info, Outcome outcome);
+  std::string InfoText(std::string_view text) const;
+  void ResetProfileState();
+
+  ModemProfile m_profile;
+  Runner m_run;
+  Sink m_out;
+  std::string m_line;
+  std::string m_lastLine;
+  bool m_echo = true;
+  bool m_verbose = true;
+  int m_s7 = 60;
+  std::string m_fclass = "0";
+};
+
+// Splits the part of a command line after "AT" into single commands; a dial
+// command takes the rest of the line. Exposed for the simulator's own tests.
+std::vector<std::string> SplitCommandLine(std::string_view body);
+
+}  // namespace vexo::linesim

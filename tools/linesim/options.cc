@@ -1,0 +1,201 @@
+#include "tools/linesim/options.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace vexo::linesim {
+namespace {
+
+constexpr int kMaxSpeed = 16;
+constexpr double kMaxHangupSeconds = 3600;
+constexpr double kMaxNoiseDb = 80;
+
+// Every modulation code a Class 1 modem of this simulator can run.
+constexpr int kKnownModulations[] = {24, 48, 72, 73, 74, 96, 97, 98, 121, 122, 145, 146};
+// Every class value the Class 1 modem can select.
+constexpr std::string_view kKnownClasses[] = {"0", "1", "1.0"};
+
+std::vector<std::string_view> SplitCommas(std::string_view text) {
+  std::vector<std::string_view> parts;
+  while (true) {
+    const auto comma = text.find(',');
+    parts.push_back(text.substr(0, comma));
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  return parts;
+}
+
+bool ParseInt(std::string_view text, int& value) {
+  const auto* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool ParseDouble(std::string_view text, double& value) {
+  const auto* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool ParseModulations(std::string_view text, std::vector<int>& out) {
+  out.clear();
+  for (auto part : SplitCommas(text)) {
+    int code = 0;
+    if (!ParseInt(part, code) || std::find(std::begin(kKnownModulations),
+                                           std::end(kKnownModulations), code) ==
+                                     std::end(kKnownModulations))
+      return false;
+    out.push_back(code);
+  }
+  return !out.empty();
+}
+
+bool ParseClasses(std::string_view text, std::vector<std::string>& out) {
+  out.clear();
+  for (auto part : SplitCommas(text)) {
+    if (std::find(std::begin(kKnownClasses), std::end(kKnownClasses), part) ==
+        std::end(kKnownClasses))
+      return false;
+    out.emplace_back(part);
+  }
+  return !out.empty();
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return "usage: vexo-linesim [options]\n"
+         "  --far terminal|modem    far end: spandsp T.30 terminal (default) or a second modem\n"
+         "  --far-id ID             station identifier of the far terminal\n"
+         "  --far-receive DIR       the far terminal stores each received fax in DIR\n"
+         "  --call-in FILE.tif      the far terminal calls the modem and sends FILE.tif\n"
+         "  --far-refuse-fine       the far terminal offers normal resolution only\n"
+         "  --busy | --no-answer | --no-dialtone   line events on dialling\n"
+         "  --hangup-after SECONDS  the far end drops the line SECONDS after answering\n"
+         "  --noise DB              white noise DB below the signal on both directions\n"
+         "  --fclass-list LIST      classes offered by AT+FCLASS=? (subset of 0,1,1.0)\n"
+         "  --modulations LIST      codes offered by AT+FTM=?/AT+FRM=? (default all 12)\n"
+         "  --phone                 answer AT+CGMI and AT+CNMI like a phone's modem\n"
+         "  --link PATH             symlink PATH to the pty (repeat for the second modem)\n"
+         "  --report FILE           append one JSON object per call to FILE\n"
+         "  --speed N               run the line N times faster than real time (1-16)\n"
+         "  --once                  exit when every pty has been opened and closed again\n"
+         "  --verbose               trace AT commands and the T.30 protocol on stderr\n";
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    // Fetches the value of an option that takes one.
+    auto value = [&](std::string_view& out) {
+      if (i + 1 >= argc) {
+        error = std::string(arg) + " needs a value";
+        return false;
+      }
+      out = argv[++i];
+      return true;
+    };
+    std::string_view v;
+    if (arg == "--far") {
+      if (!value(v)) return std::nullopt;
+      if (v == "terminal") {
+        options.far = FarKind::kTerminal;
+      } else if (v == "modem") {
+        options.far = FarKind::kModem;
+      } else {
+        error = "--far takes terminal or modem";
+        return std::nullopt;
+      }
+    } else if (arg == "--far-id") {
+      if (!value(v)) return std::nullopt;
+      if (v.size() > 20) {
+        error = "--far-id holds at most 20 characters";
+        return std::nullopt;
+      }
+      options.farId = v;
+    } else if (arg == "--far-receive") {
+      if (!value(v)) return std::nullopt;
+      options.farReceiveDir = v;
+    } else if (arg == "--call-in") {
+      if (!value(v)) return std::nullopt;
+      options.callIn = v;
+    } else if (arg == "--far-refuse-fine") {
+      options.farRefuseFine = true;
+    } else if (arg == "--busy") {
+      options.busy = true;
+    } else if (arg == "--no-answer") {
+      options.noAnswer = true;
+    } else if (arg == "--no-dialtone") {
+      options.noDialtone = true;
+    } else if (arg == "--hangup-after") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseDouble(v, options.hangupAfter) || options.hangupAfter <= 0 ||
+          options.hangupAfter > kMaxHangupSeconds) {
+        error = "--hangup-after takes seconds above 0";
+        return std::nullopt;
+      }
+    } else if (arg == "--noise") {
+      if (!value(v)) return std::nullopt;
+      double db = 0;
+      if (!ParseDouble(v, db) || db < 0 || db > kMaxNoiseDb) {
+        error = "--noise takes decibels from 0 to 80";
+        return std::nullopt;
+      }
+      options.noiseDb = db;
+    } else if (arg == "--fclass-list") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseClasses(v, options.fclassList)) {
+        error = "--fclass-list takes a comma list of 0, 1 and 1.0";
+        return std::nullopt;
+      }
+    } else if (arg == "--modulations") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseModulations(v, options.modulations)) {
+        error = "--modulations takes a comma list of Class 1 modulation codes";
+        return std::nullopt;
+      }
+    } else if (arg == "--phone") {
+      options.phone = true;
+    } else if (arg == "--link") {
+      if (!value(v)) return std::nullopt;
+      options.links.emplace_back(v);
+    } else if (arg == "--report") {
+      if (!value(v)) return std::nullopt;
+      options.reportFile = v;
+    } else if (arg == "--speed") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseInt(v, options.speed) || options.speed < 1 || options.speed > kMaxSpeed) {
+        error = "--speed takes a whole number from 1 to 16";
+        return std::nullopt;
+      }
+    } else if (arg == "--once") {
+      options.once = true;
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else {
+      error = "unknown option " + std::string(arg);
+      return std::nullopt;
+    }
+  }
+  const int events = options.busy + options.noAnswer + options.noDialtone;
+  if (events > 1) {
+    error = "choose one of --busy, --no-answer and --no-dialtone";
+    return std::nullopt;
+  }
+  if (options.far == FarKind::kModem && !options.callIn.empty()) {
+    error = "--call-in needs --far terminal";
+    return std::nullopt;
+  }
+  const std::size_t modems = options.far == FarKind::kModem ? 2 : 1;
+  if (options.links.size() > modems) {
+    error = "more --link options than modems";
+    return std::nullopt;
+  }
+  return options;
+}
+
+}  // namespace vexo::linesim

@@ -1,0 +1,11 @@
+#define SPANDSP_EXPOSE_INTERNAL_STRUCTURES
+#include "tools/linesim/spandsp_state.h"
+
+namespace vexo::linesim {
+
+bool InCommandMode(t31_state_t* modem) {
+  const int mode = modem->at_state.at_rx_mode;
+  return mode == AT_MODE_ONHOOK_COMMAND || mode == AT_MODE_OFFHOOK_COMMAND;
+}
+
+}  // namespace vexo::linesim

@@ -1,0 +1,328 @@
+#include "tools/linesim/telephone_line.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <utility>
+
+namespace vexo::linesim {
+namespace {
+
+constexpr double kRingPeriodSeconds = 6;      // one RING per cadence: 2 s on, 4 s off
+constexpr double kFirstRingSeconds = 1;       // from the port being opened to the first ring
+constexpr double kBusySeconds = 4;            // busy tone heard before BUSY is reported
+constexpr double kNoDialtoneSeconds = 3;      // wait for dial tone before NO DIALTONE
+constexpr double kFarLeavesSeconds = 1;       // the far terminal hangs up this long after T.30 ends
+// The level at which spandsp's fax modems transmit; noise is set relative to it.
+constexpr float kSignalLevelDbm0 = -14.0f;
+constexpr int kNoiseSeed = 1234567;
+
+std::int16_t Saturate(int value) {
+  return static_cast<std::int16_t>(std::clamp(value, -32768, 32767));
+}
+
+}  // namespace
+
+TelephoneLine::TelephoneLine(const Options& options) : m_options(options) {
+  if (m_options.noiseDb) {
+    const float level = kSignalLevelDbm0 - static_cast<float>(*m_options.noiseDb);
+    m_noise[0] = awgn_init_dbm0(nullptr, kNoiseSeed, level);
+    m_noise[1] = awgn_init_dbm0(nullptr, kNoiseSeed + 1, level);
+  }
+}
+
+TelephoneLine::~TelephoneLine() {
+  for (auto* noise : m_noise)
+    if (noise != nullptr) awgn_free(noise);
+}
+
+bool TelephoneLine::Start(std::string& error) {
+  const ModemProfile profile{m_options.fclassList, m_options.modulations, m_options.phone};
+  const int count = m_options.far == FarKind::kModem ? 2 : 1;
+  for (int i = 0; i < count; ++i) {
+    const std::string link =
+        static_cast<std::size_t>(i) < m_options.links.size() ? m_options.links[i] : "";
+    auto modem = Class1Modem::Create(i + 1, profile, link, m_options.verbose, *this, error);
+    if (!modem) return false;
+    m_modems.push_back(std::move(modem));
+  }
+  return true;
+}
+
+std::int64_t TelephoneLine::Seconds(double s) const {
+  return static_cast<std::int64_t>(s * kSampleRate);
+}
+
+Class1Modem* TelephoneLine::OtherModem(const Class1Modem& modem) const {
+  for (const auto& m : m_modems)
+    if (m.get() != &modem) return m.get();
+  return nullptr;
+}
+
+void TelephoneLine::Step() {
+  for (auto& modem : m_modems) modem->ServicePort();
+  if (m_dialFrom != nullptr) {
+    Class1Modem* modem = std::exchange(m_dialFrom, nullptr);
+    StartDial(*modem, m_dialNumber);
+  }
+  if (m_answerOn != nullptr) Answer(*std::exchange(m_answerOn, nullptr));
+  StartCallIn();
+  RunTimers();
+  ExchangeAudio();
+  m_now += kBlockSamples;
+}
+
+bool TelephoneLine::AllPortsClosedAfterUse() const {
+  return std::all_of(m_modems.begin(), m_modems.end(), [](const auto& modem) {
+    return modem->port().everOpened() && !modem->port().slaveOpen();
+  });
+}
+
+void TelephoneLine::OnDial(Class1Modem& modem, const std::string& number) {
+  m_dialFrom = &modem;
+  m_dialNumber = number;
+}
+
+void TelephoneLine::OnAnswer(Class1Modem& modem) { m_answerOn = &modem; }
+
+void TelephoneLine::OnHangup(Class1Modem& modem) {
+  if (m_dialFrom == &modem) m_dialFrom = nullptr;
+  if (m_answerOn == &modem) m_answerOn = nullptr;
+  if (!m_call || (m_call->modem != &modem && m_call->peer != &modem)) return;
+  if (m_call->phase == Phase::kRinging && m_call->report.direction == "in" &&
+      m_call->answered < 0) {
+    // Going on hook while the far terminal rings changes nothing: it keeps ringing.
+    return;
+  }
+  std::string outcome = "hung up";
+  if (m_call->terminal) m_call->farResult = m_call->terminal->Result();
+  if (m_call->farResult.finished) {
+    outcome = m_call->farResult.completionCode == T30_ERR_OK ? "completed" : "failed";
+  } else if (m_call->phase == Phase::kDialling || m_call->phase == Phase::kRinging) {
+    outcome = "abandoned";
+  } else if (m_call->phase == Phase::kFarGone) {
+    outcome = "far hung up";
+  }
+  EndCall(outcome);
+}
+
+void TelephoneLine::StartDial(Class1Modem& modem, const std::string& number) {
+  if (m_call) {
+    // One call at a time: the line is engaged.
+    modem.Busy();
+    return;
+  }
+  m_call = std::make_unique<Call>();
+  Call& call = *m_call;
+  call.report.call = ++m_calls;
+  call.report.direction = "out";
+  call.report.modem = modem.number();
+  call.report.number = number;
+  call.modem = &modem;
+  call.start = m_now;
+  Class1Modem* other = m_options.far == FarKind::kModem ? OtherModem(modem) : nullptr;
+  call.report.far = other != nullptr ? "modem " + std::to_string(other->number()) : "terminal";
+  call.report.farIdent = other != nullptr ? "" : m_options.farId;
+  if (m_options.noDialtone) {
+    call.decided = m_now + Seconds(kNoDialtoneSeconds);
+  } else if (m_options.busy) {
+    call.decided = m_now + Seconds(kBusySeconds);
+  } else if (m_options.noAnswer || other != nullptr) {
+    call.phase = Phase::kRinging;
+    call.decided = m_now + Seconds(modem.filter().waitForAnswerSeconds());
+    if (other != nullptr && !m_options.noAnswer) {
+      call.peer = other;
+      call.nextRing = m_now;
+    }
+  } else {
+    // The far terminal answers at once and greets with CED.
+    modem.Connected();
+    ConnectTerminal(false);
+  }
+}
+
+void TelephoneLine::StartCallIn() {
+  if (m_call || m_callInDone || m_options.callIn.empty()) return;
+  Class1Modem& modem = *m_modems.front();
+  if (!modem.port().slaveOpen()) return;
+  m_callInDone = true;
+  m_call = std::make_unique<Call>();
+  Call& call = *m_call;
+  call.report.call = ++m_calls;
+  call.report.direction = "in";
+  call.report.modem = modem.number();
+  call.report.far = "terminal";
+  call.report.farIdent = m_options.farId;
+  call.modem = &modem;
+  call.phase = Phase::kRinging;
+  call.start = m_now;
+  call.nextRing = m_now + Seconds(kFirstRingSeconds);
+}
+
+void TelephoneLine::Answer(Class1Modem& modem) {
+  if (!m_call || m_call->phase != Phase::kRinging) return;
+  Call& call = *m_call;
+  if (call.report.direction == "in" && call.modem == &modem) {
+    modem.Answered();
+    ConnectTerminal(true);
+  } else if (call.peer == &modem) {
+    modem.Answered();
+    call.modem->Connected();
+    call.phase = Phase::kConnected;
+    call.answered = m_now;
+    call.nextRing = -1;
+  }
+}
+
+void TelephoneLine::ConnectTerminal(bool calling) {
+  Call& call = *m_call;
+  FarTerminalSetup setup;
+  setup.calling = calling;
+  setup.ident = m_options.farId;
+  setup.refuseFine = m_options.farRefuseFine;
+  setup.verbose = m_options.verbose;
+  if (calling) {
+    setup.txFile = m_options.callIn;
+  } else {
+    setup.rxFile = NextReceiveFile(call.tempRxFile);
+    if (!call.tempRxFile) call.report.receivedFile = setup.rxFile;
+  }
+  std::string error;
+  call.terminal = FarTerminal::Create(setup, error);
+  if (!call.terminal) std::fprintf(stderr, "vexo-linesim: %s\n", error.c_str());
+  call.phase = Phase::kConnected;
+  call.answered = m_now;
+  call.nextRing = -1;
+  if (call.tempRxFile) call.report.receivedFile = setup.rxFile;
+}
+
+std::string TelephoneLine::NextReceiveFile(bool& temporary) const {
+  namespace fs = std::filesystem;
+  temporary = m_options.farReceiveDir.empty();
+  if (temporary) {
+    return (fs::temp_directory_path() /
+            ("vexo-linesim-" + std::to_string(::getpid()) + "-" + std::to_string(m_calls) +
+             ".tif"))
+        .string();
+  }
+  std::error_code ec;
+  fs::create_directories(m_options.farReceiveDir, ec);
+  for (int n = 1;; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "fax-%03d.tif", n);
+    const fs::path path = fs::path(m_options.farReceiveDir) / name;
+    if (!fs::exists(path, ec)) return path.string();
+  }
+}
+
+void TelephoneLine::RunTimers() {
+  if (!m_call) return;
+  Call& call = *m_call;
+  if (call.nextRing >= 0 && m_now >= call.nextRing) {
+    (call.peer != nullptr ? call.peer : call.modem)->Ring();
+    call.nextRing += Seconds(kRingPeriodSeconds);
+  }
+  if (call.phase == Phase::kDialling && m_now >= call.decided) {
+    if (m_options.noDialtone) {
+      call.modem->NoDialtone();
+      EndCall("no dialtone");
+    } else {
+      call.modem->Busy();
+      EndCall("busy");
+    }
+    return;
+  }
+  if (call.phase == Phase::kRinging && call.report.direction == "out" && m_now >= call.decided) {
+    call.modem->NoAnswer();
+    EndCall("no answer");
+    return;
+  }
+  if (call.phase != Phase::kConnected) return;
+  if (m_options.hangupAfter > 0 && m_now - call.answered >= Seconds(m_options.hangupAfter)) {
+    DropFarEnd();
+    return;
+  }
+  if (call.terminal && call.terminal->finished()) {
+    if (call.farDone < 0) call.farDone = m_now;
+    if (m_now - call.farDone >= Seconds(kFarLeavesSeconds)) DropFarEnd();
+  }
+}
+
+void TelephoneLine::DropFarEnd() {
+  Call& call = *m_call;
+  if (call.terminal) {
+    call.farResult = call.terminal->Result();
+    call.terminal.reset();
+  }
+  call.phase = Phase::kFarGone;
+}
+
+void TelephoneLine::ExchangeAudio() {
+  std::array<std::int16_t, kBlockSamples> fromModem[2] = {};
+  std::array<std::int16_t, kBlockSamples> fromFar{};
+  for (std::size_t i = 0; i < m_modems.size(); ++i) m_modems[i]->Transmit(fromModem[i]);
+  const bool connected = m_call && m_call->phase == Phase::kConnected;
+  // What each modem hears: the other end of a connected call, else silence.
+  std::array<std::int16_t, kBlockSamples> heard[2] = {};
+  if (connected && m_call->terminal) {
+    m_call->terminal->Transmit(fromFar);
+    const std::size_t local = static_cast<std::size_t>(m_call->modem->number() - 1);
+    heard[local] = fromFar;
+    auto toFar = fromModem[local];
+    if (m_noise[1] != nullptr)
+      for (auto& s : toFar) s = Saturate(s + awgn(m_noise[1]));
+    m_call->terminal->Receive(toFar);
+  } else if (connected && m_call->peer != nullptr) {
+    heard[0] = fromModem[1];
+    heard[1] = fromModem[0];
+    if (m_noise[1] != nullptr)
+      for (auto& s : heard[1]) s = Saturate(s + awgn(m_noise[1]));
+  }
+  if (connected && m_noise[0] != nullptr)
+    for (auto& s : heard[0]) s = Saturate(s + awgn(m_noise[0]));
+  for (std::size_t i = 0; i < m_modems.size(); ++i) m_modems[i]->Receive(heard[i]);
+}
+
+void TelephoneLine::EndCall(const std::string& outcome) {
+  Call& call = *m_call;
+  if (call.terminal) call.farResult = call.terminal->Result();
+  call.terminal.reset();
+  CallReport report = call.report;
+  report.outcome = outcome;
+  report.seconds = static_cast<double>(m_now - call.start) / kSampleRate;
+  if (call.report.far == "terminal" && call.answered >= 0) {
+    const FarResult& far = call.farResult;
+    report.pages = far.pages;
+    report.bitRate = far.bitRate;
+    report.resolution = far.pages > 0 ? ResolutionName(far.yResolution) : "";
+    report.identSeenByFar = far.remoteIdent;
+    report.completionCode = far.completionCode;
+    report.completionText = far.completionText;
+  }
+  if (call.tempRxFile) {
+    std::error_code ec;
+    std::filesystem::remove(call.report.receivedFile, ec);
+    report.receivedFile.clear();
+  }
+  m_call.reset();
+  WriteReport(report);
+}
+
+void TelephoneLine::WriteReport(const CallReport& report) {
+  std::printf("%s\n", FormatReportLine(report).c_str());
+  std::fflush(stdout);
+  if (m_options.reportFile.empty()) return;
+  std::ofstream file(m_options.reportFile, std::ios::app);
+  file << FormatReportJson(report) << '\n';
+  if (!file) std::fprintf(stderr, "vexo-linesim: cannot write %s\n", m_options.reportFile.c_str());
+}
+
+void TelephoneLine::Shutdown() {
+  if (m_call) EndCall(m_call->answered >= 0 ? "interrupted" : "abandoned");
+}
+
+}  // namespace vexo::linesim

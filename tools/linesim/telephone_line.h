@@ -1,0 +1,87 @@
+// The telephone line between the emulated modems and the far end. It turns a
+// program's dial, answer and hang-up into call progress (rings, answer, busy,
+// no answer, no dial tone, remote hang-up), carries the audio of a connected
+// call both ways in 20 ms blocks (with optional noise), and writes a report
+// when each call ends. Time on the line is counted in samples.
+#pragma once
+
+#include <spandsp.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/linesim/call_report.h"
+#include "tools/linesim/class1_modem.h"
+#include "tools/linesim/far_terminal.h"
+#include "tools/linesim/options.h"
+
+namespace vexo::linesim {
+
+class TelephoneLine : public ModemListener {
+ public:
+  explicit TelephoneLine(const Options& options);
+  ~TelephoneLine() override;
+  TelephoneLine(const TelephoneLine&) = delete;
+  TelephoneLine& operator=(const TelephoneLine&) = delete;
+
+  // Creates the modems (one, or two with --far modem); false with error set.
+  bool Start(std::string& error);
+  const std::vector<std::unique_ptr<Class1Modem>>& modems() const { return m_modems; }
+
+  // Moves pty bytes of every modem, then runs one 20 ms block of line time.
+  void Step();
+  // True when every pty has been opened and closed again.
+  bool AllPortsClosedAfterUse() const;
+  // Ends a call still in progress, with its report.
+  void Shutdown();
+
+  void OnDial(Class1Modem& modem, const std::string& number) override;
+  void OnAnswer(Class1Modem& modem) override;
+  void OnHangup(Class1Modem& modem) override;
+
+ private:
+  enum class Phase { kDialling, kRinging, kConnected, kFarGone };
+  struct Call {
+    CallReport report;
+    Phase phase = Phase::kDialling;
+    Class1Modem* modem = nullptr;   // the modem that dialled, or that is being called
+    Class1Modem* peer = nullptr;    // the second modem, with --far modem
+    std::unique_ptr<FarTerminal> terminal;
+    FarResult farResult;
+    std::int64_t start = 0;         // samples
+    std::int64_t decided = 0;       // when busy / no dial tone / no answer is given
+    std::int64_t answered = -1;
+    std::int64_t nextRing = -1;
+    std::int64_t farDone = -1;      // when the far terminal finished T.30
+    bool tempRxFile = false;
+  };
+
+  void StartDial(Class1Modem& modem, const std::string& number);
+  void StartCallIn();
+  void Answer(Class1Modem& modem);
+  void RunTimers();
+  void ExchangeAudio();
+  void ConnectTerminal(bool calling);
+  void DropFarEnd();
+  void EndCall(const std::string& outcome);
+  void WriteReport(const CallReport& report);
+  std::string NextReceiveFile(bool& temporary) const;
+  std::int64_t Seconds(double s) const;
+  Class1Modem* OtherModem(const Class1Modem& modem) const;
+
+  Options m_options;
+  std::vector<std::unique_ptr<Class1Modem>> m_modems;
+  std::unique_ptr<Call> m_call;
+  int m_calls = 0;
+  bool m_callInDone = false;
+  std::int64_t m_now = 0;
+  // Requests made from inside spandsp's callbacks, run on the next block.
+  Class1Modem* m_dialFrom = nullptr;
+  std::string m_dialNumber;
+  Class1Modem* m_answerOn = nullptr;
+  awgn_state_t* m_noise[2] = {nullptr, nullptr};
+};
+
+}  // namespace vexo::linesim
