@@ -43,6 +43,11 @@ struct Rational {
   friend bool operator==(const Rational&, const Rational&) = default;
 };
 
+// Bounds on what a memory TIFF may hold and how wide a fax row may be (the widest
+// T.4 page, A3 at 400 pixels per inch).
+constexpr std::size_t kMaxMemoryTiffBytes = std::size_t{64} << 20;
+constexpr std::uint32_t kMaxFaxWidth = 4864;
+
 // Message types of the records the library hooks add.
 constexpr std::uint32_t kTiffErrorType = 25;
 constexpr std::uint32_t kTiffWarningType = 26;
@@ -81,6 +86,8 @@ class TiffFile {
   bool IsMemory() const;
   bool IsBigEndian() const { return m_tif != nullptr && TIFFIsBigEndian(m_tif) != 0; }
   const std::vector<std::uint8_t>& MemoryBytes() const;
+  // Memory mode: reserves room for bytes of coding ahead.
+  void ReserveMemory(std::size_t bytes);
 
   // Closes libtiff's handle, keeps the descriptor and opens it again ("r" stays
   // "r", every writing mode becomes "r+"), then selects directory. Used after

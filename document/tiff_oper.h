@@ -138,7 +138,6 @@ class TiffOper {
   bool m_readFlag = false;
   std::string m_fileName;
   std::unique_ptr<TiffFile> m_tiff;
-  UniqueFd m_fd;  // held only while no TIFF owns the file
   std::uint32_t m_pageCounter = 0;
   bool m_pageOpen = false;
 

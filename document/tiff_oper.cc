@@ -1,0 +1,371 @@
+#include "document/tiff_oper.h"
+
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <limits>
+
+#include "app/base/error_pool.h"
+#include "document/tiff_update.h"
+
+namespace vexo {
+namespace {
+
+constexpr const char* kModule = "TiffOper";
+constexpr const char* kMarker = "VEXO";
+constexpr std::uint32_t kFaxWidth = 1728;
+constexpr std::uint32_t kUnknownRowsPerStrip = 0xFFFFFFFF;
+constexpr float kResolutionFine = 209.0f;    // written as 209/1
+constexpr float kResolutionNormal = 104.5f;  // written as 209/2
+constexpr std::uint32_t kFineLinesPerInch = 180;
+constexpr mode_t kFileMode = 0644;
+
+void ReportOpenFailure(const std::string& fileName, int error) {
+  ReportErrorCode(0, kMsgDefault, kModule, "CreateFile", error,
+                  "Open File Error FileName=[%s], ErrMsg = ", fileName.c_str());
+}
+
+// Vertical resolution in pixels per inch, rounded to nearest.
+std::uint64_t LinesPerInch(const Rational& y, bool centimetres) {
+  if (y.den == 0) return 0;
+  const std::uint64_t n = y.num;
+  const std::uint64_t d = y.den;
+  if (centimetres) return (n * 254 + d * 50) / (d * 100);
+  return n / d + ((n % d) * 2 >= d ? 1 : 0);
+}
+
+}  // namespace
+
+TiffOper::TiffOper() = default;
+
+TiffOper::~TiffOper() { CloseAll(); }
+
+void TiffOper::SetErrorPool(bool readFlag) {
+  TiffLib::Initialize();
+  m_readFlag = readFlag;
+}
+
+void TiffOper::CloseAll() {
+  if (m_tiff && m_tiff->mode()[0] == 'w') CloseWriteTiff();
+  m_tiff.reset();
+  m_pageOpen = false;
+  m_remaining = 0;
+  m_headerReady = false;
+}
+
+int TiffOper::CurrentDirectory() const {
+  return m_tiff ? static_cast<int>(TIFFCurrentDirectory(m_tiff->get())) : -1;
+}
+
+// ---- write side ----
+
+int TiffOper::OpenWriteTiff(const std::string& fileName, CreateMode mode) {
+  CloseAll();
+  m_fileName = fileName;
+  m_pageCounter = 0;
+  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (mode == CreateMode::Exclusive ? O_EXCL : O_TRUNC);
+  UniqueFd fd(::open(fileName.c_str(), flags, kFileMode));
+  if (!fd.valid()) {
+    ReportOpenFailure(fileName, errno);
+    return 0;
+  }
+  m_tiff = TIFFOpenHandle(std::move(fd), fileName, "wu");
+  if (!m_tiff) {
+    ::unlink(fileName.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+int TiffOper::SetPageTags(std::uint32_t width, std::uint32_t length, std::uint32_t flags) {
+  if (!m_tiff || m_tiff->mode()[0] != 'w') return 0;
+  TIFF* t = m_tiff->get();
+  const bool ok =
+      TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
+      TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width) == 1 &&
+      TIFFSetField(t, TIFFTAG_IMAGELENGTH, length) == 1 &&
+      TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
+      TIFFSetField(t, TIFFTAG_COMPRESSION,
+                   (flags & PAGE_G4) ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3) == 1 &&
+      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
+      TIFFSetField(t, TIFFTAG_FILLORDER,
+                   (flags & PAGE_LSB_FIRST) ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB) == 1 &&
+      TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+      TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
+      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, kUnknownRowsPerStrip) == 1 &&
+      TIFFSetField(t, TIFFTAG_XRESOLUTION, kResolutionFine) == 1 &&
+      TIFFSetField(t, TIFFTAG_YRESOLUTION,
+                   (flags & PAGE_FINE) ? kResolutionFine : kResolutionNormal) == 1 &&
+      TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+      ((flags & PAGE_G4) ||
+       TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, (flags & PAGE_2D) ? GROUP3OPT_2DENCODING : 0) == 1) &&
+      TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
+      TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(m_pageCounter),
+                   std::uint16_t{0}) == 1 &&
+      TIFFSetField(t, TIFFTAG_SOFTWARE, kMarker) == 1;
+  m_pageOpen = ok;
+  return ok ? 1 : 0;
+}
+
+int TiffOper::WriteFaxData(const std::uint8_t* data, std::size_t count) {
+  if (!m_tiff || !m_pageOpen) return 0;
+  if (count == 0) return 1;
+  if (data == nullptr || count > static_cast<std::size_t>(std::numeric_limits<tmsize_t>::max()))
+    return 0;
+  return TIFFWriteRawStrip(m_tiff->get(), 0, const_cast<std::uint8_t*>(data),
+                           static_cast<tmsize_t>(count)) == static_cast<tmsize_t>(count)
+             ? 1
+             : 0;
+}
+
+int TiffOper::EndPage(std::uint32_t rows) {
+  if (!m_tiff || !m_pageOpen) return 0;
+  TIFF* t = m_tiff->get();
+  // RowsPerStrip cannot change once strip data is written; it is set to the
+  // row count on the file when it is closed.
+  const bool ok = TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows) == 1 && TIFFWriteDirectory(t) == 1;
+  m_pageOpen = false;
+  if (ok) ++m_pageCounter;
+  return ok ? 1 : 0;
+}
+
+int TiffOper::CloseWriteTiff() {
+  if (!m_tiff || m_tiff->mode()[0] != 'w') return 0;
+  if (m_pageOpen) {
+    // A page that was never ended keeps what it received.
+    std::uint32_t rows = 0;
+    TIFFGetField(m_tiff->get(), TIFFTAG_IMAGELENGTH, &rows);
+    EndPage(rows);
+  }
+  UniqueFd keep(::dup(m_tiff->fd()));
+  m_tiff.reset();  // writes what libtiff still holds and closes its descriptor
+  if (!keep.valid()) {
+    ReportOpenFailure(m_fileName, errno);
+    return 0;
+  }
+  const int ok = TIFFUpdateAllPageNum(keep.get(), m_fileName,
+                                      static_cast<std::uint16_t>(m_pageCounter));
+  if (::fsync(keep.get()) != 0) return 0;
+  return ok == 1 ? 1 : 0;
+}
+
+// ---- read side ----
+
+int TiffOper::OpenReadTiffHeader(const std::string& fileName) {
+  CloseAll();
+  m_fileName = fileName;
+  m_pageCounter = 0;
+  UniqueFd fd(::open(fileName.c_str(), O_RDWR | O_CLOEXEC));
+  if (!fd.valid() && (errno == EACCES || errno == EROFS || errno == EPERM))
+    fd = UniqueFd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));  // a read-only fax still sends
+  if (!fd.valid()) {
+    ReportOpenFailure(fileName, errno);
+    return 0;
+  }
+  m_tiff = TIFFOpenHandle(std::move(fd), fileName, "ru");
+  if (!m_tiff) return 0;
+  const char* software = nullptr;
+  if (TIFFGetField(m_tiff->get(), TIFFTAG_SOFTWARE, &software) == 1 && software != nullptr &&
+      ::strcasecmp(software, kMarker) == 0)
+    return 1;
+  ReportError(0, kMsgDefault, kModule, "OpenReadTiffHeader",
+              "Unsupported TIFF file format, please make sure the TIFF file is created by Vexo, "
+              "TifFile = %s",
+              fileName.c_str());
+  m_tiff.reset();
+  return 0;
+}
+
+int TiffOper::GetTotalPageNum() {
+  if (!m_tiff) return 0;
+  TIFF* t = m_tiff->get();
+  std::uint16_t index = 0;
+  std::uint16_t total = 0;
+  if (TIFFGetField(t, TIFFTAG_PAGENUMBER, &index, &total) == 1 && total != 0) return total;
+  // Counting walks the directory offsets; the current directory stays loaded.
+  return static_cast<int>(TIFFNumberOfDirectories(t));
+}
+
+int TiffOper::MovePage(int delta) {
+  if (!m_tiff) return -1;
+  if (delta == 0) return GetTotalPageNum();
+  TIFF* t = m_tiff->get();
+  const int current = static_cast<int>(TIFFCurrentDirectory(t));
+  const long target = static_cast<long>(current) + delta;
+  if (target < 0 || target >= static_cast<long>(TIFFNumberOfDirectories(t))) return -1;
+  if (TIFFSetDirectory(t, static_cast<tdir_t>(target)) != 1) {
+    TIFFSetDirectory(t, static_cast<tdir_t>(current));
+    return -1;
+  }
+  return delta;
+}
+
+void TiffOper::LoadTagValues() {
+  TIFF* t = m_tiff->get();
+  FaxPageTags tags;
+  TIFFGetField(t, TIFFTAG_SUBFILETYPE, &tags.newSubfileType);
+  TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &tags.imageWidth);
+  TIFFGetField(t, TIFFTAG_IMAGELENGTH, &tags.imageLength);
+  TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &tags.bitsPerSample);
+  TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &tags.compression);
+  TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &tags.photometric);
+  TIFFGetFieldDefaulted(t, TIFFTAG_FILLORDER, &tags.fillOrder);
+  TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &tags.orientation);
+  TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &tags.samplesPerPixel);
+  TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &tags.rowsPerStrip);
+  if (auto x = TIFFGetRational(*m_tiff, TIFFTAG_XRESOLUTION)) tags.xResolution = *x;
+  if (auto y = TIFFGetRational(*m_tiff, TIFFTAG_YRESOLUTION)) tags.yResolution = *y;
+  TIFFGetFieldDefaulted(t, TIFFTAG_PLANARCONFIG, &tags.planarConfig);
+  if (tags.compression == COMPRESSION_CCITTFAX3)
+    TIFFGetField(t, TIFFTAG_GROUP3OPTIONS, &tags.group3Options);
+  TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &tags.resolutionUnit);
+  TIFFGetField(t, TIFFTAG_PAGENUMBER, &tags.pageIndex, &tags.pageTotal);
+  const char* software = nullptr;
+  if (TIFFGetField(t, TIFFTAG_SOFTWARE, &software) == 1 && software != nullptr)
+    tags.software = software;
+  if (TIFFNumberOfStrips(t) > 0) {
+    tags.stripOffset = TIFFGetStrileOffset(t, 0);
+    tags.stripByteCount = TIFFGetStrileByteCount(t, 0);
+  }
+  m_tags = std::move(tags);
+}
+
+int TiffOper::ReadTagsFail(const char* reason) {
+  ReportError(0, kMsgDefault, kModule, "ReadTags",
+              "TiffOper encounter error: TiffFileName = %s, ErrMsg = %s", m_fileName.c_str(),
+              reason);
+  return -1;
+}
+
+int TiffOper::ReadTags() {
+  m_headerReady = false;
+  m_headerDelivered = false;
+  m_header.clear();
+  m_headerSent = 0;
+  m_remaining = 0;
+  if (!m_tiff || m_tiff->mode()[0] != 'r') return -1;
+  LoadTagValues();
+  m_readPos = m_tags.stripOffset;
+  m_remaining = m_tags.stripByteCount;
+  const FaxPageTags& tags = m_tags;
+  if (tags.imageWidth != kFaxWidth)
+    return ReadTagsFail("Not support TIFF image width is not 1728 pixels.");
+  m_pageInfo = FaxPageInfo{kFaxWidth, tags.imageLength, 0};
+  if (tags.bitsPerSample != 1)
+    return ReadTagsFail("Unsupport TIFF file that is not black and white only.");
+  if (tags.compression != COMPRESSION_CCITTFAX3 && tags.compression != COMPRESSION_CCITTFAX4)
+    return ReadTagsFail("Unsupport TIFF file compression type.");
+  if (tags.compression == COMPRESSION_CCITTFAX4) m_pageInfo.flags |= PAGE_G4;
+  if (tags.photometric != PHOTOMETRIC_MINISWHITE) m_pageInfo.flags |= PAGE_MIN_IS_BLACK;
+  if (tags.fillOrder == FILLORDER_LSB2MSB) m_pageInfo.flags |= PAGE_LSB_FIRST;
+  if (tags.samplesPerPixel != 1)
+    return ReadTagsFail("Unsupport TIFF file that is not black and white only.");
+  if (tags.imageLength > tags.rowsPerStrip)
+    return ReadTagsFail("Error TIFF format (Image length is larger than rows in image).");
+  if (tags.group3Options & GROUP3OPT_2DENCODING) m_pageInfo.flags |= PAGE_2D;
+  if (tags.resolutionUnit != RESUNIT_INCH && tags.resolutionUnit != RESUNIT_CENTIMETER)
+    return ReadTagsFail("Undefined resolution unit in the TIFF image file.");
+  const bool centimetres = tags.resolutionUnit == RESUNIT_CENTIMETER;
+  if (centimetres) m_pageInfo.flags |= PAGE_RES_CM;
+  if (LinesPerInch(tags.yResolution, centimetres) >= kFineLinesPerInch)
+    m_pageInfo.flags |= PAGE_FINE;
+  m_dropper.Reset((m_pageInfo.flags & PAGE_LSB_FIRST) != 0);
+  ++m_pageCounter;
+  return 1;
+}
+
+void TiffOper::SetPageHeader(std::vector<std::uint8_t> coded) {
+  if (!m_readFlag) return;
+  m_header = std::move(coded);
+  m_headerSent = 0;
+  m_headerReady = true;
+  m_headerDelivered = false;
+}
+
+bool TiffOper::ReadStripBytes(std::uint8_t* buffer, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const std::uint64_t at = m_readPos + done;
+    if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) break;
+    const ssize_t n = ::pread(m_tiff->fd(), buffer + done, count - done, static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ReportErrorCode(0, kMsgDefault, kModule, "ReadFAXData", errno,
+                      "TiffOper encounter filesystem error: TiffFileName = %s, ErrMsg =",
+                      m_fileName.c_str());
+      return false;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  if (done == count) return true;
+  ReportError(0, kMsgDefault, kModule, "ReadFAXData",
+              "TiffOper encounter error: TiffFileName = %s, ErrMsg = %s", m_fileName.c_str(),
+              "Try to read data beyond end of file.");
+  return false;
+}
+
+int TiffOper::ReadPlain(std::uint8_t* buffer, std::size_t size) {
+  if (m_remaining == 0) return 0;
+  const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, m_remaining));
+  if (!ReadStripBytes(buffer, n)) return -1;
+  m_readPos += n;
+  m_remaining -= n;
+  return static_cast<int>(n);
+}
+
+int TiffOper::ReadDropping(std::uint8_t* buffer, std::size_t size) {
+  std::array<std::uint8_t, kFaxDataChunk> work{};
+  // A chunk that lies wholly in a dropped line gives nothing; read on, since 0
+  // would end the page.
+  for (;;) {
+    if (m_remaining == 0 || m_dropper.AtEnd()) return 0;
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, m_remaining));
+    if (!ReadStripBytes(work.data(), n)) return -1;
+    const LineDropper::Result r = m_dropper.Feed(work.data(), n, buffer, size);
+    m_readPos += r.consumed;
+    m_remaining -= r.consumed;
+    // The page ends with its return to control; what follows it is not page data.
+    if (m_dropper.AtEnd()) m_remaining = 0;
+    if (r.produced > 0) return static_cast<int>(r.produced);
+  }
+}
+
+int TiffOper::ReadFAXData(std::uint8_t* buffer, std::size_t size, bool dropAlternateLines) {
+  if (!m_tiff || buffer == nullptr || size == 0) return -1;
+  size = std::min(size, kFaxDataChunk);
+  if (m_headerReady && !m_headerDelivered) {
+    const std::size_t left = m_header.size() - m_headerSent;
+    if (left == 0) {
+      m_headerDelivered = true;
+    } else {
+      const std::size_t n = std::min(size, left);
+      std::copy_n(m_header.begin() + static_cast<std::ptrdiff_t>(m_headerSent), n, buffer);
+      m_headerSent += n;
+      if (n < size) m_headerDelivered = true;
+      return static_cast<int>(n);
+    }
+  }
+  // Line dropping needs one-dimensional Group 3 lines and room for the zero
+  // bytes it puts before a kept line.
+  const bool drop = dropAlternateLines && (m_pageInfo.flags & PAGE_FINE) &&
+                    !(m_pageInfo.flags & PAGE_G4) && size >= 3;
+  return drop ? ReadDropping(buffer, size) : ReadPlain(buffer, size);
+}
+
+int TiffOper::NextPage() {
+  if (!m_tiff || m_tiff->mode()[0] != 'r') return 0;
+  m_remaining = 0;
+  return TIFFReadDirectory(m_tiff->get()) == 1 ? 1 : 0;
+}
+
+void TiffOper::CloseReadTiff() {
+  if (m_tiff && m_tiff->mode()[0] == 'r') m_tiff.reset();
+  m_remaining = 0;
+}
+
+}  // namespace vexo
