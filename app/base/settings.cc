@@ -242,22 +242,28 @@ bool SetDefaultPaths(AppSettings& s) {
   return true;
 }
 
+// Defaults, the file and the checks, without touching the process's code page.
+bool ReadAndCheck(AppSettings& s, std::string_view fileName) {
+  if (!SetDefaultPaths(s)) return false;
+  const AppSettings defaults = s;
+  const std::string path = s.programDirectory + std::string(fileName);
+  const std::uint32_t firstCodePage = s.FileCodePage();
+  if (!s.ReadINIFileIn(path, firstCodePage)) return false;
+  // The file's texts are in the code page its own CurrentCodePage chooses; when
+  // that is not the one assumed, read it again in the right one.
+  const std::uint32_t fileCodePage = s.FileCodePage();
+  if (fileCodePage != firstCodePage) {
+    s = defaults;
+    if (!s.ReadINIFileIn(path, fileCodePage)) return false;
+  }
+  s.ApplyChecks();
+  return true;
+}
+
 }  // namespace
 
 int AppSettings::LoadSettings(std::string_view fileName) {
-  if (!SetDefaultPaths(*this)) return 0;
-  const AppSettings defaults = *this;
-  const std::string path = programDirectory + std::string(fileName);
-  const std::uint32_t firstCodePage = FileCodePage();
-  if (!ReadINIFileIn(path, firstCodePage)) return 0;
-  // The file's texts are in the code page its own CurrentCodePage chooses; when
-  // that is not the one assumed, read it again in the right one.
-  const std::uint32_t fileCodePage = FileCodePage();
-  if (fileCodePage != firstCodePage) {
-    *this = defaults;
-    if (!ReadINIFileIn(path, fileCodePage)) return 0;
-  }
-  ApplyChecks();
+  if (!ReadAndCheck(*this, fileName)) return 0;
   SetAnsiCodePage(effectiveCodePage);
   return 1;
 }
@@ -308,11 +314,11 @@ int AppSettings::CommitTiffAutoNumber(std::uint32_t number, std::string_view fil
   TiffAutoNumber = number;
   // Start from the file as it stands (another process may have changed other
   // keys there) and change only the number.
-  const std::string path = programDirectory + std::string(fileName);
-  AppSettings onDisk = *this;
-  if (!onDisk.ReadINIFile(path)) return 0;
+  AppSettings onDisk;
+  onDisk.programDirectory = programDirectory;
+  if (!ReadAndCheck(onDisk, fileName)) return 0;
   onDisk.TiffAutoNumber = number;
-  return onDisk.WriteINIFile(path);
+  return onDisk.SaveSettings(fileName);
 }
 
 }  // namespace vexo
