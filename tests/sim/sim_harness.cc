@@ -1,0 +1,245 @@
+#include "tests/sim/sim_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <thread>
+
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace vexo::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kStopGrace = std::chrono::seconds(5);
+constexpr auto kStartTimeout = std::chrono::seconds(5);
+constexpr auto kPollStep = std::chrono::milliseconds(20);
+
+// Final result codes that end a command's answer.
+constexpr std::string_view kFinalResults[] = {"OK\r\n",        "ERROR\r\n",      "CONNECT\r\n",
+                                              "NO CARRIER\r\n", "BUSY\r\n",      "NO ANSWER\r\n",
+                                              "NO DIALTONE\r\n"};
+
+std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
+  std::vector<char*> out;
+  for (const auto& a : argv) out.push_back(const_cast<char*>(a.c_str()));
+  out.push_back(nullptr);
+  return out;
+}
+
+// Waits for pid until deadline; the wait status, or nullopt if it still runs.
+std::optional<int> WaitUntil(pid_t pid, Clock::time_point deadline) {
+  while (true) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) return status;
+    if (r < 0) return std::nullopt;
+    if (Clock::now() >= deadline) return std::nullopt;
+    std::this_thread::sleep_for(kPollStep);
+  }
+}
+
+void EndProcess(pid_t pid) {
+  ::kill(pid, SIGTERM);
+  if (!WaitUntil(pid, Clock::now() + kStopGrace)) {
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+  }
+}
+
+std::optional<int> ExitCode(std::optional<int> status) {
+  if (!status || !WIFEXITED(*status)) return std::nullopt;
+  return WEXITSTATUS(*status);
+}
+
+}  // namespace
+
+std::string LinesimPath() { return VEXO_LINESIM_PATH; }
+
+bool HaveEfax() { return ::access("/usr/bin/efax", X_OK) == 0; }
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const std::filesystem::path& log,
+                           const std::filesystem::path& workDir)
+    : m_log(log) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  auto args = ArgvPointers(argv);
+  if (::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+}
+
+ChildProcess::~ChildProcess() { Stop(); }
+
+void ChildProcess::Stop() {
+  if (m_pid > 0) EndProcess(m_pid);
+  m_pid = -1;
+}
+
+std::optional<int> ChildProcess::Wait(std::chrono::seconds timeout) {
+  if (m_pid <= 0) return std::nullopt;
+  const auto status = WaitUntil(m_pid, Clock::now() + timeout);
+  if (!status) {
+    Stop();
+    return std::nullopt;
+  }
+  m_pid = -1;
+  return ExitCode(status);
+}
+
+std::string ChildProcess::Log() const { return ReadFileBytes(m_log); }
+
+Linesim::Linesim(const std::vector<std::string>& options) {
+  std::array<int, 2> pipeFds{};
+  if (::pipe2(pipeFds.data(), O_CLOEXEC) != 0) return;
+  std::string stderrPattern =
+      (std::filesystem::temp_directory_path() / "vexo-linesim-err-XXXXXX").string();
+  const int errFd = ::mkstemp(stderrPattern.data());
+  m_stderr = stderrPattern;
+  std::vector<std::string> argv = {LinesimPath()};
+  argv.insert(argv.end(), options.begin(), options.end());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+  if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, 2);
+  auto args = ArgvPointers(argv);
+  if (::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(pipeFds[1]);
+  if (errFd >= 0) ::close(errFd);
+  m_stdout = pipeFds[0];
+  if (m_pid <= 0) return;
+  // The simulator prints "modem N PATH" for each pty before anything else.
+  const auto deadline = Clock::now() + kStartTimeout;
+  const std::size_t modems =
+      std::find(options.begin(), options.end(), "modem") != options.end() ? 2 : 1;
+  while (m_ptys.size() < modems && Clock::now() < deadline) {
+    auto line = ReadLine(std::chrono::milliseconds(500));
+    if (line && line->starts_with("modem ")) {
+      const auto space = line->find(' ', 6);
+      if (space != std::string::npos) m_ptys.push_back(line->substr(space + 1));
+    }
+  }
+}
+
+Linesim::~Linesim() {
+  if (m_pid > 0) EndProcess(m_pid);
+  if (m_stdout >= 0) ::close(m_stdout);
+  std::error_code ec;
+  std::filesystem::remove(m_stderr, ec);
+}
+
+std::string Linesim::Pty(int n) const {
+  return n >= 1 && static_cast<std::size_t>(n) <= m_ptys.size() ? m_ptys[n - 1] : "";
+}
+
+bool Linesim::running() const {
+  if (m_pid <= 0) return false;
+  int status = 0;
+  return ::waitpid(m_pid, &status, WNOHANG) == 0;
+}
+
+std::string Linesim::Stderr() const { return ReadFileBytes(m_stderr); }
+
+std::optional<std::string> Linesim::ReadLine(std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (true) {
+    const auto newline = m_buffered.find('\n');
+    if (newline != std::string::npos) {
+      std::string line = m_buffered.substr(0, newline);
+      m_buffered.erase(0, newline + 1);
+      return line;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0 || m_stdout < 0) return std::nullopt;
+    pollfd p{m_stdout, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+    char buffer[512];
+    const ssize_t n = ::read(m_stdout, buffer, sizeof buffer);
+    if (n <= 0) return std::nullopt;
+    m_buffered.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+std::optional<std::string> Linesim::WaitForReport(std::chrono::seconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    auto line = ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - Clock::now()));
+    if (!line) return std::nullopt;
+    if (line->starts_with("call ")) return line;
+  }
+  return std::nullopt;
+}
+
+std::optional<int> Linesim::Stop(std::chrono::seconds timeout) {
+  if (m_pid <= 0) return std::nullopt;
+  ::kill(m_pid, SIGTERM);
+  const auto status = WaitUntil(m_pid, Clock::now() + timeout);
+  if (!status) return std::nullopt;
+  m_pid = -1;
+  return ExitCode(status);
+}
+
+PtyClient::PtyClient(const std::string& path) {
+  m_fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (m_fd < 0) return;
+  termios tio{};
+  ::tcgetattr(m_fd, &tio);
+  ::cfmakeraw(&tio);
+  ::tcsetattr(m_fd, TCSANOW, &tio);
+}
+
+PtyClient::~PtyClient() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+std::string PtyClient::Command(const std::string& command, std::chrono::milliseconds timeout) {
+  const std::string line = command + "\r";
+  if (::write(m_fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return {};
+  std::string answer;
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    for (auto final : kFinalResults)
+      if (answer.ends_with(final)) return answer;
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) {
+      char buffer[256];
+      const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+      if (n > 0) answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  return answer;
+}
+
+std::string PtyClient::ReadFor(std::chrono::milliseconds duration) {
+  std::string out;
+  const auto deadline = Clock::now() + duration;
+  while (Clock::now() < deadline) {
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) {
+      char buffer[256];
+      const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+      if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  return out;
+}
+
+}  // namespace vexo::test

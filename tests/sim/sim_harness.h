@@ -1,0 +1,88 @@
+// Running the line simulator and fax programs from the sim tests: a child
+// process with its output captured and a bounded wait, the simulator itself
+// (its ptys and report lines), and a plain pty client for AT conversations.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vexo::test {
+
+// A program started with stdout and stderr going to one log file. The
+// destructor ends it (SIGTERM, then SIGKILL) if it still runs.
+class ChildProcess {
+ public:
+  ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& log,
+               const std::filesystem::path& workDir = {});
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Waits up to timeout; the exit status, or nullopt if it still runs (it is
+  // then ended) or died by a signal.
+  std::optional<int> Wait(std::chrono::seconds timeout);
+  std::string Log() const;
+  pid_t pid() const { return m_pid; }
+
+ private:
+  void Stop();
+  pid_t m_pid = -1;
+  std::filesystem::path m_log;
+};
+
+// vexo-linesim with the given options, its ptys known once it has started.
+class Linesim {
+ public:
+  explicit Linesim(const std::vector<std::string>& options);
+  ~Linesim();
+  Linesim(const Linesim&) = delete;
+  Linesim& operator=(const Linesim&) = delete;
+
+  // The pty of modem n (from 1); empty when the simulator did not start.
+  std::string Pty(int n) const;
+  // Waits for the next call report line on stdout ("call N ...").
+  std::optional<std::string> WaitForReport(std::chrono::seconds timeout);
+  // Stops it with SIGTERM and returns its exit status.
+  std::optional<int> Stop(std::chrono::seconds timeout);
+  bool running() const;
+  std::string Stderr() const;
+
+ private:
+  std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+  pid_t m_pid = -1;
+  int m_stdout = -1;
+  std::string m_buffered;
+  std::vector<std::string> m_ptys;
+  std::filesystem::path m_stderr;
+};
+
+// The program side of a modem's pty, for talking AT to it directly.
+class PtyClient {
+ public:
+  explicit PtyClient(const std::string& path);
+  ~PtyClient();
+  PtyClient(const PtyClient&) = delete;
+  PtyClient& operator=(const PtyClient&) = delete;
+
+  bool ok() const { return m_fd >= 0; }
+  // Sends the command and a CR, returns all bytes up to and including the
+  // final result (OK, ERROR, CONNECT, BUSY, ...), or what came before timeout.
+  std::string Command(const std::string& command,
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(3000));
+  // Collects what the modem sends within the given time.
+  std::string ReadFor(std::chrono::milliseconds duration);
+
+ private:
+  int m_fd = -1;
+};
+
+std::string LinesimPath();
+// Whether efax is installed (it is an independent peer, not part of the build).
+bool HaveEfax();
+
+}  // namespace vexo::test
