@@ -327,6 +327,7 @@ bool TermiosDevice::Read(void* buffer, std::uint32_t length, std::uint32_t& coun
   const auto start = Clock::now();
   auto lastByte = start;
   auto* bytes = static_cast<unsigned char*>(buffer);
+  bool hungUp = false;
 
   while (count < length) {
     const ssize_t n = ::read(m_fd, bytes + count, length - count);
@@ -338,6 +339,7 @@ bool TermiosDevice::Read(void* buffer, std::uint32_t length, std::uint32_t& coun
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return Fail(errno);
+    if (hungUp) return Fail(EIO);  // the other end is gone and nothing is left
     if (returnAtOnce) break;
 
     // Nothing waiting: sleep until a byte comes or a timeout runs out.
@@ -351,8 +353,7 @@ bool TermiosDevice::Read(void* buffer, std::uint32_t length, std::uint32_t& coun
     pollfd p{m_fd, POLLIN, 0};
     const int rc = ::poll(&p, 1, wait < 0 ? -1 : PollMs(wait));
     if (rc < 0 && errno != EINTR) return Fail(errno);
-    if (rc > 0 && !(p.revents & POLLIN) && (p.revents & (POLLHUP | POLLERR)))
-      return Fail(EIO);  // the other end is gone
+    hungUp = rc > 0 && (p.revents & (POLLHUP | POLLERR));
   }
   return true;
 }

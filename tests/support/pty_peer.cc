@@ -1,0 +1,234 @@
+#include "tests/support/pty_peer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace vexo::test {
+namespace {
+
+constexpr int kExpectTimeoutMs = 5000;
+constexpr int kPollSliceMs = 20;
+constexpr std::size_t kChunkBytes = 4096;
+
+using Clock = std::chrono::steady_clock;
+
+std::int64_t MsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+Pty::Pty() {
+  m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (m_master < 0 || ::grantpt(m_master) != 0 || ::unlockpt(m_master) != 0)
+    throw std::runtime_error("cannot open a pty");
+  char name[128];
+  if (::ptsname_r(m_master, name, sizeof name) != 0) throw std::runtime_error("no pty name");
+  m_slavePath = name;
+  m_keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (m_keeper < 0) throw std::runtime_error("cannot open the pty slave");
+  ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
+}
+
+Pty::~Pty() {
+  CloseMaster();
+  if (m_keeper >= 0) ::close(m_keeper);
+}
+
+void Pty::CloseMaster() {
+  if (m_master >= 0) ::close(m_master);
+  m_master = -1;
+}
+
+termios Pty::SlaveTermios() const {
+  termios t{};
+  ::tcgetattr(m_keeper, &t);
+  return t;
+}
+
+bool Pty::WriteAll(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    pollfd p{m_master, POLLOUT, 0};
+    ::poll(&p, 1, kPollSliceMs);
+  }
+  return true;
+}
+
+std::string Pty::ReadQuiet(int quietMs) {
+  std::string out;
+  char buffer[kChunkBytes];
+  for (;;) {
+    pollfd p{m_master, POLLIN, 0};
+    if (::poll(&p, 1, quietMs) <= 0 || !(p.revents & POLLIN)) return out;
+    const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+    if (n <= 0) return out;
+    out.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+PtyModem::PtyModem(Pty& pty) : m_pty(pty) {}
+
+PtyModem::~PtyModem() { Stop(); }
+
+PtyModem& PtyModem::Expect(std::string text) {
+  m_steps.push_back({Step::Kind::Expect, std::move(text)});
+  return *this;
+}
+
+PtyModem& PtyModem::Send(std::string bytes) {
+  m_steps.push_back({Step::Kind::Send, std::move(bytes)});
+  return *this;
+}
+
+PtyModem& PtyModem::SendSplit(std::string bytes, std::size_t pieceBytes, int pauseMs) {
+  for (std::size_t i = 0; i < bytes.size(); i += pieceBytes) {
+    if (i > 0) Pause(pauseMs);
+    Send(bytes.substr(i, pieceBytes));
+  }
+  return *this;
+}
+
+PtyModem& PtyModem::Pause(int ms) {
+  Step step{Step::Kind::Pause, {}};
+  step.pauseMs = ms;
+  m_steps.push_back(step);
+  return *this;
+}
+
+PtyModem& PtyModem::Flood(std::string pattern, std::size_t totalBytes) {
+  Step step{Step::Kind::Flood, std::move(pattern)};
+  step.total = totalBytes;
+  m_steps.push_back(step);
+  return *this;
+}
+
+PtyModem& PtyModem::Answer(std::string command, std::string answer) {
+  return Expect(std::move(command)).Send(std::move(answer));
+}
+
+void PtyModem::Start() { m_thread = std::thread([this] { Run(); }); }
+
+bool PtyModem::Stop() {
+  m_stop = true;
+  if (m_thread.joinable()) m_thread.join();
+  std::lock_guard lock(m_lock);
+  return m_failure.empty();
+}
+
+bool PtyModem::Finish() {
+  if (m_thread.joinable()) m_thread.join();
+  std::lock_guard lock(m_lock);
+  return m_failure.empty();
+}
+
+std::string PtyModem::Received() const {
+  std::lock_guard lock(m_lock);
+  return m_received;
+}
+
+std::string PtyModem::Failure() const {
+  std::lock_guard lock(m_lock);
+  return m_failure;
+}
+
+void PtyModem::Fail(std::string why) {
+  std::lock_guard lock(m_lock);
+  if (m_failure.empty()) m_failure = std::move(why);
+}
+
+void PtyModem::Run() {
+  for (const Step& step : m_steps) {
+    if (m_stop || !RunStep(step)) return;
+  }
+}
+
+// Takes what the program wrote into the received text, waiting up to waitMs.
+void PtyModem::Drain(int waitMs) {
+  char buffer[kChunkBytes];
+  pollfd p{m_pty.Master(), POLLIN, 0};
+  if (::poll(&p, 1, waitMs) <= 0 || !(p.revents & POLLIN)) return;
+  const ssize_t n = ::read(m_pty.Master(), buffer, sizeof buffer);
+  if (n <= 0) return;
+  std::lock_guard lock(m_lock);
+  m_received.append(buffer, static_cast<std::size_t>(n));
+}
+
+bool PtyModem::SendBytes(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (m_stop) return false;
+    const ssize_t n = ::write(m_pty.Master(), bytes.data(), bytes.size());
+    if (n > 0) {
+      bytes.remove_prefix(static_cast<std::size_t>(n));
+      m_sent += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      Fail("writing to the pty failed");
+      return false;
+    }
+    Drain(0);
+    pollfd p{m_pty.Master(), POLLOUT, 0};
+    ::poll(&p, 1, kPollSliceMs);
+  }
+  return true;
+}
+
+bool PtyModem::RunStep(const Step& step) {
+  switch (step.kind) {
+    case Step::Kind::Expect: {
+      const auto start = Clock::now();
+      for (;;) {
+        {
+          std::lock_guard lock(m_lock);
+          const auto at = m_received.find(step.bytes, m_matchFrom);
+          if (at != std::string::npos) {
+            m_matchFrom = at + step.bytes.size();
+            return true;
+          }
+        }
+        if (m_stop) return false;
+        if (MsSince(start) > kExpectTimeoutMs) {
+          Fail("the program never wrote \"" + step.bytes + "\"");
+          return false;
+        }
+        Drain(kPollSliceMs);
+      }
+    }
+    case Step::Kind::Send:
+      return SendBytes(step.bytes);
+    case Step::Kind::Pause: {
+      const auto start = Clock::now();
+      while (!m_stop && MsSince(start) < step.pauseMs)
+        Drain(static_cast<int>(std::min<std::int64_t>(kPollSliceMs, step.pauseMs - MsSince(start))));
+      return !m_stop;
+    }
+    case Step::Kind::Flood: {
+      std::string chunk;
+      while (chunk.size() < kChunkBytes) chunk += step.bytes;
+      std::size_t left = step.total;
+      while (left > 0 && !m_stop) {
+        const std::size_t n = std::min(left, chunk.size());
+        if (!SendBytes(std::string_view(chunk).substr(0, n))) return false;
+        left -= n;
+        Drain(0);
+      }
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace vexo::test
