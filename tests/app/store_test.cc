@@ -1,0 +1,417 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "app/base/strings.h"
+#include "app/store/db_func.h"
+#include "app/store/record_file.h"
+#include "app/store/sqlite_db.h"
+#include "tests/app/store_test_util.h"
+
+namespace vexo {
+namespace {
+
+using test::CollectingSink;
+using test::MakeRecord;
+using test::TakeErrors;
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ErrorPool::Instance().Clear();
+    SetPresenter(&presenter);
+    options = test::OptionsFor(home);
+    store = std::make_unique<DBFunc>(options);
+    ASSERT_EQ(store->InitDatabases(), 1);
+  }
+  void TearDown() override {
+    SetPresenter(nullptr);
+    ErrorPool::Instance().Clear();
+  }
+
+  CEOID Add(int folder, FaxRecord record) {
+    EXPECT_EQ(store->AddRecord(folder, record), 1);
+    return record.oid;
+  }
+  std::vector<CEOID> List(int folder, unsigned sort = 0, int direction = kSortAscending) {
+    CollectingSink sink;
+    EXPECT_EQ(store->ListFolder(sink, FolderType(folder), sort, direction), 1);
+    return sink.Ids();
+  }
+  std::filesystem::path DataFile(const std::string& name) {
+    test::WriteFileBytes(options.dataDir / name, "II*\0");
+    return options.dataDir / name;
+  }
+  // Runs SQL on faxes.db through a connection of its own.
+  void RawSql(const std::string& sql) {
+    std::string error;
+    auto db = OpenSqliteFile(home.path() / kStoreFileName, error);
+    ASSERT_TRUE(db) << error;
+    ASSERT_EQ(SqliteExec(db.get(), sql.c_str()), SQLITE_OK) << SqliteError(db.get());
+  }
+  bool HasError(const std::string& function, const std::string& text) {
+    for (const auto& e : TakeErrors())
+      if (e.function == function && e.message.find(text) != std::string::npos &&
+          e.module == "DBFunc")
+        return true;
+    return false;
+  }
+
+  test::TempDir home;
+  test::ScriptedPresenter presenter;
+  StoreOptions options;
+  std::unique_ptr<DBFunc> store;
+};
+
+TEST(FileTimeTest, ListDateHasNoLeadingZeros) {
+  const auto t = LocalTimeToFileTime({.year = 2026, .month = 5, .day = 1, .hour = 9, .minute = 5});
+  ASSERT_TRUE(t);
+  EXPECT_EQ(FormatListDate(*t), "2026-5-1 9:5");
+  const LocalTime back = FileTimeToLocalTime(*t);
+  EXPECT_EQ(back.month, 5);
+  EXPECT_EQ(back.dayOfWeek, 5);  // a Friday
+  // The Windows epoch and a known value: 2000-01-01 00:00 is 125911584000000000.
+  EXPECT_EQ(LocalTimeToFileTime({.year = 1601, .month = 1, .day = 1})->Ticks(), 0u);
+  EXPECT_EQ(LocalTimeToFileTime({.year = 2000, .month = 1, .day = 1})->Ticks(),
+            125911584000000000ULL);
+  EXPECT_FALSE(LocalTimeToFileTime({.year = 2026, .month = 2, .day = 30}));
+  EXPECT_FALSE(LocalTimeToFileTime({.year = 2026, .month = 13, .day = 1}));
+  EXPECT_EQ(FormatListDate(FileTime{}), "1601-1-1 0:0");
+}
+
+TEST(RecordFileTest, OnlyPlainNamesInsideTheDataDirectory) {
+  EXPECT_TRUE(IsPlainRecordFileName("QXAAAAAB.tif"));
+  EXPECT_TRUE(IsPlainRecordFileName("..hidden.tif"));
+  for (const char* bad : {"", ".", "..", "../x", "/etc/passwd", "a/../../b", "a\\b", "sub/x.tif"})
+    EXPECT_FALSE(IsPlainRecordFileName(bad)) << bad;
+  EXPECT_FALSE(IsPlainRecordFileName(std::string_view("a\0b", 3)));
+  EXPECT_EQ(RecordFilePath("/d/Data", "x.tif"), std::filesystem::path("/d/Data/x.tif"));
+  EXPECT_FALSE(RecordFilePath("/d/Data", "../x"));
+}
+
+TEST(FolderTest, TypesAndNames) {
+  EXPECT_EQ(FolderType(FOLDER_DELETED), 0x93DA8u);
+  EXPECT_EQ(FolderFromType(0x93DA7), FOLDER_INBOX);
+  EXPECT_EQ(FolderFromType(0x93DA9), FOLDER_SENT);
+  EXPECT_EQ(FolderFromType(0), FOLDER_SENT);
+  EXPECT_EQ(FolderFromCliName("inbox"), FOLDER_INBOX);
+  EXPECT_EQ(FolderFromCliName("trash"), -1);
+}
+
+TEST_F(StoreTest, RecordReadsBackWhole) {
+  FaxRecord in = MakeRecord("Alice", "QXAAAAAA.tif", 2);
+  in.contact = "";  // an empty contact stays an empty string
+  in.info1 = "one";
+  in.info2 = "two";
+  in.reserved = 0;
+  in.pages = 7;
+  in.resolution = 2;
+  in.noteFlag = 1;
+  in.note = "Bitte zurückrufen";
+  in.telephone = std::nullopt;  // absent strings are stored as empty strings
+  ASSERT_EQ(store->AddRecord(FOLDER_INBOX, in), 1);
+  EXPECT_NE(in.oid, 0u);
+
+  ASSERT_EQ(store->OpenFolder(FolderType(FOLDER_INBOX), 0, 0), 1);
+  FaxRecord out;
+  ASSERT_EQ(store->ReadRecord(in.oid, out), 1);
+  EXPECT_EQ(out.oid, in.oid);
+  EXPECT_EQ(out.contact, std::optional<std::string>(""));
+  EXPECT_EQ(out.telephone, std::optional<std::string>(""));
+  EXPECT_EQ(out.remoteStationId, in.remoteStationId);
+  EXPECT_EQ(out.info1, "one");
+  EXPECT_EQ(out.info2, "two");
+  EXPECT_EQ(out.fileName, "QXAAAAAA.tif");
+  EXPECT_EQ(out.date, in.date);
+  EXPECT_EQ(out.status, 2);
+  EXPECT_EQ(out.reserved, 0);
+  EXPECT_EQ(out.pages, 7);
+  EXPECT_EQ(out.resolution, 2);
+  EXPECT_EQ(out.noteFlag, 1);
+  EXPECT_EQ(out.note, "Bitte zurückrufen");
+
+  FaxRecord one;
+  ASSERT_EQ(store->ReadRecordProperty(in.oid, PROP_DATE, one), 1);
+  EXPECT_EQ(one.date, in.date);
+  ASSERT_EQ(store->ReadRecordProperty(in.oid, PROP_STATUS, one), 1);
+  EXPECT_EQ(one.status, 2);
+  EXPECT_EQ(store->ReadRecordProperty(in.oid, PROP_NOTE, one), 0);
+  EXPECT_EQ(store->ReadRecordProperty(in.oid + 100, PROP_CONTACT, one), 0);
+  EXPECT_TRUE(HasError("db.SeekToRecord", "Database=VXORecv"));
+}
+
+TEST_F(StoreTest, MissingPropertiesReadAsAbsent) {
+  const CEOID id = Add(FOLDER_SENT, MakeRecord("Bob", "b.tif"));
+  // A record that lacks properties, as a damaged or older store may hold.
+  RawSql("UPDATE VXOSent SET p111=NULL, p102=NULL, p104=NULL, p110=70000 WHERE oid=" +
+         std::to_string(id));
+  ASSERT_EQ(store->OpenFolder(FolderType(FOLDER_SENT), 0, 0), 1);
+  FaxRecord out;
+  ASSERT_EQ(store->ReadRecord(id, out), 1);
+  EXPECT_EQ(out.resolution, kAbsentU16);
+  EXPECT_EQ(out.pages, kAbsentU16);
+  EXPECT_FALSE(out.contact);
+  EXPECT_EQ(out.date.Ticks(), 0u);
+}
+
+TEST_F(StoreTest, IdsAreStableAcrossRestartsAndNeverReused) {
+  const CEOID a = Add(FOLDER_SENT, MakeRecord("a", "a.tif"));
+  const CEOID b = Add(FOLDER_INBOX, MakeRecord("b", "b.tif"));
+  const CEOID c = Add(FOLDER_SENT, MakeRecord("c", "c.tif"));
+  EXPECT_TRUE(a < b && b < c);
+  ASSERT_EQ(store->DeleteRecords(FOLDER_SENT, std::vector<CEOID>{c}), 1);
+
+  store = CreateDBFunc(options);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(List(FOLDER_SENT), std::vector<CEOID>{a});
+  EXPECT_EQ(List(FOLDER_INBOX), std::vector<CEOID>{b});
+  EXPECT_EQ(store->FindRecordFolder(b), FOLDER_INBOX);
+  EXPECT_EQ(store->FindRecordFolder(c), -1);
+  const CEOID d = Add(FOLDER_SENT, MakeRecord("d", "d.tif"));
+  EXPECT_GT(d, c);
+}
+
+TEST_F(StoreTest, MoveGivesANewIdAndKeepsTheFile) {
+  const auto file = DataFile("m.tif");
+  const CEOID id = Add(FOLDER_SENT, MakeRecord("Carol", "m.tif"));
+  std::vector<CEOID> moved;
+  ASSERT_EQ(store->MoveRecords(FOLDER_SENT, FOLDER_DELETED, std::vector<CEOID>{id}, &moved), 1);
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_NE(moved[0], id);
+  EXPECT_TRUE(List(FOLDER_SENT).empty());
+  EXPECT_EQ(List(FOLDER_DELETED), moved);
+  FaxRecord out;
+  ASSERT_EQ(store->ReadRecord(moved[0], out), 1);
+  EXPECT_EQ(out.contact, "Carol");
+  EXPECT_EQ(out.fileName, "m.tif");
+  EXPECT_TRUE(std::filesystem::exists(file));
+}
+
+TEST_F(StoreTest, MoveAndCopySkipMissingRecords) {
+  const CEOID a = Add(FOLDER_INBOX, MakeRecord("a", "a.tif"));
+  const CEOID b = Add(FOLDER_INBOX, MakeRecord("b", "b.tif"));
+  std::vector<CEOID> copied;
+  ASSERT_EQ(store->CopyRecords(FOLDER_INBOX, FOLDER_SENT, std::vector<CEOID>{a, 999, b}, &copied),
+            1);
+  EXPECT_EQ(copied.size(), 2u);
+  EXPECT_TRUE(HasError("db.SeekToRecord", "Fail to seek to record by CEOID: Database=VXORecv"));
+  EXPECT_EQ(List(FOLDER_INBOX).size(), 2u);
+  EXPECT_EQ(List(FOLDER_SENT), copied);
+  // A folder that does not exist fails the whole operation.
+  EXPECT_EQ(store->MoveRecords(FOLDER_INBOX, 9, std::vector<CEOID>{a}), 0);
+  EXPECT_TRUE(HasError("db.Open", "Fail to open Database [folder 9]"));
+  EXPECT_EQ(List(FOLDER_INBOX).size(), 2u);
+  FaxRecord r = MakeRecord("x", "x.tif");
+  EXPECT_EQ(store->AddRecord(-1, r), 0);
+  EXPECT_EQ(r.oid, 0u);
+}
+
+TEST_F(StoreTest, FileGoesWithTheLastRecordThatNamesIt) {
+  const auto file = DataFile("shared.tif");
+  const CEOID first = Add(FOLDER_DELETED, MakeRecord("Dan", "shared.tif"));
+  std::vector<CEOID> copy;
+  ASSERT_EQ(store->CopyRecords(FOLDER_DELETED, FOLDER_DELETED, std::vector<CEOID>{first}, &copy), 1);
+  ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, std::vector<CEOID>{first}), 1);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, copy), 1);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0);
+
+  // A record in another folder keeps the file too, whatever the letter case.
+  const auto other = DataFile("Other.tif");
+  Add(FOLDER_INBOX, MakeRecord("Eve", "OTHER.TIF"));
+  const CEOID doomed = Add(FOLDER_DELETED, MakeRecord("Eve", "Other.tif"));
+  ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, std::vector<CEOID>{doomed}), 1);
+  EXPECT_TRUE(std::filesystem::exists(other));
+}
+
+TEST_F(StoreTest, DeleteStopsAtAMissingRecordAndReportsAMissingFile) {
+  const CEOID a = Add(FOLDER_DELETED, MakeRecord("a", "gone.tif"));
+  const CEOID b = Add(FOLDER_DELETED, MakeRecord("b", ""));
+  EXPECT_EQ(store->DeleteRecords(FOLDER_DELETED, std::vector<CEOID>{a, 12345, b}), 0);
+  EXPECT_EQ(List(FOLDER_DELETED), std::vector<CEOID>{b});
+  const auto errors = TakeErrors();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(*errors[0].function, "db.SeekToRecord");
+  EXPECT_EQ(*errors[1].function, "DeleteFile");
+  EXPECT_EQ(errors[1].message.rfind("Delete File [filename = gone.tif], ErrMsg = No such file", 0),
+            0u);
+}
+
+TEST_F(StoreTest, RecordsNamingFilesOutsideTheDataDirectoryNeverDeleteThem) {
+  const auto victim = home.path() / "victim";
+  test::WriteFileBytes(victim, "keep");
+  test::WriteFileBytes(options.dataDir / "b", "keep");
+  std::vector<CEOID> ids;
+  for (const std::string& name : {std::string("../victim"), victim.string(),
+                                  std::string("a/../../victim"), std::string("sub/../b"),
+                                  std::string("..")})
+    ids.push_back(Add(FOLDER_DELETED, MakeRecord("x", name)));
+  ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, ids), 1);
+  EXPECT_TRUE(List(FOLDER_DELETED).empty());
+  EXPECT_EQ(test::ReadFileBytes(victim), "keep");
+  EXPECT_EQ(test::ReadFileBytes(options.dataDir / "b"), "keep");
+  EXPECT_TRUE(std::filesystem::exists(options.dataDir));
+  const auto errors = TakeErrors();
+  ASSERT_EQ(errors.size(), 5u);
+  for (const auto& e : errors) {
+    EXPECT_EQ(*e.function, "DeleteFile");
+    EXPECT_NE(e.message.find("not a plain file name"), std::string::npos) << e.message;
+  }
+}
+
+TEST_F(StoreTest, AFolderThatCannotBeCheckedKeepsTheFile) {
+  const auto file = DataFile("kept.tif");
+  const CEOID id = Add(FOLDER_DELETED, MakeRecord("a", "kept.tif"));
+  RawSql("DROP TABLE VXOSending");
+  ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, std::vector<CEOID>{id}), 1);
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_TRUE(HasError("db.Open", "Fail to open Database [VXOSending], ErrMsg = "));
+}
+
+TEST_F(StoreTest, ListsEveryColumnBothWays) {
+  struct Row {
+    const char* contact;
+    const char* telephone;
+    std::uint64_t date;
+    std::uint16_t status;
+  };
+  constexpr Row kRows[] = {
+      {"bravo", "300", 20, 2}, {"Alpha", "1", 30, 0}, {"charlie", "20", 10, 1}, {"ALPHA", "0", 40, 2}};
+  std::vector<CEOID> ids;
+  for (const Row& row : kRows) {
+    FaxRecord r = MakeRecord(row.contact, "f.tif", row.status);
+    r.telephone = row.telephone;
+    r.date = FileTime::FromTicks(row.date);
+    ids.push_back(Add(FOLDER_INBOX, r));
+  }
+  auto order = [&](std::initializer_list<int> rows) {
+    std::vector<CEOID> out;
+    for (int i : rows) out.push_back(ids[i]);
+    return out;
+  };
+  // Equal values (Alpha and ALPHA compare equal) keep the filing order.
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_CONTACT, 0), order({1, 3, 0, 2}));
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_CONTACT, 1), order({2, 0, 3, 1}));
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_TELEPHONE, 0), order({3, 1, 2, 0}));  // as text
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_TELEPHONE, 1), order({0, 2, 1, 3}));
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_DATE, 0), order({2, 0, 1, 3}));
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_DATE, 1), order({3, 1, 0, 2}));
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_STATUS, 0), order({1, 2, 0, 3}));
+  EXPECT_EQ(List(FOLDER_INBOX, PROP_STATUS, 1), order({3, 0, 2, 1}));
+  EXPECT_EQ(List(FOLDER_INBOX, 0, 0), order({0, 1, 2, 3}));
+  EXPECT_EQ(List(FOLDER_INBOX, 0, 1), order({3, 2, 1, 0}));
+
+  CollectingSink sink;
+  ASSERT_EQ(store->ListFolder(sink, FolderType(FOLDER_INBOX), PROP_DATE, 1), 1);
+  EXPECT_EQ(sink.count, 4u);
+  EXPECT_EQ(sink.items[0].contact, "ALPHA");
+  EXPECT_EQ(sink.items[0].telephone, "0");
+  EXPECT_EQ(sink.items[0].status, 2);
+  EXPECT_EQ(sink.items[0].dateText, "1601-1-1 0:0");
+  EXPECT_EQ(store->OpenedFolder(), FOLDER_INBOX);
+}
+
+TEST_F(StoreTest, AnEmptyFolderListsAsEmpty) {
+  CollectingSink sink;
+  sink.items.push_back({});
+  ASSERT_EQ(store->ListFolder(sink, FolderType(FOLDER_SENDING), PROP_CONTACT, 0), 1);
+  EXPECT_TRUE(sink.items.empty());
+  EXPECT_EQ(sink.count, 0u);
+  EXPECT_EQ(sink.clears, 1);
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0);
+}
+
+TEST_F(StoreTest, MissingFoldersAreCreatedAndExistingOnesKept) {
+  const CEOID id = Add(FOLDER_SENT, MakeRecord("kept", "k.tif"));
+  RawSql("DROP TABLE VXORecv; DROP TABLE VXODeleted");
+  store = CreateDBFunc(options);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(List(FOLDER_SENT), std::vector<CEOID>{id});
+  EXPECT_TRUE(List(FOLDER_INBOX).empty());
+  EXPECT_TRUE(List(FOLDER_DELETED).empty());
+  EXPECT_TRUE(presenter.asked.empty());
+}
+
+TEST_F(StoreTest, FirstStartAsksTwiceBeforeEmptyingOldFolders) {
+  const CEOID id = Add(FOLDER_INBOX, MakeRecord("old", "o.tif"));
+  StoreOptions first = options;
+  first.settingsFileExisted = false;
+  const std::vector<std::deque<int>> keeps = {{IDNO}, {IDYES, IDNO}};
+  for (const auto& answers : keeps) {
+    presenter.answers = answers;
+    presenter.asked.clear();
+    presenter.styles.clear();
+    store = CreateDBFunc(first);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(presenter.asked.size(), answers.size());
+    EXPECT_EQ(List(FOLDER_INBOX), std::vector<CEOID>{id});
+  }
+  EXPECT_EQ(presenter.styles[0], unsigned{MB_YESNO | MB_ICONQUESTION});
+  EXPECT_EQ(presenter.styles[1], unsigned{MB_YESNO | MB_ICONEXCLAMATION});
+  EXPECT_EQ(presenter.asked[0], LoadResString(65079));
+  EXPECT_EQ(presenter.asked[1], LoadResString(65080));
+
+  presenter.answers = {IDYES, IDYES};
+  store = CreateDBFunc(first);
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(List(FOLDER_INBOX).empty());
+  // Ids still go on from where they were.
+  EXPECT_GT(Add(FOLDER_INBOX, MakeRecord("new", "n.tif")), id);
+
+  // A first start without old folders asks nothing.
+  test::TempDir fresh;
+  presenter.asked.clear();
+  StoreOptions freshOptions = test::OptionsFor(fresh);
+  freshOptions.settingsFileExisted = false;
+  EXPECT_TRUE(CreateDBFunc(freshOptions));
+  EXPECT_TRUE(presenter.asked.empty());
+}
+
+TEST_F(StoreTest, DamagedOrForeignFilesAreReportedAndLeftAlone) {
+  store.reset();
+  const auto file = home.path() / kStoreFileName;
+  test::WriteFileBytes(file, std::string(4096, 'Z'));
+  EXPECT_FALSE(CreateDBFunc(options));
+  EXPECT_EQ(test::ReadFileBytes(file), std::string(4096, 'Z'));
+  const auto errors = TakeErrors();
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(*errors[0].function, "db.Open");
+  EXPECT_EQ(errors[0].message,
+            "Fail to open Database [" + file.string() + "], ErrMsg = file is not a database");
+
+  std::filesystem::remove(file);
+  RawSql("CREATE TABLE photos (id INTEGER PRIMARY KEY, name TEXT)");
+  const std::string before = test::ReadFileBytes(file);
+  EXPECT_FALSE(CreateDBFunc(options));
+  EXPECT_EQ(test::ReadFileBytes(file), before);
+  EXPECT_TRUE(HasError("db.Open", "ErrMsg = the file is not a Vexo Fax record store"));
+}
+
+TEST_F(StoreTest, ALockedDatabaseIsRetriedThenReported) {
+  options.busyTimeoutMs = 50;
+  store = CreateDBFunc(options);
+  ASSERT_TRUE(store);
+  std::string error;
+  auto other = OpenSqliteFile(home.path() / kStoreFileName, error);
+  ASSERT_EQ(SqliteExec(other.get(), "BEGIN EXCLUSIVE"), SQLITE_OK);
+  FaxRecord r = MakeRecord("late", "l.tif");
+  EXPECT_EQ(store->AddRecord(FOLDER_SENT, r), 0);
+  EXPECT_TRUE(HasError("db.AddRecord",
+                       "Fail to add record to Database [VXOSent], ErrMsg = database is locked"));
+  // A lock that is let go while the store retries costs nothing.
+  options.busyTimeoutMs = 10'000;
+  store = CreateDBFunc(options);
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SqliteExec(other.get(), "COMMIT");
+  });
+  EXPECT_EQ(store->AddRecord(FOLDER_SENT, r), 1);
+  release.join();
+  EXPECT_EQ(List(FOLDER_SENT), std::vector<CEOID>{r.oid});
+}
+
+}  // namespace
+}  // namespace vexo

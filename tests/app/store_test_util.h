@@ -1,0 +1,88 @@
+// Shared pieces of the record store tests: a store in a temporary home, a
+// presenter that answers questions from a script, a list sink that keeps what
+// it was given, and quick record makers.
+#pragma once
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/base/error_pool.h"
+#include "app/base/presenter.h"
+#include "app/store/db_func.h"
+#include "tests/support/temp_dir.h"
+
+namespace vexo::test {
+
+class ScriptedPresenter : public Presenter {
+ public:
+  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned style) override {
+    asked.emplace_back(text);
+    styles.push_back(style);
+    if (answers.empty()) return IDNO;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  void ShowErrorDetails(std::string_view) override {}
+
+  std::deque<int> answers;
+  std::vector<std::string> asked;
+  std::vector<unsigned> styles;
+};
+
+class CollectingSink : public FaxListSink {
+ public:
+  void DeleteAllItems() override {
+    items.clear();
+    ++clears;
+  }
+  void SetRecordCount(std::size_t n) override { count = n; }
+  void AddItem(const FaxListItem& item) override { items.push_back(item); }
+
+  std::vector<CEOID> Ids() const {
+    std::vector<CEOID> ids;
+    for (const auto& item : items) ids.push_back(item.oid);
+    return ids;
+  }
+
+  std::vector<FaxListItem> items;
+  std::size_t count = 0;
+  int clears = 0;
+};
+
+inline StoreOptions OptionsFor(const TempDir& home) {
+  StoreOptions options;
+  options.homeDir = home.path();
+  options.dataDir = home.path() / "Data";
+  std::filesystem::create_directories(options.dataDir);
+  return options;
+}
+
+inline FaxRecord MakeRecord(const std::string& contact, const std::string& file,
+                            std::uint16_t status = 1) {
+  FaxRecord r;
+  r.contact = contact;
+  r.telephone = "555-" + contact;
+  r.remoteStationId = "ID " + contact;
+  r.info1 = "";
+  r.info2 = "";
+  r.fileName = file;
+  r.status = status;
+  r.pages = 2;
+  r.resolution = 1;
+  r.date = FileTime::FromTicks(133'000'000'000'000'000ULL);
+  return r;
+}
+
+// Every message the error pool holds, taken out of it.
+inline std::vector<ErrorRecord> TakeErrors() {
+  std::vector<ErrorRecord> out;
+  ErrorRecord r;
+  while (ErrorPool::Instance().TakeOldest(r) > 0) out.push_back(r);
+  return out;
+}
+
+}  // namespace vexo::test
