@@ -210,6 +210,10 @@ namespace {
 // The default paths, found before the file is read. The home directory is
 // created with its parents, so that the first start can write Init.vxi there.
 bool SetDefaultPaths(AppSettings& s) {
+  // Every field starts from its default, also when a record is loaded again.
+  const std::string home = s.programDirectory;
+  s = AppSettings{};
+  s.programDirectory = home;
   if (s.programDirectory.empty()) {
     if (EnvValue("VEXO_HOME").empty() && EnvValue("XDG_DATA_HOME").empty() &&
         EnvValue("HOME").empty()) {
