@@ -7,12 +7,22 @@ namespace vexo::cli {
 int RunVersion(int argc, char** argv);
 int RunSettings(int argc, char** argv);
 int RunHeader(int argc, char** argv);
+int RunList(int argc, char** argv);
+int RunShow(int argc, char** argv);
+int RunMove(int argc, char** argv);
+int RunCopy(int argc, char** argv);
+int RunDelete(int argc, char** argv);
 
 std::span<const Command> Commands() {
   static const std::array kCommands{
       Command{"version", "print the program version", RunVersion},
       Command{"settings", "print the settings, or set KEY VALUE", RunSettings},
       Command{"header", "write the header strip of a sent page as a TIFF", RunHeader},
+      Command{"list", "list the faxes of a folder", RunList},
+      Command{"show", "print every field of one fax record", RunShow},
+      Command{"move", "move fax records to another folder", RunMove},
+      Command{"copy", "copy fax records to another folder", RunCopy},
+      Command{"delete", "move fax records to the deleted folder, or delete them there", RunDelete},
   };
   return kCommands;
 }
