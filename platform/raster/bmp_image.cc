@@ -1,6 +1,12 @@
 #include "platform/raster/bmp_image.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
+#include <cerrno>
 #include <vector>
 
 namespace vexo {
@@ -112,6 +118,85 @@ std::optional<BmpImage> BmpImage::FromFile(std::span<const std::uint8_t> file) {
     }
   }
   return BmpImage(std::move(pixels));
+}
+
+namespace {
+
+class ReadOnlyFile {
+ public:
+  explicit ReadOnlyFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~ReadOnlyFile() {
+    if (m_fd >= 0) ::close(m_fd);
+  }
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+  int fd() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+// Reads exactly size bytes at offset; 0, or the errno (-1 for a short read).
+int ReadAt(int fd, std::uint8_t* out, std::size_t size, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return -1;
+    done += static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+BmpReadResult ReadBmpFile(const std::string& path) {
+  BmpReadResult result;
+  const ReadOnlyFile file(path);
+  if (file.fd() < 0) {
+    result.error = errno;
+    result.status = errno == ENOENT ? BmpReadStatus::NotFound : BmpReadStatus::OpenFailed;
+    return result;
+  }
+  struct stat info {};
+  if (::fstat(file.fd(), &info) != 0) {
+    result.error = errno;
+    result.status = BmpReadStatus::SeekFailed;
+    return result;
+  }
+  const auto fileSize = static_cast<std::uint64_t>(info.st_size);
+  std::array<std::uint8_t, kBmpHeadBytes> head{};
+  if (fileSize < head.size()) {
+    result.status = BmpReadStatus::ReadFailed;
+    return result;
+  }
+  if (const int error = ReadAt(file.fd(), head.data(), head.size(), 0); error != 0) {
+    result.error = std::max(error, 0);
+    result.status = BmpReadStatus::ReadFailed;
+    return result;
+  }
+  const std::optional<BmpLayout> layout = ParseBmpLayout(head, fileSize);
+  if (!layout) {
+    result.status = BmpReadStatus::Invalid;
+    return result;
+  }
+  // Everything up to the end of the pixels or of the palette, whichever is later.
+  const std::uint64_t needed = std::max<std::uint64_t>(layout->pixelOffset + layout->imageBytes,
+                                        layout->paletteOffset + 4ull * layout->colours);
+  if (needed > kMaxBmpFileBytes) {
+    result.status = BmpReadStatus::Invalid;
+    return result;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(needed));
+  if (const int error = ReadAt(file.fd(), bytes.data(), bytes.size(), 0); error != 0) {
+    result.error = std::max(error, 0);
+    result.status = BmpReadStatus::ReadFailed;
+    return result;
+  }
+  result.image = BmpImage::FromFile(bytes);
+  result.status = result.image ? BmpReadStatus::Ok : BmpReadStatus::Invalid;
+  return result;
 }
 
 }  // namespace vexo

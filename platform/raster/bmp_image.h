@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "platform/raster/mono_bitmap.h"
 
@@ -16,6 +17,8 @@ namespace vexo {
 constexpr std::size_t kBmpFileHeaderBytes = 14;
 constexpr std::size_t kBmpInfoHeaderBytes = 40;
 constexpr std::size_t kBmpHeadBytes = kBmpFileHeaderBytes + kBmpInfoHeaderBytes;
+// Largest logo file read (a full A4 page at 400 dpi in 24 bits is about 46 MB).
+constexpr std::uint64_t kMaxBmpFileBytes = std::uint64_t{64} << 20;
 
 // Where the parts of a checked BMP file lie.
 struct BmpLayout {
@@ -50,5 +53,25 @@ class BmpImage {
   explicit BmpImage(MonoBitmap pixels) : m_pixels(std::move(pixels)) {}
   MonoBitmap m_pixels;
 };
+
+// Reading a logo file: opened read-only, its headers checked against the
+// file's size before the palette and pixels are read (so a lying header never
+// makes a large allocation); files past kMaxBmpFileBytes are not read.
+enum class BmpReadStatus {
+  Ok,
+  NotFound,    // the file does not exist
+  OpenFailed,  // it exists but cannot be opened
+  ReadFailed,  // a read failed or the file ended early (error: errno, 0 for short)
+  SeekFailed,
+  Invalid,     // not a BMP this reader accepts
+};
+
+struct BmpReadResult {
+  BmpReadStatus status = BmpReadStatus::Invalid;
+  int error = 0;  // errno of the failing call
+  std::optional<BmpImage> image;
+};
+
+BmpReadResult ReadBmpFile(const std::string& path);
 
 }  // namespace vexo

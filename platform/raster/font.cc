@@ -21,6 +21,8 @@ constexpr int kInkThreshold = 128;
 // lfHeight 0: 12 points on the display.
 constexpr int kDefaultTenthsOfPoint = 120;
 constexpr char32_t kSpace = U' ';
+// Bookkeeping bytes counted for each cache entry besides the glyph's pixels.
+constexpr std::size_t kCacheEntryBytes = 128;
 
 int Scale(long fontUnits, int pixelSize, int unitsPerEm) {
   if (unitsPerEm <= 0) return 0;
@@ -273,12 +275,14 @@ std::shared_ptr<const GlyphImage> Font::RenderLocked(char32_t ch) const {
 std::shared_ptr<const GlyphImage> Font::Glyph(char32_t ch) const {
   std::lock_guard guard(m_lock);
   if (auto it = m_glyphs.find(ch); it != m_glyphs.end()) return it->second;
-  auto image = RenderLocked(ch);
-  const std::size_t bytes = image->ink.size() + sizeof(GlyphImage);
-  if (m_cacheBytes + bytes > kMaxCacheBytes) {
+  if (m_cacheBytes > kMaxCacheBytes) {
     m_glyphs.clear();
+    m_fallbackFor.clear();
     m_cacheBytes = 0;
   }
+  auto image = RenderLocked(ch);
+  // The glyph, its map node and the fallback entry a missing character adds.
+  const std::size_t bytes = image->ink.size() + sizeof(GlyphImage) + kCacheEntryBytes;
   m_glyphs.emplace(ch, image);
   m_cacheBytes += bytes;
   return image;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/raster/canvas.h"
+#include "tests/support/temp_dir.h"
 
 namespace vexo {
 namespace {
@@ -170,6 +171,46 @@ TEST(BmpValidation, LayoutNeedsOnlyTheHeadAndTheFileSize) {
   EXPECT_EQ(layout->imageBytes, 920u);
   EXPECT_EQ(layout->pixelOffset, 54u);
   EXPECT_FALSE(ParseBmpLayout(std::span(file).first(kBmpHeadBytes), file.size() - 1).has_value());
+}
+
+}  // namespace
+}  // namespace vexo
+
+namespace vexo {
+namespace {
+
+TEST(BmpFile, ReadOnlyLogoIsRead) {
+  test::TempDir dir;
+  const auto path = dir.path() / "logo.bmp";
+  const auto bytes = MakeBmp(20, 10, 8, Checker);
+  test::WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+  const BmpReadResult result = ReadBmpFile(path.string());
+  ASSERT_EQ(result.status, BmpReadStatus::Ok);
+  ASSERT_TRUE(result.image.has_value());
+  EXPECT_EQ(result.image->Width(), 20);
+  EXPECT_EQ(result.image->Pixels().Pixel(0, 0), Ink::Black);
+}
+
+TEST(BmpFile, FailuresAreTold) {
+  test::TempDir dir;
+  EXPECT_EQ(ReadBmpFile((dir.path() / "none.bmp").string()).status, BmpReadStatus::NotFound);
+  EXPECT_EQ(ReadBmpFile(dir.path().string()).status, BmpReadStatus::ReadFailed);  // a directory
+
+  const auto path = dir.path() / "short.bmp";
+  test::WriteFileBytes(path, "BM\x10");
+  EXPECT_EQ(ReadBmpFile(path.string()).status, BmpReadStatus::ReadFailed);
+
+  auto bytes = MakeBmp(20, 10, 4, Checker);
+  Put16(bytes, 28, 3);
+  test::WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(ReadBmpFile(path.string()).status, BmpReadStatus::Invalid);
+
+  // A header claiming far more pixels than the file holds is refused before reading.
+  bytes = MakeBmp(20, 10, 24, Checker);
+  Put32(bytes, 22, 30000);
+  test::WriteFileBytes(path, std::string(bytes.begin(), bytes.end()));
+  EXPECT_EQ(ReadBmpFile(path.string()).status, BmpReadStatus::Invalid);
 }
 
 }  // namespace

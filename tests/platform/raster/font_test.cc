@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/raster/canvas.h"
 
 namespace vexo {
@@ -125,6 +127,29 @@ TEST(Font, ControlCharactersAreNotDrawn) {
   EXPECT_EQ(font->Glyph(U'\r')->advance, 0);
   EXPECT_TRUE(font->Glyph(U'\n')->ink.empty());
   EXPECT_EQ(font->TextWidth("a\r\nb"), font->TextWidth("ab"));
+}
+
+}  // namespace
+}  // namespace vexo
+
+namespace vexo {
+namespace {
+
+TEST(FontThreads, ThreadsSharingAFontMeasureAlike) {
+  // The send job, the conversion thread and the window may measure with the
+  // same font at once; the glyph cache must give each the same answer.
+  auto font = Font::Create(MakeLogFont("Tahoma", 180));
+  ASSERT_NE(font, nullptr);
+  const std::string text = "Vexo Fax 传真 测试 ÄÖÜ & 0123456789";
+  std::vector<int> widths(4);
+  std::vector<std::thread> threads;
+  for (std::size_t i = 0; i < widths.size(); ++i)
+    threads.emplace_back([&, i] {
+      for (int round = 0; round < 20; ++round) widths[i] = font->TextWidth(text);
+    });
+  for (auto& thread : threads) thread.join();
+  for (const int width : widths) EXPECT_EQ(width, widths[0]);
+  EXPECT_EQ(widths[0], font->TextWidth(text));
 }
 
 }  // namespace
