@@ -5,6 +5,8 @@
 namespace vexo::cli {
 
 int RunVersion(int argc, char** argv);
+int RunInfo(int argc, char** argv);
+int RunPages(int argc, char** argv);
 int RunSettings(int argc, char** argv);
 int RunHeader(int argc, char** argv);
 int RunList(int argc, char** argv);
@@ -16,6 +18,8 @@ int RunDelete(int argc, char** argv);
 std::span<const Command> Commands() {
   static const std::array kCommands{
       Command{"version", "print the program version", RunVersion},
+      Command{"info", "print the pages of a fax TIFF file and whether they can be sent", RunInfo},
+      Command{"pages", "print the page count of a fax TIFF file", RunPages},
       Command{"settings", "print the settings, or set KEY VALUE", RunSettings},
       Command{"header", "write the header strip of a sent page as a TIFF", RunHeader},
       Command{"list", "list the faxes of a folder", RunList},
