@@ -23,6 +23,8 @@ constexpr unsigned kConfirmReplaceStringId = 65080;
 // Marks faxes.db as this program's file in the SQLite header ("VEXO").
 constexpr std::int64_t kStoreApplicationId = 0x5645584F;
 constexpr std::int64_t kFirstObjectId = 1;
+// Page cache of each connection: 32 MiB, about 200,000 records.
+constexpr const char* kCacheSizePragma = "PRAGMA cache_size=-32768";
 constexpr std::int64_t kLastObjectId = 0xFFFFFFFF;
 
 constexpr const char* kOpenFailed = "Fail to open Database [%s], ErrMsg = ";
@@ -182,6 +184,9 @@ bool DBFunc::EnsureConnection() {
   // record; NORMAL syncing keeps the file whole after any crash.
   SqliteExec(m_db.get(), "PRAGMA journal_mode=WAL");
   SqliteExec(m_db.get(), "PRAGMA synchronous=NORMAL");
+  // A sorted listing visits the rows in index order, all over the file; a page
+  // cache that holds a large store keeps that from turning into file reads.
+  SqliteExec(m_db.get(), kCacheSizePragma);
   return true;
 }
 

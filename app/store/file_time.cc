@@ -1,7 +1,8 @@
 #include "app/store/file_time.h"
 
+#include <charconv>
 #include <chrono>
-#include <cstdio>
+#include <utility>
 
 namespace vexo {
 namespace {
@@ -57,11 +58,19 @@ LocalTime FileTimeToLocalTime(FileTime time) {
 
 FileTime LocalFileTimeNow() { return LocalTimeToFileTime(LocalTimeNow()).value_or(FileTime{}); }
 
+// "%d-%d-%d %d:%d" without printf, as a listing formats one date per record.
 std::string FormatListDate(FileTime time) {
   const LocalTime t = FileTimeToLocalTime(time);
   char text[64];
-  std::snprintf(text, sizeof text, "%d-%d-%d %d:%d", t.year, t.month, t.day, t.hour, t.minute);
-  return text;
+  char* out = text;
+  char* const end = text + sizeof text;
+  const std::pair<int, char> parts[] = {
+      {t.year, '-'}, {t.month, '-'}, {t.day, ' '}, {t.hour, ':'}, {t.minute, '\0'}};
+  for (const auto& [value, separator] : parts) {
+    out = std::to_chars(out, end, value).ptr;
+    if (separator != '\0') *out++ = separator;
+  }
+  return std::string(text, out);
 }
 
 }  // namespace vexo
