@@ -407,8 +407,11 @@ int DBFunc::ReadRecordProperty(CEOID oid, unsigned property, FaxRecord& record) 
   }
   SqliteStatement s(m_db.get(), "SELECT p" + std::to_string(property) + " FROM " +
                                     Quoted(m_openFolder) + " WHERE oid=?1");
-  s.BindInt(1, oid);
-  const int rc = s.ok() ? s.Step() : SQLITE_ERROR;
+  int rc = SQLITE_ERROR;
+  if (s.ok()) {
+    s.BindInt(1, oid);
+    rc = s.Step();
+  }
   if (rc == SQLITE_DONE) {
     ReportDb("db.SeekToRecord", Message(kSeekFailed, name) + kNoSuchRecord);
     return 0;
@@ -433,8 +436,9 @@ int DBFunc::FindRecordFolder(CEOID oid) {
     bool exists = false;
     if (!TableExists(f, exists) || !exists) continue;
     SqliteStatement s(m_db.get(), "SELECT 1 FROM " + Quoted(f) + " WHERE oid=?1");
+    if (!s.ok()) continue;
     s.BindInt(1, oid);
-    if (s.ok() && s.Step() == SQLITE_ROW) return f;
+    if (s.Step() == SQLITE_ROW) return f;
   }
   return -1;
 }
@@ -599,16 +603,20 @@ DBFunc::FileUse DBFunc::FileUsage(const std::string& fileName) {
   bool unknown = false;
   for (int f = 0; f < kFolderCount; ++f) {
     bool exists = false;
-    if (!TableExists(f, exists) || !exists) {
+    const bool checked = TableExists(f, exists);
+    if (!checked || !exists) {
       ReportDb("db.Open", Message(kOpenFailed, FolderName(f)) +
-                              (exists ? SqliteError(m_db.get()) : std::string(kNoSuchFolder)));
+                              (checked ? std::string(kNoSuchFolder) : SqliteError(m_db.get())));
       unknown = true;
       continue;
     }
     SqliteStatement s(m_db.get(),
                       "SELECT 1 FROM " + Quoted(f) + " WHERE p108=?1 COLLATE NOCASE LIMIT 1");
-    s.BindText(1, fileName);
-    const int rc = s.ok() ? s.Step() : SQLITE_ERROR;
+    int rc = SQLITE_ERROR;
+    if (s.ok()) {
+      s.BindText(1, fileName);
+      rc = s.Step();
+    }
     if (rc == SQLITE_ROW) return FileUse::Used;
     if (rc != SQLITE_DONE) {
       ReportDb("db.Open", Message(kOpenFailed, FolderName(f)) + SqliteError(m_db.get()));
