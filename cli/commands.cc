@@ -5,6 +5,7 @@
 namespace vexo::cli {
 
 int RunVersion(int argc, char** argv);
+int RunModemTalk(int argc, char** argv);
 int RunInfo(int argc, char** argv);
 int RunPages(int argc, char** argv);
 int RunSettings(int argc, char** argv);
@@ -18,6 +19,7 @@ int RunDelete(int argc, char** argv);
 std::span<const Command> Commands() {
   static const std::array kCommands{
       Command{"version", "print the program version", RunVersion},
+      Command{"modem-talk", "write AT to a modem and print its answer", RunModemTalk},
       Command{"info", "print the pages of a fax TIFF file and whether they can be sent", RunInfo},
       Command{"pages", "print the page count of a fax TIFF file", RunPages},
       Command{"settings", "print the settings, or set KEY VALUE", RunSettings},
