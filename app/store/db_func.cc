@@ -196,19 +196,23 @@ bool DBFunc::AdoptDatabase(const std::string& fileName) {
   enum class Kind { Ours, Fresh, Foreign, Damaged };
   sqlite3* db = m_db.get();
   std::string error;
-  auto classify = [&]() {
+  const auto refuse = [&](Kind kind, std::string reason) {
+    error = std::move(reason);
+    return kind;
+  };
+  const auto classify = [&]() {
     SqliteStatement appId(db, "PRAGMA application_id");
-    if (!appId.ok() || appId.Step() != SQLITE_ROW) return error = SqliteError(db), Kind::Damaged;
+    if (!appId.ok() || appId.Step() != SQLITE_ROW) return refuse(Kind::Damaged, SqliteError(db));
     const std::int64_t id = appId.Int(0);
     if (id == kStoreApplicationId) {
       SqliteStatement counter(db, "SELECT value FROM vexo_store WHERE key='next_oid'");
       if (counter.ok() && counter.Step() == SQLITE_ROW) return Kind::Ours;
-      return error = kDamagedFile, Kind::Damaged;
+      return refuse(Kind::Damaged, kDamagedFile);
     }
-    if (id != 0) return error = kForeignFile, Kind::Foreign;
+    if (id != 0) return refuse(Kind::Foreign, kForeignFile);
     SqliteStatement objects(db, "SELECT count(*) FROM sqlite_master");
-    if (!objects.ok() || objects.Step() != SQLITE_ROW) return error = SqliteError(db), Kind::Damaged;
-    if (objects.Int(0) != 0) return error = kForeignFile, Kind::Foreign;
+    if (!objects.ok() || objects.Step() != SQLITE_ROW) return refuse(Kind::Damaged, SqliteError(db));
+    if (objects.Int(0) != 0) return refuse(Kind::Foreign, kForeignFile);
     return Kind::Fresh;
   };
   Kind kind = classify();
