@@ -29,6 +29,14 @@ struct Page {
   unsigned seed;
 };
 
+// A little-endian value of a file's bytes (the files written here are "II").
+template <typename T>
+T Le(const std::string& bytes, std::size_t at) {
+  T value{};
+  std::memcpy(&value, bytes.data() + at, sizeof value);
+  return value;
+}
+
 std::vector<std::uint8_t> Coded(const Page& page) {
   FaxCoding coding;
   coding.fillOrder = (page.flags & PAGE_LSB_FIRST) ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB;
@@ -282,11 +290,9 @@ TEST_F(TiffOperTest, DamagedFilesAreReportedNeverOverrun) {
     ASSERT_TRUE(dir1.found);
   }
   std::string looped = bytes;
-  const std::uint32_t first = *reinterpret_cast<const std::uint32_t*>(bytes.data() + 4);
-  const std::uint16_t n0 = *reinterpret_cast<const std::uint16_t*>(bytes.data() + first);
-  const std::uint32_t second = *reinterpret_cast<const std::uint32_t*>(bytes.data() + first + 2 + 12 * n0);
-  const std::uint16_t n1 = *reinterpret_cast<const std::uint16_t*>(bytes.data() + second);
-  std::memcpy(looped.data() + second + 2 + 12 * n1, &first, 4);
+  const std::uint32_t first = Le<std::uint32_t>(bytes, 4);
+  const std::uint32_t second = Le<std::uint32_t>(bytes, first + 2 + 12 * Le<std::uint16_t>(bytes, first));
+  std::memcpy(looped.data() + second + 2 + 12 * Le<std::uint16_t>(bytes, second), &first, 4);
   test::WriteFileBytes(file, looped);
   ASSERT_EQ(oper.OpenReadTiffHeader(file), 1);
   EXPECT_GE(oper.GetTotalPageNum(), 1);
@@ -308,8 +314,8 @@ TEST_F(TiffOperTest, StripPastEndAndEmptyStrip) {
   const std::uint32_t huge = 0x7FFFFFF0;
   std::string patched = bytes;
   // Find the StripByteCounts entry value position by searching the directory.
-  const std::uint32_t dir = *reinterpret_cast<const std::uint32_t*>(bytes.data() + 4);
-  const std::uint16_t n = *reinterpret_cast<const std::uint16_t*>(bytes.data() + dir);
+  const std::uint32_t dir = Le<std::uint32_t>(bytes, 4);
+  const std::uint16_t n = Le<std::uint16_t>(bytes, dir);
   for (std::uint16_t i = 0; i < n; ++i) {
     char* entry = patched.data() + dir + 2 + 12 * i;
     std::uint16_t tag = 0;
