@@ -235,6 +235,7 @@ void TiffOper::LoadTagValues() {
 }
 
 int TiffOper::ReadTagsFail(const char* reason) {
+  m_remaining = 0;  // a refused page hands out nothing
   ReportError(0, kMsgDefault, kModule, "ReadTags",
               "TiffOper encounter error: TiffFileName = %s, ErrMsg = %s", m_fileName.c_str(),
               reason);
