@@ -282,6 +282,18 @@ TEST_F(HeaderTest, WithoutReadFlagThereIsNoHeader) {
   EXPECT_EQ(sent, test::RawStripWithLibTiff(file, 0));
 }
 
+TEST_F(HeaderTest, NoLoadedPageMeansNoHeader) {
+  TiffOper oper;
+  oper.SetErrorPool(true);
+  EXPECT_EQ(GenHeader(oper, 1, 1, false), 0);
+  EXPECT_FALSE(oper.PageHeaderReady());
+  const auto records = test::TakePool();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].function.value_or(""), "CreateDIBSection");
+  EXPECT_TRUE(records[0].message.starts_with("Windows GDI Error, ErrMsg = ")) << records[0].message;
+  EXPECT_FALSE(PageHeaderOf(oper).Drawn());
+}
+
 TEST_F(HeaderTest, HeaderArtefactShowsTheTexts) {
   // The "Page 2 of 5" header as an image for people to look at.
   TiffOper oper;

@@ -81,13 +81,6 @@ TEST(Font, ExtentsCountCharactersNotBytes) {
   EXPECT_GT(font->Glyph(U'中')->advance, font->Glyph(U'i')->advance);
 }
 
-TEST(Font, AmpersandIsAnOrdinaryCharacter) {
-  auto font = Tahoma();
-  EXPECT_GT(font->TextWidth("&"), 0);
-  EXPECT_EQ(font->TextWidth("A&B"), font->TextWidth("A") + font->TextWidth("&") + font->TextWidth("B"));
-  EXPECT_EQ(font->Measure("&&").partial.size(), 2u);
-}
-
 TEST(Font, TabsUseTabStopsOrABlank) {
   auto font = Tahoma();
   const int blank = font->TextWidth(" ");
