@@ -355,6 +355,44 @@ TEST_F(TiffOperTest, StripPastEndAndEmptyStrip) {
   TakePool();
 }
 
+TEST_F(TiffOperTest, HugeImageLengthIsCheckedNotAllocated) {
+  const std::string file = File("huge.tif");
+  WriteFax(file, {{40, PAGE_FINE, 1}});
+  const std::string bytes = test::ReadFileBytes(file);
+  const std::uint32_t dir = Le<std::uint32_t>(bytes, 4);
+  auto patch = [&](std::uint32_t length, std::uint32_t rowsPerStrip) {
+    std::string patched = bytes;
+    for (std::uint16_t i = 0; i < Le<std::uint16_t>(bytes, dir); ++i) {
+      char* entry = patched.data() + dir + 2 + 12 * i;
+      std::uint16_t tag = 0;
+      std::memcpy(&tag, entry, 2);
+      if (tag == TIFFTAG_IMAGELENGTH) {
+        const std::uint16_t longType = TIFF_LONG;  // libtiff wrote a SHORT for 40
+        std::memcpy(entry + 2, &longType, 2);
+        std::memcpy(entry + 8, &length, 4);
+      }
+      if (tag == TIFFTAG_ROWSPERSTRIP) std::memcpy(entry + 8, &rowsPerStrip, 4);
+    }
+    test::WriteFileBytes(file, patched);
+  };
+  // More rows than the one strip holds: refused by the strip check.
+  patch(0xFFFFFFF0, 40);
+  TiffOper oper;
+  if (oper.OpenReadTiffHeader(file) == 1) {
+    EXPECT_EQ(oper.ReadTags(), -1);
+    std::uint8_t buffer[16];
+    EXPECT_EQ(oper.ReadFAXData(buffer, sizeof buffer, false), 0);
+  }
+  TakePool();
+  // One strip of 4294967280 rows: accepted, and only the strip's bytes go out.
+  patch(0xFFFFFFF0, 0xFFFFFFFF);
+  ASSERT_EQ(oper.OpenReadTiffHeader(file), 1);
+  ASSERT_EQ(oper.ReadTags(), 1);
+  EXPECT_EQ(oper.PageInfo().length, 0xFFFFFFF0u);
+  EXPECT_EQ(ReadAll(oper, 4096, true).size() > 0, true);
+  TakePool();
+}
+
 TEST_F(TiffOperTest, PageCountWithoutTotalsCountsDirectories) {
   test::LibTiffPage p;
   p.rows = 5;
