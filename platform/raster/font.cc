@@ -233,9 +233,13 @@ FontFace* Font::FaceForLocked(char32_t ch, unsigned* glyphIndex) const {
     }
   if (found == nullptr)
     if (const auto choice = MatchFontForChar(m_logFont, ch)) {
-      auto& slot = m_fallbacks[FaceKey(*choice)];
-      if (!slot) slot = OpenSized(m_library, *choice, m_pixelSize);
-      if (slot && FT_Get_Char_Index(slot->face, ch) != 0) found = slot.get();
+      const std::string key = FaceKey(*choice);
+      auto it = m_fallbacks.find(key);
+      if (it == m_fallbacks.end())
+        if (auto opened = OpenSized(m_library, *choice, m_pixelSize))
+          it = m_fallbacks.emplace(key, std::move(opened)).first;
+      if (it != m_fallbacks.end() && FT_Get_Char_Index(it->second->face, ch) != 0)
+        found = it->second.get();
     }
   m_fallbackFor[ch] = found;
   if (found == nullptr) return m_primary.get();  // glyph 0: the face's missing-glyph box

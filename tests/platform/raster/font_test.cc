@@ -105,6 +105,15 @@ TEST(Font, CjkTextRendersWithAnInstalledCjkFace) {
   EXPECT_NE(cjk->Choice().family.find("WenQuanYi"), std::string::npos) << cjk->Choice().family;
 }
 
+TEST(Font, CharactersNoFaceHasGetTheMissingGlyphBox) {
+  auto font = Tahoma();
+  const char32_t unassigned = 0x0378;  // no character, in no installed font
+  auto glyph = font->Glyph(unassigned);
+  EXPECT_GT(glyph->advance, 0);
+  EXPECT_EQ(font->Glyph(unassigned).get(), glyph.get());
+  EXPECT_EQ(font->Measure("\xCD\xB8").partial.size(), 1u);  // U+0378 in UTF-8
+}
+
 TEST(Font, BoldAndItalicChangeTheGlyphs) {
   auto regular = Tahoma();
   auto bold = Tahoma(160, FW_BOLD);
