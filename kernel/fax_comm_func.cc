@@ -10,6 +10,7 @@
 #include "app/base/code_page.h"
 #include "app/base/error_pool.h"
 #include "kernel/byte_tables.h"
+#include "kernel/hangup_codes.h"
 #include "kernel/win_com_ce.h"
 #include "platform/text.h"
 
@@ -274,6 +275,10 @@ int FaxCommFunc::PaceData(std::uint32_t slackMs, std::uint32_t length) {
   m_lastChunkLength = length;
   m_lastChunkTime = TickCountMs();
   return 1;
+}
+
+int FaxCommFunc::ReportHangupCodeError(const char* line, int faxClass) {
+  return line ? vexo::ReportHangupCodeError(line, faxClass) : 0;
 }
 
 }  // namespace vexo

@@ -72,6 +72,9 @@ class FaxCommFunc {
   void StartPacing(std::uint32_t bytesPerSecond);
   int PaceData(std::uint32_t slackMs, std::uint32_t length);
 
+  // Reports a "+FHNG:" (class 2) or "+FHS:" (class 20) line with its code's text.
+  int ReportHangupCodeError(const char* line, int faxClass);
+
  protected:
   WinCOMCE* m_port = nullptr;
   LogFile* m_log = nullptr;

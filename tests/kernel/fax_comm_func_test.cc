@@ -206,3 +206,20 @@ TEST(HangupModem, SendsTheFixedSequenceWhatEverTheModemSays) {
 
 }  // namespace
 }  // namespace vexo
+
+namespace vexo {
+namespace {
+
+TEST(FaxCommFuncHangupCodes, ReportsThroughTheSharedTable) {
+  FaxCommFunc exchange;
+  test::TakeErrors();
+  EXPECT_EQ(exchange.ReportHangupCodeError("+FHNG:0", 2), 0);
+  EXPECT_EQ(exchange.ReportHangupCodeError(nullptr, 2), 0);
+  EXPECT_EQ(exchange.ReportHangupCodeError("+FHS:11", 20), 1);
+  const auto errors = test::TakeErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(*errors[0].function, "ReportHangupCodeError");
+}
+
+}  // namespace
+}  // namespace vexo
