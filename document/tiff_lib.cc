@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 
+#include "app/base/code_page.h"
 #include "app/base/error_pool.h"
 #include "document/tiff_raw.h"
 
@@ -190,7 +191,10 @@ bool KnownModeLetter(char letter) {
 }  // namespace
 
 TiffFile::TiffFile(std::unique_ptr<Client> client, std::string name, std::string mode)
-    : m_client(std::move(client)), m_name(std::move(name)), m_mode(std::move(mode)) {}
+    : m_client(std::move(client)),
+      m_name(std::move(name)),
+      m_libName(WideToMultiLossy(m_name)),
+      m_mode(std::move(mode)) {}
 
 TiffFile::~TiffFile() {
   if (m_tif != nullptr) TIFFClose(m_tif);
@@ -207,7 +211,7 @@ void TiffFile::ReserveMemory(std::size_t bytes) {
 }
 
 bool TiffFile::Open(const std::string& libMode) {
-  m_tif = TIFFClientOpen(m_name.c_str(), libMode.c_str(), m_client.get(), ClientRead,
+  m_tif = TIFFClientOpen(m_libName.c_str(), libMode.c_str(), m_client.get(), ClientRead,
                          ClientWrite, ClientSeek, ClientClose, ClientSize, ClientMap, ClientUnmap);
   return m_tif != nullptr;
 }
@@ -217,7 +221,7 @@ bool TiffFile::Reopen(tdir_t directory) {
   // Keep the descriptor through the close: TIFFClose calls our close procedure.
   UniqueFd keep(::dup(fd()));
   if (!keep.valid()) {
-    TiffError("TIFFOpenHandle", "Cannot reopen TIFF [filename=%s]", m_name.c_str());
+    TiffError("TIFFOpenHandle", "Cannot reopen TIFF [filename=%s]", m_libName.c_str());
     return false;
   }
   if (m_tif != nullptr) TIFFClose(m_tif);

@@ -82,6 +82,9 @@ class TiffFile {
   TIFF* get() const { return m_tif; }
   int fd() const;
   const std::string& name() const { return m_name; }
+  // The name as libtiff knows it: 8-bit text in the ANSI code page, as the
+  // library's (and our hook's) messages are.
+  const std::string& libName() const { return m_libName; }
   const std::string& mode() const { return m_mode; }
   bool IsMemory() const;
   bool IsBigEndian() const { return m_tif != nullptr && TIFFIsBigEndian(m_tif) != 0; }
@@ -105,6 +108,7 @@ class TiffFile {
 
   std::unique_ptr<Client> m_client;
   std::string m_name;
+  std::string m_libName;
   std::string m_mode;
   TIFF* m_tif = nullptr;
 };

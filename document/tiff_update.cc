@@ -113,7 +113,7 @@ int TIFFUpdateAllPageNum(TiffFile& tif, std::uint16_t total) {
 
 int TIFFMoveTiffData(TiffFile& tif, std::uint64_t from, std::int64_t delta) {
   constexpr const char* kModule = "TIFFMoveTiffData";
-  const char* name = tif.name().c_str();
+  const char* name = tif.libName().c_str();
   RawTiff raw(tif.fd(), tif.name());
   const auto size = raw.FileSize();
   if (!size || from > *size || (delta < 0 && static_cast<std::uint64_t>(-delta) > from)) {
@@ -177,7 +177,7 @@ bool IsOffsetArray(std::uint16_t tag) {
 int ReallocOffset(TiffFile& tif, std::uint64_t curDirOffset, std::uint32_t strip,
                   std::uint64_t from, std::int64_t delta) {
   constexpr const char* kModule = "ReallocOffset";
-  const char* name = tif.name().c_str();
+  const char* name = tif.libName().c_str();
   RawTiff raw(tif.fd(), tif.name());
   auto fail = [&](RawIo io) {
     if (io == RawIo::Failed || io == RawIo::Short)
@@ -255,7 +255,7 @@ int TIFFUpdateCurPage(TiffFile& tif, std::uint32_t strip, const std::uint8_t* da
     return 0;
   }
   TIFF* t = tif.get();
-  const char* name = tif.name().c_str();
+  const char* name = tif.libName().c_str();
   std::uint16_t compression = 0;
   std::uint32_t rowsPerStrip = 0;
   std::uint32_t imageLength = 0;
