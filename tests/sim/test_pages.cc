@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <memory>
 
 namespace vexo::test {
 namespace {
-
-constexpr float kXDpi = 204.0f;
-constexpr float kYDpi = 196.0f;
 
 struct TiffCloser {
   void operator()(TIFF* tiff) const { TIFFClose(tiff); }
@@ -37,9 +35,9 @@ Bitmap MakeTestPage(unsigned seed, int rows) {
     return (state >> 16) & 0x7fff;
   };
   // Bands of short bars, like lines of text: some ink, a few KB when coded.
-  for (int band = 8; band + 12 < rows; band += 24) {
+  for (int band = 8; band + 12 < rows; band += 64) {
     int x = 40;
-    while (x < kFaxWidth - 80) {
+    while (x < kFaxWidth / 2) {
       const int length = 4 + static_cast<int>(next() % 28);
       for (int row = band; row < band + 12; ++row) SetBlack(page, row, x, x + length);
       x += length + 6 + static_cast<int>(next() % 30);
@@ -48,35 +46,12 @@ Bitmap MakeTestPage(unsigned seed, int rows) {
   return page;
 }
 
-bool WriteG3Tiff(const std::filesystem::path& file, const std::vector<Bitmap>& pages) {
-  TiffHandle tiff(TIFFOpen(file.c_str(), "w"));
-  if (!tiff) return false;
-  for (std::size_t n = 0; n < pages.size(); ++n) {
-    const Bitmap& page = pages[n];
-    TIFF* t = tiff.get();
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, page.width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, page.rows);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_LSB2MSB);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, page.rows);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, kXDpi);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, kYDpi);
-    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(n), static_cast<int>(pages.size()));
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(page.width / 8));
-    for (int y = 0; y < page.rows; ++y) {
-      std::memcpy(row.data(), &page.bits[static_cast<std::size_t>(y) * row.size()], row.size());
-      if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
-    }
-    if (!TIFFWriteDirectory(t)) return false;
-  }
-  return true;
+bool WritePbm(const std::filesystem::path& file, const Bitmap& page) {
+  std::ofstream out(file, std::ios::binary);
+  out << "P4\n" << page.width << ' ' << page.rows << '\n';
+  out.write(reinterpret_cast<const char*>(page.bits.data()),
+            static_cast<std::streamsize>(page.bits.size()));
+  return static_cast<bool>(out);
 }
 
 std::vector<Bitmap> ReadTiffPages(const std::filesystem::path& file) {
@@ -110,15 +85,28 @@ std::vector<Bitmap> ReadTiffPages(const std::filesystem::path& file) {
   return pages;
 }
 
-int DifferingRows(const Bitmap& page, const Bitmap& expected) {
-  if (page.width != expected.width) return std::max(page.rows, expected.rows);
-  const auto stride = static_cast<std::size_t>(page.width / 8);
-  int differing = 0;
-  for (int y = 0; y < std::min(page.rows, expected.rows); ++y) {
-    if (std::memcmp(&page.bits[y * stride], &expected.bits[y * stride], stride) != 0)
-      ++differing;
+bool HoldsPage(const Bitmap& page, const Bitmap& expected, int offset, std::string& why) {
+  if (page.width != expected.width) {
+    why = "width " + std::to_string(page.width) + ", expected " + std::to_string(expected.width);
+    return false;
   }
-  return differing;
+  if (page.rows < offset + expected.rows) {
+    why = std::to_string(page.rows) + " rows, expected at least " +
+          std::to_string(offset + expected.rows);
+    return false;
+  }
+  const auto stride = static_cast<std::size_t>(page.width / 8);
+  auto row = [stride](const Bitmap& b, int y) { return &b.bits[static_cast<std::size_t>(y) * stride]; };
+  const std::vector<std::uint8_t> white(stride, 0);
+  for (int y = 0; y < page.rows; ++y) {
+    const bool inside = y >= offset && y < offset + expected.rows;
+    const std::uint8_t* want = inside ? row(expected, y - offset) : white.data();
+    if (std::memcmp(row(page, y), want, stride) != 0) {
+      why = "row " + std::to_string(y) + (inside ? " differs" : " should be white");
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace vexo::test

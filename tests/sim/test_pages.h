@@ -1,6 +1,6 @@
 // Small fax pages for the simulator's end-to-end tests: a deterministic 1-bit
-// page pattern, writing pages as a G3 TIFF (what efax and spandsp send), and
-// reading any fax TIFF back into bitmaps with libtiff to compare images.
+// page pattern, written as PBM for efix to code into G3 TIFF, and any fax TIFF
+// read back into bitmaps with libtiff to compare the images.
 #pragma once
 
 #include <cstdint>
@@ -23,13 +23,14 @@ constexpr int kFaxWidth = 1728;
 // A page of bars whose lengths follow seed, so that different pages differ.
 Bitmap MakeTestPage(unsigned seed, int rows);
 
-// Writes the pages as one multi-page TIFF, CCITT G3 1-D, 204 x 196 dpi.
-bool WriteG3Tiff(const std::filesystem::path& file, const std::vector<Bitmap>& pages);
+// Writes the page as a raw PBM image.
+bool WritePbm(const std::filesystem::path& file, const Bitmap& page);
 
 // Reads every page of a bilevel TIFF; empty when it cannot be read.
 std::vector<Bitmap> ReadTiffPages(const std::filesystem::path& file);
 
-// Rows of page that differ from expected, ignoring rows beyond the shorter page.
-int DifferingRows(const Bitmap& page, const Bitmap& expected);
+// Whether page holds expected starting at row offset, with only white rows
+// above it and below it; explains the first difference in why.
+bool HoldsPage(const Bitmap& page, const Bitmap& expected, int offset, std::string& why);
 
 }  // namespace vexo::test

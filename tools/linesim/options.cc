@@ -11,6 +11,7 @@ namespace {
 constexpr int kMaxSpeed = 16;
 constexpr double kMaxHangupSeconds = 3600;
 constexpr double kMaxNoiseDb = 80;
+constexpr int kMaxLineDelayMs = 500;
 
 // Every modulation code a Class 1 modem of this simulator can run.
 constexpr int kKnownModulations[] = {24, 48, 72, 73, 74, 96, 97, 98, 121, 122, 145, 146};
@@ -81,6 +82,7 @@ const char* UsageText() {
          "  --phone                 answer AT+CGMI and AT+CNMI like a phone's modem\n"
          "  --link PATH             symlink PATH to the pty (repeat for the second modem)\n"
          "  --report FILE           append one JSON object per call to FILE\n"
+         "  --line-delay MS         one-way delay of the line in ms (default 20)\n"
          "  --speed N               run the line N times faster than real time (1-16)\n"
          "  --once                  exit when every pty has been opened and closed again\n"
          "  --verbose               trace AT commands and the T.30 protocol on stderr\n";
@@ -170,6 +172,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       if (!value(v)) return std::nullopt;
       if (!ParseInt(v, options.speed) || options.speed < 1 || options.speed > kMaxSpeed) {
         error = "--speed takes a whole number from 1 to 16";
+        return std::nullopt;
+      }
+    } else if (arg == "--line-delay") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseInt(v, options.lineDelayMs) || options.lineDelayMs < 0 ||
+          options.lineDelayMs > kMaxLineDelayMs) {
+        error = "--line-delay takes milliseconds from 0 to 500";
         return std::nullopt;
       }
     } else if (arg == "--once") {

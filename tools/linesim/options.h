@@ -30,6 +30,7 @@ struct Options {
   std::optional<double> noiseDb;  // white noise this many dB below the signal
   bool farRefuseFine = false;   // the far terminal offers normal resolution only
   bool once = false;            // stop when every pty was opened and closed again
+  int lineDelayMs = 20;         // one-way transmission delay of the line
   int speed = 1;                // 20 ms audio blocks exchanged per 20 ms of real time
   bool verbose = false;         // AT trace and spandsp protocol log on stderr
 };

@@ -17,6 +17,7 @@ constexpr double kFirstRingSeconds = 1;       // from the port being opened to t
 constexpr double kBusySeconds = 4;            // busy tone heard before BUSY is reported
 constexpr double kNoDialtoneSeconds = 3;      // wait for dial tone before NO DIALTONE
 constexpr double kFarLeavesSeconds = 1;       // the far terminal hangs up this long after T.30 ends
+constexpr double kFarFinishSeconds = 8;       // the far terminal's time to end alone after a hang-up
 // The level at which spandsp's fax modems transmit; noise is set relative to it.
 constexpr float kSignalLevelDbm0 = -14.0f;
 constexpr int kNoiseSeed = 1234567;
@@ -27,7 +28,10 @@ std::int16_t Saturate(int value) {
 
 }  // namespace
 
-TelephoneLine::TelephoneLine(const Options& options) : m_options(options) {
+TelephoneLine::TelephoneLine(const Options& options)
+    : m_options(options),
+      m_delay{DelayLine(static_cast<std::size_t>(options.lineDelayMs * kSampleRate / 1000)),
+              DelayLine(static_cast<std::size_t>(options.lineDelayMs * kSampleRate / 1000))} {
   if (m_options.noiseDb) {
     const float level = kSignalLevelDbm0 - static_cast<float>(*m_options.noiseDb);
     m_noise[0] = awgn_init_dbm0(nullptr, kNoiseSeed, level);
@@ -93,24 +97,40 @@ void TelephoneLine::OnHangup(Class1Modem& modem) {
   if (m_dialFrom == &modem) m_dialFrom = nullptr;
   if (m_answerOn == &modem) m_answerOn = nullptr;
   if (!m_call || (m_call->modem != &modem && m_call->peer != &modem)) return;
-  if (m_call->phase == Phase::kRinging && m_call->report.direction == "in" &&
-      m_call->answered < 0) {
+  Call& call = *m_call;
+  if (call.phase == Phase::kLocalGone) return;  // already on hook (ATH, then closing the port)
+  if (call.phase == Phase::kRinging && call.report.direction == "in") {
     // Going on hook while the far terminal rings changes nothing: it keeps ringing.
     return;
   }
-  std::string outcome = "hung up";
-  if (m_call->terminal) m_call->farResult = m_call->terminal->Result();
-  if (m_call->farResult.finished) {
-    outcome = m_call->farResult.completionCode == T30_ERR_OK ? "completed" : "failed";
-  } else if (m_call->phase == Phase::kDialling || m_call->phase == Phase::kRinging) {
-    outcome = "abandoned";
-  } else if (m_call->phase == Phase::kFarGone) {
-    outcome = "far hung up";
+  if (call.phase == Phase::kConnected && call.terminal && !call.terminal->finished()) {
+    // The far terminal is still ending its T.30 session (its DCN, phase E);
+    // it goes on alone, hearing silence, until it finishes or gives up.
+    call.phase = Phase::kLocalGone;
+    call.localGone = m_now;
+    return;
   }
-  EndCall(outcome);
+  EndCall(CallOutcome());
+}
+
+std::string TelephoneLine::CallOutcome() {
+  Call& call = *m_call;
+  if (call.terminal) call.farResult = call.terminal->Result();
+  if (call.farResult.finished)
+    return call.farResult.completionCode == T30_ERR_OK ? "completed" : "failed";
+  switch (call.phase) {
+    case Phase::kDialling:
+    case Phase::kRinging:
+      return "abandoned";
+    case Phase::kFarGone:
+      return "far hung up";
+    default:
+      return "hung up";
+  }
 }
 
 void TelephoneLine::StartDial(Class1Modem& modem, const std::string& number) {
+  if (m_call && m_call->phase == Phase::kLocalGone) EndCall(CallOutcome());
   if (m_call) {
     // One call at a time: the line is engaged.
     modem.Busy();
@@ -241,6 +261,11 @@ void TelephoneLine::RunTimers() {
     EndCall("no answer");
     return;
   }
+  if (call.phase == Phase::kLocalGone) {
+    if (call.terminal->finished() || m_now - call.localGone >= Seconds(kFarFinishSeconds))
+      EndCall(CallOutcome());
+    return;
+  }
   if (call.phase != Phase::kConnected) return;
   if (m_options.hangupAfter > 0 && m_now - call.answered >= Seconds(m_options.hangupAfter)) {
     DropFarEnd();
@@ -262,29 +287,40 @@ void TelephoneLine::DropFarEnd() {
 }
 
 void TelephoneLine::ExchangeAudio() {
-  std::array<std::int16_t, kBlockSamples> fromModem[2] = {};
-  std::array<std::int16_t, kBlockSamples> fromFar{};
-  for (std::size_t i = 0; i < m_modems.size(); ++i) m_modems[i]->Transmit(fromModem[i]);
-  const bool connected = m_call && m_call->phase == Phase::kConnected;
-  // What each modem hears: the other end of a connected call, else silence.
-  std::array<std::int16_t, kBlockSamples> heard[2] = {};
-  if (connected && m_call->terminal) {
-    m_call->terminal->Transmit(fromFar);
-    const std::size_t local = static_cast<std::size_t>(m_call->modem->number() - 1);
-    heard[local] = fromFar;
-    auto toFar = fromModem[local];
-    if (m_noise[1] != nullptr)
-      for (auto& s : toFar) s = Saturate(s + awgn(m_noise[1]));
-    m_call->terminal->Receive(toFar);
-  } else if (connected && m_call->peer != nullptr) {
-    heard[0] = fromModem[1];
-    heard[1] = fromModem[0];
-    if (m_noise[1] != nullptr)
-      for (auto& s : heard[1]) s = Saturate(s + awgn(m_noise[1]));
+  using Block = std::array<std::int16_t, kBlockSamples>;
+  Block sent[2] = {};
+  for (std::size_t i = 0; i < m_modems.size(); ++i) m_modems[i]->Transmit(sent[i]);
+  Block heard[2] = {};  // what each modem hears: silence unless a call is connected
+  if (m_call && m_call->phase == Phase::kLocalGone) {
+    // The program has hung up: the far terminal finishes alone, hearing silence.
+    Block farSent{}, silence{};
+    m_call->terminal->Transmit(farSent);
+    m_call->terminal->Receive(silence);
+  } else if (m_call && m_call->phase == Phase::kConnected) {
+    const std::size_t near = static_cast<std::size_t>(m_call->modem->number() - 1);
+    Block toFar = sent[near];
+    Block toNear{};
+    if (m_call->terminal) {
+      m_call->terminal->Transmit(toNear);
+    } else if (m_call->peer != nullptr) {
+      toNear = sent[static_cast<std::size_t>(m_call->peer->number() - 1)];
+    }
+    Carry(toFar, 1);
+    Carry(toNear, 0);
+    heard[near] = toNear;
+    if (m_call->terminal) {
+      m_call->terminal->Receive(toFar);
+    } else if (m_call->peer != nullptr) {
+      heard[static_cast<std::size_t>(m_call->peer->number() - 1)] = toFar;
+    }
   }
-  if (connected && m_noise[0] != nullptr)
-    for (auto& s : heard[0]) s = Saturate(s + awgn(m_noise[0]));
   for (std::size_t i = 0; i < m_modems.size(); ++i) m_modems[i]->Receive(heard[i]);
+}
+
+void TelephoneLine::Carry(std::span<std::int16_t> block, int direction) {
+  m_delay[direction].Process(block);
+  if (awgn_state_t* noise = m_noise[direction]; noise != nullptr)
+    for (auto& sample : block) sample = Saturate(sample + awgn(noise));
 }
 
 void TelephoneLine::EndCall(const std::string& outcome) {
@@ -309,6 +345,7 @@ void TelephoneLine::EndCall(const std::string& outcome) {
     report.receivedFile.clear();
   }
   m_call.reset();
+  for (auto& delay : m_delay) delay.Clear();
   WriteReport(report);
 }
 
@@ -322,7 +359,9 @@ void TelephoneLine::WriteReport(const CallReport& report) {
 }
 
 void TelephoneLine::Shutdown() {
-  if (m_call) EndCall(m_call->answered >= 0 ? "interrupted" : "abandoned");
+  if (!m_call) return;
+  const std::string outcome = CallOutcome();
+  EndCall(outcome == "hung up" ? "interrupted" : outcome);
 }
 
 }  // namespace vexo::linesim

@@ -14,6 +14,7 @@
 
 #include "tools/linesim/call_report.h"
 #include "tools/linesim/class1_modem.h"
+#include "tools/linesim/delay_line.h"
 #include "tools/linesim/far_terminal.h"
 #include "tools/linesim/options.h"
 
@@ -42,7 +43,9 @@ class TelephoneLine : public ModemListener {
   void OnHangup(Class1Modem& modem) override;
 
  private:
-  enum class Phase { kDialling, kRinging, kConnected, kFarGone };
+  // kFarGone: the far end dropped the line; kLocalGone: the program hung up
+  // and the far terminal finishes alone.
+  enum class Phase { kDialling, kRinging, kConnected, kFarGone, kLocalGone };
   struct Call {
     CallReport report;
     Phase phase = Phase::kDialling;
@@ -55,6 +58,7 @@ class TelephoneLine : public ModemListener {
     std::int64_t answered = -1;
     std::int64_t nextRing = -1;
     std::int64_t farDone = -1;      // when the far terminal finished T.30
+    std::int64_t localGone = -1;    // when the program hung up before the far terminal ended
     bool tempRxFile = false;
   };
 
@@ -63,9 +67,13 @@ class TelephoneLine : public ModemListener {
   void Answer(Class1Modem& modem);
   void RunTimers();
   void ExchangeAudio();
+  // Takes one block across the line in one direction: delay, then noise.
+  void Carry(std::span<std::int16_t> block, int direction);
   void ConnectTerminal(bool calling);
   void DropFarEnd();
   void EndCall(const std::string& outcome);
+  // How the call ended, from its phase and the far terminal's result.
+  std::string CallOutcome();
   void WriteReport(const CallReport& report);
   std::string NextReceiveFile(bool& temporary) const;
   std::int64_t Seconds(double s) const;
@@ -81,7 +89,9 @@ class TelephoneLine : public ModemListener {
   Class1Modem* m_dialFrom = nullptr;
   std::string m_dialNumber;
   Class1Modem* m_answerOn = nullptr;
+  // Per direction: [0] toward modem 1, [1] toward the far end (terminal or modem 2).
   awgn_state_t* m_noise[2] = {nullptr, nullptr};
+  DelayLine m_delay[2];
 };
 
 }  // namespace vexo::linesim
