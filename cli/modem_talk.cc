@@ -7,28 +7,17 @@
 #include <string_view>
 
 #include "app/base/error_pool.h"
-#include "app/base/log_file.h"
-#include "kernel/comm_log.h"
-#include "kernel/fax_comm_func.h"
-#include "kernel/win_com_ce.h"
+#include "kernel/modem_check.h"
 
 namespace vexo::cli {
 namespace {
-
-constexpr std::uint32_t kDefaultBaud = 19200;
-
-struct ModemTalkOptions {
-  std::string device;
-  std::uint32_t baud = kDefaultBaud;
-  std::string logDirectory = "./";
-};
 
 int Usage() {
   std::fputs("usage: vexo modem-talk --device PATH [--baud N] [--log DIR]\n", stderr);
   return 2;
 }
 
-bool ParseOptions(int argc, char** argv, ModemTalkOptions& options) {
+bool ParseOptions(int argc, char** argv, ModemCheck& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view name = argv[i];
     if (i + 1 >= argc) return false;
@@ -51,45 +40,29 @@ bool ParseOptions(int argc, char** argv, ModemTalkOptions& options) {
   return !options.device.empty();
 }
 
-const char* ResultText(int result) {
-  switch (result) {
-    case 1: return "OK";
-    case 0: return "ERROR";
-    default: return "NO ANSWER";
+const char* AnswerText(ModemAnswer answer) {
+  switch (answer) {
+    case ModemAnswer::Ok: return "OK";
+    case ModemAnswer::Error: return "ERROR";
+    case ModemAnswer::NoAnswer: return "NO ANSWER";
+    case ModemAnswer::NotOpened: break;
   }
+  return nullptr;
 }
 
 }  // namespace
 
 int RunModemTalk(int argc, char** argv) {
-  ModemTalkOptions options;
+  ModemCheck options;
   if (!ParseOptions(argc, argv, options)) return Usage();
-
-  LogFile log;
-  if (!OpenCommLog(log, reinterpret_cast<std::uintptr_t>(&log), options.logDirectory)) {
+  const ModemCheckResult result = CheckModem(options);
+  if (const char* text = AnswerText(result.answer)) std::printf("%s\n", text);
+  if (result.logPath.empty())
     std::fprintf(stderr, "vexo: cannot create %sVexoCommLog.log\n", options.logDirectory.c_str());
-    return 1;
-  }
-  WinCOMCE port;
-  port.SetLog(&log);
-  port.SetCommLog(1);
-  port.SetBaudRate(options.baud);
-  port.SetOptions({options.device, "", "", false});
-
-  int result = -1;
-  bool opened = port.OpenComPort(nullptr, options.device, 0, "", 0) == 1;
-  if (opened && port.WriteCommand("AT", 0)) {
-    FaxCommFunc exchange;
-    exchange.Attach(&port);
-    result = exchange.MatchOKResult(kWaitOkMs, true);
-  }
-  if (opened) port.CloseComPort(0);
-  log.Close();
-
-  if (opened) std::printf("%s\n", ResultText(result));
-  std::printf("Communication log: %s\n", log.Path().c_str());
-  if (result != 1) FlushErrorPool(nullptr, false);
-  return result == 1 ? 0 : 1;
+  else
+    std::printf("Communication log: %s\n", result.logPath.c_str());
+  if (result.answer != ModemAnswer::Ok) FlushErrorPool(nullptr, false);
+  return result.answer == ModemAnswer::Ok ? 0 : 1;
 }
 
 }  // namespace vexo::cli
