@@ -15,6 +15,7 @@ int RunShow(int argc, char** argv);
 int RunMove(int argc, char** argv);
 int RunCopy(int argc, char** argv);
 int RunDelete(int argc, char** argv);
+int RunModems(int argc, char** argv);
 
 std::span<const Command> Commands() {
   static const std::array kCommands{
@@ -29,6 +30,7 @@ std::span<const Command> Commands() {
       Command{"move", "move fax records to another folder", RunMove},
       Command{"copy", "copy fax records to another folder", RunCopy},
       Command{"delete", "move fax records to the deleted folder, or delete them there", RunDelete},
+      Command{"modems", "list the modems: phone modem, telephony data and voice lines", RunModems},
   };
   return kCommands;
 }

@@ -70,6 +70,7 @@ constexpr std::array kKeys{
     Text("COMPortDevice", kSettingsPathChars, &S::COMPortDevice),
     Text("PhoneCommandDevice", kSettingsPathChars, &S::PhoneCommandDevice),
     Text("PhoneDataDevice", kSettingsPathChars, &S::PhoneDataDevice),
+    Text("TelephonyDevices", kSettingsPathChars, &S::TelephonyDevices),
 };
 
 }  // namespace

@@ -93,6 +93,8 @@ struct AppSettings {
   std::string COMPortDevice;
   std::string PhoneCommandDevice;
   std::string PhoneDataDevice;
+  // Further serial devices offered as telephony lines, separated by ";".
+  std::string TelephonyDevices;
 
   // ---- derived at start-up, never written to the file
   // The home directory, ending in "/". LoadSettings takes it from the

@@ -105,6 +105,7 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInTableOrderWithItsDefault) {
       {"SeedCallNum", "\"\""}, {"HangupBreak", "20"}, {"UseWhatAsSeedNum", "1"},
       {"CloseAllRasConn", "1"},
       {"COMPortDevice", "\"\""}, {"PhoneCommandDevice", "\"\""}, {"PhoneDataDevice", "\"\""},
+      {"TelephonyDevices", "\"\""},
   };
   for (const auto& [key, value] : lines) expected += "\r\n\r\n" + key + " = " + value;
   EXPECT_EQ(ReadFile(), expected);

@@ -1,0 +1,69 @@
+// vexo modems [--home DIR]: builds the modem list as start-up does (the Linux
+// telephony lines: /dev/serial/by-id and the TelephonyDevices setting) and
+// prints it as the settings sheet shows it: index, name, bearer and media
+// modes, and the kind of line.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/base/error_pool.h"
+#include "app/base/settings.h"
+#include "app/base/strings.h"
+#include "kernel/tapi_oper.h"
+#include "platform/telephony/linux_provider.h"
+
+namespace vexo::cli {
+namespace {
+
+int ModemsUsage() {
+  std::fputs("usage: vexo modems [--home DIR]   list the modems the program can use\n", stderr);
+  return 2;
+}
+
+const char* LineKind(const TAPIOper& tapi, std::uint32_t index) {
+  if (index == 0) return "phone modem";
+  return tapi.IsVoiceLine(index) ? "voice line" : "data line";
+}
+
+}  // namespace
+
+int RunModems(int argc, char** argv) {
+  std::optional<std::string> home;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--home" && i + 1 < argc)
+      home = argv[++i];
+    else if (arg.starts_with("--home="))
+      home = std::string(arg.substr(7));
+    else
+      return ModemsUsage();
+  }
+
+  AppSettings settings;
+  if (home) settings.SetHomeDirectory(*home);
+  if (!settings.LoadSettings()) {
+    std::fputs("vexo modems: the settings file could not be read (without a home directory set "
+               "VEXO_HOME or use --home)\n",
+               stderr);
+    return 1;
+  }
+  LoadResDll(ResourceNameOfLanguage(settings.effectiveLanguage));
+
+  LinuxTelephonyProvider provider(settings.TelephonyDevices);
+  TAPIOper tapi(provider, settings);
+  if (!tapi.InitTapi(nullptr, nullptr)) {
+    ShowErrorPoolBoxes(nullptr);
+    return 1;
+  }
+  const auto modems = tapi.Modems();
+  for (std::uint32_t i = 0; i < modems.size(); ++i) {
+    std::printf("%u\t%s\tbearer=0x%x\tmedia=0x%x\t%s\n", i, modems[i].name.c_str(),
+                modems[i].bearerModes, modems[i].mediaModes, LineKind(tapi, i));
+  }
+  // Devices that could not be asked are reported, the list stands.
+  ShowErrorPoolBoxes(nullptr);
+  return 0;
+}
+
+}  // namespace vexo::cli
