@@ -97,6 +97,9 @@ class WinCOMCE {
 
   // Opening and closing. With viaTelephony 1 and listIndex 0 the built-in phone
   // modem is opened; else a telephony line (viaTelephony 1) or the named port.
+  // Closing puts back the settings found and follows the way the port was
+  // opened (a telephony line goes back to the telephony code, the phone modem
+  // switches text messages on again and pauses), whatever viaTelephony says.
   int OpenComPort(DCB* lineSettings, std::string_view portName, std::uint32_t listIndex,
                   std::string_view dialNumber, int viaTelephony);
   void CloseComPort(int viaTelephony);
