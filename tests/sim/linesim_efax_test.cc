@@ -129,8 +129,10 @@ TEST_F(LinesimEfax, EfaxSendsTwoPagesToTheFarTerminal) {
   EXPECT_NE(json.find("\"completion_code\":0"), std::string::npos) << json;
 }
 
+// The calls below run the line twice as fast as real time, which spandsp's
+// T.30 and efax both take; the calls above and the timing tests run at 1x.
 TEST_F(LinesimEfax, FarTerminalCallsInAndEfaxReceives) {
-  Linesim sim({"--call-in", m_tiff.string()});
+  Linesim sim({"--call-in", m_tiff.string(), "--speed", "2"});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   ChildProcess efax(EfaxReceive(sim.Pty(1)), m_dir.path() / "efax.log", m_dir.path());
   ASSERT_EQ(efax.Wait(kCallLimit), 0) << efax.Log();
@@ -142,7 +144,7 @@ TEST_F(LinesimEfax, FarTerminalCallsInAndEfaxReceives) {
 }
 
 TEST_F(LinesimEfax, EfaxFaxesEfaxAcrossTwoModems) {
-  Linesim sim({"--far", "modem"});
+  Linesim sim({"--far", "modem", "--speed", "2"});
   ASSERT_FALSE(sim.Pty(2).empty()) << sim.Stderr();
   const fs::path rx = m_dir.path() / "rx";
   fs::create_directory(rx);
@@ -156,6 +158,35 @@ TEST_F(LinesimEfax, EfaxFaxesEfaxAcrossTwoModems) {
   const auto line = sim.WaitForReport(seconds(10));
   ASSERT_TRUE(line) << sim.Stderr();
   EXPECT_NE(line->find("out modem 1 -> modem 2"), std::string::npos) << *line;
+}
+
+// A narrow modulation list, a far end without fine resolution and some line
+// noise: efax falls back to what is offered and the page still gets through.
+TEST_F(LinesimEfax, EfaxFallsBackToWhatTheModemAndFarEndOffer) {
+  const fs::path report = m_dir.path() / "calls.json";
+  Linesim sim({"--modulations", "24,48,72,96", "--far-refuse-fine", "--noise", "40", "--report",
+               report.string(), "--speed", "2"});
+  auto argv = EfaxSend(sim.Pty(1));
+  argv.pop_back();  // one page is enough
+  argv.insert(argv.begin() + 1, {"-v", "ewinc"});
+  ChildProcess efax(argv, m_dir.path() / "efax.log");
+  ASSERT_EQ(efax.Wait(kCallLimit), 0) << efax.Log();
+  EXPECT_NE(efax.Log().find("command  \"+FTM=96\""), std::string::npos) << efax.Log();
+  EXPECT_EQ(efax.Log().find("command  \"+FTM=146\""), std::string::npos) << efax.Log();
+  const auto line = sim.WaitForReport(seconds(10));
+  ASSERT_TRUE(line) << sim.Stderr();
+  EXPECT_NE(line->find("completed, 1 page, 9600 bit/s, normal"), std::string::npos) << *line;
+}
+
+// The far end dropping the line mid-call leaves efax without answers.
+TEST_F(LinesimEfax, FarEndHangingUpFailsTheCall) {
+  Linesim sim({"--hangup-after", "8"});
+  ChildProcess efax(EfaxSend(sim.Pty(1)), m_dir.path() / "efax.log");
+  EXPECT_EQ(efax.Wait(kCallLimit), 3) << efax.Log();
+  const auto line = sim.WaitForReport(seconds(10));
+  ASSERT_TRUE(line) << sim.Stderr();
+  EXPECT_NE(line->find("far hung up, 0 pages"), std::string::npos) << *line;
+  EXPECT_NE(line->find("(The call dropped prematurely)"), std::string::npos) << *line;
 }
 
 // A busy line ends efax's call with its "busy" exit status, an unanswered one

@@ -80,8 +80,11 @@ FarResult FarTerminal::Result() {
     Collect(t30);
     t30_stats_t stats{};
     t30_get_transfer_statistics(t30, &stats);
-    m_result.completionCode = stats.current_status;
-    m_result.completionText = t30_completion_code_to_str(stats.current_status);
+    // T.30 still counts an unfinished call as going well; it did not finish.
+    const int code = stats.current_status == T30_ERR_OK ? T30_ERR_CALLDROPPED
+                                                        : stats.current_status;
+    m_result.completionCode = code;
+    m_result.completionText = t30_completion_code_to_str(code);
   }
   return m_result;
 }
