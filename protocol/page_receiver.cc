@@ -1,0 +1,114 @@
+#include "protocol/page_receiver.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "kernel/byte_tables.h"
+#include "protocol/page_sender.h"
+
+namespace vexo {
+namespace {
+
+constexpr std::uint8_t kDle = 0x10;
+constexpr std::uint8_t kEtx = 0x03;
+constexpr std::uint8_t kSub = 0x1A;
+// Zero bytes in a row that are kept; longer runs are fill.
+constexpr std::uint32_t kZeroBytesKept = 2;
+// Zero bytes a page starts with ahead of its first EOL byte.
+constexpr int kLeadingZeroBytes = 4;
+constexpr std::uint32_t kZeroBitsCap = 0x10000;
+
+}  // namespace
+
+PageReceiver::PageReceiver(bool reverseBits, Sink sink)
+    : m_reverse(reverseBits), m_sink(std::move(sink)) {}
+
+PageReceiver::Status PageReceiver::Feed(const std::uint8_t* data, std::size_t count,
+                                        std::size_t& used) {
+  used = 0;
+  if (m_failed) return Status::WriteFailed;
+  if (m_ended) return Status::PageEnd;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t b = data[i];
+    bool ok = true;
+    if (!m_dlePending) {
+      if (b == kDle)
+        m_dlePending = true;
+      else
+        ok = Data(b);
+    } else {
+      m_dlePending = false;
+      if (b == kEtx) {
+        used = i + 1;
+        m_ended = true;
+        if (!Flush()) return Status::WriteFailed;
+        return Status::PageEnd;
+      }
+      if (b == kDle) {
+        ok = Data(kDle);
+      } else if (b == kSub) {
+        ok = Data(kDle) && Data(kDle);
+      }
+      // Any other escape is a modem command, not page data: dropped.
+    }
+    if (!ok) {
+      used = i + 1;
+      m_failed = true;
+      return Status::WriteFailed;
+    }
+  }
+  used = count;
+  return Status::More;
+}
+
+bool PageReceiver::Data(std::uint8_t byte) {
+  const std::uint8_t r = m_reverse ? kBitReverse[byte] : byte;
+  const std::uint32_t carried = m_zeroBits;
+  const bool eol = r != 0 && carried + kLeadingZeroBits[r] >= kEolZeroBits;
+  m_zeroBits = r == 0 ? std::min(carried + 8, kZeroBitsCap) : kTrailingZeroBits[r];
+
+  if (!m_started) {
+    if (!eol) return true;
+    m_started = true;
+    for (int i = 0; i < kLeadingZeroBytes; ++i)
+      if (!Store(0)) return false;
+    return Store(r);
+  }
+  if (m_fullRtc) return true;
+  if (r == 0) {
+    ++m_zeroBytes;
+    return m_zeroBytes > kZeroBytesKept || Store(0);
+  }
+  m_zeroBytes = 0;
+  if (eol) {
+    ++m_eols;
+    // An EOL byte with no other one bit continues a run of EOLs: since the
+    // run's previous EOL only zeros (EOL bits or fill) have come.
+    const bool lone = std::popcount(static_cast<unsigned>(r)) == 1;
+    m_eolRun = lone ? m_eolRun + 1 : 0;
+  } else {
+    m_eolRun = 0;
+  }
+  if (!Store(r)) return false;
+  if (m_eolRun >= kRtcEols) m_fullRtc = true;
+  return true;
+}
+
+bool PageReceiver::Store(std::uint8_t byte) {
+  m_block[m_used++] = byte;
+  return m_used < m_block.size() || Flush();
+}
+
+bool PageReceiver::Flush() {
+  if (m_used == 0) return true;
+  const bool ok = m_sink(m_block.data(), m_used);
+  m_used = 0;
+  return ok;
+}
+
+std::uint32_t PageReceiver::Rows() const {
+  const std::uint32_t extra = m_eolRun > 1 ? static_cast<std::uint32_t>(m_eolRun - 1) : 0;
+  return m_eols > extra ? m_eols - extra : 0;
+}
+
+}  // namespace vexo

@@ -1,0 +1,65 @@
+// PageReceiver decodes the page data a fax modem delivers after CONNECT: it
+// resolves the DLE escapes (a DLE waits for the byte that completes it, so an
+// escape split across reads or stuffed DLEs are read right), ends the page at
+// DLE ETX, drops everything before the first EOL, cuts runs of zero fill to two
+// bytes, counts the rows and stops storing after a full RTC. Decoded bytes go
+// to a sink in blocks; the Class 2, Class 2.0 and Class 1 receivers use it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace vexo {
+
+// Consecutive EOLs that make a full RTC.
+constexpr int kRtcEols = 6;
+// The largest block of decoded bytes handed to the sink.
+constexpr std::size_t kDecodedBlockBytes = 4096;
+
+class PageReceiver {
+ public:
+  // Takes a block of decoded bytes; false when they could not be stored.
+  using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
+
+  enum class Status { More, PageEnd, WriteFailed };
+
+  // reverseBits: the modem delivers each byte least significant bit first and
+  // the page is stored most significant bit first.
+  PageReceiver(bool reverseBits, Sink sink);
+
+  // Decodes bytes; used is set to the bytes taken (up to just after DLE ETX on
+  // PageEnd). On PageEnd every decoded byte has reached the sink.
+  Status Feed(const std::uint8_t* data, std::size_t count, std::size_t& used);
+
+  // Rows of the page: EOLs after the first one, less the EOLs of the closing
+  // RTC beyond its first (a short RTC counts like a full one).
+  std::uint32_t Rows() const;
+  // Consecutive EOLs counted when the page ended (6 for a full RTC).
+  int EolRun() const { return m_eolRun; }
+  bool FullRtc() const { return m_fullRtc; }
+  bool EolFound() const { return m_started; }
+  bool Ended() const { return m_ended; }
+
+ private:
+  bool Data(std::uint8_t byte);
+  bool Store(std::uint8_t byte);
+  bool Flush();
+
+  bool m_reverse;
+  Sink m_sink;
+  std::array<std::uint8_t, kDecodedBlockBytes> m_block{};
+  std::size_t m_used = 0;
+  bool m_dlePending = false;
+  bool m_started = false;
+  bool m_fullRtc = false;
+  bool m_ended = false;
+  bool m_failed = false;
+  std::uint32_t m_zeroBits = 0;
+  std::uint32_t m_zeroBytes = 0;
+  std::uint32_t m_eols = 0;
+  int m_eolRun = 0;
+};
+
+}  // namespace vexo
