@@ -588,3 +588,29 @@ TEST(WinCOMCETelephony, ALineIsOpenedAndHandedBackThroughTheHook) {
 
 }  // namespace
 }  // namespace vexo
+
+namespace vexo {
+namespace {
+
+TEST(WinCOMCEDump, WithTheDumpFlagOffOnlyDebugLinesAreWritten) {
+  test::TempDir dir;
+  LogFile log;
+  ASSERT_EQ(OpenCommLog(log, 1, dir.dir()), 1);
+  test::FakePortRig rig;
+  rig.port->SetLog(&log);
+  ASSERT_TRUE(rig.OpenNamed());
+  EXPECT_EQ(rig.port->WriteCommand("AT", 0), 1);
+  rig.port->SetCommLog(1);
+  rig.line->input = {"\r\nOK\r\n"};
+  std::array<char*, 4> lines{};
+  EXPECT_EQ(rig.port->ReadResultA(nullptr, 256, lines, 500, true), 1);
+  log.Close();
+  const std::string text = test::LogText(test::ReadFileBytes(dir.path() / "VexoCommLog.log"));
+  EXPECT_NE(text.find("\tDebug: ProvCapability = 52, flowctrl=1, softtimeout=0\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(text.find("-- Write:"), std::string::npos);
+  EXPECT_NE(text.find("-- Read: Successful.\r\n0D 0A 4F 4B 0D 0A"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vexo
