@@ -125,6 +125,7 @@ TEST_F(LinesimEfax, EfaxSendsTwoPagesToTheFarTerminal) {
   EXPECT_NE(json.find("\"pages\":2"), std::string::npos) << json;
   EXPECT_NE(json.find("\"ident_seen_by_far\":\"+1 555 0100\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"far_ident\":\"+1 555 9999\""), std::string::npos) << json;
+  EXPECT_NE(json.find("\"ident_seen_by_modem\":\"+1 555 9999\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"resolution\":\"fine\""), std::string::npos) << json;
   EXPECT_NE(json.find("\"completion_code\":0"), std::string::npos) << json;
 }
@@ -157,7 +158,10 @@ TEST_F(LinesimEfax, EfaxFaxesEfaxAcrossTwoModems) {
   ExpectSentPages(ReadAll(EfaxPages(rx)), kEfaxHeaderRows);
   const auto line = sim.WaitForReport(seconds(10));
   ASSERT_TRUE(line) << sim.Stderr();
-  EXPECT_NE(line->find("out modem 1 -> modem 2"), std::string::npos) << *line;
+  EXPECT_NE(line->find("out modem 1 -> modem 2: completed, 2 pages, 14400 bit/s, fine"),
+            std::string::npos) << *line;
+  EXPECT_NE(line->find("modem saw \"+1 555 0200\", far saw \"+1 555 0100\""),
+            std::string::npos) << *line;
 }
 
 // A narrow modulation list, a far end without fine resolution and some line

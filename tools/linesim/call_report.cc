@@ -55,6 +55,7 @@ std::string FormatReportLine(const CallReport& r) {
   line += ", " + std::to_string(r.pages) + (r.pages == 1 ? " page" : " pages");
   if (r.bitRate > 0) line += ", " + std::to_string(r.bitRate) + " bit/s";
   if (!r.resolution.empty()) line += ", " + r.resolution;
+  if (!r.identSeenByModem.empty()) line += ", modem saw \"" + Trim(r.identSeenByModem) + "\"";
   if (!r.identSeenByFar.empty()) line += ", far saw \"" + Trim(r.identSeenByFar) + "\"";
   if (r.completionCode >= 0)
     line += ", far result " + std::to_string(r.completionCode) + " (" + r.completionText + ")";
@@ -77,6 +78,7 @@ std::string FormatReportJson(const CallReport& r) {
   json += ",\"pages\":" + std::to_string(r.pages);
   json += ",\"far_ident\":" + JsonString(Trim(r.farIdent));
   json += ",\"ident_seen_by_far\":" + JsonString(Trim(r.identSeenByFar));
+  json += ",\"ident_seen_by_modem\":" + JsonString(Trim(r.identSeenByModem));
   json += ",\"bit_rate\":" + std::to_string(r.bitRate);
   json += ",\"resolution\":" + JsonString(r.resolution);
   json += ",\"completion_code\":" + std::to_string(r.completionCode);

@@ -15,8 +15,9 @@ struct CallReport {
   std::string number;            // the dialled number, for calls out
   std::string outcome;           // "completed", "busy", "no answer", "no dialtone", ...
   int pages = 0;
-  std::string farIdent;          // identifier the far terminal sent
-  std::string identSeenByFar;    // identifier the far terminal received from the program
+  std::string farIdent;          // the far end's identifier: --far-id, or what modem 2 sent
+  std::string identSeenByFar;    // identifier the far end received from the program
+  std::string identSeenByModem;  // identifier the program received from the far end
   int bitRate = 0;
   std::string resolution;        // "normal", "fine", "superfine" or ""
   int completionCode = -1;       // the far terminal's T.30 completion code; -1: no terminal

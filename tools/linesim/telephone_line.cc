@@ -118,6 +118,9 @@ std::string TelephoneLine::CallOutcome() {
   if (call.terminal) call.farResult = call.terminal->Result();
   if (call.farResult.finished)
     return call.farResult.completionCode == T30_ERR_OK ? "completed" : "failed";
+  // Between two modems the line tap tells: pages confirmed, then a DCN.
+  const T30Observations& seen = m_monitor.observations();
+  if (call.peer != nullptr && seen.disconnected && seen.pagesConfirmed > 0) return "completed";
   switch (call.phase) {
     case Phase::kDialling:
     case Phase::kRinging:
@@ -307,6 +310,8 @@ void TelephoneLine::ExchangeAudio() {
     }
     Carry(toFar, 1);
     Carry(toNear, 0);
+    m_monitor.Listen(Direction::kFromModem, toFar);
+    m_monitor.Listen(Direction::kFromFar, toNear);
     heard[near] = toNear;
     if (m_call->terminal) {
       m_call->terminal->Receive(toFar);
@@ -330,12 +335,21 @@ void TelephoneLine::EndCall(const std::string& outcome) {
   CallReport report = call.report;
   report.outcome = outcome;
   report.seconds = static_cast<double>(m_now - call.start) / kSampleRate;
+  // The line tap knows what both sides sent; the far terminal's own T.30
+  // knows best what it sent and received, so its figures win where it has them.
+  const T30Observations& seen = m_monitor.observations();
+  report.identSeenByModem = seen.identFromFar;
+  report.identSeenByFar = seen.identFromModem;
+  report.pages = seen.pagesConfirmed;
+  report.bitRate = seen.bitRate;
+  report.resolution = seen.resolution;
+  if (call.peer != nullptr) report.farIdent = seen.identFromFar;
   if (call.report.far == "terminal" && call.answered >= 0) {
     const FarResult& far = call.farResult;
     report.pages = far.pages;
-    report.bitRate = far.bitRate;
-    report.resolution = far.pages > 0 ? ResolutionName(far.yResolution) : "";
-    report.identSeenByFar = far.remoteIdent;
+    if (far.bitRate > 0) report.bitRate = far.bitRate;
+    if (far.pages > 0) report.resolution = ResolutionName(far.yResolution);
+    if (!far.remoteIdent.empty()) report.identSeenByFar = far.remoteIdent;
     report.completionCode = far.completionCode;
     report.completionText = far.completionText;
   }
@@ -346,6 +360,7 @@ void TelephoneLine::EndCall(const std::string& outcome) {
   }
   m_call.reset();
   for (auto& delay : m_delay) delay.Clear();
+  m_monitor.Reset();
   WriteReport(report);
 }
 

@@ -17,6 +17,7 @@
 #include "tools/linesim/delay_line.h"
 #include "tools/linesim/far_terminal.h"
 #include "tools/linesim/options.h"
+#include "tools/linesim/t30_monitor.h"
 
 namespace vexo::linesim {
 
@@ -92,6 +93,7 @@ class TelephoneLine : public ModemListener {
   // Per direction: [0] toward modem 1, [1] toward the far end (terminal or modem 2).
   awgn_state_t* m_noise[2] = {nullptr, nullptr};
   DelayLine m_delay[2];
+  T30Monitor m_monitor;
 };
 
 }  // namespace vexo::linesim
