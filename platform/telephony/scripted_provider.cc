@@ -105,7 +105,8 @@ TapiResult ScriptedTelephonyProvider::MakeCall(LineHandle line, CallHandle& call
   m_call = call = m_nextHandle++;
   Post(script.replyDelayMs, {LINE_REPLY, line, 0, static_cast<std::uint32_t>(request),
                              static_cast<std::uint32_t>(script.replyResult), 0});
-  for (const ScriptedState& s : script.states) PostState(s.delayMs, s.state, s.detail);
+  for (const ScriptedState& s : script.states)
+    Post(s.delayMs, {LINE_CALLSTATE, s.call != 0 ? s.call : m_call, 0, s.state, s.detail, 0});
   return request;
 }
 

@@ -46,6 +46,7 @@ struct ScriptedState {
   std::uint32_t delayMs = 0;
   std::uint32_t state = 0;
   std::uint32_t detail = 0;  // the disconnect mode of DISCONNECTED
+  CallHandle call = 0;       // 0: the call being placed
 };
 
 // What the next lineMakeCall does.
