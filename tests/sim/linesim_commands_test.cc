@@ -88,7 +88,8 @@ TEST(LinesimCommands, RefusesBadOptions) {
            {"--busy", "--no-answer"},
            {"--noise", "loud"},
            {"--far", "fax"},
-           {"--far", "modem", "--call-in", "x.tif"},
+           {"--call-in", "/nonexistent/page.tif"},
+           {"--line-delay", "-1"},
            {"--frobnicate"}}) {
     TempDir dir;
     std::vector<std::string> argv = {LinesimPath()};

@@ -1,5 +1,7 @@
 #include "tools/linesim/options.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -193,6 +195,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   const int events = options.busy + options.noAnswer + options.noDialtone;
   if (events > 1) {
     error = "choose one of --busy, --no-answer and --no-dialtone";
+    return std::nullopt;
+  }
+  if (!options.callIn.empty() && ::access(options.callIn.c_str(), R_OK) != 0) {
+    error = "cannot read " + options.callIn;
     return std::nullopt;
   }
   if (options.far == FarKind::kModem && !options.callIn.empty()) {
