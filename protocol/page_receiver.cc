@@ -90,7 +90,7 @@ bool PageReceiver::Data(std::uint8_t byte) {
     m_eolRun = 0;
   }
   if (!Store(r)) return false;
-  if (m_eolRun >= kRtcEols) m_fullRtc = true;
+  if (m_eolRun >= kFullRtcEols) m_fullRtc = true;
   return true;
 }
 

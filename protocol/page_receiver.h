@@ -14,7 +14,7 @@
 namespace vexo {
 
 // Consecutive EOLs that make a full RTC.
-constexpr int kRtcEols = 6;
+constexpr int kFullRtcEols = 6;
 // The largest block of decoded bytes handed to the sink.
 constexpr std::size_t kDecodedBlockBytes = 4096;
 
