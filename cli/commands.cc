@@ -16,6 +16,9 @@ int RunMove(int argc, char** argv);
 int RunCopy(int argc, char** argv);
 int RunDelete(int argc, char** argv);
 int RunModems(int argc, char** argv);
+int RunRender(int argc, char** argv);
+int RunImport(int argc, char** argv);
+int RunPreview(int argc, char** argv);
 
 std::span<const Command> Commands() {
   static const std::array kCommands{
@@ -31,6 +34,9 @@ std::span<const Command> Commands() {
       Command{"copy", "copy fax records to another folder", RunCopy},
       Command{"delete", "move fax records to the deleted folder, or delete them there", RunDelete},
       Command{"modems", "list the modems: phone modem, telephony data and voice lines", RunModems},
+      Command{"render", "render text files into a fax TIFF file", RunRender},
+      Command{"import", "convert black-and-white TIFF images into a fax TIFF file", RunImport},
+      Command{"preview", "write every page of a TIFF file as a PNG image", RunPreview},
   };
   return kCommands;
 }
