@@ -43,7 +43,8 @@ TEST(LinesimCommands, RunsEveryCommandOfAnInitString) {
   ASSERT_TRUE(modem.ok()) << sim.Stderr();
   // Commands a modem does not know are accepted; those after them still run
   // (spandsp alone would drop the rest of the line after &K3, keeping echo on).
-  EXPECT_EQ(modem.Command("ATQ0V1X4&K3\\N0%C0 S7=45 E0"), "ATQ0V1X4&K3\\N0%C0 S7=45 E0\r\r\nOK\r\n");
+  EXPECT_EQ(modem.Command("ATQ0V1X4&K3\\N0%C0 S7=45 E0"),
+            "ATQ0V1X4&K3\\N0%C0 S7=45 E0\r\r\nOK\r\n");
   EXPECT_EQ(modem.Command("AT"), "\r\nOK\r\n");
   EXPECT_EQ(modem.Command("AT&K3+FCLASS=1;+FCLASS?"), "\r\n1\r\n\r\nOK\r\n");
   // An error stops the line: the class stays as it was.
@@ -81,16 +82,16 @@ TEST(LinesimCommands, PhoneModemAnswersMakerAndMessageIndications) {
 }
 
 TEST(LinesimCommands, RefusesBadOptions) {
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--speed", "0"},
-           {"--modulations", "24,50"},
-           {"--fclass-list", "2"},
-           {"--busy", "--no-answer"},
-           {"--noise", "loud"},
-           {"--far", "fax"},
-           {"--call-in", "/nonexistent/page.tif"},
-           {"--line-delay", "-1"},
-           {"--frobnicate"}}) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--speed", "0"},
+                                             {"--modulations", "24,50"},
+                                             {"--fclass-list", "2"},
+                                             {"--busy", "--no-answer"},
+                                             {"--noise", "loud"},
+                                             {"--far", "fax"},
+                                             {"--call-in", "/nonexistent/page.tif"},
+                                             {"--line-delay", "-1"},
+                                             {"--frobnicate"}}) {
     TempDir dir;
     std::vector<std::string> argv = {LinesimPath()};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -128,9 +129,8 @@ TEST(LinesimLine, DiallingOneModemRingsTheOther) {
   caller.Command("ATE0S7=3");
   called.Command("ATE0");
   // ATD returns nothing until the call is answered or given up.
-  std::thread dial([&] {
-    EXPECT_EQ(caller.Command("ATD5550002", milliseconds(8000)), "\r\nNO ANSWER\r\n");
-  });
+  std::thread dial(
+      [&] { EXPECT_EQ(caller.Command("ATD5550002", milliseconds(8000)), "\r\nNO ANSWER\r\n"); });
   EXPECT_NE(called.ReadFor(milliseconds(1500)).find("RING"), std::string::npos);
   dial.join();
   const auto report = sim.WaitForReport(seconds(2));
@@ -150,7 +150,10 @@ TEST(LinesimLine, StopsCleanlyAndRemovesItsLinks) {
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
   // With --once it goes when the program using the port has closed it.
   Linesim once({"--once"});
-  { PtyClient modem(once.Pty(1)); modem.Command("AT"); }
+  {
+    PtyClient modem(once.Pty(1));
+    modem.Command("AT");
+  }
   for (int i = 0; i < 100 && once.running(); ++i) std::this_thread::sleep_for(milliseconds(20));
   EXPECT_FALSE(once.running());
 }

@@ -55,8 +55,8 @@ class LinesimEfax : public ::testing::Test {
 
   // efax sending the test pages; no header text, so the header band stays blank.
   std::vector<std::string> EfaxSend(const std::string& pty) const {
-    std::vector<std::string> argv = {kEfax, "-d", pty, "-o1", "-l", "+1 555 0100", "-h", "",
-                                     "-t", "5551234"};
+    std::vector<std::string> argv = {kEfax,         "-d", pty, "-o1", "-l",
+                                     "+1 555 0100", "-h", "",  "-t",  "5551234"};
     for (const auto& file : m_files) argv.push_back(file.string());
     return argv;
   }
@@ -106,8 +106,8 @@ class LinesimEfax : public ::testing::Test {
 TEST_F(LinesimEfax, EfaxSendsTwoPagesToTheFarTerminal) {
   const fs::path rx = m_dir.path() / "rx";
   const fs::path report = m_dir.path() / "calls.json";
-  Linesim sim({"--far-receive", rx.string(), "--far-id", "+1 555 9999", "--report",
-               report.string()});
+  Linesim sim(
+      {"--far-receive", rx.string(), "--far-id", "+1 555 9999", "--report", report.string()});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   ChildProcess efax(EfaxSend(sim.Pty(1)), m_dir.path() / "efax.log");
   ASSERT_EQ(efax.Wait(kCallLimit), 0) << efax.Log();
@@ -159,9 +159,10 @@ TEST_F(LinesimEfax, EfaxFaxesEfaxAcrossTwoModems) {
   const auto line = sim.WaitForReport(seconds(10));
   ASSERT_TRUE(line) << sim.Stderr();
   EXPECT_NE(line->find("out modem 1 -> modem 2: completed, 2 pages, 14400 bit/s, fine"),
-            std::string::npos) << *line;
-  EXPECT_NE(line->find("modem saw \"+1 555 0200\", far saw \"+1 555 0100\""),
-            std::string::npos) << *line;
+            std::string::npos)
+      << *line;
+  EXPECT_NE(line->find("modem saw \"+1 555 0200\", far saw \"+1 555 0100\""), std::string::npos)
+      << *line;
 }
 
 // A narrow modulation list, a far end without fine resolution and some line

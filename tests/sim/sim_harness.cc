@@ -26,8 +26,8 @@ constexpr auto kStartTimeout = std::chrono::seconds(5);
 constexpr auto kPollStep = std::chrono::milliseconds(20);
 
 // Final result codes that end a command's answer.
-constexpr std::string_view kFinalResults[] = {"OK\r\n",        "ERROR\r\n",      "CONNECT\r\n",
-                                              "NO CARRIER\r\n", "BUSY\r\n",      "NO ANSWER\r\n",
+constexpr std::string_view kFinalResults[] = {"OK\r\n",         "ERROR\r\n", "CONNECT\r\n",
+                                              "NO CARRIER\r\n", "BUSY\r\n",  "NO ANSWER\r\n",
                                               "NO DIALTONE\r\n"};
 
 std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
@@ -69,8 +69,7 @@ std::string LinesimPath() { return VEXO_LINESIM_PATH; }
 
 bool HaveEfax() { return ::access("/usr/bin/efax", X_OK) == 0; }
 
-ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const std::filesystem::path& log,
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& log,
                            const std::filesystem::path& workDir)
     : m_log(log) {
   posix_spawn_file_actions_t actions;
@@ -180,8 +179,8 @@ std::optional<std::string> Linesim::ReadLine(std::chrono::milliseconds timeout) 
 std::optional<std::string> Linesim::WaitForReport(std::chrono::seconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline) {
-    auto line = ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - Clock::now()));
+    auto line =
+        ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
     if (!line) return std::nullopt;
     if (line->starts_with("call ")) return line;
   }

@@ -96,7 +96,9 @@ bool HoldsPage(const Bitmap& page, const Bitmap& expected, int offset, std::stri
     return false;
   }
   const auto stride = static_cast<std::size_t>(page.width / 8);
-  auto row = [stride](const Bitmap& b, int y) { return &b.bits[static_cast<std::size_t>(y) * stride]; };
+  auto row = [stride](const Bitmap& b, int y) {
+    return &b.bits[static_cast<std::size_t>(y) * stride];
+  };
   const std::vector<std::uint8_t> white(stride, 0);
   for (int y = 0; y < page.rows; ++y) {
     const bool inside = y >= offset && y < offset + expected.rows;

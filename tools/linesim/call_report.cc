@@ -37,8 +37,7 @@ struct ResolutionRow {
   int rowsPerMetre;
   std::string_view name;
 };
-constexpr ResolutionRow kResolutions[] = {
-    {3850, "normal"}, {7700, "fine"}, {15400, "superfine"}};
+constexpr ResolutionRow kResolutions[] = {{3850, "normal"}, {7700, "fine"}, {15400, "superfine"}};
 
 }  // namespace
 

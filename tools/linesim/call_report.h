@@ -8,22 +8,22 @@
 namespace vexo::linesim {
 
 struct CallReport {
-  int call = 0;                  // calls counted from 1
-  std::string direction;         // "out": a modem dialled; "in": the far terminal called
-  int modem = 0;                 // the modem that dialled or was called
-  std::string far;               // "terminal" or "modem N"
-  std::string number;            // the dialled number, for calls out
-  std::string outcome;           // "completed", "busy", "no answer", "no dialtone", ...
+  int call = 0;           // calls counted from 1
+  std::string direction;  // "out": a modem dialled; "in": the far terminal called
+  int modem = 0;          // the modem that dialled or was called
+  std::string far;        // "terminal" or "modem N"
+  std::string number;     // the dialled number, for calls out
+  std::string outcome;    // "completed", "busy", "no answer", "no dialtone", ...
   int pages = 0;
   std::string farIdent;          // the far end's identifier: --far-id, or what modem 2 sent
   std::string identSeenByFar;    // identifier the far end received from the program
   std::string identSeenByModem;  // identifier the program received from the far end
   int bitRate = 0;
-  std::string resolution;        // "normal", "fine", "superfine" or ""
-  int completionCode = -1;       // the far terminal's T.30 completion code; -1: no terminal
+  std::string resolution;   // "normal", "fine", "superfine" or ""
+  int completionCode = -1;  // the far terminal's T.30 completion code; -1: no terminal
   std::string completionText;
-  double seconds = 0;            // from dialling (or the first ring) to the end of the call
-  std::string receivedFile;      // TIFF written by the far terminal
+  double seconds = 0;        // from dialling (or the first ring) to the end of the call
+  std::string receivedFile;  // TIFF written by the far terminal
 };
 
 // "call 1 out modem 1 -> terminal: completed, 2 pages, 14400 bit/s, fine, ..."

@@ -24,8 +24,8 @@ std::unique_ptr<Class1Modem> Class1Modem::Create(int number, const ModemProfile&
                                                  ModemListener& listener, std::string& error) {
   auto port = PtyPort::Open(link, error);
   if (!port) return nullptr;
-  std::unique_ptr<Class1Modem> modem(
-      new Class1Modem(number, std::move(*port), profile, verbose, listener));
+  auto modem =
+      std::make_unique<Class1Modem>(Token(), number, std::move(*port), profile, verbose, listener);
   if (modem->m_t31 == nullptr) {
     error = "cannot start the T.31 modem";
     return nullptr;
@@ -33,7 +33,7 @@ std::unique_ptr<Class1Modem> Class1Modem::Create(int number, const ModemProfile&
   return modem;
 }
 
-Class1Modem::Class1Modem(int number, PtyPort port, const ModemProfile& profile, bool verbose,
+Class1Modem::Class1Modem(Token, int number, PtyPort port, const ModemProfile& profile, bool verbose,
                          ModemListener& listener)
     : m_number(number),
       m_port(std::move(port)),

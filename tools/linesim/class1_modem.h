@@ -28,11 +28,19 @@ class ModemListener {
 };
 
 class Class1Modem : public AudioEndpoint {
+  // Only Create can make one, so that every modem has a working T.31.
+  class Token {
+    explicit Token() = default;
+    friend class Class1Modem;
+  };
+
  public:
   // Opens the pty and starts T.31; nullptr with error set on failure.
   static std::unique_ptr<Class1Modem> Create(int number, const ModemProfile& profile,
                                              const std::string& link, bool verbose,
                                              ModemListener& listener, std::string& error);
+  Class1Modem(Token, int number, PtyPort port, const ModemProfile& profile, bool verbose,
+              ModemListener& listener);
   ~Class1Modem() override;
   Class1Modem(const Class1Modem&) = delete;
   Class1Modem& operator=(const Class1Modem&) = delete;
@@ -56,9 +64,6 @@ class Class1Modem : public AudioEndpoint {
   void Receive(std::span<std::int16_t> in) override;
 
  private:
-  Class1Modem(int number, PtyPort port, const ModemProfile& profile, bool verbose,
-              ModemListener& listener);
-
   static int OnAtOutput(at_state_t*, void* self, const std::uint8_t* buf, std::size_t len);
   static int OnModemControl(t31_state_t*, void* self, int op, const char* num);
   // (Re)starts T.31 in its power-on state: at creation and when the program

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <type_traits>
 #include <utility>
 
 namespace vexo::linesim {
@@ -102,8 +103,7 @@ std::vector<std::string> SplitCommandLine(std::string_view body) {
       }
     } else {
       // Basic command, optionally behind a prefix (&, \, %), with digits.
-      if (!std::isalpha(static_cast<unsigned char>(c)) && i + 1 < body.size())
-        command += body[i++];
+      if (!std::isalpha(static_cast<unsigned char>(c)) && i + 1 < body.size()) command += body[i++];
       command += body[i++];
       while (i < body.size() && IsDigit(body[i])) command += body[i++];
       if (i < body.size() && body[i] == '?') command += body[i++];
@@ -243,8 +243,7 @@ CommandFilter::Outcome CommandFilter::RunCommand(std::string_view command, std::
   return PassToSpandsp(command, info);
 }
 
-CommandFilter::Outcome CommandFilter::PassToSpandsp(std::string_view command,
-                                                    std::string& info) {
+CommandFilter::Outcome CommandFilter::PassToSpandsp(std::string_view command, std::string& info) {
   std::string printed = m_run(command);
   // spandsp ends a finished command with its result code: verbose "\r\nOK\r\n",
   // numeric "0\r"; ERROR is "\r\nERROR\r\n" or "4\r". No result code means the
@@ -259,8 +258,8 @@ CommandFilter::Outcome CommandFilter::PassToSpandsp(std::string_view command,
                                  {"4\r", Outcome::kError}};
   for (const auto& result : kResults) {
     if (printed.size() >= result.text.size() && printed.ends_with(result.text)) {
-      const bool numericAlone = result.text.size() == 2 && printed.size() > 2 &&
-                                printed[printed.size() - 3] != '\n';
+      const bool numericAlone =
+          result.text.size() == 2 && printed.size() > 2 && printed[printed.size() - 3] != '\n';
       if (numericAlone) continue;
       printed.resize(printed.size() - result.text.size());
       info += printed;

@@ -6,7 +6,7 @@ namespace vexo::linesim {
 
 std::unique_ptr<FarTerminal> FarTerminal::Create(const FarTerminalSetup& setup,
                                                  std::string& error) {
-  std::unique_ptr<FarTerminal> terminal(new FarTerminal(setup));
+  auto terminal = std::make_unique<FarTerminal>(Token(), setup);
   if (terminal->m_fax == nullptr) {
     error = "cannot start the far terminal";
     return nullptr;
@@ -14,15 +14,15 @@ std::unique_ptr<FarTerminal> FarTerminal::Create(const FarTerminalSetup& setup,
   return terminal;
 }
 
-FarTerminal::FarTerminal(const FarTerminalSetup& setup) : m_setup(setup) {
+FarTerminal::FarTerminal(Token, const FarTerminalSetup& setup) : m_setup(setup) {
   m_fax = fax_init(nullptr, setup.calling);
   if (m_fax == nullptr) return;
   fax_set_transmit_on_idle(m_fax, true);
   t30_state_t* t30 = fax_get_t30_state(m_fax);
   t30_set_tx_ident(t30, setup.ident.c_str());
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
-  t30_set_supported_compressions(t30, T30_SUPPORT_T4_1D_COMPRESSION |
-                                          T30_SUPPORT_T4_2D_COMPRESSION);
+  t30_set_supported_compressions(t30,
+                                 T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION);
   int resolutions = T30_SUPPORT_STANDARD_RESOLUTION;
   if (!setup.refuseFine)
     resolutions |= T30_SUPPORT_FINE_RESOLUTION | T30_SUPPORT_SUPERFINE_RESOLUTION;
@@ -35,8 +35,8 @@ FarTerminal::FarTerminal(const FarTerminalSetup& setup) : m_setup(setup) {
   }
   t30_set_phase_e_handler(t30, &FarTerminal::OnPhaseE, this);
   if (setup.verbose) {
-    const int level = SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG |
-                      SPAN_LOG_FLOW;
+    const int level =
+        SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW;
     span_log_set_level(t30_get_logging_state(t30), level);
     span_log_set_tag(t30_get_logging_state(t30), "far");
   }
@@ -81,8 +81,8 @@ FarResult FarTerminal::Result() {
     t30_stats_t stats{};
     t30_get_transfer_statistics(t30, &stats);
     // T.30 still counts an unfinished call as going well; it did not finish.
-    const int code = stats.current_status == T30_ERR_OK ? T30_ERR_CALLDROPPED
-                                                        : stats.current_status;
+    const int code =
+        stats.current_status == T30_ERR_OK ? T30_ERR_CALLDROPPED : stats.current_status;
     m_result.completionCode = code;
     m_result.completionText = t30_completion_code_to_str(code);
   }

@@ -15,29 +15,36 @@
 namespace vexo::linesim {
 
 struct FarTerminalSetup {
-  bool calling = false;        // calls (sends txFile) or is called (receives into rxFile)
-  std::string ident;           // its station identifier (CSI / TSI)
-  std::string txFile;          // TIFF to send when calling
-  std::string rxFile;          // TIFF to write when called; empty: pages are decoded, not kept
-  bool refuseFine = false;     // offer normal resolution only
+  bool calling = false;     // calls (sends txFile) or is called (receives into rxFile)
+  std::string ident;        // its station identifier (CSI / TSI)
+  std::string txFile;       // TIFF to send when calling
+  std::string rxFile;       // TIFF to write when called; empty: pages are decoded, not kept
+  bool refuseFine = false;  // offer normal resolution only
   bool verbose = false;
 };
 
 // What the far terminal's T.30 reports at the end of a call.
 struct FarResult {
-  bool finished = false;       // phase E was reached
-  int completionCode = 0;      // T30_ERR_* value
+  bool finished = false;   // phase E was reached
+  int completionCode = 0;  // T30_ERR_* value
   std::string completionText;
-  int pages = 0;               // pages sent or received
+  int pages = 0;  // pages sent or received
   int bitRate = 0;
-  int xResolution = 0;         // pixels per metre
+  int xResolution = 0;  // pixels per metre
   int yResolution = 0;
-  std::string remoteIdent;     // the identifier the other side sent
+  std::string remoteIdent;  // the identifier the other side sent
 };
 
 class FarTerminal : public AudioEndpoint {
+  // Only Create can make one, so that every terminal has a working T.30.
+  class Token {
+    explicit Token() = default;
+    friend class FarTerminal;
+  };
+
  public:
   static std::unique_ptr<FarTerminal> Create(const FarTerminalSetup& setup, std::string& error);
+  FarTerminal(Token, const FarTerminalSetup& setup);
   ~FarTerminal() override;
   FarTerminal(const FarTerminal&) = delete;
   FarTerminal& operator=(const FarTerminal&) = delete;
@@ -51,7 +58,6 @@ class FarTerminal : public AudioEndpoint {
   FarResult Result();
 
  private:
-  explicit FarTerminal(const FarTerminalSetup& setup);
   static void OnPhaseE(t30_state_t* t30, void* self, int completionCode);
   void Collect(t30_state_t* t30);
 

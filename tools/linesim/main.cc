@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);

@@ -47,9 +47,9 @@ bool ParseModulations(std::string_view text, std::vector<int>& out) {
   out.clear();
   for (auto part : SplitCommas(text)) {
     int code = 0;
-    if (!ParseInt(part, code) || std::find(std::begin(kKnownModulations),
-                                           std::end(kKnownModulations), code) ==
-                                     std::end(kKnownModulations))
+    if (!ParseInt(part, code) ||
+        std::find(std::begin(kKnownModulations), std::end(kKnownModulations), code) ==
+            std::end(kKnownModulations))
       return false;
     out.push_back(code);
   }

@@ -13,26 +13,26 @@ enum class FarKind { kTerminal, kModem };
 
 struct Options {
   FarKind far = FarKind::kTerminal;
-  std::string farId = "VEXO LINESIM";     // station identifier of the far terminal
-  std::string farReceiveDir;              // where the far terminal stores received faxes
-  std::string callIn;                     // TIFF the far terminal sends when it calls in
-  std::vector<std::string> links;         // symlinks to the ptys, one per modem
-  std::string reportFile;                 // one JSON object per call, appended
+  std::string farId = "VEXO LINESIM";  // station identifier of the far terminal
+  std::string farReceiveDir;           // where the far terminal stores received faxes
+  std::string callIn;                  // TIFF the far terminal sends when it calls in
+  std::vector<std::string> links;      // symlinks to the ptys, one per modem
+  std::string reportFile;              // one JSON object per call, appended
   // Classes listed by "AT+FCLASS=?" and accepted by "AT+FCLASS=".
   std::vector<std::string> fclassList = {"0", "1"};
   // Modulation codes listed by "AT+FTM=?"/"AT+FRM=?" and accepted by +FTM/+FRM.
   std::vector<int> modulations = {24, 48, 72, 73, 74, 96, 97, 98, 121, 122, 145, 146};
-  bool phone = false;           // answer like a phone's built-in modem (+CGMI, +CNMI)
-  bool busy = false;            // the dialled number is busy
-  bool noAnswer = false;        // the dialled number rings and nobody answers
-  bool noDialtone = false;      // the line gives no dial tone
-  double hangupAfter = 0;       // seconds after answering when the far end drops the line
+  bool phone = false;             // answer like a phone's built-in modem (+CGMI, +CNMI)
+  bool busy = false;              // the dialled number is busy
+  bool noAnswer = false;          // the dialled number rings and nobody answers
+  bool noDialtone = false;        // the line gives no dial tone
+  double hangupAfter = 0;         // seconds after answering when the far end drops the line
   std::optional<double> noiseDb;  // white noise this many dB below the signal
-  bool farRefuseFine = false;   // the far terminal offers normal resolution only
-  bool once = false;            // stop when every pty was opened and closed again
-  int lineDelayMs = 20;         // one-way transmission delay of the line
-  int speed = 1;                // 20 ms audio blocks exchanged per 20 ms of real time
-  bool verbose = false;         // AT trace and spandsp protocol log on stderr
+  bool farRefuseFine = false;     // the far terminal offers normal resolution only
+  bool once = false;              // stop when every pty was opened and closed again
+  int lineDelayMs = 20;           // one-way transmission delay of the line
+  int speed = 1;                  // 20 ms audio blocks exchanged per 20 ms of real time
+  bool verbose = false;           // AT trace and spandsp protocol log on stderr
 };
 
 // Parses argv; on failure returns nullopt and sets error to a one-line reason.

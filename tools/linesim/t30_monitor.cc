@@ -8,7 +8,7 @@ namespace {
 constexpr int kHdlcFramingOkThreshold = 5;  // flags before a frame counts
 constexpr std::size_t kFifStart = 3;        // address, control, FCF, then FIF
 constexpr std::size_t kIdentLength = 20;
-constexpr std::uint8_t kFinalBit = 0x01;    // the X bit of an FCF from the caller
+constexpr std::uint8_t kFinalBit = 0x01;  // the X bit of an FCF from the caller
 
 // DCS bits 11 to 14 (FIF octet 2) choose the modem and rate; bit 15 fine resolution.
 constexpr std::uint8_t kDcsRateMask = 0x3C;

@@ -12,12 +12,12 @@
 namespace vexo::linesim {
 namespace {
 
-constexpr double kRingPeriodSeconds = 6;      // one RING per cadence: 2 s on, 4 s off
-constexpr double kFirstRingSeconds = 1;       // from the port being opened to the first ring
-constexpr double kBusySeconds = 4;            // busy tone heard before BUSY is reported
-constexpr double kNoDialtoneSeconds = 3;      // wait for dial tone before NO DIALTONE
-constexpr double kFarLeavesSeconds = 1;       // the far terminal hangs up this long after T.30 ends
-constexpr double kFarFinishSeconds = 8;       // the far terminal's time to end alone after a hang-up
+constexpr double kRingPeriodSeconds = 6;  // one RING per cadence: 2 s on, 4 s off
+constexpr double kFirstRingSeconds = 1;   // from the port being opened to the first ring
+constexpr double kBusySeconds = 4;        // busy tone heard before BUSY is reported
+constexpr double kNoDialtoneSeconds = 3;  // wait for dial tone before NO DIALTONE
+constexpr double kFarLeavesSeconds = 1;   // the far terminal hangs up this long after T.30 ends
+constexpr double kFarFinishSeconds = 8;   // the far terminal's time to end alone after a hang-up
 // The level at which spandsp's fax modems transmit; noise is set relative to it.
 constexpr float kSignalLevelDbm0 = -14.0f;
 constexpr int kNoiseSeed = 1234567;
@@ -212,7 +212,7 @@ void TelephoneLine::ConnectTerminal(bool calling) {
     setup.txFile = m_options.callIn;
   } else {
     setup.rxFile = NextReceiveFile(call.tempRxFile);
-    if (!call.tempRxFile) call.report.receivedFile = setup.rxFile;
+    call.report.receivedFile = setup.rxFile;  // a temporary file is removed, not reported
   }
   std::string error;
   call.terminal = FarTerminal::Create(setup, error);
@@ -220,7 +220,6 @@ void TelephoneLine::ConnectTerminal(bool calling) {
   call.phase = Phase::kConnected;
   call.answered = m_now;
   call.nextRing = -1;
-  if (call.tempRxFile) call.report.receivedFile = setup.rxFile;
 }
 
 std::string TelephoneLine::NextReceiveFile(bool& temporary) const {
@@ -228,8 +227,7 @@ std::string TelephoneLine::NextReceiveFile(bool& temporary) const {
   temporary = m_options.farReceiveDir.empty();
   if (temporary) {
     return (fs::temp_directory_path() /
-            ("vexo-linesim-" + std::to_string(::getpid()) + "-" + std::to_string(m_calls) +
-             ".tif"))
+            ("vexo-linesim-" + std::to_string(::getpid()) + "-" + std::to_string(m_calls) + ".tif"))
         .string();
   }
   std::error_code ec;

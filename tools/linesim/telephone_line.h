@@ -50,16 +50,16 @@ class TelephoneLine : public ModemListener {
   struct Call {
     CallReport report;
     Phase phase = Phase::kDialling;
-    Class1Modem* modem = nullptr;   // the modem that dialled, or that is being called
-    Class1Modem* peer = nullptr;    // the second modem, with --far modem
+    Class1Modem* modem = nullptr;  // the modem that dialled, or that is being called
+    Class1Modem* peer = nullptr;   // the second modem, with --far modem
     std::unique_ptr<FarTerminal> terminal;
     FarResult farResult;
-    std::int64_t start = 0;         // samples
-    std::int64_t decided = 0;       // when busy / no dial tone / no answer is given
+    std::int64_t start = 0;    // samples
+    std::int64_t decided = 0;  // when busy / no dial tone / no answer is given
     std::int64_t answered = -1;
     std::int64_t nextRing = -1;
-    std::int64_t farDone = -1;      // when the far terminal finished T.30
-    std::int64_t localGone = -1;    // when the program hung up before the far terminal ended
+    std::int64_t farDone = -1;    // when the far terminal finished T.30
+    std::int64_t localGone = -1;  // when the program hung up before the far terminal ended
     bool tempRxFile = false;
   };
 
