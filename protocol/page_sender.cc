@@ -37,6 +37,9 @@ void PageSender::Take(std::uint8_t b) {
     if (!eol) return;
     m_sending = true;
     m_lineBytes = 0;
+    // The EOL's leading zeros lay in the bytes dropped: send enough zero fill
+    // ahead of it that the far end sees a whole EOL and keeps the first row.
+    PutZeros((kEolZeroBits - std::min(kEolZeroBits, std::uint32_t{kLeadingZeroBits[b]}) + 7) / 8);
     Put(b);
     return;
   }

@@ -1,8 +1,8 @@
 // PageSender turns the coded Group 3 bytes of one page, as read from the fax
 // file, into the byte stream a fax modem takes: fill order normalised, data
-// up to the first EOL dropped, each byte sent least significant bit first,
-// DLE (0x10) doubled, short lines padded with zero fill to the minimum line
-// length. The Class 2, Class 2.0 and Class 1 page senders use it; the caller
+// up to the first EOL dropped (zero fill put back ahead of it, so that the EOL
+// goes out whole), each byte sent least significant bit first, DLE doubled,
+// short lines padded with zero fill to the minimum line length. The Class 2, Class 2.0 and Class 1 page senders use it; the caller
 // supplies the sink that writes to the modem.
 #pragma once
 
