@@ -1,0 +1,186 @@
+// Class 1 frames on a real pty with a scripted modem: what the program writes
+// for a frame, how frames and lines are read back (stuffed DLEs, frames cut by
+// the end of a read), the retry rule of GetFrame and the result waits.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "protocol/class1_func.h"
+#include "tests/protocol/class1_test_util.h"
+
+namespace vexo {
+namespace {
+
+using test::ModemFrame;
+using test::TakeClass1Messages;
+using test::WrittenFrame;
+
+using Clock = std::chrono::steady_clock;
+
+TEST(Class1Frames, TsiAndDcsGoOutStuffedAndReversed) {
+  test::Class1PtyRig rig;
+  const StationIdField tsi = FClass1Func::BuildStationIdField("5551234");
+  const CapabilityBytes dcs = {0x00, 0x50, 0x08};  // a DLE after bit reversal: 0x08 -> 0x10
+  std::vector<std::uint8_t> dcsLine = test::OnLine(dcs);
+  rig.modem.Answer("AT+FTH=3\r", "\r\nCONNECT\r\n")
+      .Expect(WrittenFrame(false, fcf::TSI, {tsi.begin(), tsi.end()}))
+      .Send("\r\nCONNECT\r\n")
+      .Expect(WrittenFrame(true, fcf::DCS, dcsLine))
+      .Send("\r\nOK\r\n");
+  ASSERT_TRUE(rig.Start());
+  ASSERT_EQ(rig.fax.SendFrame("AT+FTH=%s", "3", false, fcf::TSI, tsi, false), 1);
+  ASSERT_EQ(rig.fax.SendNextFrame(true, fcf::DCS, dcs, true), 1);
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+  EXPECT_NE(rig.modem.Received().find("\x10\x10"), std::string::npos);
+  EXPECT_TRUE(TakeClass1Messages().empty());
+}
+
+TEST(Class1Frames, AnErrorInsteadOfConnectFailsTheFrame) {
+  test::Class1PtyRig rig;
+  rig.modem.Answer("AT+FTH=3\r", "\r\nERROR\r\n");
+  ASSERT_TRUE(rig.Start());
+  EXPECT_EQ(rig.fax.SendFrame("AT+FTH=%s", "3", true, fcf::DCN, {}, false), 0);
+  EXPECT_EQ(TakeClass1Messages(), std::vector<std::string>{"Modem return ERROR result."});
+}
+
+TEST(Class1Frames, FramesAndLinesAreReadBack) {
+  test::Class1PtyRig rig;
+  // CSI then DIS, the DIS cut in three reads; the identifier holds stuffed DLEs.
+  const std::string dis = ModemFrame(true, fcf::DIS, {0x00, 0x10, 0x10, 0x30});
+  rig.modem.Send("\r\nconnect\r\n" + ModemFrame(false, fcf::CSI, {'4', '3', '2', '1', ' '}))
+      .Pause(400)
+      .SendSplit(dis, 4, 300);
+  ASSERT_TRUE(rig.Start());
+  Class1Items items;
+  ASSERT_GT(rig.fax.ReadFrameList(items, kFrameItemsMax, 3000, true), 0);
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].text, "CONNECT");
+  EXPECT_TRUE(items[1].Is(fcf::CSI));
+  EXPECT_FALSE(items[1].Final());
+  EXPECT_EQ(FClass1Func::DecodeStationId(items[1].Fif()), "1234");
+  EXPECT_EQ(items[2].text, "OK");
+  EXPECT_TRUE(FClass1Func::HasNonFinalFrame(items));
+
+  ASSERT_GT(rig.fax.ReadFrameList(items, kFrameItemsMax, 5000, true), 0);
+  ASSERT_FALSE(items.empty());
+  ASSERT_TRUE(items[0].Is(fcf::DIS));
+  EXPECT_TRUE(items[0].Final());
+  const auto fif = items[0].Fif();
+  // 10 10 10 10 on the line is two 0x10 bytes of data.
+  EXPECT_EQ(std::vector<std::uint8_t>(fif.begin(), fif.end()),
+            (std::vector<std::uint8_t>{0x00, 0x10, 0x10, 0x30}));
+  EXPECT_FALSE(FClass1Func::HasNonFinalFrame(items));
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+}
+
+TEST(Class1Frames, AQuietLineIsATimeout) {
+  test::Class1PtyRig rig;
+  ASSERT_TRUE(rig.Start());
+  Class1Items items;
+  EXPECT_EQ(rig.fax.ReadFrameList(items, kFrameItemsMax, 300, true), 0);
+  EXPECT_TRUE(items.empty());
+}
+
+// A CRP makes the second attempt repeat the frame sent last, when asked to.
+TEST(Class1GetFrame, CrpIsAnsweredWithTheLastFrame) {
+  test::Class1PtyRig rig;
+  rig.modem.Answer("AT+FTH=3\r", "\r\nCONNECT\r\n")
+      .Expect(WrittenFrame(true, fcf::FTT))
+      .Send("\r\nOK\r\n")
+      .Answer("AT+FRH=3\r", "\r\nCONNECT\r\n" + ModemFrame(true, fcf::CRP | 1))
+      .Answer("\x18", "\r\nOK\r\n")
+      .Answer("AT+FTH=3\r", "\r\nCONNECT\r\n")
+      .Expect(WrittenFrame(true, fcf::FTT))
+      .Send("\r\nOK\r\n")
+      .Answer("AT+FRH=3\r", "\r\nCONNECT\r\n" + ModemFrame(true, fcf::DCS, {0x00, 0x00, 0x00}));
+  ASSERT_TRUE(rig.Start());
+  ASSERT_EQ(rig.fax.SendFrame("AT+FTH=%s", "3", true, fcf::FTT, {}, false), 1);
+  Class1Items items;
+  ASSERT_EQ(rig.fax.GetFrame(items, kFrameItemsMax, 3000, RepeatMode::kOnCrp), 1);
+  EXPECT_TRUE(std::any_of(items.begin(), items.end(),
+                          [](const Class1Item& i) { return i.Is(fcf::DCS); }));
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+  EXPECT_TRUE(TakeClass1Messages().empty());
+}
+
+// Without CRP and with repeat mode 0 nothing is sent again; a DCN with either
+// X bit ends the wait at once.
+TEST(Class1GetFrame, DcnEndsTheWait) {
+  for (std::uint8_t dcn : {std::uint8_t{0xFA}, std::uint8_t{0xFB}}) {
+    test::Class1PtyRig rig;
+    rig.modem.Answer("AT+FRH=3\r", "\r\nCONNECT\r\n" + ModemFrame(true, dcn));
+    ASSERT_TRUE(rig.Start());
+    Class1Items items;
+    EXPECT_EQ(rig.fax.GetFrame(items, kFrameItemsMax, 3000, RepeatMode::kAlways), 0);
+    EXPECT_EQ(TakeClass1Messages(),
+              std::vector<std::string>{"Call answered without successful FAX handshake."});
+  }
+}
+
+TEST(Class1GetFrame, ThreeSilentAttemptsAreATimeout) {
+  test::Class1PtyRig rig;
+  rig.modem.Expect("AT+FRH=3\r")
+      .Answer("\x18", "\r\nOK\r\n")
+      .Expect("AT+FRH=3\r")
+      .Answer("\x18", "\r\nOK\r\n")
+      .Expect("AT+FRH=3\r");
+  ASSERT_TRUE(rig.Start());
+  Class1Items items;
+  EXPECT_EQ(rig.fax.GetFrame(items, kFrameItemsMax, 300, RepeatMode::kNever), 0);
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+  EXPECT_EQ(TakeClass1Messages(), std::vector<std::string>{"Timeout waiting for modem response."});
+}
+
+TEST(Class1Responses, ACutWordIsCompletedByTheNextRead) {
+  test::Class1PtyRig rig;
+  rig.modem.Send("\r\nCONN").Pause(200).Send("ECT\r\n");
+  ASSERT_TRUE(rig.Start());
+  EXPECT_EQ(rig.fax.CheckCmdResponse2(3000, true), 1);
+  EXPECT_TRUE(TakeClass1Messages().empty());
+}
+
+TEST(Class1Responses, ErrorsNoCarrierAndSilence) {
+  test::Class1PtyRig rig;
+  rig.modem.Send("\r\n+FRH:3\r\nERROR\r\n").Pause(300).Send("\r\nNO CARRIER\r\n");
+  ASSERT_TRUE(rig.Start());
+  EXPECT_EQ(rig.fax.CheckCmdResponse2(3000, true), 0);
+  EXPECT_EQ(rig.fax.CheckCmdResponse1({"+FCERROR", "OK"}, 3000, true), 1);
+  EXPECT_EQ(rig.fax.CheckCmdResponse1({"RING"}, 3000, true), 0);  // reads the NO CARRIER
+  EXPECT_EQ(rig.fax.WaitNoCarrier(300, true), 0);
+  EXPECT_EQ(TakeClass1Messages(),
+            (std::vector<std::string>{"Modem return ERROR result.", "Modem return NO CARRIER result.",
+                                      "Wait modem OK response timeout."}));
+}
+
+// A modem that keeps sending lines that decide nothing cannot hold the wait
+// past its deadline.
+TEST(Class1Responses, UndecidedLinesDoNotExtendTheWait) {
+  test::Class1PtyRig rig;
+  rig.modem.Flood("\r\n+FRH:3\r\n", 1 << 30);
+  ASSERT_TRUE(rig.Start());
+  const auto start = Clock::now();
+  EXPECT_EQ(rig.fax.CheckCmdResponse2(500, true), 0);
+  Class1Items items;
+  EXPECT_GE(rig.fax.ReadFrameList(items, kFrameItemsMax, 500, true), 0);
+  EXPECT_EQ(rig.fax.WaitNoCarrier(500, true), 0);
+  rig.modem.Stop();
+  // Generous: three half-second waits, never the flood's length.
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+  TakeClass1Messages();
+}
+
+TEST(Class1Query, TheListMayComeInTwoReads) {
+  test::Class1PtyRig rig;
+  rig.modem.Expect("AT+FTM=?\r")
+      .Send("\r\n24,48,72,96")
+      .Pause(400)
+      .Send(",145,146\r\n\r\nOK\r\n");
+  ASSERT_TRUE(rig.Start());
+  ASSERT_EQ(rig.fax.QueryBRCap(1), 1);
+  EXPECT_TRUE(rig.fax.Offers(4));
+  EXPECT_TRUE(rig.fax.Offers(12));
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+}
+
+}  // namespace
+}  // namespace vexo
