@@ -114,7 +114,11 @@ class TextPageComposer {
         text += c;
     }
     Canvas canvas(m_line);
-    const TextSize size = canvas.DrawText(m_font, text, LineRect(m_x));
+    // Transparent: the line is white already, and an opaque cell would cut the
+    // overhang of the glyph before a chunk boundary.
+    TextOptions options;
+    options.opaque = false;
+    const TextSize size = canvas.DrawText(m_font, text, LineRect(m_x), options);
     m_x = std::min(m_x + size.cx, m_rightLimit);
     return true;
   }
@@ -161,6 +165,7 @@ class TextPageComposer {
     Canvas canvas(m_line);
     TextOptions options;
     options.tabWidth = m_tabStop;
+    options.opaque = false;
     canvas.DrawText(m_font, ToUtf8(m_pending), LineRect(m_left), options);
   }
 
