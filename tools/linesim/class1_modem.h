@@ -2,7 +2,7 @@
 // program's bytes to the command filter (command mode) or straight to T.31
 // (data mode), passes T.31's output back with XON/XOFF flow control, produces
 // and hears line audio, and tells the telephone line when the program dials,
-// answers or hangs up. The line answers with call events (ring, connected, busy).
+// answers or hangs up. TelephoneLine creates one per pty.
 #pragma once
 
 #include <spandsp.h>
@@ -10,24 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "tools/linesim/audio.h"
 #include "tools/linesim/command_filter.h"
+#include "tools/linesim/emulated_modem.h"
 #include "tools/linesim/pty_port.h"
 
 namespace vexo::linesim {
 
-class Class1Modem;
-
-// What the program on a modem's pty does to the line.
-class ModemListener {
- public:
-  virtual ~ModemListener() = default;
-  virtual void OnDial(Class1Modem& modem, const std::string& number) = 0;
-  virtual void OnAnswer(Class1Modem& modem) = 0;
-  virtual void OnHangup(Class1Modem& modem) = 0;
-};
-
-class Class1Modem : public AudioEndpoint {
+class Class1Modem : public EmulatedModem {
   // Only Create can make one, so that every modem has a working T.31.
   class Token {
     explicit Token() = default;
@@ -45,20 +34,18 @@ class Class1Modem : public AudioEndpoint {
   Class1Modem(const Class1Modem&) = delete;
   Class1Modem& operator=(const Class1Modem&) = delete;
 
-  int number() const { return m_number; }
-  PtyPort& port() { return m_port; }
-  const CommandFilter& filter() const { return m_filter; }
-
-  // Moves bytes between the pty and T.31; call between audio blocks.
-  void ServicePort();
+  int number() const override { return m_number; }
+  PtyPort& port() override { return m_port; }
+  void ServicePort() override;
+  int waitForAnswerSeconds() const override { return m_filter.waitForAnswerSeconds(); }
 
   // Call events from the line, as T.31 reports them to the program.
-  void Ring() { t31_call_event(m_t31, AT_CALL_EVENT_ALERTING); }
-  void Connected() { t31_call_event(m_t31, AT_CALL_EVENT_CONNECTED); }
-  void Answered() { t31_call_event(m_t31, AT_CALL_EVENT_ANSWERED); }
-  void Busy() { t31_call_event(m_t31, AT_CALL_EVENT_BUSY); }
-  void NoDialtone() { t31_call_event(m_t31, AT_CALL_EVENT_NO_DIALTONE); }
-  void NoAnswer() { t31_call_event(m_t31, AT_CALL_EVENT_NO_ANSWER); }
+  void Ring() override { t31_call_event(m_t31, AT_CALL_EVENT_ALERTING); }
+  void Connected() override { t31_call_event(m_t31, AT_CALL_EVENT_CONNECTED); }
+  void Answered() override { t31_call_event(m_t31, AT_CALL_EVENT_ANSWERED); }
+  void Busy() override { t31_call_event(m_t31, AT_CALL_EVENT_BUSY); }
+  void NoDialtone() override { t31_call_event(m_t31, AT_CALL_EVENT_NO_DIALTONE); }
+  void NoAnswer() override { t31_call_event(m_t31, AT_CALL_EVENT_NO_ANSWER); }
 
   void Transmit(std::span<std::int16_t> out) override;
   void Receive(std::span<std::int16_t> in) override;

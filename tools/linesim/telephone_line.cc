@@ -9,6 +9,8 @@
 #include <fstream>
 #include <utility>
 
+#include "tools/linesim/class1_modem.h"
+
 namespace vexo::linesim {
 namespace {
 
@@ -61,7 +63,7 @@ std::int64_t TelephoneLine::Seconds(double s) const {
   return static_cast<std::int64_t>(s * kSampleRate);
 }
 
-Class1Modem* TelephoneLine::OtherModem(const Class1Modem& modem) const {
+EmulatedModem* TelephoneLine::OtherModem(const EmulatedModem& modem) const {
   for (const auto& m : m_modems)
     if (m.get() != &modem) return m.get();
   return nullptr;
@@ -70,7 +72,7 @@ Class1Modem* TelephoneLine::OtherModem(const Class1Modem& modem) const {
 void TelephoneLine::Step() {
   for (auto& modem : m_modems) modem->ServicePort();
   if (m_dialFrom != nullptr) {
-    Class1Modem* modem = std::exchange(m_dialFrom, nullptr);
+    EmulatedModem* modem = std::exchange(m_dialFrom, nullptr);
     StartDial(*modem, m_dialNumber);
   }
   if (m_answerOn != nullptr) Answer(*std::exchange(m_answerOn, nullptr));
@@ -86,14 +88,14 @@ bool TelephoneLine::AllPortsClosedAfterUse() const {
   });
 }
 
-void TelephoneLine::OnDial(Class1Modem& modem, const std::string& number) {
+void TelephoneLine::OnDial(EmulatedModem& modem, const std::string& number) {
   m_dialFrom = &modem;
   m_dialNumber = number;
 }
 
-void TelephoneLine::OnAnswer(Class1Modem& modem) { m_answerOn = &modem; }
+void TelephoneLine::OnAnswer(EmulatedModem& modem) { m_answerOn = &modem; }
 
-void TelephoneLine::OnHangup(Class1Modem& modem) {
+void TelephoneLine::OnHangup(EmulatedModem& modem) {
   if (m_dialFrom == &modem) m_dialFrom = nullptr;
   if (m_answerOn == &modem) m_answerOn = nullptr;
   if (!m_call || (m_call->modem != &modem && m_call->peer != &modem)) return;
@@ -132,7 +134,7 @@ std::string TelephoneLine::CallOutcome() {
   }
 }
 
-void TelephoneLine::StartDial(Class1Modem& modem, const std::string& number) {
+void TelephoneLine::StartDial(EmulatedModem& modem, const std::string& number) {
   if (m_call && m_call->phase == Phase::kLocalGone) EndCall(CallOutcome());
   if (m_call) {
     // One call at a time: the line is engaged.
@@ -147,7 +149,7 @@ void TelephoneLine::StartDial(Class1Modem& modem, const std::string& number) {
   call.report.number = number;
   call.modem = &modem;
   call.start = m_now;
-  Class1Modem* other = m_options.far == FarKind::kModem ? OtherModem(modem) : nullptr;
+  EmulatedModem* other = m_options.far == FarKind::kModem ? OtherModem(modem) : nullptr;
   call.report.far = other != nullptr ? "modem " + std::to_string(other->number()) : "terminal";
   call.report.farIdent = other != nullptr ? "" : m_options.farId;
   if (m_options.noDialtone) {
@@ -156,7 +158,7 @@ void TelephoneLine::StartDial(Class1Modem& modem, const std::string& number) {
     call.decided = m_now + Seconds(kBusySeconds);
   } else if (m_options.noAnswer || other != nullptr) {
     call.phase = Phase::kRinging;
-    call.decided = m_now + Seconds(modem.filter().waitForAnswerSeconds());
+    call.decided = m_now + Seconds(modem.waitForAnswerSeconds());
     if (other != nullptr && !m_options.noAnswer) {
       call.peer = other;
       call.nextRing = m_now;
@@ -170,7 +172,7 @@ void TelephoneLine::StartDial(Class1Modem& modem, const std::string& number) {
 
 void TelephoneLine::StartCallIn() {
   if (m_call || m_callInDone || m_options.callIn.empty()) return;
-  Class1Modem& modem = *m_modems.front();
+  EmulatedModem& modem = *m_modems.front();
   if (!modem.port().slaveOpen()) return;
   m_callInDone = true;
   m_call = std::make_unique<Call>();
@@ -186,7 +188,7 @@ void TelephoneLine::StartCallIn() {
   call.nextRing = m_now + Seconds(kFirstRingSeconds);
 }
 
-void TelephoneLine::Answer(Class1Modem& modem) {
+void TelephoneLine::Answer(EmulatedModem& modem) {
   if (!m_call || m_call->phase != Phase::kRinging) return;
   Call& call = *m_call;
   if (call.report.direction == "in" && call.modem == &modem) {

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "tools/linesim/call_report.h"
-#include "tools/linesim/class1_modem.h"
 #include "tools/linesim/delay_line.h"
+#include "tools/linesim/emulated_modem.h"
 #include "tools/linesim/far_terminal.h"
 #include "tools/linesim/options.h"
 #include "tools/linesim/t30_monitor.h"
@@ -30,7 +30,7 @@ class TelephoneLine : public ModemListener {
 
   // Creates the modems (one, or two with --far modem); false with error set.
   bool Start(std::string& error);
-  const std::vector<std::unique_ptr<Class1Modem>>& modems() const { return m_modems; }
+  const std::vector<std::unique_ptr<EmulatedModem>>& modems() const { return m_modems; }
 
   // Moves pty bytes of every modem, then runs one 20 ms block of line time.
   void Step();
@@ -39,9 +39,9 @@ class TelephoneLine : public ModemListener {
   // Ends a call still in progress, with its report.
   void Shutdown();
 
-  void OnDial(Class1Modem& modem, const std::string& number) override;
-  void OnAnswer(Class1Modem& modem) override;
-  void OnHangup(Class1Modem& modem) override;
+  void OnDial(EmulatedModem& modem, const std::string& number) override;
+  void OnAnswer(EmulatedModem& modem) override;
+  void OnHangup(EmulatedModem& modem) override;
 
  private:
   // kFarGone: the far end dropped the line; kLocalGone: the program hung up
@@ -50,8 +50,8 @@ class TelephoneLine : public ModemListener {
   struct Call {
     CallReport report;
     Phase phase = Phase::kDialling;
-    Class1Modem* modem = nullptr;  // the modem that dialled, or that is being called
-    Class1Modem* peer = nullptr;   // the second modem, with --far modem
+    EmulatedModem* modem = nullptr;  // the modem that dialled, or that is being called
+    EmulatedModem* peer = nullptr;   // the second modem, with --far modem
     std::unique_ptr<FarTerminal> terminal;
     FarResult farResult;
     std::int64_t start = 0;    // samples
@@ -63,9 +63,9 @@ class TelephoneLine : public ModemListener {
     bool tempRxFile = false;
   };
 
-  void StartDial(Class1Modem& modem, const std::string& number);
+  void StartDial(EmulatedModem& modem, const std::string& number);
   void StartCallIn();
-  void Answer(Class1Modem& modem);
+  void Answer(EmulatedModem& modem);
   void RunTimers();
   void ExchangeAudio();
   // Takes one block across the line in one direction: delay, then noise.
@@ -78,18 +78,18 @@ class TelephoneLine : public ModemListener {
   void WriteReport(const CallReport& report);
   std::string NextReceiveFile(bool& temporary) const;
   std::int64_t Seconds(double s) const;
-  Class1Modem* OtherModem(const Class1Modem& modem) const;
+  EmulatedModem* OtherModem(const EmulatedModem& modem) const;
 
   Options m_options;
-  std::vector<std::unique_ptr<Class1Modem>> m_modems;
+  std::vector<std::unique_ptr<EmulatedModem>> m_modems;
   std::unique_ptr<Call> m_call;
   int m_calls = 0;
   bool m_callInDone = false;
   std::int64_t m_now = 0;
   // Requests made from inside spandsp's callbacks, run on the next block.
-  Class1Modem* m_dialFrom = nullptr;
+  EmulatedModem* m_dialFrom = nullptr;
   std::string m_dialNumber;
-  Class1Modem* m_answerOn = nullptr;
+  EmulatedModem* m_answerOn = nullptr;
   // Per direction: [0] toward modem 1, [1] toward the far end (terminal or modem 2).
   awgn_state_t* m_noise[2] = {nullptr, nullptr};
   DelayLine m_delay[2];
