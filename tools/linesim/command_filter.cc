@@ -148,7 +148,8 @@ void CommandFilter::Feed(char c) {
   // "A/" repeats the last command line at once, without a carriage return.
   if (m_line.size() == 2 && (m_line[0] == 'A' || m_line[0] == 'a') && m_line[1] == '/') {
     m_line.clear();
-    RunLine(m_lastLine);
+    const std::string last = m_lastLine;
+    RunLine(last);
   }
 }
 
