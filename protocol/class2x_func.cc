@@ -207,11 +207,10 @@ bool Class2xFunc::SetTimeouts(const COMMTIMEOUTS& timeouts) {
   return m_port->SetComPortTimeouts(timeouts, true) == 1;
 }
 
-bool Class2xFunc::CommandOk(const char* format, const char* argument, const char* function) {
+// MatchOKResult reports an ERROR answer or the timeout itself.
+bool Class2xFunc::CommandOk(const char* format, const char* argument) {
   if (!m_port->WriteCommandF(format, argument, 0)) return false;
-  const int ok = MatchOKResult(m_timeouts.command, true);
-  if (ok == -1) ReportError(0, kMsgDefault, m_dialect.module, function, "%s", kTimeoutText);
-  return ok == 1;
+  return MatchOKResult(m_timeouts.command, true) == 1;
 }
 
 bool Class2xFunc::QueryCapabilities(const char* function) {
@@ -327,7 +326,6 @@ bool Class2xFunc::FirstPageFlags(std::span<const std::string> files, SendPlan& p
 int Class2xFunc::Send(std::span<const std::string> files, std::string_view number,
                       std::string_view localId, std::uint32_t* resume, FaxResult* result) {
   const char* fn = m_dialect.sendFunction;
-  const char* module = m_dialect.module;
   if (m_port == nullptr) return kSessionFailed;
   const ResumePosition from(resume ? *resume : 0);
   SendPlan plan;
@@ -349,8 +347,8 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
     m_port->WriteCommandF("AT+FBO=%s", "0", 0);
     MatchOKResult(m_timeouts.command, false);
   }
-  if (!CommandOk(m_dialect.localIdCommand, field.c_str(), fn)) return kSessionFailed;
-  if (m_dialect.class20 && !CommandOk("AT+FLO=%s", "2", fn)) return kSessionFailed;
+  if (!CommandOk(m_dialect.localIdCommand, field.c_str())) return kSessionFailed;
+  if (m_dialect.class20 && !CommandOk("AT+FLO=%s", "2")) return kSessionFailed;
   if (!QueryCapabilities(fn)) return kSessionFailed;
   const std::uint32_t flags = plan.firstFlags;
   m_params[kVR] = (flags & PAGE_FINE) ? 1 : 0;
@@ -359,8 +357,8 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
   m_params[kEC] = 0;
   m_params[kBF] = 0;
   const std::string params = FormatSessionParams(m_params);
-  if (!CommandOk(m_dialect.capabilitySet, params.c_str(), fn)) return kSessionFailed;
-  if (m_dialect.class20 && !CommandOk("AT+FNR=1,1,1,1", nullptr, fn)) return kSessionFailed;
+  if (!CommandOk(m_dialect.capabilitySet, params.c_str())) return kSessionFailed;
+  if (m_dialect.class20 && !CommandOk("AT+FNR=1,1,1,1", nullptr)) return kSessionFailed;
   m_port->Delay(kSetupPauseMs);
 
   if (Dial(number, result) != 1) return kSessionFailed;
@@ -375,7 +373,6 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
   const int sent = SendPages(files, plan, resume, result);
   m_buffer.clear();
   m_buffer.shrink_to_fit();
-  (void)module;
   return sent;
 }
 
@@ -666,7 +663,7 @@ int Class2xFunc::Receive(const std::string& fileName, std::string_view localId,
   };
 
   m_params = {};
-  if (!CommandOk(m_dialect.localIdCommand, field.c_str(), fn)) return fail();
+  if (!CommandOk(m_dialect.localIdCommand, field.c_str())) return fail();
   if (m_dialect.class20) {
     m_port->WriteCommandF("AT+FBO=%s", "0", 0);
     MatchOKResult(m_timeouts.command, false);
@@ -678,12 +675,12 @@ int Class2xFunc::Receive(const std::string& fileName, std::string_view localId,
   m_params[kEC] = 0;
   m_params[kBF] = 0;
   const std::string params = FormatSessionParams(m_params);
-  if (!CommandOk(m_dialect.capabilitySet, params.c_str(), fn)) return fail();
+  if (!CommandOk(m_dialect.capabilitySet, params.c_str())) return fail();
   if (m_dialect.class20) {
-    if (!CommandOk("AT+FIS=%s", params.c_str(), fn)) return fail();
-    if (!CommandOk("AT+FNR=1,1,1,1", nullptr, fn)) return fail();
+    if (!CommandOk("AT+FIS=%s", params.c_str())) return fail();
+    if (!CommandOk("AT+FNR=1,1,1,1", nullptr)) return fail();
   }
-  if (!CommandOk("AT+FCR=1", nullptr, fn)) return fail();
+  if (!CommandOk("AT+FCR=1", nullptr)) return fail();
   if (!m_port->WriteCommand("ATA", 0)) return fail();
   if (AnswerPhase(result) != 1) return fail();
 
@@ -733,10 +730,10 @@ int Class2xFunc::AnswerPhase(FaxResult* result) {
   }
 }
 
-int Class2xFunc::ReadChunk(Raw& raw) {
+int Class2xFunc::ReadChunk(Raw& raw, int useDataPort) {
   std::uint8_t* into = m_buffer.data() + kChunkBytes;
   std::uint32_t got = 0;
-  if (m_port->ReadComDataSYN(1, into, kChunkBytes, &got, 0) != 1) return -1;
+  if (m_port->ReadComDataSYN(useDataPort, into, kChunkBytes, &got, 0) != 1) return -1;
   if (got == 0) {
     ReportError(0, kMsgDefault, m_dialect.module, m_dialect.accessFunction, "%s", kTimeoutText);
     return 0;
@@ -762,7 +759,8 @@ int Class2xFunc::NextRawLine(Raw& raw, std::string& line, bool& timedOut) {
       }
       if (line.size() < kRawLineChars) line.push_back(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     }
-    const int got = ReadChunk(raw);
+    // Result lines come on the command handle.
+    const int got = ReadChunk(raw, 0);
     if (got <= 0) {
       timedOut = got == 0;
       return got;
@@ -867,7 +865,7 @@ int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw) {
       ReportError(0, kMsgDefault, m_dialect.module, m_dialect.pageFunction, "%s", kCancelText);
       return -3;
     }
-    if (ReadChunk(raw) != 1) return -1;
+    if (ReadChunk(raw, 1) != 1) return -1;
   }
   if (!receiver.FullRtc())
     ReportError(0, kMsgLogOnly, m_dialect.module, m_dialect.pageFunction,

@@ -111,7 +111,7 @@ class Class2xFunc : public FaxCommFunc {
   struct Raw;
 
   // Set-up and parameters.
-  bool CommandOk(const char* format, const char* argument, const char* function);
+  bool CommandOk(const char* format, const char* argument);
   bool QueryCapabilities(const char* function);
   void ApplyReport(const char* line);
   // Pages.
@@ -128,7 +128,7 @@ class Class2xFunc : public FaxCommFunc {
   int AnswerPhase(FaxResult* result);
   int ReceivePages(TiffOper& tiff, FaxResult* result);
   int ReceivePage(TiffOper& tiff, Raw& raw);
-  int ReadChunk(Raw& raw);
+  int ReadChunk(Raw& raw, int useDataPort);
   int NextRawLine(Raw& raw, std::string& line, bool& timedOut);
   int FinalAnswer();
   void AbortReceive();

@@ -292,6 +292,48 @@ TEST_F(Class2Sessions, ACapabilityAnswerWithoutParametersFails) {
   EXPECT_TRUE(HasMessage(errors, "Unknow modem AT+FCC command response.")) << Messages(errors);
 }
 
+TEST_F(Class2Sessions, APageThatCannotBeReadAbortsTheCall) {
+  // The second page is 2048 pixels wide, which a fax file may not hold.
+  const std::string a = (call.dir.path() / "wide.tif").string();
+  {
+    TiffOper tiff;
+    ASSERT_EQ(tiff.OpenWriteTiff(a, CreateMode::Replace), 1);
+    const auto data = test::CodeRows(20);
+    for (std::uint32_t width : {1728u, 2048u}) {
+      ASSERT_EQ(tiff.SetPageTags(width, 1, PAGE_FINE), 1);
+      ASSERT_EQ(tiff.WriteFaxData(data.data(), data.size()), 1);
+      ASSERT_EQ(tiff.EndPage(20), 1);
+    }
+    ASSERT_EQ(tiff.CloseWriteTiff(), 1);
+  }
+  Setup20();
+  Dial20();
+  Page20(false);
+  call.modem.Expect("\x10\x2e").Send(kOk).Answer("AT+FKS\r", kOk);
+  call.modem.Start();
+  ASSERT_TRUE(call.Open("2.0"));
+  FaxResult result;
+  EXPECT_EQ(call.Send20({a}, "5551234", nullptr, &result), kSessionFailed);
+  EXPECT_TRUE(call.modem.Finish()) << call.modem.Failure();
+  const auto errors = TakeErrors();
+  EXPECT_TRUE(HasMessage(errors, "Not support TIFF image width is not 1728 pixels."))
+      << Messages(errors);
+  EXPECT_EQ(result.pagesTransferred, 1u);
+}
+
+TEST_F(Class2Sessions, AnErrorToASetUpCommandFailsTheCall) {
+  const std::string a = File("a.tif", {20});
+  call.modem.Answer("AT+FCLASS=2.0\r", kOk)
+      .Answer("AT+FBO=0\r", kOk)
+      .Answer("AT+FLI=", "\r\nERROR\r\n")
+      .Start();
+  ASSERT_TRUE(call.Open("2.0"));
+  EXPECT_EQ(call.Send20({a}, "1", nullptr, nullptr), kSessionFailed);
+  EXPECT_TRUE(call.modem.Finish()) << call.modem.Failure();
+  EXPECT_TRUE(HasMessage(TakeErrors(), "Modem return ERROR result."));
+  EXPECT_EQ(call.modem.Received().find("AT+FLO"), std::string::npos);
+}
+
 // Cancels the job when the status shows the page given.
 class CancelAtPage : public JobStatusObserver {
  public:
