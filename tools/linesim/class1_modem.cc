@@ -46,7 +46,7 @@ Class1Modem::Class1Modem(Token, int number, PtyPort port, const ModemProfile& pr
 }
 
 void Class1Modem::StartT31() {
-  if (m_t31 != nullptr) t31_free(m_t31);
+  if (m_t31 != nullptr) FreeT31(m_t31);
   m_filter.Reset();
   m_clearToSend = true;
   m_t31 = t31_init(nullptr, &Class1Modem::OnAtOutput, this, &Class1Modem::OnModemControl, this,
@@ -64,7 +64,7 @@ void Class1Modem::StartT31() {
 }
 
 Class1Modem::~Class1Modem() {
-  if (m_t31 != nullptr) t31_free(m_t31);
+  if (m_t31 != nullptr) FreeT31(m_t31);
 }
 
 std::string Class1Modem::RunInSpandsp(std::string_view command) {

@@ -8,4 +8,10 @@ bool InCommandMode(t31_state_t* modem) {
   return mode == AT_MODE_ONHOOK_COMMAND || mode == AT_MODE_OFFHOOK_COMMAND;
 }
 
+void FreeT31(t31_state_t* modem) {
+  queue_state_t* queue = modem->rx_queue;
+  t31_free(modem);
+  if (queue != nullptr) queue_free(queue);
+}
+
 }  // namespace vexo::linesim

@@ -1,6 +1,7 @@
-// The one piece of spandsp's T.31 state the simulator needs but spandsp 0.0.6
-// does not publish: whether the modem's AT interpreter is taking command lines
-// or passing data. Kept in one unit so the private header is included once.
+// The pieces of spandsp's T.31 state the simulator needs but spandsp 0.0.6 does
+// not publish: whether the modem's AT interpreter is taking command lines or
+// passing data, and the receive queue that t31_free forgets to free. Kept in one
+// unit so that spandsp's private headers are included once.
 #pragma once
 
 #include <spandsp.h>
@@ -9,5 +10,8 @@ namespace vexo::linesim {
 
 // True while the T.31 modem reads bytes from the program as AT command lines.
 bool InCommandMode(t31_state_t* modem);
+
+// Frees a T.31 modem made by t31_init(nullptr, ...) with everything it holds.
+void FreeT31(t31_state_t* modem);
 
 }  // namespace vexo::linesim
