@@ -127,7 +127,7 @@ TapiResult LinuxTelephonyProvider::Open(std::uint32_t device, std::uint32_t, std
   if (!ValidDevice(device)) return LINEERR_BADDEVICEID;
   if (m_open) return LINEERR_ALLOCATED;
   if ((mediaModes & ~LINEMEDIAMODE_DATAMODEM) != 0) return LINEERR_INVALMEDIAMODE;
-  m_open.emplace();
+  m_open = OpenLine{};
   m_open->handle = m_nextHandle++;
   m_open->device = device;
   line = m_open->handle;
