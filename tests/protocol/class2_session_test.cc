@@ -245,6 +245,21 @@ TEST_F(Class2Sessions, DialResultsFailTheCallWithTheirMessages) {
   }
 }
 
+TEST_F(Class2Sessions, AModemThatNeverDecidesCannotHoldTheDialForEver) {
+  const std::string a = File("a.tif", {20});
+  Setup20();
+  call.modem.Expect("ATX4DT5551234\r").Flood("\r\n+FCO\r\n", 64 * 1024 * 1024);
+  call.modem.Start();
+  Class2Timeouts quick = test::TestTimeouts();
+  quick.dialFirst = 1000;
+  quick.dialFurther = 500;
+  call.class20.SetTimeouts(quick);
+  ASSERT_TRUE(call.Open("2.0"));
+  EXPECT_EQ(call.Send20({a}, "5551234", nullptr, nullptr), kSessionFailed);
+  call.modem.Stop();
+  EXPECT_TRUE(HasMessage(TakeErrors(), "Timeout waiting for modem response."));
+}
+
 TEST_F(Class2Sessions, ARefusedPageMakesThePartialSuccess) {
   const std::string a = File("a.tif", {20, 20});
   Setup20();
