@@ -853,17 +853,25 @@ int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw) {
   PageReceiver receiver(m_dialect.class20, [&tiff](const std::uint8_t* bytes, std::size_t count) {
     return tiff.WriteFaxData(bytes, count) == 1;
   });
+  std::uint64_t taken = 0;
   for (;;) {
     if (raw.pos < raw.size) {
       std::size_t used = 0;
       const auto status = receiver.Feed(raw.data + raw.pos, raw.size - raw.pos, used);
       raw.pos += used;
+      taken += used;
       if (status == PageReceiver::Status::WriteFailed) return -2;
       if (status == PageReceiver::Status::PageEnd) break;
     }
     if (Cancelled()) {
       ReportError(0, kMsgDefault, m_dialect.module, m_dialect.pageFunction, "%s", kCancelText);
       return -3;
+    }
+    if (taken > m_pageDataLimit) {
+      ReportError(0, kMsgDefault, m_dialect.module, m_dialect.pageFunction,
+                  "The page data did not end after %llu bytes; the reception is stopped.",
+                  static_cast<unsigned long long>(taken));
+      return -2;
     }
     if (ReadChunk(raw, 1) != 1) return -1;
   }

@@ -25,6 +25,9 @@ namespace vexo {
 class LogFile;
 class TiffOper;
 
+// A received page is far smaller: a fine A4 page is well under a megabyte.
+constexpr std::uint64_t kDefaultPageDataLimit = 32u * 1024 * 1024;
+
 // What tells the two command sets apart.
 struct Class2Dialect {
   bool class20;                  // Class 2.0 (T.32) when true, else Class 2
@@ -97,6 +100,9 @@ class Class2xFunc : public FaxCommFunc {
   // Names on the page header (the sender's full name and the recipient).
   void SetHeaderParties(std::string sender, std::string recipient);
   void SetTimeouts(const Class2Timeouts& timeouts) { m_timeouts = timeouts; }
+  // Most bytes one received page may take from the modem before the call is
+  // aborted (a modem that never ends the page must not fill the disk).
+  void SetPageDataLimit(std::uint64_t bytes) { m_pageDataLimit = bytes; }
   const Class2Timeouts& Timeouts() const { return m_timeouts; }
 
   // Texts are UTF-8. Returns kSessionDone, kSessionPartly (all pages went,
@@ -150,6 +156,7 @@ class Class2xFunc : public FaxCommFunc {
   std::uint32_t m_resolution = 0;
   bool m_pacing = false;
   std::uint32_t m_progressTotal = 0;
+  std::uint64_t m_pageDataLimit = kDefaultPageDataLimit;
   std::vector<std::uint8_t> m_buffer;  // the page buffer of the call
 };
 

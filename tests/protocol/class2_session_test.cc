@@ -450,6 +450,25 @@ TEST_F(Class2Sessions, AReceiveHungUpDuringThePageKeepsTheFileReadable) {
   EXPECT_EQ(DecodedRows(file), (std::vector<std::uint32_t>{30}));
 }
 
+TEST_F(Class2Sessions, PageDataThatNeverEndsIsCutOffAndDrained) {
+  ReceiveSetup20(call.modem);
+  call.modem.Answer("AT+FDR\r", "\r\nCONNECT\r\n")
+      .Expect("\x12")
+      .Send(ModemPage(10).substr(0, 40))
+      .Flood("\x55\xAA", 256 * 1024)
+      .Answer("AT+FKS\r", kOk);
+  call.modem.Start();
+  ASSERT_TRUE(call.Open("2.0"));
+  call.class20.SetPageDataLimit(64 * 1024);
+  const std::string file = (call.dir.path() / "in.tif").string();
+  FaxResult result;
+  EXPECT_EQ(call.Receive20(file, &result), kSessionFailed);
+  EXPECT_TRUE(call.modem.Finish()) << call.modem.Failure();
+  const auto errors = TakeErrors();
+  EXPECT_TRUE(HasMessage(errors, "The page data did not end after")) << Messages(errors);
+  EXPECT_EQ(result.pagesTransferred, 0u);
+}
+
 // ---- Class 2 ----
 
 constexpr const char* kCaps2 = "\r\n+FDCC: (0,1),(0-5),(0-4),(0-2),(0-3),0,0,(0-7)\r\n\r\nOK\r\n";
