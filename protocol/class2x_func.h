@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/job_control.h"
 #include "kernel/fax_comm_func.h"
 #include "platform/serial/comm_types.h"
 #include "protocol/fax_result.h"
@@ -145,7 +146,9 @@ class Class2xFunc : public FaxCommFunc {
   bool SetTimeouts(const COMMTIMEOUTS& timeouts);
   void ShowStatus(unsigned id);
   template <typename... Args>
-  void ShowStatusF(unsigned id, Args... args);
+  void ShowStatusF(unsigned id, Args... args) {
+    if (m_job) m_job->SetStatusFormat(id, args...);
+  }
 
   const Class2Dialect& m_dialect;
   Class2Timeouts m_timeouts;

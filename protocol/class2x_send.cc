@@ -1,0 +1,403 @@
+#include <algorithm>
+
+#include "app/base/code_page.h"
+#include "app/base/error_pool.h"
+#include "app/base/job_control.h"
+#include "document/page_header.h"
+#include "document/tiff_oper.h"
+#include "kernel/hangup_codes.h"
+#include "kernel/win_com_ce.h"
+#include "platform/text.h"
+#include "protocol/class2x_func.h"
+#include "protocol/class2x_internal.h"
+#include "protocol/page_sender.h"
+
+namespace vexo {
+
+using namespace class2x;
+
+struct Class2xFunc::SendPlan {
+  std::uint32_t startFile = 0;
+  std::uint32_t startPage = 0;
+  std::uint32_t total = 0;
+  std::uint32_t firstFlags = 0;
+};
+
+bool Class2xFunc::CountPages(std::span<const std::string> files, SendPlan& plan) {
+  const char* fn = m_dialect.sendFunction;
+  for (std::uint32_t f = plan.startFile; f < files.size(); ++f) {
+    TiffOper tiff;
+    tiff.SetErrorPool(true);
+    if (tiff.OpenReadTiffHeader(files[f]) != 1) {
+      Debug("Debug: %s: TiffFile.OpenReadTiffHeader failed", fn);
+      return false;
+    }
+    int pages = tiff.GetTotalPageNum();
+    if (pages <= 0) {
+      ReportError(0, kMsgDefault, m_dialect.module, fn,
+                  "Fail to GetTotalPageNum or page number of TIFF image file is zero, "
+                  "Filename=%s",
+                  files[f].c_str());
+      pages = 0;
+    }
+    if (f == plan.startFile && plan.startPage != 0) {
+      if (plan.startPage >= static_cast<std::uint32_t>(pages)) {
+        // Nothing left of this file: start with the next one.
+        ++plan.startFile;
+        plan.startPage = 0;
+        pages = 0;
+      } else {
+        pages -= static_cast<int>(plan.startPage);
+      }
+    }
+    plan.total += static_cast<std::uint32_t>(pages);
+    tiff.CloseReadTiff();
+  }
+  if (plan.total == 0) {
+    Debug("Debug: %s: dwTotalPageNumber == 0", fn);
+    ReportError(0, kMsgDefault, m_dialect.module, fn, "Page number of TIFF image files is zero");
+    return false;
+  }
+  return true;
+}
+
+bool Class2xFunc::FirstPageFlags(std::span<const std::string> files, SendPlan& plan) {
+  for (std::uint32_t f = plan.startFile; f < files.size(); ++f) {
+    TiffOper tiff;
+    tiff.SetErrorPool(true);
+    if (tiff.OpenReadTiffHeader(files[f]) != 1) {
+      Debug("Debug: %s: TiffFile.OpenReadTiffHeader return FALSE", m_dialect.sendFunction);
+      return false;
+    }
+    if (tiff.GetTotalPageNum() <= 0) continue;
+    if (f == plan.startFile && plan.startPage != 0 &&
+        tiff.MovePage(static_cast<int>(plan.startPage)) < 0)
+      return false;
+    if (tiff.ReadTags() != 1) return false;
+    plan.firstFlags = tiff.PageInfo().flags;
+    tiff.CloseReadTiff();
+    return true;
+  }
+  return false;
+}
+
+int Class2xFunc::Send(std::span<const std::string> files, std::string_view number,
+                      std::string_view localId, std::uint32_t* resume, FaxResult* result) {
+  const char* fn = m_dialect.sendFunction;
+  if (m_port == nullptr) return kSessionFailed;
+  const ResumePosition from(resume ? *resume : 0);
+  SendPlan plan;
+  plan.startFile = from.FileIndex();
+  plan.startPage = from.PageIndex();
+  if (plan.startFile >= files.size()) {
+    Debug("Debug: %s: dwStartFileIndex >= dwFileNum", fn);
+    return kSessionDone;
+  }
+  if (!CountPages(files, plan)) return kSessionFailed;
+  if (!FirstPageFlags(files, plan)) return kSessionFailed;
+
+  if (result) result->Clear();
+  const std::string field = LocalIdField(localId);
+  m_port->Delay(kSetupPauseMs);
+
+  m_params = {};
+  if (m_dialect.class20) {
+    m_port->WriteCommandF("AT+FBO=%s", "0", 0);
+    MatchOKResult(m_timeouts.command, false);
+  }
+  if (!CommandOk(m_dialect.localIdCommand, field.c_str())) return kSessionFailed;
+  if (m_dialect.class20 && !CommandOk("AT+FLO=%s", "2")) return kSessionFailed;
+  if (!QueryCapabilities(fn)) return kSessionFailed;
+  const std::uint32_t flags = plan.firstFlags;
+  m_params[kVR] = (flags & PAGE_FINE) ? 1 : 0;
+  m_params[kDF] = (flags & PAGE_G4) ? 3 : (flags & PAGE_2D) ? 1 : 0;
+  m_params[kWD] = 0;
+  m_params[kEC] = 0;
+  m_params[kBF] = 0;
+  const std::string params = FormatSessionParams(m_params);
+  if (!CommandOk(m_dialect.capabilitySet, params.c_str())) return kSessionFailed;
+  if (m_dialect.class20 && !CommandOk("AT+FNR=1,1,1,1", nullptr)) return kSessionFailed;
+  m_port->Delay(kSetupPauseMs);
+
+  if (Dial(number, result) != 1) return kSessionFailed;
+
+  m_buffer.assign(kPageBufferBytes, 0);
+  const COMMTIMEOUTS pageTimeouts{0, 0, 0, kWriteMultiplierMs, m_timeouts.writeConstant};
+  if (!SetTimeouts(pageTimeouts)) {
+    m_buffer.clear();
+    return kSessionFailed;
+  }
+  m_pacing = m_port->PhoneModem() == 1;
+  const int sent = SendPages(files, plan, resume, result);
+  m_buffer.clear();
+  m_buffer.shrink_to_fit();
+  return sent;
+}
+
+int Class2xFunc::Dial(std::string_view number, FaxResult* result) {
+  const char* fn = m_dialect.sendFunction;
+  const char* module = m_dialect.module;
+  ShowStatus(kStrDialling);
+  std::string digits = WideToMultiLossy(number);
+  if (digits.size() > kDialNumberBytes) digits.resize(kDialNumberBytes);
+  const char* dial = (!m_dialect.class20 && digits.empty()) ? "ATD" : "ATX4DT%s";
+  if (!m_port->WriteCommandF(dial, digits.c_str(), 0)) return 0;
+
+  PhaseWait wait(m_timeouts.dialFirst, m_timeouts.dialFurther);
+  std::array<char*, kResultLinesMax> lines{};
+  for (;;) {
+    const std::uint32_t ms = wait.Next();
+    const int count = ms ? m_port->ReadResultA(nullptr, kReadBufferBytes, lines, ms, true) : 0;
+    if (count < 0) return 0;
+    if (count == 0) {
+      ReportError(0, kMsgDefault, module, fn, "%s", kTimeoutText);
+      return 0;
+    }
+    const std::span<char*> batch(lines.data(), static_cast<std::size_t>(count));
+    for (const DialWord& failure : kDialFailures)
+      for (const char* line : batch)
+        if (Has(line, failure.word)) {
+          ReportError(0, kMsgDefault, module, fn, "%s", failure.message);
+          return 0;
+        }
+    for (const char* line : batch)
+      if (Has(line, m_dialect.connected) && !Has(line, m_dialect.remoteIdSend))
+        ShowStatus(kStrRemoteAnswered);
+    for (const char* line : batch)
+      if (Has(line, m_dialect.hangup)) {
+        ReportHangupCodeError(line, m_dialect.hangupClass);
+        return 0;
+      }
+    bool ok = false;
+    for (const char* line : batch) {
+      if (Has(line, m_dialect.remoteIdSend)) {
+        const std::string id = RemoteIdOf(line);
+        if (result) result->SetRemoteId(Utf8ToUtf16(id));
+        ShowStatusF(kStrRemoteId, id.c_str());
+      } else if (StartsWith(line, m_okText)) {
+        ok = true;
+      }
+    }
+    if (ok) return 1;
+  }
+}
+
+int Class2xFunc::SendPages(std::span<const std::string> files, SendPlan& plan,
+                           std::uint32_t* resume, FaxResult* result) {
+  const char* fn = m_dialect.sendFunction;
+  const char* module = m_dialect.module;
+  std::uint32_t sent = 0;
+  std::uint32_t refusedPages = 0;
+  TiffOper tiff;
+  tiff.SetErrorPool(true);
+  PageHeader& header = PageHeaderOf(tiff);
+  header.SetSender(m_sender);
+  header.SetRecipient(m_recipient);
+  header.SetSystemLog(m_systemLog);
+
+  std::uint32_t pageInFile = plan.startPage;
+  for (std::uint32_t f = plan.startFile; f < files.size(); ++f, pageInFile = 0) {
+    if (Cancelled()) {
+      ReportError(0, kMsgDefault, module, fn, "%s", kCancelText);
+      return kSessionFailed;
+    }
+    if (tiff.OpenReadTiffHeader(files[f]) != 1) {
+      AbortSend();
+      return kSessionFailed;
+    }
+    if (tiff.GetTotalPageNum() <= 0) {
+      tiff.CloseReadTiff();
+      continue;
+    }
+    if (pageInFile != 0 && tiff.MovePage(static_cast<int>(pageInFile)) < 0) {
+      AbortSend();
+      return kSessionFailed;
+    }
+    for (;;) {
+      ShowStatusF(kStrSendingPage, sent + 1, plan.total);
+      if (m_job) m_job->ShowProgress(sent + 1, plan.total);
+      if (Cancelled()) {
+        ReportError(0, kMsgDefault, module, fn, "%s", kCancelText);
+        return kSessionFailed;
+      }
+      if (tiff.ReadTags() != 1) {
+        AbortSend();
+        return kSessionFailed;
+      }
+      if (!m_port->WriteCommand("AT+FDT", 0) || !WaitPageConnect()) return kSessionFailed;
+      const int page = SendPageData(tiff, sent + 1, plan.total);
+      if (page != PageSender::kPageSent) {
+        AbortSend();
+        return kSessionFailed;
+      }
+      const bool last = sent + 1 == plan.total;
+      bool moreInFile = false;
+      if (m_dialect.class20) {
+        const std::uint8_t end[2] = {kDle, last ? kLastPage : kMorePages};
+        if (!WritePageBytes(end, sizeof end)) return kSessionFailed;
+      } else {
+        const std::uint8_t end[2] = {kDle, kEtx};
+        if (!WritePageBytes(end, sizeof end)) return kSessionFailed;
+      }
+      ++sent;
+      if (result) result->pagesTransferred = sent;
+      if (!last) moreInFile = tiff.NextPage() == 1;
+      if (resume) {
+        if (last)
+          *resume = 0;
+        else if (moreInFile)
+          *resume = ResumePosition::At(f, pageInFile + 1).Raw();
+        else
+          *resume = ResumePosition::At(f + 1, 0).Raw();
+      }
+      ShowStatus(kStrPageSentWaiting);
+      if (!m_dialect.class20) {
+        MatchOKResult(m_timeouts.pageEndOk, false);
+        if (!m_port->WriteCommand(last ? "AT+FET=2" : "AT+FET=0", 0)) return kSessionFailed;
+      }
+      bool refused = false;
+      const int answer = PostPage(last, sent, refused);
+      if (refused) ++refusedPages;
+      if (answer != 1) return kSessionFailed;
+      if (last) {
+        tiff.CloseReadTiff();
+        ShowStatusF(kStrSendEnd, sent);
+        return refusedPages ? kSessionPartly : kSessionDone;
+      }
+      ++pageInFile;
+      if (!moreInFile) break;
+    }
+    tiff.CloseReadTiff();
+  }
+  // The count said more pages than the files held.
+  ShowStatusF(kStrSendEnd, sent);
+  return refusedPages ? kSessionPartly : kSessionDone;
+}
+
+bool Class2xFunc::WaitPageConnect() {
+  const char* fn = m_dialect.sendFunction;
+  std::array<char*, kResultLinesMax> lines{};
+  bool connected = false;
+  bool xon = m_dialect.class20;  // only Class 2 waits for the modem's XON
+  const std::uint32_t start = TickCountMs();
+  for (;;) {
+    const std::uint32_t spent = TickCountMs() - start;
+    const std::uint32_t left =
+        spent < m_timeouts.pageConnect ? m_timeouts.pageConnect - spent : 0;
+    int xonSeen = 0;
+    int count = 0;
+    if (left != 0)
+      count = m_dialect.class20
+                  ? m_port->ReadResultA(nullptr, kReadBufferBytes, lines, left, true)
+                  : m_port->ReadResultWithXONA(nullptr, kReadBufferBytes, lines, left, &xonSeen);
+    if (count < 0) return false;
+    if (count == 0 && xonSeen == 0) {
+      ReportError(0, kMsgDefault, m_dialect.module, fn, "%s", kTimeoutText);
+      return false;
+    }
+    if (xonSeen) xon = true;
+    for (int i = 0; i < count; ++i) {
+      if (Has(lines[i], m_dialect.parameters)) {
+        ApplyReport(lines[i]);
+      } else if (Has(lines[i], m_dialect.hangup)) {
+        ReportHangupCodeError(lines[i], m_dialect.hangupClass);
+        return false;
+      } else if (Has(lines[i], "CONNECT")) {
+        connected = true;
+      }
+    }
+    if (connected && xon) return true;
+  }
+}
+
+int Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total) {
+  const std::uint8_t vr = m_params[kVR];
+  GenHeader(tiff, pageNo, total, vr == 0);
+  m_progressTotal =
+      static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize());
+  if (m_progressTotal == 0) m_progressTotal = 1;
+  const std::uint32_t bitRate = BitRateOf(m_params[kBR]);
+  m_resolution = vr;
+  PageSendOptions options;
+  options.lsbFirstInput = (tiff.PageInfo().flags & PAGE_LSB_FIRST) != 0;
+  if (m_dialect.class20) {
+    options.skipToFirstEol = true;
+    options.minLineBytes =
+        m_pacing ? MinimumLineBytes(bitRate, ScanTimeOf(m_params[kST], vr)) : 0;
+    options.writeThreshold = kClass20WriteBytes;
+  } else {
+    options.skipToFirstEol = false;
+    options.minLineBytes = 0;
+    options.writeThreshold = kClass2WriteBytes;
+  }
+  if (m_pacing) StartPacing(bitRate / 8);
+  PageSender sender(options, [this](const std::uint8_t* bytes, std::size_t count) {
+    return WritePageBytes(bytes, count);
+  });
+  std::uint8_t* input = m_buffer.data();
+  for (;;) {
+    const int got = tiff.ReadFAXData(input, kChunkBytes, m_resolution == 0);
+    if (got < 0) return -1;
+    if (got == 0) break;
+    if (!sender.Feed(input, static_cast<std::size_t>(got))) return PageSender::kWriteFailed;
+    if (m_job)
+      m_job->SetProgressPercent(
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(sender.Consumed() * 100 /
+                                                                  m_progressTotal, 100)));
+  }
+  const int done = sender.Finish();
+  if (done == PageSender::kPageSent && m_job) m_job->SetProgressPercent(100);
+  return done;
+}
+
+int Class2xFunc::PostPage(bool last, std::uint32_t pageNo, bool& refused) {
+  const char* fn = m_dialect.sendFunction;
+  const char* module = m_dialect.module;
+  PhaseWait wait(m_timeouts.postPageFirst, m_timeouts.postPageFurther);
+  std::array<char*, kResultLinesMax> lines{};
+  for (;;) {
+    if (m_dialect.class20 && Cancelled()) {
+      ReportError(0, kMsgDefault, module, fn, "%s", kCancelText);
+      return 0;
+    }
+    const std::uint32_t ms = wait.Next();
+    const int count = ms ? m_port->ReadResultA(nullptr, kReadBufferBytes, lines, ms, true) : 0;
+    if (count <= 0) {
+      if (count == 0) ReportError(0, kMsgDefault, module, fn, "%s", kTimeoutText);
+      return last ? 1 : 0;
+    }
+    for (int i = 0; i < count; ++i) {
+      const char* line = lines[i];
+      if (Has(line, m_dialect.pageStatus)) {
+        const long status = ParseNumberAfterColon(line, false);
+        if ((status == kPageRetrainNegative || status == kPageInterruptNegative) && !refused) {
+          refused = true;
+          ReportError(0, kMsgDefault, module, fn,
+                      "Page %u was refused by the remote fax machine.", pageNo);
+        }
+      } else if (Has(line, m_dialect.hangup)) {
+        if (!last) {
+          ReportHangupCodeError(line, m_dialect.hangupClass);
+          return 0;
+        }
+        if (ParseNumberAfterColon(line, m_dialect.hangupClass == kHangupClass20) > 0)
+          ReportHangupCodeError(line, m_dialect.hangupClass);
+        return 1;
+      } else if (StartsWith(line, m_okText)) {
+        return 1;
+      }
+    }
+  }
+}
+
+void Class2xFunc::AbortSend() {
+  const std::uint8_t cancel[2] = {kDle, kLastPage};
+  std::uint32_t written = 0;
+  m_port->WriteComDataSYN(1, cancel, sizeof cancel, &written, kTransferAll | kQuiet);
+  if (MatchOKResult(m_timeouts.abortOk, false) == 1) {
+    m_port->WriteCommand(m_dialect.abortCommand, kQuiet);
+    MatchOKResult(m_timeouts.command, false);
+  }
+}
+
+}  // namespace vexo
