@@ -314,7 +314,7 @@ bool FClass1Func::HasNonFinalFrame(const Class1Items& items) {
 }
 
 int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs,
-                          RepeatMode mode) {
+                          RepeatMode mode, bool report) {
   constexpr const char* kFunction = "GetFrame";
   if (m_port == nullptr) return 0;
   bool crpReceived = false;
@@ -341,7 +341,7 @@ int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_
         break;
       }
       if (HasFrame(items, fcf::DCN)) {
-        Report(kFunction, "Call answered without successful FAX handshake.");
+        if (report) Report(kFunction, "Call answered without successful FAX handshake.");
         return 0;
       }
       if (std::any_of(items.begin(), items.end(), [](const Class1Item& i) { return i.isFrame; }))
@@ -349,7 +349,7 @@ int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_
     }
   }
   items.clear();
-  Report(kFunction, "Timeout waiting for modem response.");
+  if (report) Report(kFunction, "Timeout waiting for modem response.");
   return 0;
 }
 

@@ -14,10 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include "app/base/job_control.h"
 #include "kernel/fax_comm_func.h"
 #include "protocol/class1_tables.h"
+#include "protocol/fax_result.h"
 
 namespace vexo {
+
+class TiffOper;
 
 // One item of a read from the modem: a text line (upper-cased) or an HDLC frame
 // (address, control, FCF, information field, the two check bytes; no DLE ETX).
@@ -65,9 +69,64 @@ enum class RepeatMode { kNever = 0, kOnCrp = 1, kAlways = 2 };
 constexpr std::size_t kFrameItemsMax = 10;
 constexpr std::uint32_t kFrameWaitMs = 20;  // before every command
 
+// The waits of a Class 1 call, in milliseconds. Tests shorten them; a call
+// uses the defaults.
+struct Class1Timeouts {
+  std::uint32_t dialFirst = 70000;      // answer, CSI and DIS after dialling
+  std::uint32_t phaseBFurther = 30000;  // later reads in phase B
+  std::uint32_t phaseBAfterFrh = 10000; // a read after a new AT+FRH
+  std::uint32_t trainAnswer = 6000;     // CFR/FTT, per attempt
+  std::uint32_t postPageAnswer = 6000;  // MCF/RTN, per attempt (transmitter)
+  std::uint32_t pageOk = 60000;         // the modem's OK after page data
+  std::uint32_t answerConnect = 15000;  // CONNECT after ATA
+  std::uint32_t dcsPass = 3000;         // DCS after CSI and DIS, per pass
+  std::uint32_t tcfData = 30000;        // training check data
+  std::uint32_t tcfNoCarrier = 10000;   // NO CARRIER after the training check
+  std::uint32_t dcsAfterFtt = 5000;     // new DCS after FTT, per attempt
+  std::uint32_t postPageMessage = 10000;  // MPS/EOP, per attempt (receiver)
+  std::uint32_t pageData = 30000;       // page data reads
+  std::uint32_t drain = 10000;          // drain after a failed page
+};
+
 class FClass1Func : public FaxCommFunc {
  public:
   FClass1Func() = default;
+
+  void SetTimeouts(const Class1Timeouts& timeouts) { m_timeouts = timeouts; }
+  // Names on the page header (the sender's full name and the recipient).
+  void SetHeaderParties(std::string sender, std::string recipient) {
+    m_sender = std::move(sender);
+    m_recipient = std::move(recipient);
+  }
+
+  // ---- transmit session (class1_send.cc) ----
+  // Sends the pages of the files as one fax. Texts are UTF-8. Returns
+  // kSessionDone, kSessionPartly (every page went, some were refused) or
+  // kSessionFailed. resume and result may be null.
+  int SendFAXClass1(std::span<const std::string> files, std::string_view number,
+                    std::string_view localId, std::uint32_t* resume, FaxResult* result);
+  // 0 training confirmed, 1 dial or modem failure, 2 nothing in time, 3 DCN, 4 other failure.
+  int ProcessSendPhaseA(FaxResult* result, std::uint32_t pageFlags, CapabilityBytes& dcs,
+                        const StationIdField& tsi);
+  // 0 CFR, 1 failure, 2 the remote sent CSI again.
+  int ProcessTrain(CapabilityBytes& dcs, const StationIdField& tsi);
+  int SendTrainSeq();
+  // 0, -1 reading the file failed, -2 writing to the modem failed, -3 no EOL.
+  int SendClass1FaxPage(TiffOper& tiff);
+  // 0 failure, 1 confirmed and more pages, 2 call complete, -1 refused and more pages.
+  int SendPostPageMessage(std::uint32_t pagesLeft);
+  // Whether the last post-page answer was RTN.
+  bool LastPageRefused() const { return m_lastPageRefused; }
+
+  // ---- receive session (class1_receive.cc) ----
+  // Answers and receives into a new fax file. Returns kSessionDone or kSessionFailed.
+  int ReceiveFAXClass1(const std::string& fileName, std::string_view localId, FaxResult* result);
+  int ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries);
+  int RevTrainSeqLoop(FaxResult* result);
+  // 1 good TCF, 0 bad or none, 2 "+FCERROR", -1 port timeouts not set.
+  int CheckTrainData();
+  // 0 page complete, -1 read failed or timed out, -2 writing the file failed.
+  int RevClass1FaxPage(TiffOper& tiff, std::span<const std::uint8_t> first, std::uint32_t& rows);
 
   // ---- modem setup ----
   // Asks the modem for its modulations: direction 1 "AT+FTM=?", 0 "AT+FRM=?".
@@ -102,7 +161,9 @@ class FClass1Func : public FaxCommFunc {
   // number of items, 0 on timeout, -1 on a port failure.
   int ReadFrameList(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs, bool report);
   // "AT+FRH=3" and a frame, in at most three attempts; 1 when a frame arrived.
-  int GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs, RepeatMode mode);
+  // report false keeps its failures out of the error pool.
+  int GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs, RepeatMode mode,
+               bool report = true);
   static bool HasNonFinalFrame(const Class1Items& items);
 
   // ---- result lines ----
@@ -141,6 +202,38 @@ class FClass1Func : public FaxCommFunc {
                       bool reverseBits);
   // One decision over lines: 1 OK/CONNECT, 0 ERROR/NO CARRIER, -1 none.
   static int DecideLines(const std::vector<std::string>& lines, const char* function, bool report);
+
+  // Transmit helpers.
+  struct SendPlan;
+  bool CountPages(std::span<const std::string> files, SendPlan& plan);
+  int SendPages(std::span<const std::string> files, const SendPlan& plan, std::uint32_t* resume,
+                FaxResult* result);
+  bool WritePageChunked(const std::uint8_t* bytes, std::size_t count);
+  bool WriteData(const std::uint8_t* bytes, std::size_t count);
+  void AbortSend();
+  void SendDcn();
+  // Receive helpers.
+  int FirstPageData(std::vector<std::uint8_t>& first);
+  int ReadPageChunk(std::vector<std::uint8_t>& chunk);
+  void DrainPage();
+  int FailReceive(TiffOper& tiff, FaxResult* result);
+  // The DCS of a batch (with the TSI before it): 1 taken, 0 refused, -1 none.
+  int TakeDcs(const Class1Items& items, FaxResult* result);
+
+  void ShowStatus(unsigned id);
+  template <typename... Args>
+  void ShowStatusF(unsigned id, Args... args) {
+    if (m_job) m_job->SetStatusFormat(id, args...);
+  }
+  bool Cancelled();
+
+  Class1Timeouts m_timeouts;
+  std::string m_sender;
+  std::string m_recipient;
+  std::uint32_t m_minLineBytes = 0;
+  std::uint32_t m_progressTotal = 1;
+  bool m_lastPageRefused = false;
+  std::vector<std::uint8_t> m_pending;  // page bytes waiting for the next chunk write
 
   int m_lowest = kModV21;
   int m_highest = kModV21;

@@ -1,0 +1,56 @@
+// Class1PageDecoder turns the page data a Class 1 modem delivers after
+// "AT+FRM" CONNECT into the coded rows stored in the fax file: DLE escapes
+// resolved with a pending state, bytes reversed to most significant bit first,
+// everything before the first EOL dropped, zero fill cut to two bytes, rows
+// counted, and storing stopped after the RTC. DLE ETX always ends the page. The
+// Class 1 receive session uses it; its RTC count accepts an RTC whose last EOL
+// shares a byte with whatever the line carried after it.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace vexo {
+
+class Class1PageDecoder {
+ public:
+  // Takes a block of decoded bytes; false when they could not be stored.
+  using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
+  enum class Status { kMore, kPageEnd, kWriteFailed };
+
+  static constexpr int kRtcEols = 6;
+
+  explicit Class1PageDecoder(Sink sink) : m_sink(std::move(sink)) {}
+
+  // Decodes bytes; used is set to the bytes taken (up to just after DLE ETX).
+  Status Feed(const std::uint8_t* data, std::size_t count, std::size_t& used);
+
+  // Rows of the page: EOLs after the first, less the closing run of EOLs
+  // beyond its first one.
+  std::uint32_t Rows() const;
+  // EOLs in a row at the end of the data (6 or more for a full RTC).
+  int EolRun() const { return m_eolRun; }
+  bool FullRtc() const { return m_eolRun >= kRtcEols; }
+
+ private:
+  bool Data(std::uint8_t lineOrder);
+  bool Store(std::uint8_t byte);
+  bool Flush();
+
+  Sink m_sink;
+  std::array<std::uint8_t, 4096> m_block{};
+  std::size_t m_used = 0;
+  bool m_dlePending = false;
+  bool m_started = false;
+  bool m_failed = false;
+  bool m_ended = false;
+  bool m_lastOneWasEol = false;  // the latest one bit was the one of an EOL
+  std::uint32_t m_zeroBits = 0;
+  std::uint32_t m_zeroBytes = 0;
+  std::uint32_t m_eols = 0;
+  int m_eolRun = 0;
+};
+
+}  // namespace vexo
