@@ -529,6 +529,21 @@ TEST_F(Class2Sessions, Class2DialsAnEmptyNumberWithAtdAndNeedsXon) {
   EXPECT_TRUE(pages[0].empty());
 }
 
+TEST_F(Class2Sessions, Class2ReportsARefusedPage) {
+  const std::string a = File("a.tif", {20});
+  Setup2(call.modem, "ATX4DT777\r");
+  Page2(call.modem, true, "\r\n+FPTS:2\r\n\r\nOK\r\n");
+  call.modem.Start();
+  ASSERT_TRUE(call.Open("2"));
+  FaxResult result;
+  EXPECT_EQ(call.Send2({a}, "777", nullptr, &result), kSessionPartly);
+  const auto errors = TakeErrors();
+  ASSERT_EQ(errors.size(), 1u) << Messages(errors);
+  EXPECT_EQ(errors[0].message, "Page 1 was refused by the remote fax machine.");
+  EXPECT_EQ(*errors[0].module, "FClass2Func");
+  EXPECT_EQ(result.pagesTransferred, 1u);
+}
+
 TEST_F(Class2Sessions, Class2HangupCodesAreDecimal) {
   const std::string a = File("a.tif", {20, 20});
   Setup2(call.modem, "ATX4DT777\r");
