@@ -78,7 +78,7 @@ int RunImport(int argc, char** argv) {
     ShowErrorPoolBoxes("vexo import");
     return 1;
   }
-  std::printf("%s: %u pages\n", args->out.c_str(), out.Pages());
+  std::printf("%s: %u page%s\n", args->out.c_str(), out.Pages(), out.Pages() == 1 ? "" : "s");
   return 0;
 }
 

@@ -128,7 +128,7 @@ int RunRender(int argc, char** argv) {
     ShowErrorPoolBoxes("vexo render");
     return 1;
   }
-  std::printf("%s: %u pages\n", args->out.c_str(), out.Pages());
+  std::printf("%s: %u page%s\n", args->out.c_str(), out.Pages(), out.Pages() == 1 ? "" : "s");
   return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <limits>
 
@@ -200,7 +201,9 @@ int FaxOutputFile::Close() {
     return 0;
   }
   if (m_pages == 0) return 1;
-  const int ok = TIFFUpdateAllPageNum(keep.get(), m_path, static_cast<std::uint16_t>(m_pages));
+  // PageNumber holds 16 bits; a longer document still gets a total that is not wrapped round.
+  const auto total = static_cast<std::uint16_t>(std::min<std::uint32_t>(m_pages, 0xFFFF));
+  const int ok = TIFFUpdateAllPageNum(keep.get(), m_path, total);
   if (::fsync(keep.get()) != 0) return 0;
   return ok == 1 ? 1 : 0;
 }
