@@ -64,12 +64,11 @@ class TextPageComposer {
         m_font(*setup.font),
         m_writer(writer),
         m_wordWrap(setup.wordWrap),
-        m_tabSpaces(setup.tabSize, ' '),
+        m_tabSpaces(setup.tabSize, U' '),
         m_line(setup.layout->Width(), setup.lineHeight),
         m_rightLimit(setup.layout->Width() - setup.layout->Right() - 1),
         m_left(setup.layout->Left()) {
     m_tabStop = std::max(1, m_font.TextWidth(std::string(setup.tabSize, 'x')));
-    m_x = m_left;
   }
 
   bool Ready() const { return !m_line.IsEmpty(); }
@@ -100,26 +99,20 @@ class TextPageComposer {
  private:
   Rect LineRect(int x) const { return {x, 0, m_rightLimit, m_line.Height()}; }
 
-  // Without wrap: the piece is drawn where the line stands, tabs as blanks;
-  // whatever passes the right margin is clipped.
+  // Without wrap: the line's characters gather (tabs as blanks) until they
+  // reach the right margin; the rest of the line is clipped and not kept.
   bool AddClipped(std::string_view piece) {
     m_lineStarted = true;
-    if (m_x >= m_rightLimit) return true;
-    std::string text;
-    text.reserve(piece.size());
-    for (const char c : piece) {
-      if (c == '\t')
-        text += m_tabSpaces;
-      else
-        text += c;
+    const int room = m_rightLimit - m_left;
+    for (const char32_t ch : Utf8ToCodePoints(piece)) {
+      if (m_pendingWidth >= room || m_pending.size() >= kMaxLineChars) break;
+      const std::u32string_view text = ch == U'\t' ? std::u32string_view(m_tabSpaces)
+                                                    : std::u32string_view(&ch, 1);
+      for (const char32_t c : text) {
+        m_pending += c;
+        m_pendingWidth = Advance(m_pendingWidth, c);
+      }
     }
-    Canvas canvas(m_line);
-    // Transparent: the line is white already, and an opaque cell would cut the
-    // overhang of the glyph before a chunk boundary.
-    TextOptions options;
-    options.opaque = false;
-    const TextSize size = canvas.DrawText(m_font, text, LineRect(m_x), options);
-    m_x = std::min(m_x + size.cx, m_rightLimit);
     return true;
   }
 
@@ -140,7 +133,7 @@ class TextPageComposer {
   bool Place(char32_t ch) {
     const int room = m_rightLimit - m_left;
     const int next = Advance(m_pendingWidth, ch);
-    if (next <= room && m_pending.size() < kMaxWrapLineChars) {
+    if (next <= room && m_pending.size() < kMaxLineChars) {
       m_pending += ch;
       m_pendingWidth = next;
       if (IsWrapBreak(ch)) m_lastBreak = m_pending.size();
@@ -160,11 +153,13 @@ class TextPageComposer {
     return Place(ch);
   }
 
+  // The line is drawn whole from the left margin, so it comes out the same
+  // wherever the chunks of the file ended.
   void DrawPending() {
     if (m_pending.empty()) return;
     Canvas canvas(m_line);
     TextOptions options;
-    options.tabWidth = m_tabStop;
+    options.tabWidth = m_tabStop;  // only wrapped lines still hold tabs
     options.opaque = false;
     canvas.DrawText(m_font, ToUtf8(m_pending), LineRect(m_left), options);
   }
@@ -183,7 +178,6 @@ class TextPageComposer {
       if (!m_writer.WriteRow(m_line.Row(y).data())) return false;
     }
     m_line.Clear();
-    m_x = m_left;
     m_lineStarted = false;
     m_pending.clear();
     m_pendingWidth = 0;
@@ -202,14 +196,13 @@ class TextPageComposer {
   const Font& m_font;
   FaxPageWriter& m_writer;
   const bool m_wordWrap;
-  const std::string m_tabSpaces;
+  const std::u32string m_tabSpaces;
   MonoBitmap m_line;
   const int m_rightLimit;
   const int m_left;
   int m_tabStop = 1;
 
   int m_row = 0;  // drawing row of the page the next line starts at
-  int m_x = 0;
   bool m_lineStarted = false;
   std::u32string m_pending;  // wrap mode: the line gathered so far
   int m_pendingWidth = 0;

@@ -46,9 +46,10 @@ constexpr std::uint32_t kMaxTabSize = 16;
 // The default font: "Tahoma" of 20 points, made for the display.
 constexpr const char* kTextDefaultFace = "Tahoma";
 constexpr int kTextDefaultTenthsOfPoint = 200;
-// A wrapped line holding this many characters without reaching the right
-// margin (characters without width) is written as it stands.
-constexpr std::size_t kMaxWrapLineChars = 4096;
+// The most characters a text line keeps: a wrapped line that holds this many
+// without reaching the right margin (characters without width) is written as
+// it stands; an unwrapped line drops the rest as it drops what passes the margin.
+constexpr std::size_t kMaxLineChars = 4096;
 
 class Txt2Tif {
  public:
