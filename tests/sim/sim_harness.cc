@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -106,12 +107,18 @@ std::string ChildProcess::Log() const { return ReadFileBytes(m_log); }
 Linesim::Linesim(const std::vector<std::string>& options) {
   std::array<int, 2> pipeFds{};
   if (::pipe2(pipeFds.data(), O_CLOEXEC) != 0) return;
+  // VEXO_LINESIM_LOG=DIR keeps a verbose simulator log per run in DIR, for
+  // finding out why a call failed.
+  const char* logDir = std::getenv("VEXO_LINESIM_LOG");
   std::string stderrPattern =
-      (std::filesystem::temp_directory_path() / "vexo-linesim-err-XXXXXX").string();
+      (logDir != nullptr ? std::filesystem::path(logDir) : std::filesystem::temp_directory_path()) /
+      "vexo-linesim-err-XXXXXX";
   const int errFd = ::mkstemp(stderrPattern.data());
-  m_stderr = stderrPattern;
+  if (logDir == nullptr) m_stderr = stderrPattern;
+  m_stderrPath = stderrPattern;
   std::vector<std::string> argv = {LinesimPath()};
   argv.insert(argv.end(), options.begin(), options.end());
+  if (logDir != nullptr) argv.push_back("--verbose");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
@@ -153,7 +160,7 @@ bool Linesim::running() const {
   return ::waitpid(m_pid, &status, WNOHANG) == 0;
 }
 
-std::string Linesim::Stderr() const { return ReadFileBytes(m_stderr); }
+std::string Linesim::Stderr() const { return ReadFileBytes(m_stderrPath); }
 
 std::optional<std::string> Linesim::ReadLine(std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;

@@ -58,7 +58,8 @@ class Linesim {
   int m_stdout = -1;
   std::string m_buffered;
   std::vector<std::string> m_ptys;
-  std::filesystem::path m_stderr;
+  std::filesystem::path m_stderr;      // removed at the end; empty when kept
+  std::filesystem::path m_stderrPath;  // where the simulator's stderr goes
 };
 
 // The program side of a modem's pty, for talking AT to it directly.
