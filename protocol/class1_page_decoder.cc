@@ -62,21 +62,24 @@ bool Class1PageDecoder::Data(std::uint8_t lineOrder) {
       if (!Store(0)) return false;
     return Store(r);
   }
-  if (FullRtc()) return true;  // nothing after the RTC is stored
+  if (m_rtc) return true;  // nothing after the RTC is stored
   if (r == 0) {
     ++m_zeroBytes;
     return m_zeroBytes > kZeroBytesKept || Store(0);
   }
   m_zeroBytes = 0;
   if (eol) {
-    ++m_eols;
-    // Only zeros since the previous EOL's one bit: the run goes on.
+    // Only zeros since the previous EOL's one bit: the run goes on, and no
+    // row lay between the two (a coded row always holds a one bit).
+    if (!m_lastOneWasEol) ++m_rows;
     m_eolRun = m_lastOneWasEol ? m_eolRun + 1 : 1;
   } else {
     m_eolRun = 0;
   }
   // Ones after the EOL's own bit in this byte belong to what follows it.
   m_lastOneWasEol = eol && std::popcount(static_cast<unsigned>(r)) == 1;
+  // EOLs ahead of the first row are fill, not the end of the page.
+  m_rtc = m_rows > 0 && m_eolRun >= kRtcEols;
   return Store(r);
 }
 
@@ -92,9 +95,6 @@ bool Class1PageDecoder::Flush() {
   return ok;
 }
 
-std::uint32_t Class1PageDecoder::Rows() const {
-  const std::uint32_t extra = m_eolRun > 1 ? static_cast<std::uint32_t>(m_eolRun - 1) : 0;
-  return m_eols > extra ? m_eols - extra : 0;
-}
+std::uint32_t Class1PageDecoder::Rows() const { return m_rows; }
 
 }  // namespace vexo

@@ -27,12 +27,12 @@ class Class1PageDecoder {
   // Decodes bytes; used is set to the bytes taken (up to just after DLE ETX).
   Status Feed(const std::uint8_t* data, std::size_t count, std::size_t& used);
 
-  // Rows of the page: EOLs after the first, less the closing run of EOLs
-  // beyond its first one.
+  // Rows of the page: the EOLs that end a coded row. EOLs that follow an EOL
+  // (fill ahead of the page, the RTC beyond its first) are no rows.
   std::uint32_t Rows() const;
   // EOLs in a row at the end of the data (6 or more for a full RTC).
   int EolRun() const { return m_eolRun; }
-  bool FullRtc() const { return m_eolRun >= kRtcEols; }
+  bool FullRtc() const { return m_rtc; }
 
  private:
   bool Data(std::uint8_t lineOrder);
@@ -46,10 +46,11 @@ class Class1PageDecoder {
   bool m_started = false;
   bool m_failed = false;
   bool m_ended = false;
+  bool m_rtc = false;
   bool m_lastOneWasEol = false;  // the latest one bit was the one of an EOL
   std::uint32_t m_zeroBits = 0;
   std::uint32_t m_zeroBytes = 0;
-  std::uint32_t m_eols = 0;
+  std::uint32_t m_rows = 0;
   int m_eolRun = 0;
 };
 

@@ -30,6 +30,8 @@ constexpr const char* kFarId = "+1 555 9999";
 constexpr std::uint32_t kRingWaitMs = 30000;
 // The page header band our sender draws above each page is at most this high.
 constexpr int kHeaderRowsMax = 120;
+// efax puts a band of this many rows above every page it sends, blank with -h "".
+constexpr int kEfaxHeaderRows = 20;
 
 struct TiffCloser {
   void operator()(TIFF* tiff) const { TIFFClose(tiff); }
@@ -239,6 +241,86 @@ TEST_F(Class1Sim, ACallInIsReceived) {
   ASSERT_TRUE(line) << sim.Stderr();
   EXPECT_NE(line->find("completed, 2 pages"), std::string::npos) << *line;
   EXPECT_NE(line->find(std::string("far saw \"") + kLocalId + "\""), std::string::npos) << *line;
+}
+
+
+// efax, an independent Class 1 program, on the second modem of the line.
+class Class1Efax : public Class1Sim {
+ protected:
+  void SetUp() override {
+    if (!HaveEfax()) GTEST_SKIP() << "efax is not installed";
+    Class1Sim::SetUp();
+  }
+};
+
+TEST_F(Class1Efax, OurSenderToEfaxsReceiver) {
+  const auto pages = Pages(2, 200);
+  const fs::path file = m_dir.path() / "out.tif";
+  ASSERT_TRUE(WriteFaxTiff(file, pages, true));
+  Linesim sim({"--far", "modem"});
+  ASSERT_FALSE(sim.Pty(2).empty()) << sim.Stderr();
+  const fs::path rx = m_dir.path() / "rx";
+  fs::create_directory(rx);
+  ChildProcess efax({"/usr/bin/efax", "-d", sim.Pty(2), "-o1", "-l", kFarId, "-r", "in"},
+                    m_dir.path() / "efax.log", rx);
+  Class1Station station;
+  ASSERT_TRUE(station.Open(sim.Pty(1)));
+  std::uint32_t resume = 0;
+  const std::vector<std::string> files = {file.string()};
+  ASSERT_EQ(station.fax.SendFAXClass1(files, "5550200", kLocalId, &resume, &station.result),
+            kSessionDone)
+      << ::testing::PrintToString(PoolMessages()) << efax.Log();
+  station.fax.HangupModem();
+  ASSERT_EQ(efax.Wait(seconds(60)), 0) << efax.Log();
+  EXPECT_EQ(Utf16ToUtf8(station.result.RemoteId()), kFarId);
+  EXPECT_NE(efax.Log().find(std::string("remote ID -> ") + kLocalId), std::string::npos)
+      << efax.Log();
+  for (int n = 1; n <= 2; ++n) {
+    const auto got = ReadTiffPages(rx / ("in.00" + std::to_string(n)));
+    ASSERT_EQ(got.size(), 1u) << "page " << n;
+    ExpectHeaderAbove(got[0], pages[static_cast<std::size_t>(n - 1)], "page " + std::to_string(n));
+  }
+}
+
+TEST_F(Class1Efax, EfaxsSenderToOurReceiver) {
+  const auto pages = Pages(2, 200);
+  // efax sends files coded by its own converter, efix.
+  std::vector<std::string> files;
+  for (int n = 1; n <= 2; ++n) {
+    const fs::path pbm = m_dir.path() / ("page" + std::to_string(n) + ".pbm");
+    ASSERT_TRUE(WritePbm(pbm, pages[static_cast<std::size_t>(n - 1)]));
+    const fs::path pattern = m_dir.path() / ("page" + std::to_string(n) + ".%03d");
+    ChildProcess efix({"/usr/bin/efix", "-i", "pbm", "-o", "tiffg3", "-R", "204x196", "-r",
+                       "204x196", "-n", pattern.string(), pbm.string()},
+                      m_dir.path() / "efix.log");
+    ASSERT_EQ(efix.Wait(seconds(20)), 0) << efix.Log();
+    files.push_back((m_dir.path() / ("page" + std::to_string(n) + ".001")).string());
+  }
+  Linesim sim({"--far", "modem"});
+  ASSERT_FALSE(sim.Pty(2).empty()) << sim.Stderr();
+  Class1Station station;
+  ASSERT_TRUE(station.Open(sim.Pty(2)));
+  std::vector<std::string> argv = {"/usr/bin/efax", "-d", sim.Pty(1), "-o1", "-l", kFarId,
+                                   "-h", "", "-t", "5550100"};
+  argv.insert(argv.end(), files.begin(), files.end());
+  ChildProcess efax(argv, m_dir.path() / "efax.log");
+  ASSERT_GT(station.fax.WaitRings(kRingWaitMs, 1, true), 0);
+  const fs::path received = m_dir.path() / "QX000002.tif";
+  ASSERT_EQ(station.fax.ReceiveFAXClass1(received.string(), kLocalId, &station.result),
+            kSessionDone)
+      << ::testing::PrintToString(PoolMessages()) << efax.Log();
+  station.fax.HangupModem();
+  ASSERT_EQ(efax.Wait(seconds(60)), 0) << efax.Log();
+  EXPECT_EQ(station.result.pagesTransferred, 2u);
+  EXPECT_EQ(Utf16ToUtf8(station.result.RemoteId()), kFarId);
+  const auto got = ReadTiffPages(received);
+  ASSERT_EQ(got.size(), 2u);
+  // efax draws a blank header band of its own above each page.
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    std::string why;
+    EXPECT_TRUE(HoldsPage(got[i], pages[i], kEfaxHeaderRows, why))
+        << "page " << i + 1 << ": " << why << " (" << got[i].rows << " rows)";
+  }
 }
 
 }  // namespace
