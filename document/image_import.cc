@@ -1,0 +1,249 @@
+#include "document/image_import.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <png.h>
+
+#include "app/base/error_pool.h"
+#include "document/dither.h"
+#include "document/pdf_import.h"
+#include "document/tif2tif.h"
+#include "platform/raster/bmp_image.h"
+
+namespace vexo {
+namespace {
+
+constexpr const char* kModule = "ImageImport";
+constexpr const char* kFunction = "Image2Tiff";
+// Largest picture file read into memory.
+constexpr std::uint64_t kMaxImageFileBytes = std::uint64_t{256} << 20;
+constexpr std::uint8_t kWhite = 255;
+
+bool SizeAllowed(std::uint64_t width, std::uint64_t height) {
+  return width > 0 && height > 0 && width <= kMaxImageSide && height <= kMaxImageSide &&
+         width * height <= kMaxImagePixels;
+}
+
+enum class ReadStatus { Ok, Damaged, TooLarge };
+
+ReadStatus ReadPng(const std::vector<std::uint8_t>& file, GreyImage& out) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_memory(&image, file.data(), file.size()) == 0) {
+    png_image_free(&image);
+    return ReadStatus::Damaged;
+  }
+  if (!SizeAllowed(image.width, image.height)) {
+    png_image_free(&image);
+    return ReadStatus::TooLarge;
+  }
+  image.format = PNG_FORMAT_GRAY;
+  out.width = image.width;
+  out.height = image.height;
+  out.pixels.assign(PNG_IMAGE_SIZE(image), kWhite);
+  const png_color background{kWhite, kWhite, kWhite};
+  const int ok = png_image_finish_read(&image, &background, out.pixels.data(), 0, nullptr);
+  png_image_free(&image);
+  return ok != 0 ? ReadStatus::Ok : ReadStatus::Damaged;
+}
+
+// libjpeg reports a fatal error by calling error_exit, which must not return.
+struct JpegError {
+  jpeg_error_mgr manager{};
+  std::jmp_buf jump{};
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr info) {
+  std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+}
+
+void JpegQuiet(j_common_ptr) {}
+
+// Only plain C objects live between setjmp and longjmp here; out's buffer is
+// sized before the decoding starts and outlives any jump.
+ReadStatus ReadJpeg(const std::vector<std::uint8_t>& file, GreyImage& out) {
+  jpeg_decompress_struct info{};
+  JpegError error;
+  info.err = jpeg_std_error(&error.manager);
+  error.manager.error_exit = JpegErrorExit;
+  error.manager.output_message = JpegQuiet;
+  if (setjmp(error.jump) != 0) {
+    jpeg_destroy_decompress(&info);
+    return ReadStatus::Damaged;
+  }
+  jpeg_create_decompress(&info);
+  jpeg_mem_src(&info, file.data(), static_cast<unsigned long>(file.size()));
+  jpeg_read_header(&info, TRUE);
+  if (!SizeAllowed(info.image_width, info.image_height)) {
+    jpeg_destroy_decompress(&info);
+    return ReadStatus::TooLarge;
+  }
+  info.out_color_space = JCS_GRAYSCALE;
+  jpeg_start_decompress(&info);
+  out.width = info.output_width;
+  out.height = info.output_height;
+  out.pixels.assign(std::size_t{out.width} * out.height, kWhite);
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW row = out.pixels.data() + std::size_t{info.output_scanline} * out.width;
+    if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return ReadStatus::Ok;
+}
+
+ReadStatus ReadBmp(const std::vector<std::uint8_t>& file, GreyImage& out) {
+  const std::optional<BmpImage> bmp = BmpImage::FromFile(file);
+  if (!bmp) return ReadStatus::Damaged;
+  if (!SizeAllowed(static_cast<std::uint32_t>(bmp->Width()), static_cast<std::uint32_t>(bmp->Height())))
+    return ReadStatus::TooLarge;
+  out.width = static_cast<std::uint32_t>(bmp->Width());
+  out.height = static_cast<std::uint32_t>(bmp->Height());
+  out.pixels.assign(std::size_t{out.width} * out.height, kWhite);
+  for (int y = 0; y < bmp->Height(); ++y)
+    for (int x = 0; x < bmp->Width(); ++x)
+      if (bmp->Pixels().Pixel(x, y) == Ink::Black) out.pixels[std::size_t(y) * out.width + x] = 0;
+  return ReadStatus::Ok;
+}
+
+// The whole file, or nullopt after a report.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    ReportErrorCode(0, kMsgDefault, kModule, kFunction, errno,
+                    "Open File Error FileName=[%s], ErrMsg = ", path.c_str());
+    return std::nullopt;
+  }
+  const off_t size = ::lseek(fd.get(), 0, SEEK_END);
+  if (size < 0 || ::lseek(fd.get(), 0, SEEK_SET) != 0) {
+    ReportErrorCode(0, kMsgDefault, kModule, kFunction, errno,
+                    "Read File Error FileName=[%s], ErrMsg = ", path.c_str());
+    return std::nullopt;
+  }
+  if (static_cast<std::uint64_t>(size) > kMaxImageFileBytes) {
+    ReportResString(0, kMsgDefault, kModule, kFunction, kStringImageTooLarge, path.c_str());
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ReportErrorCode(0, kMsgDefault, kModule, kFunction, n < 0 ? errno : EIO,
+                      "Read File Error FileName=[%s], ErrMsg = ", path.c_str());
+      return std::nullopt;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+ImageFormat SniffImageFormat(std::string_view head) {
+  if (head.starts_with("\x89PNG\r\n\x1a\n")) return ImageFormat::Png;
+  if (head.starts_with("\xFF\xD8\xFF")) return ImageFormat::Jpeg;
+  if (head.starts_with("BM")) return ImageFormat::Bmp;
+  return ImageFormat::Unknown;
+}
+
+std::optional<GreyImage> ReadGreyImage(const std::string& path) {
+  const auto file = ReadWholeFile(path);
+  if (!file) return std::nullopt;
+  if (file->empty()) {
+    ReportResString(0, kMsgDefault, kModule, kFunction, kStringFileEmpty, path.c_str());
+    return std::nullopt;
+  }
+  GreyImage image;
+  ReadStatus status = ReadStatus::Damaged;
+  const std::string_view head(reinterpret_cast<const char*>(file->data()), std::min<std::size_t>(file->size(), 8));
+  switch (SniffImageFormat(head)) {
+    case ImageFormat::Png: status = ReadPng(*file, image); break;
+    case ImageFormat::Jpeg: status = ReadJpeg(*file, image); break;
+    case ImageFormat::Bmp: status = ReadBmp(*file, image); break;
+    case ImageFormat::Unknown: break;
+  }
+  if (status == ReadStatus::Ok) return image;
+  ReportResString(0, kMsgDefault, kModule, kFunction,
+                  status == ReadStatus::TooLarge ? kStringImageTooLarge : kStringImageDamaged,
+                  path.c_str());
+  return std::nullopt;
+}
+
+int ImageImport::Initialize(LogFile* systemLog) {
+  m_systemLog = systemLog;
+  TiffLib::Initialize();
+  m_initialized = true;
+  return 1;
+}
+
+int ImageImport::Image2Tiff(const std::string& sourceFile, TiffFile& tif, std::uint32_t* pagesOut) {
+  if (pagesOut != nullptr) *pagesOut = 0;
+  if (!m_initialized || sourceFile.empty() || tif.get() == nullptr) return 0;
+  const std::optional<GreyImage> image = ReadGreyImage(sourceFile);
+  if (!image) return 0;
+  return Grey2Tiff(*image, sourceFile, tif, pagesOut);
+}
+
+int ImageImport::Grey2Tiff(const GreyImage& image, const std::string& name, TiffFile& tif,
+                           std::uint32_t* pagesOut) {
+  if (pagesOut != nullptr) *pagesOut = 0;
+  if (!m_initialized || tif.get() == nullptr) return 0;
+  if (!SizeAllowed(image.width, image.height) ||
+      image.pixels.size() != std::size_t{image.width} * image.height) {
+    ReportResString(0, kMsgDefault, kModule, kFunction, kStringImageDamaged, name.c_str());
+    return 0;
+  }
+  const FaxPageFormat format = FaxPageFormat::Of(m_layout);
+  // Fitted to the width; a normal page has half the rows of a fine one.
+  const std::uint64_t fineRows = (std::uint64_t{image.height} * format.width + image.width / 2) / image.width;
+  const std::uint64_t rows = std::max<std::uint64_t>(1, format.normal ? (fineRows + 1) / 2 : fineRows);
+  if (rows > std::uint64_t{format.rows} * kMaxFaxPagesPerImage) {
+    ReportResString(0, kMsgDefault, kModule, kFunction, kStringImageTooLarge, name.c_str());
+    return 0;
+  }
+  GreyHistogram histogram;
+  histogram.Add(image.pixels);
+  Ditherer ditherer(format.width, histogram.Kind());
+  const GreyScaler scaler(image.width, image.height, format.width, static_cast<std::uint32_t>(rows));
+  FaxPageWriter writer(tif, m_systemLog);
+  std::vector<std::uint8_t> grey(format.width);
+  std::vector<std::uint8_t> faxRow((std::size_t{format.width} + 7) / 8);
+  std::vector<const std::uint8_t*> sourceRows;
+  auto done = [&](int result) {
+    writer.AbandonPage();
+    if (pagesOut != nullptr) *pagesOut = writer.PagesWritten();
+    return result;
+  };
+  {
+    FaxPageSplitter splitter(writer, format, static_cast<std::uint32_t>(rows));
+    for (std::uint32_t y = 0; y < rows; ++y) {
+      sourceRows.clear();
+      for (std::uint32_t r = scaler.FirstSourceRow(y); r < scaler.LastSourceRow(y); ++r)
+        sourceRows.push_back(image.pixels.data() + std::size_t{r} * image.width);
+      scaler.ScaleRows(sourceRows, grey.data());
+      ditherer.Row(grey.data(), faxRow.data());
+      if (!splitter.Row(faxRow.data())) return done(0);
+    }
+    if (!splitter.Finish()) return done(0);
+  }
+  return done(1);
+}
+
+int ConfigureImageImport(ImageImport& importer, const AppSettings& settings) {
+  Tif2Tif paper;
+  if (ConfigureTif2Tif(paper, settings) != 1) return 0;
+  importer.SetLayout(paper.Layout());
+  return 1;
+}
+
+}  // namespace vexo
