@@ -145,9 +145,11 @@ TEST_F(LinesimEfax, FarTerminalCallsInAndEfaxReceives) {
 }
 
 TEST_F(LinesimEfax, EfaxFaxesEfaxAcrossTwoModems) {
-  // Real time: with a program at each end, a faster line shortens the turn-around
-  // margins (see docs/LINESIM.md, speed factor) below what efax needs.
-  Linesim sim({"--far", "modem"});
+  // Real time and a long-distance line: efax answers TCF with CFR at once,
+  // without the pause T.30 asks for, and the sending efax first waits for
+  // silence (+FRS); the line's round trip is what keeps the CFR from starting
+  // before that wait is over, also when the machine is busy.
+  Linesim sim({"--far", "modem", "--line-delay", "60"});
   ASSERT_FALSE(sim.Pty(2).empty()) << sim.Stderr();
   const fs::path rx = m_dir.path() / "rx";
   fs::create_directory(rx);

@@ -105,11 +105,14 @@ void TelephoneLine::OnHangup(EmulatedModem& modem) {
     // Going on hook while the far terminal rings changes nothing: it keeps ringing.
     return;
   }
-  if (call.phase == Phase::kConnected && call.terminal && !call.terminal->finished()) {
-    // The far terminal is still ending its T.30 session (its DCN, phase E);
-    // it goes on alone, hearing silence, until it finishes or gives up.
+  if (call.phase == Phase::kConnected &&
+      (call.peer != nullptr || (call.terminal && !call.terminal->finished()))) {
+    // What is still on the way along the line arrives; the far terminal, still
+    // ending its T.30 session (its DCN, phase E), goes on alone, hearing silence,
+    // until it finishes or gives up.
     call.phase = Phase::kLocalGone;
     call.localGone = m_now;
+    call.hungUp = &modem;
     return;
   }
   EndCall(CallOutcome());
@@ -265,8 +268,11 @@ void TelephoneLine::RunTimers() {
     return;
   }
   if (call.phase == Phase::kLocalGone) {
-    if (call.terminal->finished() || m_now - call.localGone >= Seconds(kFarFinishSeconds))
-      EndCall(CallOutcome());
+    const std::int64_t gone = m_now - call.localGone;
+    const bool over = call.terminal
+                          ? call.terminal->finished() || gone >= Seconds(kFarFinishSeconds)
+                          : gone >= Seconds(m_options.lineDelayMs / 1000.0) + kBlockSamples;
+    if (over) EndCall(CallOutcome());
     return;
   }
   if (call.phase != Phase::kConnected) return;
@@ -291,32 +297,34 @@ void TelephoneLine::DropFarEnd() {
 
 void TelephoneLine::ExchangeAudio() {
   using Block = std::array<std::int16_t, kBlockSamples>;
+  auto index = [](const EmulatedModem* modem) {
+    return static_cast<std::size_t>(modem->number() - 1);
+  };
   Block sent[2] = {};
   for (std::size_t i = 0; i < m_modems.size(); ++i) m_modems[i]->Transmit(sent[i]);
-  Block heard[2] = {};  // what each modem hears: silence unless a call is connected
-  if (m_call && m_call->phase == Phase::kLocalGone) {
-    // The program has hung up: the far terminal finishes alone, hearing silence.
-    Block farSent{}, silence{};
-    m_call->terminal->Transmit(farSent);
-    m_call->terminal->Receive(silence);
-  } else if (m_call && m_call->phase == Phase::kConnected) {
-    const std::size_t near = static_cast<std::size_t>(m_call->modem->number() - 1);
-    Block toFar = sent[near];
+  Block heard[2] = {};  // what each modem hears: silence unless it is in a call
+  if (m_call && (m_call->phase == Phase::kConnected || m_call->phase == Phase::kLocalGone)) {
+    // A modem that has hung up sends and hears nothing more; the line still
+    // delivers what was on the way.
+    Call& call = *m_call;
+    const bool nearOn = call.hungUp != call.modem;
+    const bool peerOn = call.peer != nullptr && call.hungUp != call.peer;
+    Block toFar = nearOn ? sent[index(call.modem)] : Block{};
     Block toNear{};
-    if (m_call->terminal) {
-      m_call->terminal->Transmit(toNear);
-    } else if (m_call->peer != nullptr) {
-      toNear = sent[static_cast<std::size_t>(m_call->peer->number() - 1)];
+    if (call.terminal) {
+      call.terminal->Transmit(toNear);
+    } else if (peerOn) {
+      toNear = sent[index(call.peer)];
     }
     Carry(toFar, 1);
     Carry(toNear, 0);
     m_monitor.Listen(Direction::kFromModem, toFar);
     m_monitor.Listen(Direction::kFromFar, toNear);
-    heard[near] = toNear;
-    if (m_call->terminal) {
-      m_call->terminal->Receive(toFar);
-    } else if (m_call->peer != nullptr) {
-      heard[static_cast<std::size_t>(m_call->peer->number() - 1)] = toFar;
+    if (nearOn) heard[index(call.modem)] = toNear;
+    if (call.terminal) {
+      call.terminal->Receive(toFar);
+    } else if (peerOn) {
+      heard[index(call.peer)] = toFar;
     }
   }
   for (std::size_t i = 0; i < m_modems.size(); ++i) m_modems[i]->Receive(heard[i]);

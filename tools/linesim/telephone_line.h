@@ -44,8 +44,8 @@ class TelephoneLine : public ModemListener {
   void OnHangup(EmulatedModem& modem) override;
 
  private:
-  // kFarGone: the far end dropped the line; kLocalGone: the program hung up
-  // and the far terminal finishes alone.
+  // kFarGone: the far end dropped the line; kLocalGone: a program hung up, the
+  // line delivers what is still on the way and the far terminal finishes alone.
   enum class Phase { kDialling, kRinging, kConnected, kFarGone, kLocalGone };
   struct Call {
     CallReport report;
@@ -58,8 +58,9 @@ class TelephoneLine : public ModemListener {
     std::int64_t decided = 0;  // when busy / no dial tone / no answer is given
     std::int64_t answered = -1;
     std::int64_t nextRing = -1;
-    std::int64_t farDone = -1;    // when the far terminal finished T.30
-    std::int64_t localGone = -1;  // when the program hung up before the far terminal ended
+    std::int64_t farDone = -1;        // when the far terminal finished T.30
+    std::int64_t localGone = -1;      // when a program hung up during the call
+    EmulatedModem* hungUp = nullptr;  // the modem that hung up then
     bool tempRxFile = false;
   };
 
