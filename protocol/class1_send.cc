@@ -27,7 +27,7 @@ constexpr std::uint32_t kPageFailOkMs = 10000;
 constexpr int kPhaseBDisMax = 3;
 // A remote that answers DCS with neither CFR, FTT nor CSI is given this many
 // rounds before the call is given up, so that it cannot hold the call for ever.
-constexpr int kTrainRoundsMax = 12;
+constexpr int kTrainRoundsMax = 2 * kModulationCount;
 constexpr const char* kSilence80ms = "8";
 // The RTC (six EOLs in line order) and DLE ETX that end every page.
 constexpr std::array<std::uint8_t, 11> kPageEnd = {0x00, 0x08, 0x80, 0x00, 0x08, 0x80,
