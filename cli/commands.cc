@@ -19,6 +19,7 @@ int RunModems(int argc, char** argv);
 int RunRender(int argc, char** argv);
 int RunImport(int argc, char** argv);
 int RunPreview(int argc, char** argv);
+int RunCompose(int argc, char** argv);
 int RunSend(int argc, char** argv);
 int RunReceive(int argc, char** argv);
 
@@ -39,6 +40,7 @@ std::span<const Command> Commands() {
       Command{"render", "render text files into a fax TIFF file", RunRender},
       Command{"import", "convert black-and-white TIFF images into a fax TIFF file", RunImport},
       Command{"preview", "write every page of a TIFF file as a PNG image", RunPreview},
+      Command{"compose", "make one fax file of a cover page and attachments", RunCompose},
       Command{"send", "send fax TIFF files as one fax through a modem", RunSend},
       Command{"receive", "wait for a call and receive one fax through a modem", RunReceive},
   };

@@ -10,7 +10,9 @@
 #include <optional>
 
 #include "app/base/error_pool.h"
+#include "document/image_import.h"
 #include "document/page_header.h"
+#include "document/pdf_import.h"
 #include "document/tif2tif.h"
 #include "document/tiff_update.h"
 #include "document/txt2tif.h"
@@ -253,6 +255,21 @@ int TiffConvert::ConvertOne(ConvertKind kind, const std::string& source, const C
       Tif2Tif image;
       if (image.Initialize(m_systemLog) != 1 || ConfigureTif2Tif(image, m_settings) != 1) return finish(2);
       return finish(image.Tiff2Tiff(source, tif, request.cancel, told, pages));
+    }
+    case ConvertKind::Pdf: {
+      PdfImport pdf;
+      if (pdf.Initialize(m_systemLog) != 1 || ConfigurePdfImport(pdf, m_settings) != 1) return finish(2);
+      const int result = pdf.Pdf2Tiff(source, tif, request.cancel, pages);
+      told(FileSize(source).value_or(0));
+      return finish(result);
+    }
+    case ConvertKind::Image: {
+      ImageImport picture;
+      if (picture.Initialize(m_systemLog) != 1 || ConfigureImageImport(picture, m_settings) != 1)
+        return finish(2);
+      const int result = picture.Image2Tiff(source, tif, pages);
+      told(FileSize(source).value_or(0));
+      return finish(result);
     }
   }
   return 0;

@@ -23,7 +23,7 @@ namespace vexo {
 
 class LogFile;
 
-enum class ConvertKind { CoverPage, Tiff, Text };
+enum class ConvertKind { CoverPage, Tiff, Text, Pdf, Image };
 
 // One row of the file-type table.
 struct FileTypeRow {
@@ -33,10 +33,19 @@ struct FileTypeRow {
 };
 
 // Row 0 serves only the cover page slot; attachments are matched from row 1 on.
-constexpr std::array<FileTypeRow, 3> kFileTypes{{
+// Behind the first three rows: Markdown as text (README.md), PDF files and
+// pictures, which a desktop user attaches as often as text.
+constexpr std::array<FileTypeRow, 10> kFileTypes{{
     {"Cover Page", "*.txt", ConvertKind::CoverPage},
     {"Tiff File", "*.tif", ConvertKind::Tiff},
     {"Text File", "*.txt", ConvertKind::Text},
+    {"Text File", "*.md", ConvertKind::Text},
+    {"Tiff File", "*.tiff", ConvertKind::Tiff},
+    {"PDF File", "*.pdf", ConvertKind::Pdf},
+    {"Picture", "*.png", ConvertKind::Image},
+    {"Picture", "*.jpg", ConvertKind::Image},
+    {"Picture", "*.jpeg", ConvertKind::Image},
+    {"Picture", "*.bmp", ConvertKind::Image},
 }};
 constexpr std::size_t kTiffFileRow = 1;
 
@@ -65,8 +74,8 @@ struct ConvertRequest {
   std::function<void(std::uint32_t pages, std::uint64_t bytes)> completion;
 };
 
-// The work a request means: the cover page and text files (and files of
-// unknown type) by their size in bytes, TIFF files by their rows. -1 after a
+// The work a request means: the cover page, text, PDF and picture files (and
+// files of unknown type) by their size in bytes, TIFF files by their rows. -1 after a
 // report ("Get File Size Error FileName=[%s], ErrMsg = " or, for a TIFF file
 // that cannot be opened, "Open File Error FileName=[%s], ErrMsg = ").
 std::int64_t MeasureConversion(const ConvertRequest& request);

@@ -11,6 +11,7 @@
 #include <future>
 #include <string>
 
+#include "document/png_writer.h"
 #include "document/tiff_oper.h"
 #include "tests/document/tiff_test_pages.h"
 #include "tests/support/temp_dir.h"
@@ -88,12 +89,16 @@ TEST(TiffConvertTableTest, ClassifiesByExtensionIgnoringCase) {
   EXPECT_TRUE(matched);
   EXPECT_EQ(ClassifyAttachment("scan.Tif", &matched), 1u);
   EXPECT_TRUE(matched);
+  EXPECT_EQ(kFileTypes[ClassifyAttachment("README.md")].kind, ConvertKind::Text);
+  EXPECT_EQ(kFileTypes[ClassifyAttachment("scan.TIFF")].kind, ConvertKind::Tiff);
+  EXPECT_EQ(kFileTypes[ClassifyAttachment("a.pdf")].kind, ConvertKind::Pdf);
+  EXPECT_EQ(kFileTypes[ClassifyAttachment("photo.JPG")].kind, ConvertKind::Image);
   for (const char* other : {"README", "letter.doc", "/dir.v2/file", "archive.txt.gz"}) {
     EXPECT_EQ(ClassifyAttachment(other, &matched), kTiffFileRow) << other;
     EXPECT_FALSE(matched) << other;
   }
   const auto filter = AttachmentFilter();
-  ASSERT_EQ(filter.size(), 3u);
+  ASSERT_EQ(filter.size(), kFileTypes.size());
   EXPECT_EQ(filter[0], (std::pair<std::string, std::string>{"All", "*.*"}));
   EXPECT_EQ(filter[1].first, "Tiff File");
   EXPECT_EQ(filter[2].second, "*.txt");
@@ -121,6 +126,21 @@ TEST_F(TiffConvertTest, CoverTextAndTiffBecomeOneNumberedFax) {
   const auto page = test::DecodeWithLibTiff(output, 4);
   ASSERT_FALSE(page.empty());
   EXPECT_NE(std::count(page.begin(), page.end(), 0), static_cast<long>(page.size()));
+}
+
+TEST_F(TiffConvertTest, PicturesAndMarkdownAttachments) {
+  const std::string png = (dir.path() / "drawing.png").string();
+  {
+    PngWriter writer;
+    ASSERT_TRUE(writer.Open(png, 400, 300, 200, 200));
+    std::vector<std::uint8_t> row(50, 0x0F);
+    for (int y = 0; y < 300; ++y) ASSERT_TRUE(writer.WriteRow(row.data()));
+    ASSERT_TRUE(writer.Close());
+  }
+  const std::string markdown = File("README.md", "# Title\n\nSome *text*.\n");
+  TiffConvert convert(settings);
+  ASSERT_EQ(convert.Convert(Request({markdown, png}, false)), 1) << test::TakePool().size();
+  ExpectNumberedFax(2);
 }
 
 TEST_F(TiffConvertTest, CoverPageAloneAndAttachmentsAlone) {
