@@ -193,6 +193,35 @@ TEST_F(Class1Sim, ThreeFinePagesGoOutAt14400) {
     ExpectHeaderAbove(got[i], pages[i], "page " + std::to_string(i + 1));
 }
 
+// Many pages of little ink, and a single normal page: each page's rows arrive
+// behind its own header.
+TEST_F(Class1Sim, SixPagesOfLittleInkAndOneNormalPage) {
+  const auto pages = Pages(6, 64);
+  Class1Station station;
+  ASSERT_EQ(Send({}, pages, true, station), kSessionDone) << ::testing::PrintToString(PoolMessages());
+  EXPECT_EQ(station.result.pagesTransferred, 6u);
+  const std::string json = FarReport();
+  EXPECT_NE(json.find("\"pages\":6"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"completion_code\":0"), std::string::npos) << json;
+  const auto got = ReadTiffPages(m_dir.path() / "rx" / "fax-001.tif");
+  ASSERT_EQ(got.size(), pages.size());
+  for (std::size_t i = 0; i < got.size(); ++i)
+    ExpectHeaderAbove(got[i], pages[i], "page " + std::to_string(i + 1));
+}
+
+TEST_F(Class1Sim, OneNormalPage) {
+  const auto pages = Pages(1, 100);
+  Class1Station station;
+  ASSERT_EQ(Send({}, pages, false, station), kSessionDone) << ::testing::PrintToString(PoolMessages());
+  const std::string json = FarReport();
+  EXPECT_NE(json.find("\"pages\":1"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"bit_rate\":14400"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"resolution\":\"normal\""), std::string::npos) << json;
+  const auto got = ReadTiffPages(m_dir.path() / "rx" / "fax-001.tif");
+  ASSERT_EQ(got.size(), 1u);
+  ExpectHeaderAbove(got[0], pages[0], "page 1");
+}
+
 TEST_F(Class1Sim, ANarrowerModulationListGivesALowerRate) {
   const auto pages = Pages(1, 120);
   Class1Station station;
