@@ -22,6 +22,7 @@ int RunPreview(int argc, char** argv);
 int RunCompose(int argc, char** argv);
 int RunSend(int argc, char** argv);
 int RunReceive(int argc, char** argv);
+int RunExport(int argc, char** argv);
 
 std::span<const Command> Commands() {
   static const std::array kCommands{
@@ -38,11 +39,12 @@ std::span<const Command> Commands() {
       Command{"delete", "move fax records to the deleted folder, or delete them there", RunDelete},
       Command{"modems", "list the modems: phone modem, telephony data and voice lines", RunModems},
       Command{"render", "render text files into a fax TIFF file", RunRender},
-      Command{"import", "convert black-and-white TIFF images into a fax TIFF file", RunImport},
+      Command{"import", "convert TIFF images, PDF files and pictures into a fax TIFF file", RunImport},
       Command{"preview", "write every page of a TIFF file as a PNG image", RunPreview},
       Command{"compose", "make one fax file of a cover page and attachments", RunCompose},
       Command{"send", "send fax TIFF files as one fax through a modem", RunSend},
       Command{"receive", "wait for a call and receive one fax through a modem", RunReceive},
+      Command{"export", "write the pages of a fax TIFF file as one PDF, or as PNG images", RunExport},
   };
   return kCommands;
 }

@@ -2,7 +2,9 @@
 // black-and-white TIFF images from other programs into one fax TIFF, copying
 // rows (cropped or padded to 1728 pixels) or, with --scale, scaling them by the
 // ratio of the resolutions; long pages are cut, short ones padded. The page
-// numbers of the finished file are rewritten.
+// numbers of the finished file are rewritten. PDF files (.pdf) and pictures
+// (.png, .jpg, .jpeg, .bmp) are rendered and fitted to the fax width instead.
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -11,13 +13,15 @@
 
 #include "app/base/error_pool.h"
 #include "app/base/settings.h"
+#include "document/image_import.h"
+#include "document/pdf_import.h"
 #include "document/tif2tif.h"
 
 namespace vexo::cli {
 namespace {
 
 int ImportUsage() {
-  std::fputs("usage: vexo import IMAGE.tif... -o OUT.tif [--scale] [--normal|--fine]\n", stderr);
+  std::fputs("usage: vexo import IMAGE.tif|.pdf|.png|.jpg|.bmp... -o OUT.tif [--scale] [--normal|--fine]\n", stderr);
   return 2;
 }
 
@@ -49,6 +53,17 @@ std::optional<ImportArgs> ParseArgs(int argc, char** argv) {
   return args;
 }
 
+enum class SourceKind { Tiff, Pdf, Picture };
+
+SourceKind KindOf(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
+  std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == "pdf") return SourceKind::Pdf;
+  if (ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "bmp") return SourceKind::Picture;
+  return SourceKind::Tiff;
+}
+
 }  // namespace
 
 int RunImport(int argc, char** argv) {
@@ -57,6 +72,12 @@ int RunImport(int argc, char** argv) {
   Tif2Tif converter;
   converter.Initialize();
   if (ConfigureTif2Tif(converter, args->settings) != 1) return ImportUsage();
+  PdfImport pdf;
+  pdf.Initialize();
+  pdf.SetLayout(converter.Layout());
+  ImageImport picture;
+  picture.Initialize();
+  picture.SetLayout(converter.Layout());
   FaxOutputFile out;
   if (out.Open(args->out, CreateMode::Replace) != 1) {
     ShowErrorPoolBoxes("vexo import");
@@ -64,7 +85,12 @@ int RunImport(int argc, char** argv) {
   }
   for (const std::string& image : args->images) {
     std::uint32_t pages = 0;
-    const int result = converter.Tiff2Tiff(image, out.Tiff(), {}, {}, &pages);
+    int result = 0;
+    switch (KindOf(image)) {
+      case SourceKind::Pdf: result = pdf.Pdf2Tiff(image, out.Tiff(), {}, &pages); break;
+      case SourceKind::Picture: result = picture.Image2Tiff(image, out.Tiff(), &pages); break;
+      case SourceKind::Tiff: result = converter.Tiff2Tiff(image, out.Tiff(), {}, {}, &pages); break;
+    }
     out.AddPages(pages);
     if (result != 1) {
       out.Discard();
