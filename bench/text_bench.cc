@@ -232,6 +232,7 @@ int main(int argc, char** argv) {
   reporter.PrintRatio("text, 100 pages", "BM_RenderText", "BM_RenderPeer", "enscript | gs tiffg3");
   reporter.PrintRatio("TIFF, 20 pages 300 dpi G4 -> fine G3", "BM_ConvertImage", "BM_ConvertPeer",
                       "convert -resize -compress Fax");
+  reporter.PrintRatio("PDF, 20 A4 pages -> fine G3", "BM_ImportPdf", "BM_ImportPdfPeer", "gs tiffg3");
   benchmark::Shutdown();
   return 0;
 }
