@@ -148,10 +148,10 @@ bool TiffConvert::Start(ConvertRequest request, std::function<void(ConvertOutcom
   m_cancelled = false;
   m_thread = std::thread([this, request = std::move(request), finished = std::move(finished)] {
     const int result = Convert(request);
-    m_running = false;
     if (finished)
       finished(result == 1 ? ConvertOutcome::Success
                            : result < 0 ? ConvertOutcome::Cancelled : ConvertOutcome::Failure);
+    m_running = false;  // after the callback: a Start from inside it is refused, not deadlocked
   });
   return true;
 }
