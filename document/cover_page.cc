@@ -27,6 +27,8 @@ constexpr std::size_t kChunkBytes = 511;
 // Coordinates are kept within this bound, so sums of lengths never overflow.
 constexpr std::int64_t kMaxCoordinate = std::int64_t{1} << 24;
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+// Characters measured beyond one a pixel when a note line is wrapped.
+constexpr std::size_t kMeasureSlack = 64;
 
 int Clamp(std::int64_t v) {
   return static_cast<int>(std::clamp(v, -kMaxCoordinate, kMaxCoordinate));
@@ -329,8 +331,12 @@ class CoverPage::Drawing {
           if (!newLine()) return;
           continue;
         }
-        const TextExtent extent = m_font->Measure(CodePointsToUtf8(rest), room, Options());
-        std::size_t cut = std::min(extent.fit, rest.size());
+        // No more characters can fit than the line has pixels (but for ones
+        // without width), so only that much of a long note is measured.
+        const std::size_t window = std::min(rest.size(), static_cast<std::size_t>(room) + kMeasureSlack);
+        const std::u32string_view head = std::u32string_view(rest).substr(0, window);
+        const TextExtent extent = m_font->Measure(CodePointsToUtf8(head), room, Options());
+        std::size_t cut = std::min(extent.fit, window);
         if (cut < rest.size()) {
           std::size_t lastBreak = 0;
           for (std::size_t i = 0; i < cut; ++i)

@@ -291,6 +291,11 @@ TEST_F(CoverPageTest, NoteIsWrappedAndCutAtTheGroupsBottom) {
   EXPECT_GT(ink.right, Mm(20) + Mm(50) - 40);
   EXPECT_GT(ink.bottom - ink.top, 4 * 25);  // several lines
 
+  // A very long note is wrapped piece by piece, never measured whole for each piece.
+  details.note = std::string(200000, 'i');
+  cover.SetFaxDetails(details);
+  EXPECT_GT(Draw("<GROUP 20,50,50,40><NOTE>").InkRows(), 100);
+
   // Words are wrapped behind a blank: no line ends inside "Wxxx".
   details.note = "aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa";
   cover.SetFaxDetails(details);
