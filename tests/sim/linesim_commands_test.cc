@@ -88,6 +88,7 @@ TEST(LinesimCommands, RefusesBadOptions) {
                                              {"--fclass-list", "2"},
                                              {"--busy", "--no-answer"},
                                              {"--noise", "loud"},
+                                             {"--noise", "30", "--signal-noise", "20"},
                                              {"--far", "fax"},
                                              {"--call-in", "/nonexistent/page.tif"},
                                              {"--line-delay", "-1"},

@@ -187,6 +187,21 @@ TEST_F(LinesimEfax, EfaxFallsBackToWhatTheModemAndFarEndOffer) {
   EXPECT_NE(line->find("completed, 1 page, 9600 bit/s, normal"), std::string::npos) << *line;
 }
 
+// Noise that follows the signal at 20 dB spoils V.17 at 14400 bit/s: the far
+// end answers TCF with FTT and efax trains again at a lower rate.
+TEST_F(LinesimEfax, NoisyLineMakesTheTrainingFallBack) {
+  Linesim sim({"--signal-noise", "20", "--speed", "2"});
+  auto argv = EfaxSend(sim.Pty(1));
+  argv.pop_back();
+  ChildProcess efax(argv, m_dir.path() / "efax.log");
+  ASSERT_EQ(efax.Wait(kCallLimit), 0) << efax.Log();
+  EXPECT_NE(efax.Log().find("received FTT"), std::string::npos) << efax.Log();
+  const auto line = sim.WaitForReport(seconds(10));
+  ASSERT_TRUE(line) << sim.Stderr();
+  EXPECT_NE(line->find("completed, 1 page"), std::string::npos) << *line;
+  EXPECT_EQ(line->find("14400 bit/s"), std::string::npos) << *line;
+}
+
 // The far end dropping the line mid-call leaves efax without answers.
 TEST_F(LinesimEfax, FarEndHangingUpFailsTheCall) {
   Linesim sim({"--hangup-after", "8"});

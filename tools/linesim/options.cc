@@ -79,6 +79,7 @@ const char* UsageText() {
          "  --busy | --no-answer | --no-dialtone   line events on dialling\n"
          "  --hangup-after SECONDS  the far end drops the line SECONDS after answering\n"
          "  --noise DB              white noise DB below the signal on both directions\n"
+         "  --signal-noise DB       the same noise, but only while a signal is on the line\n"
          "  --fclass-list LIST      classes offered by AT+FCLASS=? (subset of 0,1,1.0)\n"
          "  --modulations LIST      codes offered by AT+FTM=?/AT+FRM=? (default all 12)\n"
          "  --phone                 answer AT+CGMI and AT+CNMI like a phone's modem\n"
@@ -150,6 +151,15 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
         return std::nullopt;
       }
       options.noiseDb = db;
+    } else if (arg == "--signal-noise") {
+      if (!value(v)) return std::nullopt;
+      double db = 0;
+      if (!ParseDouble(v, db) || db < 0 || db > kMaxNoiseDb) {
+        error = "--signal-noise takes decibels from 0 to 80";
+        return std::nullopt;
+      }
+      options.noiseDb = db;
+      options.noiseFollowsSignal = true;
     } else if (arg == "--fclass-list") {
       if (!value(v)) return std::nullopt;
       if (!ParseClasses(v, options.fclassList)) {
@@ -191,6 +201,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       error = "unknown option " + std::string(arg);
       return std::nullopt;
     }
+  }
+  int noiseOptions = 0;
+  for (int i = 1; i < argc; ++i)
+    noiseOptions +=
+        std::strcmp(argv[i], "--noise") == 0 || std::strcmp(argv[i], "--signal-noise") == 0;
+  if (noiseOptions > 1) {
+    error = "give --noise or --signal-noise once";
+    return std::nullopt;
   }
   const int events = options.busy + options.noAnswer + options.noDialtone;
   if (events > 1) {

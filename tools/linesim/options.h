@@ -28,6 +28,7 @@ struct Options {
   bool noDialtone = false;        // the line gives no dial tone
   double hangupAfter = 0;         // seconds after answering when the far end drops the line
   std::optional<double> noiseDb;  // white noise this many dB below the signal
+  bool noiseFollowsSignal = false;  // noise only while a signal is on the line
   bool farRefuseFine = false;     // the far terminal offers normal resolution only
   bool once = false;              // stop when every pty was opened and closed again
   int lineDelayMs = 20;           // one-way transmission delay of the line

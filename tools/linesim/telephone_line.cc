@@ -23,6 +23,15 @@ constexpr double kFarFinishSeconds = 8;   // the far terminal's time to end alon
 // The level at which spandsp's fax modems transmit; noise is set relative to it.
 constexpr float kSignalLevelDbm0 = -14.0f;
 constexpr int kNoiseSeed = 1234567;
+// Below this mean power a block counts as silence for --signal-noise: about
+// -40 dBm0, under any fax signal and over the receivers' carrier-off level.
+constexpr double kSignalPresentPower = 200.0 * 200.0;
+
+bool CarriesSignal(std::span<const std::int16_t> block) {
+  double power = 0;
+  for (const auto sample : block) power += static_cast<double>(sample) * sample;
+  return power / static_cast<double>(block.size()) >= kSignalPresentPower;
+}
 
 std::int16_t Saturate(int value) {
   return static_cast<std::int16_t>(std::clamp(value, -32768, 32767));
@@ -332,8 +341,9 @@ void TelephoneLine::ExchangeAudio() {
 
 void TelephoneLine::Carry(std::span<std::int16_t> block, int direction) {
   m_delay[direction].Process(block);
-  if (awgn_state_t* noise = m_noise[direction]; noise != nullptr)
-    for (auto& sample : block) sample = Saturate(sample + awgn(noise));
+  awgn_state_t* noise = m_noise[direction];
+  if (noise == nullptr || (m_options.noiseFollowsSignal && !CarriesSignal(block))) return;
+  for (auto& sample : block) sample = Saturate(sample + awgn(noise));
 }
 
 void TelephoneLine::EndCall(const std::string& outcome) {
