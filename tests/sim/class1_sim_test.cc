@@ -313,6 +313,10 @@ TEST_F(Class1Efax, OurSenderToEfaxsReceiver) {
   fs::create_directory(rx);
   ChildProcess efax({"/usr/bin/efax", "-d", sim.Pty(2), "-o1", "-l", kFarId, "-r", "in"},
                     m_dir.path() / "efax.log", rx);
+  // Dial only once efax has set its modem up ("using ... in class 1") and waits.
+  for (int tries = 0; tries < 100 && efax.Log().find(" in class 1") == std::string::npos; ++tries)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
   Class1Station station;
   ASSERT_TRUE(station.Open(sim.Pty(1)));
   std::uint32_t resume = 0;
