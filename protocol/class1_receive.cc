@@ -338,7 +338,6 @@ int FClass1Func::CheckTrainData() {
   std::vector<std::uint8_t> chunk;
   for (;;) {
     if (ReadPageChunk(chunk) != 1) return 0;
-    std::size_t from = 0;
     if (!connected) {
       seen.insert(seen.end(), chunk.begin(), chunk.end());
       const std::string_view text = AsText(seen);
@@ -355,7 +354,7 @@ int FClass1Func::CheckTrainData() {
       chunk.assign(seen.begin() + static_cast<std::ptrdiff_t>(std::min(at + 9, seen.size())),
                    seen.end());
     }
-    const std::size_t used = judge.Feed(chunk.data() + from, chunk.size() - from);
+    const std::size_t used = judge.Feed(chunk.data(), chunk.size());
     if (!judge.ended()) continue;
     if (!judge.Good()) return 0;
     const bool ended = AsText(chunk, used).find(kNoCarrier) != std::string_view::npos ||
