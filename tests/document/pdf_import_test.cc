@@ -148,6 +148,26 @@ TEST_F(PdfImportTest, LongPageIsSplitAndInkAtItsFootKeepsAPage) {
   EXPECT_GT(last.CountBlack(0, 0, kWidth, last.rows), 500u);
 }
 
+TEST_F(PdfImportTest, TurnedPageIsFittedAsShown) {
+  // An A4 page with /Rotate 90 shows as 842 x 595 points; a box drawn at
+  // x 50..250, y 700..800 shows at 700..800 across and 50..250 down.
+  const auto pdf = File("turned.pdf");
+  std::ofstream(pdf, std::ios::binary)
+      << "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+         "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
+         "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Rotate 90 /Contents 4 0 R >> endobj\n"
+         "4 0 obj << /Length 29 >>\nstream\n0 0 0 rg 50 700 200 100 re f\nendstream\nendobj\n"
+         "trailer << /Root 1 0 R >>\n%%EOF\n";
+  std::uint32_t pages = 0;
+  ASSERT_EQ(Import(pdf, &pages), 1);
+  ASSERT_EQ(pages, 1u);
+  const MonoPage page = DecodeTiffPage(Output(), 0);
+  // 1728 / 842 pixels a point: the box is x 1437..1642, rows 103..513.
+  EXPECT_EQ(page.CountBlack(1445, 110, 1635, 505), 190u * 395u);
+  const std::uint64_t all = page.CountBlack(0, 0, kWidth, page.rows);
+  EXPECT_EQ(all, page.CountBlack(1430, 95, 1650, 520));
+}
+
 TEST_F(PdfImportTest, CancelStopsBeforeThePage) {
   const auto pdf = File("cancel.pdf");
   MakePdf(pdf, PostScript(595, 842, {TextPage({"one"}), TextPage({"two"})}));
