@@ -5,7 +5,6 @@
 // a long picture into several pages. The PDF and image importers use them.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -26,16 +25,16 @@ constexpr std::uint32_t kPhotoTonePerMille = 20;
 
 enum class GreyKind { Text, Photo };
 
-// Counts of each grey level of a picture.
+// How many of a picture's pixels are tones, and how many it has.
 class GreyHistogram {
  public:
   void Add(std::span<const std::uint8_t> pixels);
   std::uint64_t Total() const { return m_total; }
-  std::uint64_t Tones() const;
+  std::uint64_t Tones() const { return m_tones; }
   GreyKind Kind() const;
 
  private:
-  std::array<std::uint64_t, 256> m_counts{};
+  std::uint64_t m_tones = 0;
   std::uint64_t m_total = 0;
 };
 
