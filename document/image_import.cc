@@ -69,9 +69,23 @@ void JpegQuiet(j_common_ptr) {}
 
 // Only plain C objects live between setjmp and longjmp here; out's buffer is
 // sized before the decoding starts and outlives any jump.
+// An ink value of a CMYK JPEG as paper brightness (0 full ink); Adobe's files
+// store the values inverted.
+unsigned Paper(unsigned ink, bool inverted) { return inverted ? ink : 255 - ink; }
+
+// A CMYK pixel's grey: the luminance of the colour the inks leave.
+std::uint8_t CmykGrey(const JSAMPLE* pixel, bool inverted) {
+  const unsigned k = Paper(pixel[3], inverted);
+  const unsigned r = Paper(pixel[0], inverted) * k / 255;
+  const unsigned g = Paper(pixel[1], inverted) * k / 255;
+  const unsigned b = Paper(pixel[2], inverted) * k / 255;
+  return static_cast<std::uint8_t>((r * 77 + g * 150 + b * 29) >> 8);
+}
+
 ReadStatus ReadJpeg(const std::vector<std::uint8_t>& file, GreyImage& out) {
   jpeg_decompress_struct info{};
   JpegError error;
+  std::vector<JSAMPLE> cmykRow;
   info.err = jpeg_std_error(&error.manager);
   error.manager.error_exit = JpegErrorExit;
   error.manager.output_message = JpegQuiet;
@@ -86,14 +100,21 @@ ReadStatus ReadJpeg(const std::vector<std::uint8_t>& file, GreyImage& out) {
     jpeg_destroy_decompress(&info);
     return ReadStatus::TooLarge;
   }
-  info.out_color_space = JCS_GRAYSCALE;
+  // libjpeg turns every colour space but CMYK into grey itself.
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_GRAYSCALE;
   jpeg_start_decompress(&info);
   out.width = info.output_width;
   out.height = info.output_height;
   out.pixels.assign(std::size_t{out.width} * out.height, kWhite);
+  if (cmyk) cmykRow.resize(std::size_t{out.width} * 4);
   while (info.output_scanline < info.output_height) {
-    JSAMPROW row = out.pixels.data() + std::size_t{info.output_scanline} * out.width;
+    std::uint8_t* grey = out.pixels.data() + std::size_t{info.output_scanline} * out.width;
+    JSAMPROW row = cmyk ? cmykRow.data() : grey;
     if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
+    if (cmyk)
+      for (std::uint32_t x = 0; x < out.width; ++x)
+        grey[x] = CmykGrey(cmykRow.data() + std::size_t{x} * 4, info.saw_Adobe_marker != 0);
   }
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);

@@ -129,8 +129,21 @@ TEST_F(ImageImportTest, JpegAndBmpFromImageMagick) {
   ASSERT_EQ(Import(jpg, &pages), 1);
   ASSERT_EQ(pages, 1u);
   const MonoPage photo = DecodeTiffPage(Output(), 0);
-  // 400 x 300 after turning: 1296 rows, a ramp across (dark where the top was).
+  // 400 x 300 after turning: 1296 rows, a ramp across.
   EXPECT_NEAR(Share(photo, 814, 100, 914, 1200), 0.5, 0.1);
+  EXPECT_LT(Share(photo, 0, 100, 100, 1200), 0.15);  // the top of the gradient turned to the left
+  EXPECT_GT(Share(photo, 1628, 100, 1728, 1200), 0.85);
+
+  // A CMYK JPEG (as print shops send): the ramp comes out the same.
+  const auto cmyk = File("ramp-cmyk.jpg");
+  ASSERT_TRUE(test::RunCommand("convert '" + jpg.string() + "' -colorspace CMYK '" + cmyk.string() + "'"));
+  ASSERT_NE(test::CommandOutput("identify -format %[colorspace] '" + cmyk.string() + "'").find("CMYK"),
+            std::string::npos);
+  ASSERT_EQ(Import(cmyk, &pages), 1);
+  const MonoPage printed = DecodeTiffPage(Output(), 0);
+  EXPECT_NEAR(Share(printed, 814, 100, 914, 1200), 0.5, 0.1);
+  EXPECT_LT(Share(printed, 0, 100, 100, 1200), 0.15);
+  EXPECT_GT(Share(printed, 1628, 100, 1728, 1200), 0.85);
 
   const auto bmp = File("box.bmp");
   ASSERT_TRUE(test::RunCommand("convert -size 200x100 xc:white -fill black -draw 'rectangle 50,25 149,74' "
