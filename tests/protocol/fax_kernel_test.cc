@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "app/base/error_pool.h"
+#include "app/base/settings.h"
 #include "app/base/strings.h"
 #include "document/tiff_oper.h"
+#include "kernel/tapi_oper.h"
+#include "platform/telephony/linux_provider.h"
 #include "protocol/fax_kernel.h"
 #include "tests/protocol/class2_call_driver.h"
 #include "tests/protocol/g3_test_pages.h"
@@ -467,6 +470,53 @@ TEST_F(FaxKernelTest, EntriesOnAClosedPortFail) {
   EXPECT_EQ(kernel.WaitRing_NoEvent(), -1);
   EXPECT_EQ(Send({file}), -1);
   EXPECT_EQ(kernel.ReceiveFax((dir.path() / "in.tif").string(), "X", 1, &result), -1);
+}
+
+// A modem-list data line (no voice) is opened through the telephony line and
+// gets no "AT+CHUP": there is no preliminary voice call to end.
+TEST(FaxKernelModemList, ADataLineOfTheModemListSendsWithoutEndingAVoiceCall) {
+  LoadResDll("EngRes");
+  ErrorPool::Instance().Clear();
+  test::TempDir dir;
+  test::Pty pty;
+  test::PtyModem modem{pty};
+  AppSettings settings;
+  settings.TelephonyDevices = pty.SlavePath() + ";";
+  LinuxTelephonyProvider provider(settings.TelephonyDevices, (dir.path() / "by-id").string());
+  TAPIOper modems(provider, settings);
+  ASSERT_EQ(modems.InitTapi(nullptr, nullptr), 1);
+  const std::uint32_t index = modems.FindModem(pty.SlavePath());
+  ASSERT_EQ(index, 1u);
+
+  PortEnvironment environment;
+  environment.telephony = &modems;
+  FaxKernel kernel(environment);
+  JobControl job;
+  ASSERT_EQ(kernel.InitKernel(nullptr, dir.path().string() + "/", &job), 1);
+  kernel.SetModemList(&modems);
+  KernelTimeouts quick;
+  quick.initOk = 1500;
+  quick.answer = 1500;
+  kernel.SetTimeouts(quick);
+  job.StartJob(kSendJob);
+  const std::string file = (dir.path() / "a.tif").string();
+  ASSERT_TRUE(test::WriteFaxFile(file, {20}, true));
+  modem.Answer(kInitEnd, kOk).Answer("AT\r", kOk).Answer("AT+CGMI\r", kError);
+  modem.Answer("ATX4\r", kOk).Answer("AT+FCLASS=?\r", kError);
+  modem.Answer("AT\r", kOk).Answer("ATH0\r", kOk).Answer("AT+FCLASS=0\r", kOk).Answer("ATZ\r", kOk);
+  modem.Start();
+  ASSERT_EQ(kernel.OpenPort(index, nullptr, "5551234", 1), 1);
+  EXPECT_EQ(kernel.OpenPortNumber(), index);
+  std::uint32_t resume = 0;
+  FaxResult result;
+  EXPECT_EQ(kernel.SendFax(std::vector<std::string>{file}, "5551234", "X", &resume, &result), -1);
+  EXPECT_TRUE(modem.Finish()) << modem.Failure();
+  EXPECT_EQ(modem.Received().find("AT+CHUP"), std::string::npos);
+  kernel.ClosePort(1);
+  EXPECT_EQ(kernel.OpenPortNumber(), 0u);
+  job.EndJob();
+  modems.ShutdownTapi();
+  ErrorPool::Instance().Clear();
 }
 
 TEST(FaxKernelSettings, OnlyKnownClassesAreForcedAndTheMaskIsHonoured) {
