@@ -536,7 +536,7 @@ TEST(WinCOMCEPhoneModem, WithoutAMatchingConnectionTheOpeningFails) {
   EXPECT_EQ(rig.connections.hungUp, (std::vector<std::string>{"Internet", "Work"}));
   rig.port->CloseComPort(1);
 
-  // No command device configured: the spec'd message, nothing opened.
+  // No command device configured: the usual message, nothing opened.
   rig.port->SetOptions({});
   TakeErrors();
   EXPECT_EQ(rig.port->OpenComPort(nullptr, "", 0, "", 1), 0);
