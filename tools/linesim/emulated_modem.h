@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/linesim/audio.h"
+#include "tools/linesim/far_terminal.h"
 #include "tools/linesim/pty_port.h"
 
 namespace vexo::linesim {
@@ -31,6 +32,11 @@ class EmulatedModem : public AudioEndpoint {
   virtual void ServicePort() = 0;
   // Seconds the modem waits for the called party to answer (register S7).
   virtual int waitForAnswerSeconds() const = 0;
+  // True for a Class 2 or 2.0 modem, which runs T.30 against its own
+  // protocol-level far end: the line then connects no far terminal.
+  virtual bool runsT30() const { return false; }
+  // That far end's result for the call; nullptr when the modem has none.
+  virtual const FarResult* ownFarResult() const { return nullptr; }
 
   // Call progress from the line, reported to the program as the class does.
   virtual void Ring() = 0;

@@ -33,6 +33,7 @@ struct FarResult {
   int xResolution = 0;  // pixels per metre
   int yResolution = 0;
   std::string remoteIdent;  // the identifier the other side sent
+  std::string receivedFile;  // where a protocol-level far end stored what it received
 };
 
 class FarTerminal : public AudioEndpoint {

@@ -88,7 +88,14 @@ const char* UsageText() {
          "  --line-delay MS         one-way delay of the line in ms (default 20)\n"
          "  --speed N               run the line N times faster than real time (1-16)\n"
          "  --once                  exit when every pty has been opened and closed again\n"
-         "  --verbose               trace AT commands and the T.30 protocol on stderr\n";
+         "  --verbose               trace AT commands and the T.30 protocol on stderr\n"
+         "  --class 1|2|2.0|auto    service class of the modem (auto offers 0,1,2,2.0)\n"
+         "  --hangup-code HEX[:N]   Class 2/2.0: the far end hangs up with HEX before page N\n"
+         "  --rtn-page N            Class 2/2.0: the far end answers page N with RTN once\n"
+         "  --drop-during-page N    Class 2/2.0: the far end drops the line during page N\n"
+         "  --fcc-error             Class 2/2.0: AT+FCC= and AT+FDCC= answer ERROR\n"
+         "  --vr0-only              Class 2/2.0: the far end offers normal resolution only\n"
+         "  --no-xon                Class 2: CONNECT to AT+FDT comes without XON\n";
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
@@ -197,6 +204,38 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       options.once = true;
     } else if (arg == "--verbose") {
       options.verbose = true;
+    } else if (arg == "--class") {
+      if (!value(v)) return std::nullopt;
+      if (v != "1" && v != "2" && v != "2.0" && v != "auto") {
+        error = "--class takes 1, 2, 2.0 or auto";
+        return std::nullopt;
+      }
+      options.modemClass = v;
+    } else if (arg == "--hangup-code") {
+      if (!value(v)) return std::nullopt;
+      const auto colon = v.find(':');
+      const auto code = v.substr(0, colon);
+      const bool hex = !code.empty() && code.size() <= 2 &&
+                       code.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+      if (!hex || (colon != std::string_view::npos &&
+                   (!ParseInt(v.substr(colon + 1), options.hangupPage) || options.hangupPage < 1))) {
+        error = "--hangup-code takes a hex code of one or two digits and an optional :PAGE";
+        return std::nullopt;
+      }
+      options.hangupCode = code;
+    } else if (arg == "--rtn-page" || arg == "--drop-during-page") {
+      if (!value(v)) return std::nullopt;
+      int& page = arg == "--rtn-page" ? options.rtnPage : options.dropDuringPage;
+      if (!ParseInt(v, page) || page < 1) {
+        error = std::string(arg) + " takes a page number from 1";
+        return std::nullopt;
+      }
+    } else if (arg == "--fcc-error") {
+      options.fccError = true;
+    } else if (arg == "--vr0-only") {
+      options.vr0Only = true;
+    } else if (arg == "--no-xon") {
+      options.noXon = true;
     } else {
       error = "unknown option " + std::string(arg);
       return std::nullopt;
@@ -221,6 +260,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   }
   if (options.far == FarKind::kModem && !options.callIn.empty()) {
     error = "--call-in needs --far terminal";
+    return std::nullopt;
+  }
+  const bool serviceClass = options.modemClass == "2" || options.modemClass == "2.0";
+  if (serviceClass && options.far == FarKind::kModem) {
+    error = "--class " + options.modemClass + " needs --far terminal";
     return std::nullopt;
   }
   const std::size_t modems = options.far == FarKind::kModem ? 2 : 1;

@@ -34,6 +34,16 @@ struct Options {
   int lineDelayMs = 20;           // one-way transmission delay of the line
   int speed = 1;                  // 20 ms audio blocks exchanged per 20 ms of real time
   bool verbose = false;           // AT trace and spandsp protocol log on stderr
+  // Service class of the emulated modem: "1", "2", "2.0", or "auto" (offers
+  // 0,1,2,2.0). Classes 2 and 2.0 meet the far end at the protocol level.
+  std::string modemClass = "1";
+  std::string hangupCode;   // the far end hangs up with this code (hex digits) ...
+  int hangupPage = 1;       // ... before this page (1: during the negotiation)
+  int rtnPage = 0;          // the far end answers this page with RTN once
+  int dropDuringPage = 0;   // the far end drops the line while this page comes
+  bool fccError = false;    // AT+FCC= / AT+FDCC= answer ERROR
+  bool vr0Only = false;     // the far end offers normal resolution only
+  bool noXon = false;       // Class 2: CONNECT to AT+FDT without the XON
 };
 
 // Parses argv; on failure returns nullopt and sets error to a one-line reason.

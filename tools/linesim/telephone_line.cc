@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "tools/linesim/class1_modem.h"
+#include "tools/linesim/service_class_modem.h"
 
 namespace vexo::linesim {
 namespace {
@@ -61,7 +62,11 @@ bool TelephoneLine::Start(std::string& error) {
   for (int i = 0; i < count; ++i) {
     const std::string link =
         static_cast<std::size_t>(i) < m_options.links.size() ? m_options.links[i] : "";
-    auto modem = Class1Modem::Create(i + 1, profile, link, m_options.verbose, *this, error);
+    std::unique_ptr<EmulatedModem> modem;
+    if (m_options.modemClass == "2" || m_options.modemClass == "2.0")
+      modem = ServiceClassModem::Create(i + 1, m_options, link, *this, error);
+    else
+      modem = Class1Modem::Create(i + 1, profile, link, m_options.verbose, *this, error);
     if (!modem) return false;
     m_modems.push_back(std::move(modem));
   }
@@ -130,6 +135,8 @@ void TelephoneLine::OnHangup(EmulatedModem& modem) {
 std::string TelephoneLine::CallOutcome() {
   Call& call = *m_call;
   if (call.terminal) call.farResult = call.terminal->Result();
+  if (const FarResult* own = call.modem->ownFarResult(); own != nullptr && call.answered >= 0)
+    call.farResult = *own;
   if (call.farResult.finished)
     return call.farResult.completionCode == T30_ERR_OK ? "completed" : "failed";
   // Between two modems the line tap tells: pages confirmed, then a DCN.
@@ -217,6 +224,13 @@ void TelephoneLine::Answer(EmulatedModem& modem) {
 
 void TelephoneLine::ConnectTerminal(bool calling) {
   Call& call = *m_call;
+  if (call.modem->runsT30()) {
+    // The modem meets its far end at the protocol level; the line carries no audio.
+    call.phase = Phase::kConnected;
+    call.answered = m_now;
+    call.nextRing = -1;
+    return;
+  }
   FarTerminalSetup setup;
   setup.calling = calling;
   setup.ident = m_options.farId;
@@ -362,6 +376,15 @@ void TelephoneLine::EndCall(const std::string& outcome) {
   report.bitRate = seen.bitRate;
   report.resolution = seen.resolution;
   if (call.peer != nullptr) report.farIdent = seen.identFromFar;
+  if (const FarResult* own = call.modem->ownFarResult(); own != nullptr && call.answered >= 0) {
+    call.farResult = *own;
+    call.report.receivedFile = call.report.direction == "out" ? own->receivedFile : "";
+    report.receivedFile = call.report.receivedFile;
+    call.tempRxFile = call.report.direction == "out" && m_options.farReceiveDir.empty();
+    report.identSeenByModem = m_options.farId;
+    report.bitRate = own->bitRate;
+    report.resolution = ResolutionName(own->yResolution);
+  }
   if (call.report.far == "terminal" && call.answered >= 0) {
     const FarResult& far = call.farResult;
     report.pages = far.pages;
