@@ -7,6 +7,8 @@ constexpr int kFineRowsPerMetre = 7700;
 constexpr int kChunkBytes = 4096;
 // A page larger than this is not a fax page a test sends; stop coding it.
 constexpr std::size_t kMaxPageBytes = 8u << 20;
+// Six EOLs in line order: the return to control that ends a page.
+constexpr std::uint8_t kRtc[] = {0x00, 0x08, 0x80, 0x00, 0x08, 0x80, 0x00, 0x08, 0x80};
 
 }  // namespace
 
@@ -40,23 +42,27 @@ void FarStation::PageData(const std::uint8_t* data, std::size_t size) {
     m_pageOpen = true;
     m_rtcSeen = false;
   }
-  if (m_rtcSeen) return;  // what follows RTC is fill before the page end
+  // Bits go to the decoder in the order they travel on the line, first bit
+  // in bit 0; what follows RTC is fill before the page end and is dropped.
   for (std::size_t i = 0; i < size && !m_rtcSeen; ++i)
-    if (t4_rx_put_byte(m_rx, data[i])) m_rtcSeen = true;
+    for (int bit = 0; bit < 8 && !m_rtcSeen; ++bit)
+      if (t4_rx_put_bit(m_rx, (data[i] >> bit) & 1)) m_rtcSeen = true;
 }
 
 PageVerdict FarStation::EndPage() {
   PageVerdict verdict;
   if (m_rx == nullptr) return verdict;
-  if (!m_pageOpen) PageData(nullptr, 0);
+  // The modem closes every page with RTC on the line, whether or not the
+  // program's data ended with one.
+  PageData(kRtc, sizeof kRtc);
   t4_rx_end_page(m_rx);
   m_pageOpen = false;
   t4_stats_t stats{};
   t4_rx_get_transfer_statistics(m_rx, &stats);
   verdict.rows = stats.length;
   verdict.badRows = stats.bad_rows;
-  // A receiver that found no RTC, no rows or broken rows asks for the page again.
-  verdict.accepted = m_rtcSeen && stats.length > 0 && stats.bad_rows == 0;
+  // A receiver that found no rows or broken rows asks for the page again.
+  verdict.accepted = stats.length > 0 && stats.bad_rows == 0;
   if (verdict.accepted) ++m_pagesReceived;
   return verdict;
 }

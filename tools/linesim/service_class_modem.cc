@@ -109,10 +109,7 @@ std::size_t ServiceClassModem::BytesPerBlock() const {
 }
 
 void ServiceClassModem::Reply(std::string_view text) {
-  if (m_options.verbose) std::fprintf(stderr, "modem %d> %.*s\n", m_number, static_cast<int>(text.size()), text.data());
-  m_port.Write("\r\n");
-  Out(text);
-  m_port.Write("\r\n");
+  Out("\r\n" + std::string(text) + "\r\n");
 }
 
 void ServiceClassModem::Out(std::string_view text) {
