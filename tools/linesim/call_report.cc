@@ -52,6 +52,7 @@ std::string FormatReportLine(const CallReport& r) {
                      std::to_string(r.modem) + (r.direction == "in" ? " <- " : " -> ") + r.far +
                      ": " + r.outcome;
   line += ", " + std::to_string(r.pages) + (r.pages == 1 ? " page" : " pages");
+  if (r.pagesRefused > 0) line += " (" + std::to_string(r.pagesRefused) + " refused)";
   if (r.bitRate > 0) line += ", " + std::to_string(r.bitRate) + " bit/s";
   if (!r.resolution.empty()) line += ", " + r.resolution;
   if (!r.identSeenByModem.empty()) line += ", modem saw \"" + Trim(r.identSeenByModem) + "\"";
@@ -75,6 +76,7 @@ std::string FormatReportJson(const CallReport& r) {
   json += ",\"number\":" + JsonString(r.number);
   json += ",\"outcome\":" + JsonString(r.outcome);
   json += ",\"pages\":" + std::to_string(r.pages);
+  json += ",\"pages_refused\":" + std::to_string(r.pagesRefused);
   json += ",\"far_ident\":" + JsonString(Trim(r.farIdent));
   json += ",\"ident_seen_by_far\":" + JsonString(Trim(r.identSeenByFar));
   json += ",\"ident_seen_by_modem\":" + JsonString(Trim(r.identSeenByModem));

@@ -1,12 +1,15 @@
 // The far fax machine as a Class 2 or Class 2.0 modem sees it: not audio but
-// T.30 outcomes. It decodes each page the program sends (Modified Huffman,
-// rows counted, RTC required) into a TIFF file and answers MCF or RTN, and for
-// a call in it codes the pages of a TIFF file. ServiceClassModem owns one per call.
+// T.30 outcomes. It decodes each page the program sends (Modified Huffman, rows
+// counted) and answers MCF, keeping the page in a TIFF file, or RTN for a page
+// it cannot decode; for a call in it codes the pages of a TIFF file.
+// ServiceClassModem owns one per modem.
 #pragma once
 
 #include <spandsp.h>
+#include <tiffio.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,12 @@ struct PageVerdict {
   int badRows = 0;
 };
 
+// One page of a call in, coded for the line.
+struct CodedPage {
+  std::string data;  // Modified Huffman in line order, RTC at the end
+  int rows = 0;
+};
+
 class FarStation {
  public:
   FarStation() = default;
@@ -26,30 +35,42 @@ class FarStation {
   FarStation(const FarStation&) = delete;
   FarStation& operator=(const FarStation&) = delete;
 
-  // Receiving: pages go into file (a new TIFF), coded at the given vertical
-  // resolution (rows per metre). False with error set when it cannot be made.
+  // Receiving: accepted pages go into file (a new TIFF), at the given
+  // vertical resolution (rows per metre). False with error set on failure.
   bool BeginReceive(const std::string& file, int yResolution, std::string& error);
   // Page data in line order (first bit on the line in bit 0 of each byte).
   void PageData(const std::uint8_t* data, std::size_t size);
-  PageVerdict EndPage();
+  // Ends the page as the modem does, with RTC, and judges it; refuse turns
+  // a good page down all the same.
+  PageVerdict EndPage(bool refuse = false);
   // Closes the received file, so that its pages are complete on disk.
-  void Finish() { CloseReceive(); }
+  void Finish();
   int pagesReceived() const { return m_pagesReceived; }
 
   // Sending (a call in): every page of file coded Modified Huffman, in line
   // order. False with error set when the file cannot be read.
   bool LoadCallIn(const std::string& file, std::string& error);
-  const std::vector<std::string>& callInPages() const { return m_callInPages; }
+  const std::vector<CodedPage>& callInPages() const { return m_callInPages; }
   bool callInFine() const { return m_callInFine; }
 
  private:
-  void CloseReceive();
+  struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+  };
+  using TiffFile = std::unique_ptr<TIFF, TiffCloser>;
 
+  void StartPage();
+  void DropPage();
+  bool AppendPage(std::string& error);
+
+  std::string m_file;
+  std::string m_pageFile;  // the page being decoded, alone in its own TIFF
+  int m_yResolution = 0;
+  TiffFile m_out;
   t4_rx_state_t* m_rx = nullptr;
-  bool m_pageOpen = false;
   bool m_rtcSeen = false;
   int m_pagesReceived = 0;
-  std::vector<std::string> m_callInPages;
+  std::vector<CodedPage> m_callInPages;
   bool m_callInFine = false;
 };
 

@@ -29,6 +29,7 @@ struct FarResult {
   int completionCode = 0;  // T30_ERR_* value
   std::string completionText;
   int pages = 0;  // pages sent or received
+  int pagesRefused = 0;  // pages answered with RTN (protocol-level far end only)
   int bitRate = 0;
   int xResolution = 0;  // pixels per metre
   int yResolution = 0;

@@ -215,14 +215,16 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       if (!value(v)) return std::nullopt;
       const auto colon = v.find(':');
       const auto code = v.substr(0, colon);
-      const bool hex = !code.empty() && code.size() <= 2 &&
-                       code.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+      int number = 0;
+      auto [ptr, ec] = std::from_chars(code.data(), code.data() + code.size(), number, 16);
+      const bool hex = !code.empty() && code.size() <= 2 && ec == std::errc() &&
+                       ptr == code.data() + code.size();
       if (!hex || (colon != std::string_view::npos &&
                    (!ParseInt(v.substr(colon + 1), options.hangupPage) || options.hangupPage < 1))) {
         error = "--hangup-code takes a hex code of one or two digits and an optional :PAGE";
         return std::nullopt;
       }
-      options.hangupCode = code;
+      options.hangupCode = number;
     } else if (arg == "--rtn-page" || arg == "--drop-during-page") {
       if (!value(v)) return std::nullopt;
       int& page = arg == "--rtn-page" ? options.rtnPage : options.dropDuringPage;
@@ -262,7 +264,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     error = "--call-in needs --far terminal";
     return std::nullopt;
   }
-  const bool serviceClass = options.modemClass == "2" || options.modemClass == "2.0";
+  const bool serviceClass = options.modemClass != "1";
   if (serviceClass && options.far == FarKind::kModem) {
     error = "--class " + options.modemClass + " needs --far terminal";
     return std::nullopt;

@@ -37,8 +37,10 @@ struct Options {
   // Service class of the emulated modem: "1", "2", "2.0", or "auto" (offers
   // 0,1,2,2.0). Classes 2 and 2.0 meet the far end at the protocol level.
   std::string modemClass = "1";
-  std::string hangupCode;   // the far end hangs up with this code (hex digits) ...
-  int hangupPage = 1;       // ... before this page (1: during the negotiation)
+  // The far end hangs up before page hangupPage (1: in the negotiation), and
+  // the modem reports hangupCode, numbered as in Class 2.0 (0x00 to 0xFF).
+  std::optional<int> hangupCode;
+  int hangupPage = 1;
   int rtnPage = 0;          // the far end answers this page with RTN once
   int dropDuringPage = 0;   // the far end drops the line while this page comes
   bool fccError = false;    // AT+FCC= / AT+FDCC= answer ERROR

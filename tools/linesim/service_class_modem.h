@@ -5,10 +5,12 @@
 // page data is drained and delivered at the negotiated bit rate.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "tools/linesim/emulated_modem.h"
 #include "tools/linesim/far_station.h"
@@ -32,18 +34,23 @@ struct ServiceDialect {
   std::string_view pageStatus;   // "+FPTS:" / "+FPS:"
   std::string_view hangup;       // "+FHNG:" / "+FHS:"
   std::string_view abort;        // "+FK" / "+FKS"
-  bool classTwo = false;         // XON before page data, AT+FET ends a page
+  bool classTwo = false;         // XON after CONNECT, decimal hang-up codes, reversed receive data
 };
+
+// Session parameters VR, BR, WD, LN, DF, EC, BF, ST in the order and
+// numbering of the +FCC/+FDCC commands.
+using SessionParams = std::array<int, 8>;
 
 class ServiceClassModem : public EmulatedModem {
  public:
   static std::unique_ptr<ServiceClassModem> Create(int number, const Options& options,
-                                                   const std::string& link,
-                                                   ModemListener& listener, std::string& error);
-  ServiceClassModem(int number, PtyPort port, const Options& options, ModemListener& listener);
+                                                   std::shared_ptr<PtyPort> port,
+                                                   ModemListener& listener);
+  ServiceClassModem(int number, std::shared_ptr<PtyPort> port, const Options& options,
+                    ModemListener& listener);
 
   int number() const override { return m_number; }
-  PtyPort& port() override { return m_port; }
+  PtyPort& port() override { return *m_port; }
   void ServicePort() override;
   int waitForAnswerSeconds() const override { return m_s7; }
   bool runsT30() const override { return true; }
@@ -60,35 +67,55 @@ class ServiceClassModem : public EmulatedModem {
   void Transmit(std::span<std::int16_t> out) override;
   void Receive(std::span<std::int16_t>) override {}
 
- private:
-  enum class Mode { kCommand, kDialling, kAnswering, kSending, kDelivering, kWaitDc2 };
+  // With --class auto: true once the program selected Class 1 (the combined
+  // modem then hands the port over), cleared by taking it.
+  bool TakeClassOneRequest() { return std::exchange(m_classOneWanted, false); }
+  // The echo setting, carried over when the combined modem switches class.
+  bool echo() const { return m_echo; }
+  void SetEcho(bool on) { m_echo = on; }
+  // Selects a service class ("2" or "2.0") without a command, for the switch back.
+  void SelectClass(std::string_view fclass);
+  // Back to the power-on state (the port was closed).
+  void Reset();
 
+ private:
+  enum class Mode { kCommand, kDialling, kAnswering, kSending, kWaitDc2, kDelivering };
+
+  void ServiceCommand();
+  void ServiceSending();
   void Feed(char c);
   void RunLine(std::string_view line);
   bool RunCommand(std::string_view command, std::string& info, bool& final);
+  bool RunFaxCommand(const std::string& command, std::string_view raw, std::string& info,
+                     bool& final);
   bool SetClass(std::string_view value);
   bool SetCapabilities(std::string_view value);
-  std::string CapabilityText() const;
-  std::string SessionText() const;
-  std::string FarDisText() const;
+  SessionParams FarDis() const;
+  void Negotiate(const SessionParams& far);
+  static std::string ParamText(const SessionParams& params);
+  std::string HangupText(int code) const;
+
   void StartSendPage(std::string& info);
-  void TakePageData(const char* data, std::size_t size);
+  bool TakePageData(char c);
   void EndSentPage(char end);
-  void PostPage(int ppm, std::string& info);
+  void PostPage(int ppm);
   void StartReceivePage(std::string& info);
   void DeliverPageData();
+  void EndDeliveredPage();
+  void AbortCall();
+  void FarHangsUp(int code);
+  void FinishCall(bool ok, const std::string& text);
   void HangUpCall();
   std::string ReceiveFile() const;
-  void FarHangsUp(const std::string& code, std::string_view final);
+  bool FarHangsUpBefore(int page) const;
+  std::size_t BytesPerBlock() const;
+
   void Reply(std::string_view text);
   void Out(std::string_view text);
-  void Final(bool ok);
-  void Reset();
-  std::size_t BytesPerBlock() const;
-  bool FarHangsUpBefore(int page) const;
+  void Final(bool ok) { Reply(ok ? "OK" : "ERROR"); }
 
   int m_number;
-  PtyPort m_port;
+  std::shared_ptr<PtyPort> m_port;
   const Options& m_options;
   ModemListener& m_listener;
   const ServiceDialect* m_dialect = nullptr;  // null: the class is not yet 2 or 2.0
@@ -96,19 +123,31 @@ class ServiceClassModem : public EmulatedModem {
   std::string m_line;
   bool m_echo = true;
   int m_s7 = 60;
-  int m_bitOrder = 0;  // +FBO
-  // Session parameters VR, BR, WD, LN, DF, EC, BF, ST as T.32 numbers them.
-  int m_params[8] = {};
+  int m_bitOrder = 0;         // +FBO; bit 0 set: phase C data reversed
+  SessionParams m_params{};   // what the program offers (+FCC/+FIS)
+  SessionParams m_session{};  // what the call runs with, after DIS/DCS
   std::string m_localId;
+  bool m_classOneWanted = false;
+
+  // The call.
   bool m_inCall = false;
+  bool m_hangupPending = false;  // the call ended; the line is told on the next service call
   bool m_calling = false;
-  int m_page = 0;  // pages handled in this call
+  int m_page = 0;             // page transmissions ended in this call
+  bool m_awaitingFet = false;  // a page ended with DLE ETX; AT+FET gives its post-page message
+  bool m_rtnGiven = false;
+  bool m_farGone = false;     // the far end dropped the line during this page
+  int m_retriedPage = -1;     // call in: the page the program asked for again
+
+  // Page data from the program: stuffed bytes waiting to go out at the line rate.
+  std::string m_toLine;
+  bool m_xoff = false;
   bool m_dle = false;
   std::size_t m_pageBytes = 0;
-  int m_lastPpm = -1;  // Class 2: a page ended, waiting for AT+FET
-  bool m_rtnGiven = false;
-  std::string m_outgoing;  // call-in page data still to deliver
+  // Page data for the program (a call in), stuffed, and how much went out.
+  std::string m_toProgram;
   std::size_t m_delivered = 0;
+
   FarStation m_far;
   FarResult m_result;
 };

@@ -63,9 +63,12 @@ bool TelephoneLine::Start(std::string& error) {
     const std::string link =
         static_cast<std::size_t>(i) < m_options.links.size() ? m_options.links[i] : "";
     std::unique_ptr<EmulatedModem> modem;
-    if (m_options.modemClass == "2" || m_options.modemClass == "2.0")
-      modem = ServiceClassModem::Create(i + 1, m_options, link, *this, error);
-    else
+    if (m_options.modemClass == "2" || m_options.modemClass == "2.0") {
+      auto port = PtyPort::Open(link, error);
+      if (!port) return false;
+      modem = ServiceClassModem::Create(i + 1, m_options,
+                                        std::make_shared<PtyPort>(std::move(*port)), *this);
+    } else
       modem = Class1Modem::Create(i + 1, profile, link, m_options.verbose, *this, error);
     if (!modem) return false;
     m_modems.push_back(std::move(modem));
@@ -382,6 +385,7 @@ void TelephoneLine::EndCall(const std::string& outcome) {
     report.receivedFile = call.report.receivedFile;
     call.tempRxFile = call.report.direction == "out" && m_options.farReceiveDir.empty();
     report.identSeenByModem = m_options.farId;
+    report.pagesRefused = own->pagesRefused;
     report.bitRate = own->bitRate;
     report.resolution = ResolutionName(own->yResolution);
   }
