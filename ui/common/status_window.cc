@@ -1,0 +1,149 @@
+#include "ui/common/status_window.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <system_error>
+
+#include "app/base/presenter.h"
+#include "ui/common/ui_strings.h"
+
+namespace vexo::ui {
+
+StatusWindow::StatusWindow(JobControl& control, QWidget* parent)
+    : QDialog(parent), m_control(control) {
+  setObjectName(QStringLiteral("StatusWindow"));
+  setWindowTitle(ResString(65469));
+  setModal(true);
+  auto* layout = new QVBoxLayout(this);
+  m_status = new QLabel(this);
+  m_status->setAlignment(Qt::AlignCenter);
+  m_status->setWordWrap(true);
+  m_status->setMinimumHeight(48);
+  layout->addWidget(m_status);
+  m_progress = new QProgressBar(this);
+  m_progress->setRange(0, 100);
+  m_progress->setTextVisible(false);
+  layout->addWidget(m_progress);
+  auto* pageLine = new QHBoxLayout;
+  m_left = new QLabel(this);
+  m_right = new QLabel(this);
+  m_right->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  pageLine->addWidget(m_left);
+  pageLine->addWidget(m_right);
+  layout->addLayout(pageLine);
+  m_cancel = new QPushButton(ResString(65468), this);
+  connect(m_cancel, &QPushButton::clicked, this, &StatusWindow::CancelJob);
+  auto* buttonLine = new QHBoxLayout;
+  buttonLine->addStretch();
+  buttonLine->addWidget(m_cancel);
+  buttonLine->addStretch();
+  layout->addLayout(buttonLine);
+  setMinimumWidth(360);
+  m_control.SetObserver(this);
+  Refresh();
+}
+
+StatusWindow::~StatusWindow() {
+  m_control.SetObserver(nullptr);
+  if (m_thread.joinable()) {
+    m_control.Cancel();
+    m_thread.join();
+  }
+}
+
+QString StatusWindow::TitleFor(JobMode mode, const QString& device) {
+  return ResFormat(mode == JobMode::Send ? 65464 : 65463, device).left(127);
+}
+
+int StatusWindow::StartJobThread(JobRequest request) {
+  if (m_busy || isVisible()) return 1;
+  m_mode = request.mode;
+  setWindowTitle(TitleFor(m_mode, request.device));
+  const auto kind = m_mode == JobMode::Send ? kSendJob : kReceiveJob;
+  if (m_control.StartJob(kind) != 1) {
+    ShowMessage(MB_ICONSTOP, nullptr, 65089);
+    return 0;
+  }
+  m_busy = true;
+  m_finished = std::move(request.finished);
+  Refresh();
+  show();
+  try {
+    m_thread = std::thread([this, body = std::move(request.body)] {
+      const int result = body ? body() : -1;
+      m_control.EndJob();
+      QMetaObject::invokeMethod(this, [this, result] { JobThreadEnded(result); },
+                                Qt::QueuedConnection);
+    });
+  } catch (const std::system_error&) {
+    m_control.EndJob();
+    m_busy = false;
+    hide();
+    ShowMessage(MB_ICONSTOP, nullptr, 65089);
+    return 0;
+  }
+  return 1;
+}
+
+void StatusWindow::JobThreadEnded(int result) {
+  if (m_thread.joinable()) m_thread.join();
+  Refresh();
+  if (m_finished) m_finished(result);
+  m_finished = nullptr;
+  m_busy = false;
+  hide();
+  emit JobEnded(static_cast<int>(m_mode), result);
+}
+
+void StatusWindow::CancelJob() {
+  if (m_control.WaitDone(0) != 0) {
+    m_control.SetStatusString(65061);
+    m_control.Cancel();
+  } else if (!m_busy) {
+    hide();
+  }
+  // A job that has just ended closes the window through its own close step.
+}
+
+void StatusWindow::reject() { CancelJob(); }
+
+void StatusWindow::JobStatusChanged() {
+  // Called on the job thread: one redraw queued at a time.
+  if (!m_refreshPending.exchange(true)) {
+    QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+  }
+}
+
+void StatusWindow::Refresh() {
+  m_refreshPending = false;
+  const JobStatus status = m_control.Status();
+  m_status->setText(QString::fromStdString(status.text));
+  if (!status.progressVisible) {
+    m_progress->setVisible(false);
+    m_left->clear();
+    m_right->clear();
+    return;
+  }
+  if (m_mode == JobMode::Send) {
+    m_progress->setValue(static_cast<int>(status.percent));
+    m_progress->setVisible(true);
+    m_left->setText(ResFormat(65068, static_cast<int>(status.total)));
+    m_right->setText(QString::number(status.percent) + QLatin1Char('%'));
+  } else {
+    m_progress->setVisible(false);
+    m_left->setText(QStringLiteral("Receiving Page(%1) Data:").arg(status.total));
+    m_right->setText(QString::number(status.accumulated) + QStringLiteral(" Bytes"));
+  }
+}
+
+QString StatusWindow::StatusText() const { return m_status->text(); }
+QString StatusWindow::LeftText() const { return m_left->text(); }
+QString StatusWindow::RightText() const { return m_right->text(); }
+bool StatusWindow::ProgressShown() const { return !m_progress->isHidden(); }
+int StatusWindow::ProgressValue() const { return m_progress->value(); }
+
+}  // namespace vexo::ui
