@@ -312,10 +312,11 @@ std::string ServiceClassModem::HangupText(int code) const {
 
 bool ServiceClassModem::SetCapabilities(std::string_view value) {
   if (m_options.fccError) return false;
+  // Up to eight comma-separated values; an empty one keeps its setting.
   SessionParams params = m_params;
-  std::size_t field = 0;
   std::string_view rest = value;
-  while (field < params.size()) {
+  for (std::size_t field = 0;; ++field) {
+    if (field == params.size()) return false;  // more than eight values
     const auto comma = rest.find(',');
     const auto part = rest.substr(0, comma);
     if (!part.empty()) {
@@ -325,11 +326,9 @@ bool ServiceClassModem::SetCapabilities(std::string_view value) {
         return false;
       params[field] = v;
     }
-    ++field;
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
   }
-  if (!rest.empty() && field == params.size()) return false;  // more than eight values
   m_params = params;
   return true;
 }
