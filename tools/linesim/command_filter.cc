@@ -18,6 +18,8 @@ constexpr std::string_view kPhoneMaker = "Vexo Linesim Mobile";
 constexpr std::string_view kPhoneModel = "LS-1";
 constexpr std::string_view kPhoneCnmi = "+CNMI: 2,1,0,0,0";
 constexpr std::string_view kPhoneCnmiRange = "+CNMI: (0-2),(0-3),(0-3),(0-2),(0,1)";
+constexpr std::string_view kCbstValue = "+CBST: 7,0,1";
+constexpr std::string_view kCbstRange = "+CBST: (0-134),(0-7),(0-3)";
 
 std::string Upper(std::string_view text) {
   std::string out(text);
@@ -63,6 +65,23 @@ bool ParseNumber(std::string_view text, int& value) {
   const auto* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value);
   return ec == std::errc() && ptr == end && !text.empty();
+}
+
+// "speed[,name[,ce]]" within the ranges of kCbstRange; empty fields keep the default.
+bool BearerServiceValid(std::string_view value) {
+  constexpr int kMax[] = {134, 7, 3};
+  std::size_t field = 0;
+  while (true) {
+    const auto comma = value.find(',');
+    const std::string_view part = value.substr(0, comma);
+    int number = 0;
+    if (field >= std::size(kMax)) return false;
+    if (!part.empty() && (!ParseNumber(part, number) || number < 0 || number > kMax[field]))
+      return false;
+    ++field;
+    if (comma == std::string_view::npos) return true;
+    value.remove_prefix(comma + 1);
+  }
 }
 
 }  // namespace
@@ -234,6 +253,13 @@ CommandFilter::Outcome CommandFilter::RunCommand(std::string_view command, std::
     if (!m_profile.phone) return Outcome::kError;
     info += InfoText(name == "+CGMI" ? kPhoneMaker : kPhoneModel);
     return Outcome::kOk;
+  }
+  if (name == "+CBST") {
+    // Bearer service for data calls: spandsp refuses a connection element of
+    // 0 (transparent), which phones and data modems take. Nothing here uses it.
+    if (range) info += InfoText(kCbstRange);
+    if (query) info += InfoText(kCbstValue);
+    return query || range || BearerServiceValid(value) ? Outcome::kOk : Outcome::kError;
   }
   if (name == "+CNMI") {
     if (!m_profile.phone) return Outcome::kError;
