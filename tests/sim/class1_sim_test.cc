@@ -36,43 +36,6 @@ constexpr const char* kFallbackNoiseDb = "20";
 // efax puts a band of this many rows above every page it sends, blank with -h "".
 constexpr int kEfaxHeaderRows = 20;
 
-struct TiffCloser {
-  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
-};
-
-// A fax TIFF file as this system makes them: 1728 wide, Group 3, one strip per
-// page, marked with our Software tag.
-bool WriteFaxTiff(const fs::path& file, const std::vector<Bitmap>& pages, bool fine) {
-  std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(file.c_str(), "w"));
-  if (!tiff) return false;
-  for (std::size_t n = 0; n < pages.size(); ++n) {
-    TIFF* t = tiff.get();
-    const Bitmap& page = pages[n];
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, page.width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, page.rows);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, page.rows);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, fine ? 196.0f : 98.0f);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(t, TIFFTAG_SOFTWARE, "VEXO");
-    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(n), static_cast<int>(pages.size()));
-    const int stride = page.width / 8;
-    for (int row = 0; row < page.rows; ++row) {
-      auto* bits = const_cast<std::uint8_t*>(page.bits.data() + row * stride);
-      if (TIFFWriteScanline(t, bits, static_cast<std::uint32_t>(row), 0) < 0) return false;
-    }
-    if (!TIFFWriteDirectory(t)) return false;
-  }
-  return true;
-}
-
 // Every second row of a page, as a fine page sent at normal resolution.
 Bitmap EvenRowsOf(const Bitmap& page) {
   Bitmap half{page.width, (page.rows + 1) / 2, {}};
@@ -104,13 +67,6 @@ std::string ReportJson(const fs::path& file) {
   std::string json;
   std::getline(in, json);
   return json;
-}
-
-std::vector<std::string> PoolMessages() {
-  std::vector<std::string> messages;
-  ErrorRecord record;
-  while (ErrorPool::Instance().TakeOldest(record) > 0) messages.push_back(record.message);
-  return messages;
 }
 
 // Our program's end of the line: the serial port object on a simulator pty

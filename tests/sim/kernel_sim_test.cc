@@ -32,67 +32,6 @@ constexpr const char* kFarId = "+1 555 9999";
 // What the simulator's phone modem answers to "AT+CNMI?".
 constexpr const char* kSimCnmi = "2,1,0,0,0";
 
-struct TiffCloser {
-  void operator()(TIFF* tiff) const { TIFFClose(tiff); }
-};
-
-// A fax TIFF file as this system writes them (Group 3, 1728 wide, "VEXO").
-bool WriteFaxTiff(const fs::path& file, const std::vector<Bitmap>& pages) {
-  std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(file.c_str(), "w"));
-  if (!tiff) return false;
-  for (std::size_t n = 0; n < pages.size(); ++n) {
-    TIFF* t = tiff.get();
-    const Bitmap& page = pages[n];
-    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, page.width);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, page.rows);
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
-    TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB);
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, page.rows);
-    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
-    TIFFSetField(t, TIFFTAG_YRESOLUTION, 196.0f);
-    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(t, TIFFTAG_SOFTWARE, "VEXO");
-    TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<int>(n), static_cast<int>(pages.size()));
-    const int stride = page.width / 8;
-    for (int row = 0; row < page.rows; ++row) {
-      auto* bits = const_cast<std::uint8_t*>(page.bits.data() + row * stride);
-      if (TIFFWriteScanline(t, bits, static_cast<std::uint32_t>(row), 0) < 0) return false;
-    }
-    if (!TIFFWriteDirectory(t)) return false;
-  }
-  return true;
-}
-
-std::vector<std::string> PoolMessages() {
-  std::vector<std::string> messages;
-  ErrorRecord record;
-  while (ErrorPool::Instance().TakeOldest(record) > 0) messages.push_back(record.message);
-  return messages;
-}
-
-// The commands the program wrote to modem 1, in order, from the simulator's trace.
-std::vector<std::string> Commands(const std::string& trace) {
-  std::vector<std::string> commands;
-  const std::string mark = "modem 1 < ";
-  for (auto at = trace.find(mark); at != std::string::npos; at = trace.find(mark, at + 1)) {
-    const auto from = at + mark.size();
-    commands.push_back(trace.substr(from, trace.find('\n', from) - from));
-  }
-  return commands;
-}
-
-// Index of the first command that starts with prefix at or after from; -1 when none.
-int IndexOf(const std::vector<std::string>& commands, const std::string& prefix, int from = 0) {
-  for (std::size_t i = static_cast<std::size_t>(from); i < commands.size(); ++i)
-    if (commands[i].rfind(prefix, 0) == 0) return static_cast<int>(i);
-  return -1;
-}
-
 class KernelSim : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/sim/test_pages.h"
+
 namespace vexo::test {
 
 // A program started with stdout and stderr going to one log file. The
@@ -81,6 +83,18 @@ class PtyClient {
  private:
   int m_fd = -1;
 };
+
+// A fax TIFF file as this system writes them: Group 3, 1728 wide, one strip
+// per page, fine (196 lines per inch) or normal, marked with our Software tag.
+bool WriteFaxTiff(const std::filesystem::path& file, const std::vector<Bitmap>& pages,
+                  bool fine = true);
+// Takes every message out of the error pool, oldest first.
+std::vector<std::string> PoolMessages();
+// The command lines the program wrote to modem 1, in order, from the
+// simulator's --verbose trace.
+std::vector<std::string> Commands(const std::string& trace);
+// Index of the first command that starts with prefix at or after from; -1 when none.
+int IndexOf(const std::vector<std::string>& commands, const std::string& prefix, int from = 0);
 
 std::string LinesimPath();
 // Whether efax is installed (it is an independent peer, not part of the build).
