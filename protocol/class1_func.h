@@ -121,7 +121,10 @@ class FClass1Func : public FaxCommFunc {
   // ---- receive session (class1_receive.cc) ----
   // Answers and receives into a new fax file. Returns kSessionDone or kSessionFailed.
   int ReceiveFAXClass1(const std::string& fileName, std::string_view localId, FaxResult* result);
-  int ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries);
+  // afterAnswer: the modem sends flags since ATA; else (a new document after
+  // EOM) the first CSI needs its own AT+FTH.
+  int ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries,
+                       bool afterAnswer = true);
   int RevTrainSeqLoop(FaxResult* result);
   // 1 good TCF, 0 bad or none, 2 "+FCERROR", -1 port timeouts not set.
   int CheckTrainData();

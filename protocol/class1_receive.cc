@@ -1,6 +1,7 @@
 // The Class 1 receive session: answer, CSI/DIS out and DCS in, the training
 // check judged and answered with CFR or FTT, every page into the fax file,
-// each post-page message confirmed with MCF, until EOP or EOM.
+// each post-page message confirmed with MCF, until EOP; after EOM phase B runs
+// again and the next document's pages go into the same file.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -153,16 +154,20 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   if (!QueryBRCap(0) || !m_port->WriteCommand("ATA", kSkipLineCheck) ||
       !CheckCmdResponse2(m_timeouts.answerConnect, true))
     return FailReceive(tiff, result);
-  if (ProcessRevPhaseA(csi, result, kPhaseATries) != 1) return FailReceive(tiff, result);
-  ShowStatusF(kStrRemoteIdReceive, result ? Utf16ToUtf8(result->RemoteId()).c_str() : "");
-  if (RevTrainSeqLoop(result) != 1) {
-    Report(kFunction, "Some unknown error happen in Class 1 TCF Receiving process.");
-    return FailReceive(tiff, result);
-  }
-
   const COMMTIMEOUTS pageTimeouts{kIntervalMs, kReadMultiplierMs, m_timeouts.pageData, 0,
                                   kWriteConstantMs};
-  if (!m_port->SetComPortTimeouts(pageTimeouts, true)) return FailReceive(tiff, result);
+  // Phase B: identifiers and capabilities, DCS, the training check. A caller
+  // that ends a document with EOM goes through it again for the next one.
+  const auto negotiate = [&](bool afterAnswer) -> bool {
+    if (ProcessRevPhaseA(csi, result, kPhaseATries, afterAnswer) != 1) return false;
+    ShowStatusF(kStrRemoteIdReceive, result ? Utf16ToUtf8(result->RemoteId()).c_str() : "");
+    if (RevTrainSeqLoop(result) != 1) {
+      Report(kFunction, "Some unknown error happen in Class 1 TCF Receiving process.");
+      return false;
+    }
+    return m_port->SetComPortTimeouts(pageTimeouts, true);
+  };
+  if (!negotiate(true)) return FailReceive(tiff, result);
   std::uint32_t pages = 0;
   ShowStatusF(kStrReceivingPage, 1u);
   if (m_job) m_job->ShowProgress(1, 0);
@@ -199,11 +204,14 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
     // Every page is confirmed; RTN is never sent.
     if (!SendFrame(kFrameCommand, kV21Code, true, fcf::MCF, {}, false))
       return FailReceive(tiff, result);
-    if (message != fcf::MPS) {
+    if (message == fcf::EOP) {
       ShowStatusF(kStrReceiveEnd, pages);
       if (m_job) m_job->HideProgress();
       return tiff.CloseWriteTiff() == 1 ? kSessionDone : kSessionFailed;
     }
+    // EOM: more pages follow after a new phase B (other resolution or size),
+    // into the same file; ending the call here would lose them.
+    if (message == fcf::EOM && !negotiate(false)) return FailReceive(tiff, result);
     ShowStatusF(kStrReceivingPage, pages + 1);
     if (m_job) m_job->ShowProgress(pages + 1, 0);
     if (Cancelled()) {
@@ -213,14 +221,20 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   }
 }
 
-int FClass1Func::ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries) {
+int FClass1Func::ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries,
+                                  bool afterAnswer) {
   constexpr const char* kFunction = "ProcessRevPhaseA";
   bool firstPass = true;
   while (tries > 0) {
     // After ATA the modem already sends flags: the first CSI needs no command.
-    bool sent = firstPass ? SendNextFrame(false, fcf::CSI, csi, false)
-                          : (AbortReceive(), SendFrame(kFrameCommand, kV21Code, false, fcf::CSI,
-                                                       csi, false));
+    // A retry first stops the frame reception that found nothing.
+    bool sent = false;
+    if (firstPass && afterAnswer) {
+      sent = SendNextFrame(false, fcf::CSI, csi, false);
+    } else {
+      if (!firstPass) AbortReceive();
+      sent = SendFrame(kFrameCommand, kV21Code, false, fcf::CSI, csi, false);
+    }
     firstPass = false;
     CapabilityBytes dis{};
     BuildDIS(dis);
