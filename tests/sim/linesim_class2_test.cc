@@ -254,6 +254,28 @@ TEST(LinesimClass2Commands, Class20AnswersItsCommandSet) {
   EXPECT_NE(line->find("the program aborted the call"), std::string::npos) << *line;
 }
 
+// The settings line a fax program types first (phone-modem reports and a
+// data bearer) is taken in class 0 already, as the Class 1 modem takes it.
+TEST(LinesimClass2Commands, BothClassesTakeTheGeneralSettingsLine) {
+  for (const char* fclass : {"2", "2.0"}) {
+    SCOPED_TRACE(fclass);
+    Linesim sim({"--class", fclass});
+    PtyClient modem(sim.Pty(1));
+    ASSERT_TRUE(modem.ok()) << sim.Stderr();
+    EXPECT_EQ(modem.Command("AT E0 V1 Q0 M0 S7=60 S10=10 +CLIP=0; +CRC=0; +CMEE=0; +COLP=0; "
+                            "+CBST=7,0,0"),
+              "AT E0 V1 Q0 M0 S7=60 S10=10 +CLIP=0; +CRC=0; +CMEE=0; +COLP=0; +CBST=7,0,0\r"
+              "\r\nOK\r\n");
+    EXPECT_EQ(modem.Command("AT+CBST?"), "\r\n+CBST: 7,0,1\r\n\r\nOK\r\n");
+    EXPECT_EQ(modem.Command("AT+CBST=?"), "\r\n+CBST: (0-134),(0-7),(0-3)\r\n\r\nOK\r\n");
+    EXPECT_EQ(modem.Command("AT+CBST=7,0,4"), "\r\nERROR\r\n");
+    EXPECT_EQ(modem.Command("AT+CBST=135"), "\r\nERROR\r\n");
+    EXPECT_EQ(modem.Command("AT+CBST=7,0,0,1"), "\r\nERROR\r\n");
+    EXPECT_EQ(modem.Command("AT+CLIPX=0"), "\r\nERROR\r\n");
+    EXPECT_EQ(modem.Command("AT+FCLASS?"), "\r\n0\r\n\r\nOK\r\n");
+  }
+}
+
 TEST(LinesimClass2Commands, Class2ConnectCarriesXonUnlessTurnedOff) {
   for (const bool noXon : {false, true}) {
     std::vector<std::string> options = {"--class", "2"};

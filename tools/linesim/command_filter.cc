@@ -18,8 +18,6 @@ constexpr std::string_view kPhoneMaker = "Vexo Linesim Mobile";
 constexpr std::string_view kPhoneModel = "LS-1";
 constexpr std::string_view kPhoneCnmi = "+CNMI: 2,1,0,0,0";
 constexpr std::string_view kPhoneCnmiRange = "+CNMI: (0-2),(0-3),(0-3),(0-2),(0,1)";
-constexpr std::string_view kCbstValue = "+CBST: 7,0,1";
-constexpr std::string_view kCbstRange = "+CBST: (0-134),(0-7),(0-3)";
 
 std::string Upper(std::string_view text) {
   std::string out(text);
@@ -67,7 +65,8 @@ bool ParseNumber(std::string_view text, int& value) {
   return ec == std::errc() && ptr == end && !text.empty();
 }
 
-// "speed[,name[,ce]]" within the ranges of kCbstRange; empty fields keep the default.
+}  // namespace
+
 bool BearerServiceValid(std::string_view value) {
   constexpr int kMax[] = {134, 7, 3};
   std::size_t field = 0;
@@ -83,8 +82,6 @@ bool BearerServiceValid(std::string_view value) {
     value.remove_prefix(comma + 1);
   }
 }
-
-}  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view body) {
   // Spaces carry no meaning outside quoted strings and dial strings.
@@ -257,8 +254,8 @@ CommandFilter::Outcome CommandFilter::RunCommand(std::string_view command, std::
   if (name == "+CBST") {
     // Bearer service for data calls: spandsp refuses a connection element of
     // 0 (transparent), which phones and data modems take. Nothing here uses it.
-    if (range) info += InfoText(kCbstRange);
-    if (query) info += InfoText(kCbstValue);
+    if (range) info += InfoText(kBearerServiceRange);
+    if (query) info += InfoText(kBearerServiceValue);
     return query || range || BearerServiceValid(value) ? Outcome::kOk : Outcome::kError;
   }
   if (name == "+CNMI") {

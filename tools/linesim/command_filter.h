@@ -64,4 +64,11 @@ class CommandFilter {
 // command takes the rest of the line. Exposed for the simulator's own tests.
 std::vector<std::string> SplitCommandLine(std::string_view body);
 
+// The bearer-service setting +CBST, which phones and data modems take and a
+// fax call never uses: the query answer, the range answer, and whether a
+// value "speed[,name[,ce]]" lies within that range (empty fields keep theirs).
+inline constexpr std::string_view kBearerServiceValue = "+CBST: 7,0,1";
+inline constexpr std::string_view kBearerServiceRange = "+CBST: (0-134),(0-7),(0-3)";
+bool BearerServiceValid(std::string_view value);
+
 }  // namespace vexo::linesim

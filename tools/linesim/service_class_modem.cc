@@ -395,6 +395,19 @@ bool ServiceClassModem::RunCommand(std::string_view raw, std::string& info, bool
     return true;
   }
   if (StartsWith(command, "+FCLASS=")) return SetClass(command.substr(8));
+  if (StartsWith(command, "+CBST")) {
+    const std::string_view arg = std::string_view(command).substr(5);
+    if (arg == "?") info += Line(kBearerServiceValue);
+    if (arg == "=?") info += Line(kBearerServiceRange);
+    return arg == "?" || arg == "=?" || arg.empty() ||
+           (arg[0] == '=' && BearerServiceValid(arg.substr(1)));
+  }
+  // Caller line, ring and error reporting settings, taken in every class:
+  // nothing on this line reports them.
+  for (const std::string_view word : {"+CLIP", "+CRC", "+CMEE", "+COLP"}) {
+    const std::string_view arg = std::string_view(command).substr(std::min(word.size(), command.size()));
+    if (StartsWith(command, word) && (arg.empty() || arg[0] == '=' || arg[0] == '?')) return true;
+  }
   if (m_dialect == nullptr) return false;
   return RunFaxCommand(command, raw, info, final);
 }
