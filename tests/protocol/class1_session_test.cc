@@ -277,7 +277,7 @@ TEST_F(Class1Receive, ATcfWithABurstIsRefusedWithFtt) {
       .Send(kOk)
       .Answer("AT+FRM=48\r", kConnect + std::string(page.begin(), page.end()) +
                                  "\x10\x03\r\nNO CARRIER\r\n")
-      .Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::EOM))
+      .Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::EOP))
       .Answer("AT+FTH=3\r", kConnect)
       .Expect(WrittenFrame(true, fcf::MCF))
       .Send(kOk);
@@ -290,6 +290,39 @@ TEST_F(Class1Receive, ATcfWithABurstIsRefusedWithFtt) {
   EXPECT_EQ(tiff.GetTotalPageNum(), 1);
   ASSERT_EQ(tiff.ReadTags(), 1);
   EXPECT_EQ(tiff.PageInfo().length, 10u);
+}
+
+// EOM ends a document, not the call: phase B runs again (CSI and DIS sent
+// with their own command) and the next document's page lands in the same file.
+TEST_F(Class1Receive, AfterEomTheNextDocumentIsReceivedIntoTheSameFile) {
+  const std::vector<std::uint8_t> page = test::ModemBytes(test::CodeRows(10));
+  const std::string pageData =
+      kConnect + std::string(page.begin(), page.end()) + "\x10\x03\r\nNO CARRIER\r\n";
+  for (const std::uint8_t message : {fcf::EOM, fcf::EOP}) {
+    SendTsiAndDcs(0b0100);  // 4800
+    m_rig.modem.Answer("AT+FRM=48\r", Tcf(900, false))
+        .Answer("AT+FTH=3\r", kConnect)
+        .Expect(WrittenFrame(true, fcf::CFR))
+        .Send(kOk)
+        .Answer("AT+FRM=48\r", pageData)
+        .Answer("AT+FRH=3\r", kConnect + ModemFrame(true, message))
+        .Answer("AT+FTH=3\r", kConnect)
+        .Expect(WrittenFrame(true, fcf::MCF))
+        .Send(kOk);
+    if (message == fcf::EOM) {
+      m_rig.modem.Answer("AT+FTH=3\r", kConnect)
+          .Expect(WrittenFrame(false, fcf::CSI, FieldOf("5550100")))
+          .Send(kConnect)
+          .Expect(std::string(1, static_cast<char>(fcf::DIS)))
+          .Expect("\x10\x03")
+          .Send(kOk);
+    }
+  }
+  EXPECT_EQ(Receive(), kSessionDone) << ::testing::PrintToString(TakeClass1Messages());
+  EXPECT_EQ(m_result.pagesTransferred, 2u);
+  TiffOper tiff;
+  ASSERT_EQ(tiff.OpenReadTiffHeader(m_file), 1);
+  EXPECT_EQ(tiff.GetTotalPageNum(), 2);
 }
 
 TEST_F(Class1Receive, ACallerThatNeverSendsDcsGetsSixteenPasses) {
