@@ -20,6 +20,7 @@ class QWidget;
 namespace vexo {
 struct AppSettings;
 class DBFunc;
+class LogFile;
 }  // namespace vexo
 
 namespace vexo::ui {
@@ -49,6 +50,7 @@ struct SendFields {
 
 struct SendContext {
   const AppSettings* settings = nullptr;  // CoverDir, TIFDataDir, profile, paper
+  LogFile* systemLog = nullptr;           // where flushed reports are logged; may be null
   // The store the summary files into; null: filing is refused with a report.
   DBFunc* store = nullptr;
   // The address book; empty: ContactBook::DefaultPath().

@@ -1,0 +1,140 @@
+#include "ui/send/contact_dlg.h"
+
+#include <QDialogButtonBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/base/strings.h"
+#include "ui/common/ui_strings.h"
+#include "ui/send/send_chain.h"
+
+namespace vexo::ui {
+namespace {
+
+QString Utf8(const std::string& text) { return QString::fromStdString(text); }
+
+// OK and Cancel; OK runs onOk (the dialog's accept unless given).
+template <typename Slot>
+QDialogButtonBox* OkCancel(QDialog* dialog, Slot onOk) {
+  auto* box = new QDialogButtonBox(dialog);
+  box->addButton(ResString(65518), QDialogButtonBox::AcceptRole);
+  box->addButton(ResString(65509), QDialogButtonBox::RejectRole);
+  QObject::connect(box, &QDialogButtonBox::accepted, dialog, onOk);
+  QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+  return box;
+}
+
+}  // namespace
+
+std::array<QString, kNumberKinds> NumberLabels() {
+  struct Label {
+    unsigned id;
+    const char* fallback;
+  };
+  static constexpr std::array<Label, kNumberKinds> kLabels{{
+      {65124, "Business Tel1:"},
+      {65138, "Business Tel2:"},
+      {65117, "Business Fax:"},
+      {65126, "Home Tel1:"},
+      {65130, "Home Tel2:"},
+      {65131, "Home Fax:"},
+      {65132, "Car Tel:"},
+      {65121, "Mobile:"},
+      {65134, "Assistant Tel:"},
+  }};
+  std::array<QString, kNumberKinds> labels;
+  for (std::size_t i = 0; i < kNumberKinds; ++i)
+    labels[i] = HasResString(kLabels[i].id) ? ResString(kLabels[i].id)
+                                            : QString::fromLatin1(kLabels[i].fallback);
+  return labels;
+}
+
+DetailListDlg::DetailListDlg(const Contact& contact,
+                             const std::array<QString, kNumberKinds>& labels, QWidget* parent)
+    : QDialog(parent) {
+  setObjectName("DetailListDlg");
+  setWindowTitle(ResFormat(65527, Utf8(contact.name)));
+  auto* layout = new QVBoxLayout(this);
+  m_list = new QListWidget(this);
+  for (std::size_t i = 0; i < kNumberKinds; ++i) {
+    if (contact.numbers[i].empty()) continue;
+    auto* item = new QListWidgetItem(labels[i] + " " + Utf8(contact.numbers[i]), m_list);
+    item->setData(Qt::UserRole, static_cast<int>(i));
+  }
+  if (m_list->count() > 0) m_list->setCurrentRow(0);
+  layout->addWidget(m_list);
+  layout->addWidget(OkCancel(this, [this] { accept(); }));
+  connect(m_list, &QListWidget::itemActivated, this, &DetailListDlg::accept);
+  resize(320, 260);
+}
+
+void DetailListDlg::accept() {
+  const QListWidgetItem* item = m_list->currentItem();
+  m_kind = item ? item->data(Qt::UserRole).toInt() : -1;
+  QDialog::accept();
+}
+
+ContactListDlg::ContactListDlg(QWidget* parent) : QDialog(parent) {
+  setObjectName("ContactListDlg");
+  setWindowTitle(ResString(65524));
+  auto* layout = new QVBoxLayout(this);
+  m_list = new QTreeWidget(this);
+  m_list->setColumnCount(2);
+  m_list->setHeaderLabels({ResString(65525), ResString(65526)});
+  m_list->setRootIsDecorated(false);
+  m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  layout->addWidget(m_list);
+  // OK in the list shows the chosen contact's numbers.
+  layout->addWidget(OkCancel(this, [this] { ChooseCurrent(); }));
+  connect(m_list, &QTreeWidget::itemActivated, this, [this] { ChooseCurrent(); });
+  resize(420, 360);
+}
+
+bool ContactListDlg::Initialize(const std::filesystem::path& file) {
+  if (m_initialized) return true;
+  if (!m_book.Load(file)) return false;
+  m_labels = NumberLabels();
+  m_initialized = true;
+  return true;
+}
+
+void ContactListDlg::Fill() {
+  m_list->clear();
+  QTreeWidgetItem* select = nullptr;
+  for (std::size_t i = 0; i < m_book.Count(); ++i) {
+    const Contact& c = m_book.Item(i);
+    auto* item = new QTreeWidgetItem(m_list, {Utf8(c.fileAs), Utf8(c.second)});
+    item->setData(0, Qt::UserRole, static_cast<qulonglong>(i));
+    if (!m_lastId.empty() && c.id == m_lastId) select = item;
+  }
+  m_list->setCurrentItem(select);
+  if (select) m_list->scrollToItem(select);
+  else m_list->clearSelection();
+}
+
+int ContactListDlg::Run() {
+  Fill();
+  return exec() == QDialog::Accepted ? kResultOk : kResultCancel;
+}
+
+void ContactListDlg::ChooseCurrent() {
+  const QTreeWidgetItem* item = m_list->currentItem();
+  if (!item) return;
+  const Contact& c = m_book.Item(item->data(0, Qt::UserRole).toULongLong());
+  DetailListDlg details(c, m_labels, this);
+  m_details = &details;
+  const int answer = details.exec();
+  m_details = nullptr;
+  if (answer != QDialog::Accepted) return;
+  m_lastId = c.id;
+  m_kind = details.ChosenKind();
+  m_name = Utf8(c.name);
+  m_number = m_kind >= 0 ? Utf8(c.numbers[static_cast<std::size_t>(m_kind)]) : QString();
+  QDialog::accept();
+}
+
+}  // namespace vexo::ui
