@@ -29,12 +29,10 @@ constexpr std::string_view kReceptionEnds[] = {"\x10\x03\r\nOK\r\n", "\x10\x03\r
 }  // namespace
 
 std::unique_ptr<Class1Modem> Class1Modem::Create(int number, const ModemProfile& profile,
-                                                 const std::string& link, bool verbose,
+                                                 std::shared_ptr<PtyPort> port, bool verbose,
                                                  ModemListener& listener, std::string& error) {
-  auto port = PtyPort::Open(link, error);
-  if (!port) return nullptr;
   auto modem =
-      std::make_unique<Class1Modem>(Token(), number, std::move(*port), profile, verbose, listener);
+      std::make_unique<Class1Modem>(Token(), number, std::move(port), profile, verbose, listener);
   if (modem->m_t31 == nullptr) {
     error = "cannot start the T.31 modem";
     return nullptr;
@@ -42,8 +40,8 @@ std::unique_ptr<Class1Modem> Class1Modem::Create(int number, const ModemProfile&
   return modem;
 }
 
-Class1Modem::Class1Modem(Token, int number, PtyPort port, const ModemProfile& profile, bool verbose,
-                         ModemListener& listener)
+Class1Modem::Class1Modem(Token, int number, std::shared_ptr<PtyPort> port,
+                         const ModemProfile& profile, bool verbose, ModemListener& listener)
     : m_number(number),
       m_port(std::move(port)),
       m_verbose(verbose),
@@ -130,7 +128,7 @@ void Class1Modem::Output(std::string_view bytes) {
   }
   m_outTail.append(bytes);
   if (m_outTail.size() > kOutTail) m_outTail.erase(0, m_outTail.size() - kOutTail);
-  m_port.Write(bytes);
+  m_port->Write(bytes);
 }
 
 void Class1Modem::TraceTyped(char c) {
@@ -148,12 +146,12 @@ void Class1Modem::SetClearToSend(bool on) {
   // A pty has no RTS/CTS: software flow control is the only way to pause the
   // program's page data while T.31's transmit buffer is full.
   const char control = on ? kXon : kXoff;
-  m_port.Write(std::string_view(&control, 1));
+  m_port->Write(std::string_view(&control, 1));
 }
 
 void Class1Modem::ServicePort() {
-  const bool wasOpen = m_port.slaveOpen();
-  if (!m_port.PollSlaveOpen()) {
+  const bool wasOpen = m_port->slaveOpen();
+  if (!m_port->PollSlaveOpen()) {
     // The program closed the port: a modem loses DTR and goes on hook.
     if (wasOpen) {
       m_listener.OnHangup(*this);
@@ -161,11 +159,11 @@ void Class1Modem::ServicePort() {
     }
     return;
   }
-  m_port.Flush();
+  m_port->Flush();
   ReleaseHeld();
   if (!m_clearToSend) return;
   char buffer[kReadChunk];
-  const std::size_t n = m_port.Read(buffer, sizeof buffer);
+  const std::size_t n = m_port->Read(buffer, sizeof buffer);
   for (std::size_t i = 0; i < n; ++i) {
     // Behind held bytes every byte waits its turn.
     if (!m_held.empty() || AwaitingCarrierDrop(m_t31)) {

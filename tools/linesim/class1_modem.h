@@ -24,18 +24,18 @@ class Class1Modem : public EmulatedModem {
   };
 
  public:
-  // Opens the pty and starts T.31; nullptr with error set on failure.
+  // Starts T.31 behind the pty; nullptr with error set on failure.
   static std::unique_ptr<Class1Modem> Create(int number, const ModemProfile& profile,
-                                             const std::string& link, bool verbose,
+                                             std::shared_ptr<PtyPort> port, bool verbose,
                                              ModemListener& listener, std::string& error);
-  Class1Modem(Token, int number, PtyPort port, const ModemProfile& profile, bool verbose,
-              ModemListener& listener);
+  Class1Modem(Token, int number, std::shared_ptr<PtyPort> port, const ModemProfile& profile,
+              bool verbose, ModemListener& listener);
   ~Class1Modem() override;
   Class1Modem(const Class1Modem&) = delete;
   Class1Modem& operator=(const Class1Modem&) = delete;
 
   int number() const override { return m_number; }
-  PtyPort& port() override { return m_port; }
+  PtyPort& port() override { return *m_port; }
   void ServicePort() override;
   int waitForAnswerSeconds() const override { return m_filter.waitForAnswerSeconds(); }
 
@@ -49,6 +49,16 @@ class Class1Modem : public EmulatedModem {
 
   void Transmit(std::span<std::int16_t> out) override;
   void Receive(std::span<std::int16_t> in) override;
+
+  // For the combined modem. AT+FCLASS= with a class in the profile that T.31
+  // lacks asks handOff whether another modem takes the line (see CommandFilter).
+  void SetClassHandOff(CommandFilter::HandOff handOff) { m_filter.SetHandOff(std::move(handOff)); }
+  // Runs a command line another modem handed over, as if typed here (no echo).
+  void RunHandedLine(std::string_view line) { m_filter.RunHandedLine(line); }
+  bool echo() const { return m_filter.echo(); }
+  void SetEcho(bool on) { m_filter.SetEcho(on); }
+  // Back to the power-on state.
+  void Reset() { StartT31(); }
 
  private:
   static int OnAtOutput(at_state_t*, void* self, const std::uint8_t* buf, std::size_t len);
@@ -69,7 +79,7 @@ class Class1Modem : public EmulatedModem {
   bool ReceptionAnswered() const;
 
   int m_number;
-  PtyPort m_port;
+  std::shared_ptr<PtyPort> m_port;
   bool m_verbose;
   ModemListener& m_listener;
   CommandFilter m_filter;

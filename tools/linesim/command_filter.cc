@@ -179,9 +179,11 @@ void CommandFilter::RunLine(std::string_view line) {
     Respond({}, Outcome::kError);
     return;
   }
+  m_running = line.substr(at);
   std::string info;
   for (const auto& command : SplitCommandLine(line.substr(at + 2))) {
     const Outcome outcome = RunCommand(command, info);
+    if (outcome == Outcome::kHandedOff) return;  // the other modem answers the line
     if (outcome == Outcome::kPending) {
       // The command finishes later (dial, answer, +FTM, ...) and spandsp prints
       // its result itself; commands after it on the line are not run.
@@ -230,6 +232,10 @@ CommandFilter::Outcome CommandFilter::RunCommand(std::string_view command, std::
     if (!value.empty()) {
       const auto& list = m_profile.fclassList;
       if (std::find(list.begin(), list.end(), value) == list.end()) return Outcome::kError;
+      if (m_handOff && m_handOff(value, m_running)) {
+        m_fclass = value;
+        return Outcome::kHandedOff;
+      }
       const Outcome outcome = PassToSpandsp(command, info);
       if (outcome == Outcome::kOk) m_fclass = value;
       return outcome;

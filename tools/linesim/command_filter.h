@@ -26,6 +26,9 @@ class CommandFilter {
   using Runner = std::function<std::string(std::string_view command)>;
   // Bytes for the program on the pty.
   using Sink = std::function<void(std::string_view bytes)>;
+  // Offered a command line that selects a class of the profile which spandsp
+  // lacks (2, 2.0): true when another modem took the line and answers it.
+  using HandOff = std::function<bool(std::string_view fclass, std::string_view line)>;
 
   CommandFilter(ModemProfile profile, Runner run, Sink out);
 
@@ -34,6 +37,12 @@ class CommandFilter {
 
   // One byte the program typed while the modem is in command mode.
   void Feed(char c);
+  // Runs a whole command line another modem took first; no echo.
+  void RunHandedLine(std::string_view line) { RunLine(line); }
+
+  void SetHandOff(HandOff handOff) { m_handOff = std::move(handOff); }
+  bool echo() const { return m_echo; }
+  void SetEcho(bool on) { m_echo = on; }
 
   // Seconds the modem waits for the called party to answer (register S7).
   int waitForAnswerSeconds() const { return m_s7; }
@@ -41,7 +50,7 @@ class CommandFilter {
   const std::string& fclass() const { return m_fclass; }
 
  private:
-  enum class Outcome { kOk, kError, kPending };
+  enum class Outcome { kOk, kError, kPending, kHandedOff };
   void RunLine(std::string_view line);
   Outcome RunCommand(std::string_view command, std::string& info);
   Outcome PassToSpandsp(std::string_view command, std::string& info);
@@ -52,7 +61,9 @@ class CommandFilter {
   ModemProfile m_profile;
   Runner m_run;
   Sink m_out;
+  HandOff m_handOff;
   std::string m_line;
+  std::string m_running;  // the line whose commands are being run
   std::string m_lastLine;
   bool m_echo = true;
   bool m_verbose = true;

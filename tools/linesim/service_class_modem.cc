@@ -119,7 +119,12 @@ void ServiceClassModem::Reset() {
   m_xoff = false;
 }
 
-void ServiceClassModem::SelectClass(std::string_view fclass) { SetClass(fclass); }
+std::optional<std::string> ServiceClassModem::TakeClassOneLine() {
+  if (!std::exchange(m_classOneWanted, false)) return std::nullopt;
+  // The line hears of a call that ended here before the other modem takes over.
+  if (std::exchange(m_hangupPending, false)) m_listener.OnHangup(*this);
+  return m_running;
+}
 
 void ServiceClassModem::Transmit(std::span<std::int16_t> out) {
   std::fill(out.begin(), out.end(), std::int16_t{0});
@@ -247,6 +252,13 @@ void ServiceClassModem::RunLine(std::string_view line) {
   if (at == std::string::npos) return;
   if (m_options.verbose)
     std::fprintf(stderr, "modem %d < %.*s\n", m_number, static_cast<int>(line.size()), line.data());
+  RunCommands(line);
+}
+
+void ServiceClassModem::RunCommands(std::string_view line) {
+  const auto at = Upper(line).find("AT");
+  if (at == std::string::npos) return;
+  m_running = line.substr(at);
   std::string info;
   for (const auto& command : SplitCommandLine(line.substr(at + 2))) {
     bool final = false;
@@ -394,7 +406,11 @@ bool ServiceClassModem::RunCommand(std::string_view raw, std::string& info, bool
     info += Line(m_dialect ? std::string(m_dialect->fclass) : "0");
     return true;
   }
-  if (StartsWith(command, "+FCLASS=")) return SetClass(command.substr(8));
+  if (StartsWith(command, "+FCLASS=")) {
+    const bool ok = SetClass(command.substr(8));
+    if (m_classOneWanted) final = true;  // the Class 1 modem runs this line and answers it
+    return ok;
+  }
   if (StartsWith(command, "+CBST")) {
     const std::string_view arg = std::string_view(command).substr(5);
     if (arg == "?") info += Line(kBearerServiceValue);

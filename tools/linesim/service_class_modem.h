@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -67,14 +68,14 @@ class ServiceClassModem : public EmulatedModem {
   void Transmit(std::span<std::int16_t> out) override;
   void Receive(std::span<std::int16_t>) override {}
 
-  // With --class auto: true once the program selected Class 1 (the combined
-  // modem then hands the port over), cleared by taking it.
-  bool TakeClassOneRequest() { return std::exchange(m_classOneWanted, false); }
+  // With --class auto: the command line that selected Class 1, which the
+  // Class 1 modem then runs from its start; nullopt when none. Taking it clears it.
+  std::optional<std::string> TakeClassOneLine();
+  // Runs a command line another modem handed over, as if typed here (no echo).
+  void RunHandedLine(std::string_view line) { RunCommands(line); }
   // The echo setting, carried over when the combined modem switches class.
   bool echo() const { return m_echo; }
   void SetEcho(bool on) { m_echo = on; }
-  // Selects a service class ("2" or "2.0") without a command, for the switch back.
-  void SelectClass(std::string_view fclass);
   // Back to the power-on state (the port was closed).
   void Reset();
 
@@ -85,6 +86,7 @@ class ServiceClassModem : public EmulatedModem {
   void ServiceSending();
   void Feed(char c);
   void RunLine(std::string_view line);
+  void RunCommands(std::string_view line);
   bool RunCommand(std::string_view command, std::string& info, bool& final);
   bool RunFaxCommand(const std::string& command, std::string_view raw, std::string& info,
                      bool& final);
@@ -128,6 +130,7 @@ class ServiceClassModem : public EmulatedModem {
   SessionParams m_session{};  // what the call runs with, after DIS/DCS
   std::string m_localId;
   bool m_classOneWanted = false;
+  std::string m_running;  // the command line being run
 
   // The call.
   bool m_inCall = false;

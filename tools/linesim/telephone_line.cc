@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "tools/linesim/class1_modem.h"
+#include "tools/linesim/combined_modem.h"
 #include "tools/linesim/service_class_modem.h"
 
 namespace vexo::linesim {
@@ -62,14 +63,17 @@ bool TelephoneLine::Start(std::string& error) {
   for (int i = 0; i < count; ++i) {
     const std::string link =
         static_cast<std::size_t>(i) < m_options.links.size() ? m_options.links[i] : "";
+    auto opened = PtyPort::Open(link, error);
+    if (!opened) return false;
+    auto port = std::make_shared<PtyPort>(std::move(*opened));
     std::unique_ptr<EmulatedModem> modem;
     if (m_options.modemClass == "2" || m_options.modemClass == "2.0") {
-      auto port = PtyPort::Open(link, error);
-      if (!port) return false;
-      modem = ServiceClassModem::Create(i + 1, m_options,
-                                        std::make_shared<PtyPort>(std::move(*port)), *this);
-    } else
-      modem = Class1Modem::Create(i + 1, profile, link, m_options.verbose, *this, error);
+      modem = ServiceClassModem::Create(i + 1, m_options, std::move(port), *this);
+    } else if (m_options.modemClass == "auto") {
+      modem = CombinedModem::Create(i + 1, m_options, profile, std::move(port), *this, error);
+    } else {
+      modem = Class1Modem::Create(i + 1, profile, std::move(port), m_options.verbose, *this, error);
+    }
     if (!modem) return false;
     m_modems.push_back(std::move(modem));
   }
