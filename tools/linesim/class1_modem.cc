@@ -16,10 +16,6 @@ constexpr char kXoff = 0x13;
 // 1024 bytes free above its high tide, so a chunk always fits.
 constexpr std::size_t kReadChunk = 512;
 constexpr std::size_t kMaxTraceLine = 256;
-// Bytes held while T.31 waits for the carrier to drop are given to it as
-// they are (an abort) if the carrier is still there after this many service
-// calls of 20 ms of line time each.
-constexpr int kMaxHeldBlocks = 150;
 constexpr std::size_t kOutTail = 16;
 // How a reception ends: DLE ETX, then its result code, verbose or numeric.
 constexpr std::string_view kReceptionEnds[] = {"\x10\x03\r\nOK\r\n", "\x10\x03\r\nERROR\r\n",
@@ -56,8 +52,6 @@ void Class1Modem::StartT31() {
   if (m_t31 != nullptr) FreeT31(m_t31);
   m_filter.Reset();
   m_clearToSend = true;
-  m_held.clear();
-  m_heldBlocks = 0;
   m_outTail.clear();
   m_t31 = t31_init(nullptr, &Class1Modem::OnAtOutput, this, &Class1Modem::OnModemControl, this,
                    nullptr, nullptr);
@@ -160,42 +154,24 @@ void Class1Modem::ServicePort() {
     return;
   }
   m_port->Flush();
-  ReleaseHeld();
   if (!m_clearToSend) return;
   char buffer[kReadChunk];
   const std::size_t n = m_port->Read(buffer, sizeof buffer);
-  for (std::size_t i = 0; i < n; ++i) {
-    // Behind held bytes every byte waits its turn.
-    if (!m_held.empty() || AwaitingCarrierDrop(m_t31)) {
-      m_held += buffer[i];
-    } else {
-      TakeByte(buffer[i]);
-    }
-  }
-}
-
-// spandsp gives the OK of a frame burst only when the carrier drops, and takes
-// a byte before that as an abort: the first character of the program's next
-// command would be lost. Those bytes wait here until T.31 is in command mode.
-void Class1Modem::ReleaseHeld() {
-  if (m_held.empty()) return;
-  if (AwaitingCarrierDrop(m_t31) && ++m_heldBlocks < kMaxHeldBlocks) return;
-  m_heldBlocks = 0;
-  const std::string held = std::exchange(m_held, {});
-  for (const char c : held) TakeByte(c);
+  for (std::size_t i = 0; i < n; ++i) TakeByte(buffer[i]);
 }
 
 bool Class1Modem::ReceptionAnswered() const {
-  if (!InReceiveDelivery(m_t31) || AwaitingCarrierDrop(m_t31)) return false;
+  if (!InReceiveDelivery(m_t31)) return false;
   return std::any_of(std::begin(kReceptionEnds), std::end(kReceptionEnds),
                      [this](std::string_view end) { return m_outTail.ends_with(end); });
 }
 
 void Class1Modem::TakeByte(char c) {
-  // spandsp 0.0.6 answers a frame it had queued (AT+FRH=3 while the far end
-  // was still sending) with the frame and OK but stays in its delivery mode,
-  // where the next byte is taken as an abort. A modem that gave its result
-  // code is in command mode, so this one is put there.
+  // spandsp 0.0.6 answers AT+FRH=3 with the frames it had queued meanwhile,
+  // each with its OK, but stays in its delivery mode, where the next byte is
+  // taken as an abort and lost: the first character of the program's next
+  // command. A modem that gave its result code is in command mode, so this
+  // one is put there.
   if (ReceptionAnswered()) EnterCommandMode(m_t31);
   if (InCommandMode(m_t31)) {
     if (m_verbose) TraceTyped(c);

@@ -72,8 +72,6 @@ class Class1Modem : public EmulatedModem {
   void SetClearToSend(bool on);
   // Takes one byte from the program, as command or as data by the modem's mode.
   void TakeByte(char c);
-  // Hands on the bytes held while T.31 finished a frame burst, once it can.
-  void ReleaseHeld();
   // True when T.31 gave the result code of a reception but stayed in its
   // delivery mode.
   bool ReceptionAnswered() const;
@@ -88,10 +86,6 @@ class Class1Modem : public EmulatedModem {
   bool m_capturing = false;
   std::string m_captured;
   std::string m_typed;
-  // Bytes the program typed after the last frame of a burst, before T.31 saw
-  // the carrier drop; a real modem is in command mode by then and buffers them.
-  std::string m_held;
-  int m_heldBlocks = 0;  // service calls the oldest held byte has waited
   std::string m_outTail;  // the last bytes written to the program
 };
 

@@ -8,10 +8,6 @@ bool InCommandMode(t31_state_t* modem) {
   return mode == AT_MODE_ONHOOK_COMMAND || mode == AT_MODE_OFFHOOK_COMMAND;
 }
 
-bool AwaitingCarrierDrop(t31_state_t* modem) {
-  return modem->at_state.at_rx_mode == AT_MODE_DELIVERY && modem->at_state.ok_is_pending;
-}
-
 bool InReceiveDelivery(t31_state_t* modem) {
   return modem->at_state.at_rx_mode == AT_MODE_DELIVERY;
 }

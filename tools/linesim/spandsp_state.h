@@ -1,8 +1,8 @@
 // The pieces of spandsp's T.31 state the simulator needs but spandsp 0.0.6 does
 // not publish: whether the modem's AT interpreter is taking command lines or
-// passing data, whether it still owes the OK of a finished frame burst, and
-// the receive queue that t31_free forgets to free. Kept in one unit so that
-// spandsp's private headers are included once.
+// passing data (and putting it back to command mode), and the receive queue
+// that t31_free forgets to free. Kept in one unit so that spandsp's private
+// headers are included once.
 #pragma once
 
 #include <spandsp.h>
@@ -11,11 +11,6 @@ namespace vexo::linesim {
 
 // True while the T.31 modem reads bytes from the program as AT command lines.
 bool InCommandMode(t31_state_t* modem);
-
-// True after the last frame of a burst went to the program, while T.31 waits
-// for the carrier to drop before it gives OK: until then it takes any byte
-// from the program as an abort of the reception.
-bool AwaitingCarrierDrop(t31_state_t* modem);
 
 // True while T.31 passes received frames or data to the program; a byte from
 // the program then ends the reception.
