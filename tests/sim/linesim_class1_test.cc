@@ -19,6 +19,7 @@ namespace vexo::test {
 namespace {
 
 namespace fs = std::filesystem;
+using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 constexpr const char* kLocalId = "+1 555 0100";
@@ -125,6 +126,24 @@ TEST(LinesimClass1, ASendAtDoubleSpeedSucceeds) {
   EXPECT_NE(line->find("completed, 2 pages"), std::string::npos) << *line;
   EXPECT_EQ(ReadTiffPages(dir.path() / "rx" / "fax-001.tif").size(), 2u);
   ExpectWholeCommandLines(sim.Stderr());
+}
+
+// Typing while the modem waits for a carrier still aborts the wait, with OK,
+// also right after frames that ended with OK.
+TEST(LinesimClass1, ACharacterTypedWhileWaitingForACarrierAborts) {
+  Linesim sim({"--far-id", kFarId});
+  PtyClient modem(sim.Pty(1));
+  ASSERT_TRUE(modem.ok()) << sim.Stderr();
+  modem.Command("ATE0");
+  ASSERT_EQ(modem.Command("AT+FCLASS=1"), "\r\nOK\r\n");
+  ASSERT_EQ(modem.Command("ATD555", milliseconds(10000)), "\r\nCONNECT\r\n") << sim.Stderr();
+  // The far terminal's CSI and DIS, each ending with DLE ETX and OK.
+  const std::string frames = modem.ReadFor(milliseconds(1500));
+  ASSERT_TRUE(frames.ends_with("\x10\x03\r\nOK\r\n")) << ::testing::PrintToString(frames);
+  EXPECT_EQ(modem.Command("AT+FRM=96", milliseconds(300)), "");
+  EXPECT_EQ(modem.Command("X", milliseconds(1000)), "\r\nOK\r\n");
+  EXPECT_EQ(modem.Command("AT"), "\r\nOK\r\n");
+  modem.Command("ATH0");
 }
 
 }  // namespace

@@ -73,6 +73,8 @@ Class1Modem::~Class1Modem() {
 
 std::string Class1Modem::RunInSpandsp(std::string_view command) {
   const std::string line = "AT" + std::string(command) + "\r";
+  // A new command starts a new reception: the result codes before it no longer count.
+  m_outTail.clear();
   m_capturing = true;
   m_captured.clear();
   t31_at_rx(m_t31, line.data(), static_cast<int>(line.size()));
