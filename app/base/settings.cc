@@ -326,4 +326,11 @@ int AppSettings::CommitTiffAutoNumber(std::uint32_t number, std::string_view fil
   return onDisk.SaveSettings(fileName);
 }
 
+std::uint32_t AppSettings::StoredTiffAutoNumber(std::string_view fileName) const {
+  AppSettings onDisk;
+  onDisk.programDirectory = programDirectory;
+  if (!ReadAndCheck(onDisk, fileName)) return TiffAutoNumber;
+  return onDisk.TiffAutoNumber;
+}
+
 }  // namespace vexo

@@ -129,6 +129,9 @@ struct AppSettings {
   // file's other values as they stand there. Returns 1 or 0.
   int CommitTiffAutoNumber(std::uint32_t number,
                            std::string_view fileName = kSettingsFileName);
+  // The running number the settings file holds now (another process may have
+  // advanced it); TiffAutoNumber when the file cannot be read.
+  std::uint32_t StoredTiffAutoNumber(std::string_view fileName = kSettingsFileName) const;
 
   // The checks after reading, in their order (LoadSettings runs them).
   void ApplyChecks();

@@ -1,0 +1,418 @@
+#include "app/jobs/app_oper.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/base/error_pool.h"
+#include "app/base/strings.h"
+#include "app/jobs/call_record.h"
+#include "app/jobs/home_lock.h"
+#include "app/jobs/list_refresh.h"
+#include "app/store/db_func.h"
+#include "document/cover_page.h"
+#include "kernel/comm_log.h"
+#include "kernel/tapi_oper.h"
+#include "platform/telephony/linux_provider.h"
+
+namespace vexo {
+namespace {
+
+constexpr const char* kModule = "AppOper";
+
+// Status and message string ids of the jobs.
+constexpr unsigned kStrTryingModem = 65058;
+constexpr unsigned kStrUsingPort = 65059;
+constexpr unsigned kStrUsingModem = 65060;
+constexpr unsigned kStrReceivingCall = 65070;
+constexpr unsigned kStrReceiveNeedsOneModem = 65088;
+
+// Report type of the line naming the modem tried next: information, to the
+// log and the user.
+constexpr std::uint32_t kMsgModemTried = MSG_INFORMATION | MSG_TO_LOG | MSG_TO_USER;
+
+const char* const kResourceFallbacks[] = {"EngRes", "ChsRes", "ChtRes"};
+
+std::string BaseName(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+bool IsEmptyFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+}  // namespace
+
+AppOper::AppOper(AppOperOptions options) : m_options(std::move(options)) {}
+
+AppOper::~AppOper() {
+  if (m_kernel) m_kernel->ClosePort(m_openViaList ? 1 : 0);
+  if (m_started && m_options.saveSettingsAtExit) SaveSettings();
+  if (m_tapi) m_tapi->ShutdownTapi();
+  m_systemLog.Close();
+}
+
+// ---- start-up
+
+int AppOper::Startup() {
+  if (m_started) return 1;
+  if (!m_options.homeDirectory.empty()) m_settings.SetHomeDirectory(m_options.homeDirectory);
+  if (!m_settings.LoadSettings()) return 0;
+  if (!m_settings.EnsureDirectories()) return 0;
+  if (!LoadResDll()) return 0;
+  if (!OpenSystemLog(m_systemLog, reinterpret_cast<std::uintptr_t>(this), m_settings.LogPath)) {
+    ReportError(0, kMsgDefault, kModule, "Startup", "The system log could not be opened in [%s].",
+                m_settings.LogPath.c_str());
+    return 0;
+  }
+  if (!StartKernel()) return 0;
+  if (!StartTelephony()) return 0;
+  ChooseModemFromSettings();
+  // The text renderer reads the effective code page directly (LoadSettings
+  // made it the process's 8-bit code page), so no lead-byte table is kept.
+  if (m_options.installSampleCovers) InstallSampleCovers(m_settings.CoverDir);
+  m_started = true;
+  return 1;
+}
+
+int AppOper::LoadResDll() {
+  const char* wanted = ResourceNameOfLanguage(m_settings.effectiveLanguage);
+  if (vexo::LoadResDll(wanted)) return 1;
+  int error = errno != 0 ? errno : ENOENT;
+  if (m_settings.effectiveLanguage != 1) {
+    for (const char* name : kResourceFallbacks) {
+      if (vexo::LoadResDll(name)) return 1;
+    }
+    error = errno != 0 ? errno : ENOENT;
+  }
+  ReportErrorCode(0, kMsgDefault, kModule, "LoadResDll", error,
+                  "Fail to load resource dll, ErrMsg = ");
+  return 0;
+}
+
+bool AppOper::StartKernel() {
+  if (m_options.makeProvider)
+    m_provider = m_options.makeProvider(m_settings);
+  else
+    m_provider = std::make_unique<LinuxTelephonyProvider>(m_settings.TelephonyDevices);
+  m_tapi = std::make_unique<TAPIOper>(*m_provider, m_settings);
+  m_tapi->SetJobControl(&m_job);
+  PortEnvironment environment;
+  environment.telephony = m_tapi.get();
+  m_kernel = std::make_unique<FaxKernel>(environment);
+  if (m_options.kernelTimeouts) m_kernel->SetTimeouts(*m_options.kernelTimeouts);
+  if (!m_kernel->InitKernel(&m_systemLog, m_settings.LogPath, &m_job)) return false;
+  ApplyPortSettings();
+  return true;
+}
+
+bool AppOper::StartTelephony() {
+  if (!m_tapi->InitTapi(&m_systemLog, &m_kernel->CommLog())) return false;
+  m_kernel->SetModemList(m_tapi.get());
+  return true;
+}
+
+void AppOper::ApplyPortSettings() {
+  m_kernel->ApplyKernelSettings(m_settings.ForceFaxClass, m_settings.FaxCommLogOn,
+                                kApplyForcedClass | kApplyCommLog);
+  m_kernel->SetBaudRate(m_settings.InitBaudRate);
+  const std::string device =
+      m_options.deviceOverride.empty() ? m_settings.COMPortDevice : m_options.deviceOverride;
+  m_kernel->SetPortOptions({device, m_settings.PhoneCommandDevice, m_settings.PhoneDataDevice,
+                            m_settings.CloseAllRasConn != 0});
+  m_kernel->SetCallSettings({m_settings.UseWhatAsSeedNum, m_settings.HangupBreak});
+}
+
+void AppOper::ChooseModemFromSettings() {
+  // A device given for this run is the serial port, whatever ModemName says.
+  if (!m_options.deviceOverride.empty()) {
+    m_currentModem = kSerialPortModem;
+    return;
+  }
+  const std::uint32_t index = m_tapi->FindModem(m_settings.ModemName);
+  if (index == kNoName)
+    m_currentModem = kSerialPortModem;
+  else if (index == kNoIndex)
+    m_currentModem = kEveryModem;
+  else
+    m_currentModem = index;
+}
+
+void AppOper::ApplySettings() {
+  if (!m_kernel) return;
+  ApplyPortSettings();
+  ChooseModemFromSettings();
+}
+
+int AppOper::SaveSettings() {
+  // Another process may have handed out fax file names meanwhile: never
+  // write back a smaller running number than the file holds.
+  m_settings.TiffAutoNumber =
+      std::max(m_settings.TiffAutoNumber, m_settings.StoredTiffAutoNumber());
+  return m_settings.SaveSettings();
+}
+
+void AppOper::ChooseModem(std::uint32_t index) {
+  if (!m_tapi || index >= m_tapi->Modems().size()) return;
+  m_currentModem = index;
+  m_settings.ModemName = m_tapi->Modems()[index].name;
+}
+
+// ---- send dialog storage
+
+int AppOper::SetSourceFileCount(std::size_t count, std::size_t /*totalChars*/) {
+  m_sourceFiles.assign(count, std::string());
+  return 1;
+}
+
+int AppOper::SetSourceFile(std::string_view name, std::size_t index) {
+  if (index >= m_sourceFiles.size()) return 0;
+  m_sourceFiles[index] = std::string(name);
+  return 1;
+}
+
+void AppOper::ClearSourceFiles() { m_sourceFiles.clear(); }
+
+int AppOper::AllocNote(std::size_t length) {
+  m_inputs.note.reserve(length);
+  return 1;
+}
+
+void AppOper::ClearNote() { m_inputs.note.clear(); }
+
+// ---- ports
+
+std::string AppOper::PortLabel(std::uint32_t modem) const {
+  if (modem == kSerialPortModem || !m_tapi || modem >= m_tapi->Modems().size()) {
+    char name[24];
+    std::snprintf(name, sizeof name, "COM%u:", m_settings.COMPortNum);
+    return name;
+  }
+  return m_tapi->Modems()[modem].name;
+}
+
+void AppOper::ShowPortStatus(std::uint32_t modem) {
+  const std::string label = PortLabel(modem);
+  m_job.SetStatusFormat(modem == kSerialPortModem ? kStrUsingPort : kStrUsingModem,
+                        label.c_str());
+}
+
+int AppOper::OpenJobPort(std::uint32_t modem, std::string_view number) {
+  m_openViaList = modem != kSerialPortModem;
+  const std::uint32_t port = m_openViaList ? modem : m_settings.COMPortNum;
+  return m_kernel->OpenPort(port, nullptr, number, m_openViaList ? 1 : 0);
+}
+
+void AppOper::CloseJobPort() { m_kernel->ClosePort(m_openViaList ? 1 : 0); }
+
+// ---- jobs
+
+int AppOper::SendThrough(std::uint32_t modem, const std::string& file, std::string_view number,
+                         FaxResult* result) {
+  if (OpenJobPort(modem, number) != 1) return -1;
+  m_kernel->SetHeaderParties(m_settings.ProfileFullName, m_inputs.recipient);
+  std::uint32_t resume = 0;
+  const std::string files[] = {file};
+  return m_kernel->SendFax(files, number, m_settings.LocalCSID, &resume, result);
+}
+
+int AppOper::SendFaxJob(const std::string& file, std::string_view number, FaxResult* result) {
+  m_jobNumber = std::string(number);
+  m_jobFileName = BaseName(file);
+  if (file.empty()) {
+    CloseJobPort();
+    result->jobResult = static_cast<std::uint32_t>(-1);
+    return -1;
+  }
+  if (m_currentModem == kEveryModem) return Send1TiffFaxAutoModem(file, number, result);
+  m_lastSendAuto = false;
+  ShowPortStatus(m_currentModem);
+  WriteJobStartLine(m_kernel->CommLog(), JobDirection::Send, PortLabel(m_currentModem),
+                    LocalTimeNow());
+  const int sent = SendThrough(m_currentModem, file, number, result);
+  result->jobResult = static_cast<std::uint32_t>(sent);
+  FileCall(kSendJob, sent, *result);
+  CloseJobPort();
+  return sent;
+}
+
+int AppOper::Send1TiffFaxAutoModem(const std::string& file, std::string_view number,
+                                   FaxResult* result) {
+  m_lastSendAuto = true;
+  m_jobNumber = std::string(number);
+  m_jobFileName = BaseName(file);
+  const auto count = static_cast<std::uint32_t>(m_tapi->Modems().size());
+  int sent = -1;
+  bool cancelled = false;
+  for (std::uint32_t index = 0; index < count; ++index) {
+    if (m_job.IsCancelled()) {
+      sent = -1;
+      cancelled = true;
+      break;
+    }
+    m_currentModem = index;
+    m_autoRetryIndex = index;
+    const std::string name = PortLabel(index);
+    ShowPortStatus(index);
+    ReportResString(0, kMsgModemTried, kModule, "Send1TiffFaxAutoModem", kStrTryingModem,
+                    name.c_str());
+    WriteJobStartLine(m_kernel->CommLog(), JobDirection::Send, name, LocalTimeNow());
+    // Every modem starts the fax from its beginning.
+    *result = FaxResult{};
+    sent = SendThrough(index, file, number, result);
+    if (sent == 0 || sent == 1) break;
+    CloseJobPort();
+  }
+  result->jobResult = static_cast<std::uint32_t>(sent);
+  FileCall(kSendJob, sent, *result);
+  CloseJobPort();
+  m_currentModem = kEveryModem;
+  return sent == -1 && cancelled ? kJobCancelledAutoRetry : sent;
+}
+
+int AppOper::WaitRingJob() {
+  if (m_currentModem == kEveryModem) {
+    ReportResString(0, kMsgDefault, kModule, "WaitRingJob", kStrReceiveNeedsOneModem,
+                    m_settings.ModemName.c_str());
+    return -1;
+  }
+  WriteJobStartLine(m_kernel->CommLog(), JobDirection::Receive, PortLabel(m_currentModem),
+                    LocalTimeNow());
+  ShowPortStatus(m_currentModem);
+  if (OpenJobPort(m_currentModem, "") != 1 || m_kernel->ResetModem() != 1) {
+    CloseJobPort();
+    return -1;
+  }
+  if (m_job.IsCancelled()) {
+    CloseJobPort();
+    return -2;
+  }
+  m_job.SetStatusString(kStrWaitingForCall);
+  const int rang = m_kernel->WaitRing_NoEvent();
+  if (rang != 0) CloseJobPort();
+  return rang;
+}
+
+int AppOper::ReceiveFaxJob(const std::string& outputFile, FaxResult* result) {
+  m_jobFileName = BaseName(outputFile);
+  int received;
+  if (m_kernel->IsPortOpen()) {
+    received = m_kernel->ReceiveFax(outputFile, m_settings.LocalCSID, 0, result);
+  } else {
+    if (m_currentModem == kEveryModem || OpenJobPort(m_currentModem, "") != 1) {
+      CloseJobPort();
+      result->jobResult = static_cast<std::uint32_t>(-1);
+      return -1;
+    }
+    received = m_kernel->ReceiveFax(outputFile, m_settings.LocalCSID, 1, result);
+  }
+  // The name was taken by creating the file empty: a call that brought no
+  // page leaves no file behind, and its record names none.
+  if (IsEmptyFile(outputFile)) {
+    std::error_code ec;
+    std::filesystem::remove(outputFile, ec);
+    m_jobFileName.clear();
+  }
+  result->jobResult = static_cast<std::uint32_t>(received);
+  FileCall(kReceiveJob, received, *result);
+  CloseJobPort();
+  return received;
+}
+
+int AppOper::RunJob(std::uint32_t kind) {
+  // A job's results never carry over from the call before.
+  m_result.Clear();
+  m_jobFileName.clear();
+  int result = -1;
+  HomeJobLock lock(Home());
+  if (!lock.Held()) {
+    ReportError(0, kMsgDefault, kModule, "RunJob",
+                "Another fax job is running on [%s]. Try again when it has ended.",
+                Home().c_str());
+    result = kind == kReceiveJob ? kJobWaitFailed : -1;
+  } else if (kind == kSendJob) {
+    result = SendFaxJob(m_inputs.file, m_inputs.number, &m_result);
+  } else if (kind == kReceiveJob) {
+    const int rang = WaitRingJob();
+    if (rang == 0) {
+      m_job.SetStatusString(kStrReceivingCall);
+      const std::string file = NextReceivedFile();
+      if (file.empty()) {
+        CloseJobPort();
+        result = -1;
+      } else {
+        result = ReceiveFaxJob(file, &m_result);
+      }
+    } else {
+      result = rang - 1;
+    }
+  }
+  m_job.EndJob();
+  return result;
+}
+
+std::string AppOper::NextReceivedFile() { return NewFaxFile(m_settings, true); }
+
+std::string AppOper::NewComposedFile() { return NewFaxFile(m_settings, false); }
+
+// ---- filing
+
+DBFunc* AppOper::Store() {
+  if (m_externalStore) return m_externalStore;
+  if (!m_ownStore) {
+    StoreOptions options;
+    options.homeDir = Home();
+    options.dataDir = m_settings.TIFDataDir;
+    auto store = std::make_unique<DBFunc>(options);
+    if (!store->InitDatabases()) return nullptr;
+    m_ownStore = std::move(store);
+  }
+  return m_ownStore.get();
+}
+
+int AppOper::FileCall(std::uint32_t kind, int result, const FaxResult& fax) {
+  if (!m_fileCalls) return 0;
+  CallFacts facts;
+  facts.kind = kind;
+  facts.result = result;
+  facts.fax = fax;
+  facts.fileName = m_jobFileName;
+  if (kind == kSendJob) {
+    facts.recipient = m_inputs.recipient;
+    facts.number = m_jobNumber;
+    facts.note = m_inputs.note;
+  }
+  facts.filed = LocalFileTimeNow();
+  DBFunc* store = Store();
+  if (!store) return 0;
+  FaxRecord record = MakeCallRecord(facts);
+  const int folder = CallFolder(kind);
+  if (!store->AddRecord(folder, record)) return 0;
+  if (m_onFiled) m_onFiled(folder, record);
+  if (m_options.askAppToRelist) AskRunningAppToRelist(Home());
+  return 1;
+}
+
+// ---- job thread
+
+JobThread::~JobThread() { Join(); }
+
+int JobThread::Start(std::uint32_t kind, std::function<void(std::uint32_t, int)> done) {
+  if (m_thread.joinable()) return 0;
+  if (!m_app.Job().StartJob(kind)) return 0;
+  m_thread = std::thread([this, kind, done = std::move(done)] {
+    const int result = m_app.RunJob(kind);
+    if (done) done(kind, result);
+  });
+  return 1;
+}
+
+void JobThread::Join() {
+  if (m_thread.joinable()) m_thread.join();
+}
+
+}  // namespace vexo

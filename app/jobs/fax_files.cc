@@ -1,0 +1,80 @@
+#include "app/jobs/fax_files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "app/base/error_pool.h"
+#include "app/base/settings.h"
+
+namespace vexo {
+namespace {
+
+constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr std::size_t kNameDigits = 6;
+
+std::string DataDir(const AppSettings& settings) {
+  std::string dir = settings.TIFDataDir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+// 1 made (or free), 0 taken, -1 an error other than "exists" (errno kept).
+int Claim(const std::string& path, bool create) {
+  if (!create) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) return 0;
+    return errno == ENOENT ? 1 : -1;
+  }
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    ::close(fd);
+    return 1;
+  }
+  return errno == EEXIST ? 0 : -1;
+}
+
+}  // namespace
+
+std::string ReceivedFileName(std::uint32_t number) {
+  number %= kFaxNameCount;
+  std::string digits(kNameDigits, 'A');
+  for (std::size_t i = kNameDigits; i-- > 0;) {
+    digits[i] = kDigits[number % 36];
+    number /= 36;
+  }
+  return "QX" + digits + ".tif";
+}
+
+std::string NewFaxFile(AppSettings& settings, bool create) {
+  const std::string dir = DataDir(settings);
+  // Start at the larger of our number and the file's: another process may
+  // have handed out names since we read the settings.
+  std::uint32_t number =
+      std::max(settings.TiffAutoNumber, settings.StoredTiffAutoNumber()) % kFaxNameCount;
+  for (std::uint32_t tries = 0; tries < kFaxNameCount; ++tries) {
+    const std::string path = dir + ReceivedFileName(number);
+    number = (number + 1) % kFaxNameCount;
+    const int claimed = Claim(path, create);
+    if (claimed == 0) continue;
+    if (claimed < 0) {
+      ReportErrorCode(0, kMsgDefault, "AppOper", "NewFaxFile", errno,
+                      "Create File Error FileName=[%s], ErrMsg = ", path.c_str());
+      return {};
+    }
+    if (!settings.CommitTiffAutoNumber(number)) {
+      // The name is ours for this run; the next start steps past it anyway.
+      ReportError(0, kMsgLogOnly, "AppOper", "NewFaxFile",
+                  "The running file number could not be saved.");
+    }
+    return path;
+  }
+  ReportError(0, kMsgDefault, "AppOper", "NewFaxFile", "Every fax file name in [%s] is in use.",
+              dir.c_str());
+  return {};
+}
+
+}  // namespace vexo

@@ -1,0 +1,25 @@
+// One fax job at a time per home directory, across the desktop program and
+// the vexo commands: a job holds an exclusive flock on a lock file in the
+// home for as long as it runs. Commands that only read take no lock.
+#pragma once
+
+#include <string>
+
+namespace vexo {
+
+constexpr const char* kJobLockFileName = "vexo-job.lock";
+
+class HomeJobLock {
+ public:
+  // Tries once, without waiting; Held() tells whether it got the lock.
+  explicit HomeJobLock(const std::string& homeDirectory);
+  ~HomeJobLock();
+  HomeJobLock(const HomeJobLock&) = delete;
+  HomeJobLock& operator=(const HomeJobLock&) = delete;
+  bool Held() const { return m_fd >= 0; }
+
+ private:
+  int m_fd = -1;
+};
+
+}  // namespace vexo

@@ -1,0 +1,59 @@
+#include "app/jobs/list_refresh.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace vexo {
+namespace {
+
+constexpr const char* kSocketName = "vexofax.sock";
+
+// FNV-1a, enough to tell homes apart in a socket name.
+std::uint64_t HashOf(const std::string& text) {
+  std::uint64_t hash = 1469598103934665603ull;
+  for (const unsigned char c : text) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::string ListRefreshSocketPath(const std::string& homeDirectory) {
+  std::string home = homeDirectory;
+  if (!home.empty() && home.back() != '/') home += '/';
+  const std::string inHome = home + kSocketName;
+  if (inHome.size() < sizeof(sockaddr_un{}.sun_path)) return inHome;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string dir = runtime && *runtime ? runtime : "/tmp";
+  char name[64];
+  std::snprintf(name, sizeof name, "/vexofax-%u-%016llx.sock", static_cast<unsigned>(::getuid()),
+                static_cast<unsigned long long>(HashOf(home)));
+  return dir + name;
+}
+
+bool AskRunningAppToRelist(const std::string& homeDirectory) {
+  const std::string path = ListRefreshSocketPath(homeDirectory);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  bool told = false;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+    const std::size_t length = std::strlen(kRefreshListLine);
+    told = ::send(fd, kRefreshListLine, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
+  }
+  ::close(fd);
+  return told;
+}
+
+}  // namespace vexo

@@ -1,0 +1,21 @@
+// After a vexo command filed a record, a vexofax running on the same home is
+// asked to read its fax list again. vexofax listens on a Unix socket (a
+// QLocalServer given the full path below); a client connects and writes the
+// line "refreshlist". The socket lies in the home when its path is short
+// enough for a socket address, else in $XDG_RUNTIME_DIR (or /tmp) under a
+// name made of the user id and a hash of the home's path.
+#pragma once
+
+#include <string>
+
+namespace vexo {
+
+constexpr const char* kRefreshListLine = "refreshlist\n";
+
+// The socket path vexofax listens on for the home directory.
+std::string ListRefreshSocketPath(const std::string& homeDirectory);
+
+// Asks a running vexofax of that home to relist; false when none listens.
+bool AskRunningAppToRelist(const std::string& homeDirectory);
+
+}  // namespace vexo
