@@ -34,8 +34,11 @@ void DrawStrokes(QPainter& painter, const std::vector<InkStroke>& strokes, int f
     painter.setPen(StrokePen(stroke, ScreenPenWidth(stroke.width, factor), mask));
     QPolygon line;
     line.reserve(static_cast<int>(stroke.points.size()));
-    for (const InkPoint& p : stroke.points)
-      line << QPoint(p.x / factor, p.y / factor) + origin;
+    for (const InkPoint& p : stroke.points) {
+      const QPoint screen = QPoint(p.x / factor, p.y / factor) + origin;
+      // A line of no length draws nothing, so repeated points are left out.
+      if (line.isEmpty() || line.back() != screen) line << screen;
+    }
     if (line.size() == 1) painter.drawPoint(line.front());
     else painter.drawPolyline(line);
   }

@@ -104,6 +104,9 @@ void CTiffEditor::BuildToolBar() {
           [this] { GoToTypedPage(m_pageBox->text()); });
   bar->addWidget(m_pageBox);
   m_totalLabel = new QLabel(bar);
+  m_totalLabel->setMinimumWidth(
+      m_totalLabel->fontMetrics().horizontalAdvance(ResFormat(kTextOfPages, 999)) + 8);
+  m_totalLabel->setContentsMargins(4, 0, 4, 0);
   bar->addWidget(m_totalLabel);
   QAction* next = bar->addAction(style()->standardIcon(QStyle::SP_ArrowForward),
                                  ResString(kTextNext), this, &CTiffEditor::NextPage);
@@ -188,6 +191,8 @@ void CTiffEditor::BuildToolBar() {
   bar->addWidget(spacer);
   auto* ok = new QPushButton(ResString(kTextOk), bar);
   ok->setObjectName("ok");
+  // Return in the page number box shows the typed page; it must not close.
+  ok->setAutoDefault(false);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   bar->addWidget(ok);
 }
