@@ -127,6 +127,10 @@ void ConvFileDlg::Finished(ConvertOutcome outcome) {
       done(kResultNext);
       break;
     case ConvertOutcome::Failure:
+      // Attachments that were all empty fail without a report of their own.
+      if (ErrorPool::Instance().Count() == 0)
+        ReportError(0, kMsgDefault, "ConvFileDlg", "OnConvertEnd",
+                    "The cover page and the attachments gave no fax page.");
       Fail();
       break;
     case ConvertOutcome::Cancelled:

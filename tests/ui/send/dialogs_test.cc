@@ -322,6 +322,17 @@ TEST_F(SendDialogsTest, NothingToConvertAsksAndCancelGoesBack) {
   EXPECT_EQ(script.boxes, QStringList{ResString(65087)});
   EXPECT_EQ(fileCounter, 0);  // no file was even named
   EXPECT_TRUE(DataFiles().empty());
+
+  // Going on anyway makes no pages: the conversion fails with a reason.
+  ConvFileDlg anyway(context, fields, {empty.string()});
+  ModalScript goOn;
+  goOn.Box(QMessageBox::Ok).Error();
+  EXPECT_EQ(anyway.exec(), kResultCancel);
+  EXPECT_TRUE(goOn.Finished()) << goOn.windows.join(",").toStdString();
+  ASSERT_EQ(goOn.errors.size(), 1);
+  EXPECT_TRUE(goOn.errors[0].contains("no fax page")) << goOn.errors[0].toStdString();
+  EXPECT_TRUE(fields.generatedFile.empty());
+  EXPECT_TRUE(DataFiles().empty());
 }
 
 TEST_F(SendDialogsTest, SummaryFilesTheComposedFaxIntoTheInbox) {
