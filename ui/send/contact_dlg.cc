@@ -88,6 +88,9 @@ ContactListDlg::ContactListDlg(QWidget* parent) : QDialog(parent) {
   m_list->setRootIsDecorated(false);
   m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   layout->addWidget(m_list);
+  m_emptyNote = new QLabel(ResString(65529), this);
+  m_emptyNote->hide();
+  layout->addWidget(m_emptyNote);
   // OK in the list shows the chosen contact's numbers.
   layout->addWidget(OkCancel(this, [this] { ChooseCurrent(); }));
   connect(m_list, &QTreeWidget::itemActivated, this, [this] { ChooseCurrent(); });
@@ -111,6 +114,7 @@ void ContactListDlg::Fill() {
     item->setData(0, Qt::UserRole, static_cast<qulonglong>(i));
     if (!m_lastId.empty() && c.id == m_lastId) select = item;
   }
+  m_emptyNote->setVisible(m_book.Count() == 0);
   m_list->setCurrentItem(select);
   if (select) m_list->scrollToItem(select);
   else m_list->clearSelection();

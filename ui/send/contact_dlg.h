@@ -13,6 +13,7 @@
 
 #include "app/contacts/vcard.h"
 
+class QLabel;
 class QListWidget;
 class QTreeWidget;
 
@@ -51,6 +52,8 @@ class ContactListDlg : public QDialog {
   QString ChosenNumber() const { return m_number; }
   int ChosenKind() const { return m_kind; }
   QTreeWidget* List() const { return m_list; }
+  // The line that says the address book is empty (shown only then).
+  QLabel* EmptyNote() const { return m_emptyNote; }
   // The detail dialog while it is open (for the tests), else null.
   DetailListDlg* OpenDetails() const { return m_details; }
 
@@ -62,6 +65,7 @@ class ContactListDlg : public QDialog {
   bool m_initialized = false;
   std::array<QString, kNumberKinds> m_labels;
   QTreeWidget* m_list = nullptr;
+  QLabel* m_emptyNote = nullptr;
   std::string m_lastId;  // the contact chosen last time
   QString m_name;
   QString m_number;

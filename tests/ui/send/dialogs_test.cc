@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -486,6 +487,7 @@ TEST_F(SendDialogsTest, PickerShowsWhatADamagedBookHeldAndAnEmptyBookAsEmpty) {
   ModalScript script;
   script.On("ContactListDlg", [&](QWidget* w) {
     listed = ListedNames(damaged);
+    EXPECT_FALSE(damaged.EmptyNote()->isVisible());
     ClickLater(ButtonNamed(w, kCancel));
   });
   EXPECT_EQ(damaged.Run(), kResultCancel);
@@ -500,6 +502,8 @@ TEST_F(SendDialogsTest, PickerShowsWhatADamagedBookHeldAndAnEmptyBookAsEmpty) {
       .On("ContactListDlg",
           [&](QWidget* w) {
             rows = empty.List()->topLevelItemCount();
+            EXPECT_TRUE(empty.EmptyNote()->isVisible());
+            Screenshot(w, "contact_list_dlg_empty");
             ButtonNamed(w, kOk)->click();  // nothing to choose: stays open
             ClickLater(ButtonNamed(w, kCancel));
           });
