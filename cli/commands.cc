@@ -42,8 +42,8 @@ std::span<const Command> Commands() {
       Command{"import", "convert TIFF images, PDF files and pictures into a fax TIFF file", RunImport},
       Command{"preview", "write every page of a TIFF file as a PNG image", RunPreview},
       Command{"compose", "make one fax file of a cover page and attachments", RunCompose},
-      Command{"send", "send fax TIFF files as one fax through a modem", RunSend},
-      Command{"receive", "wait for a call and receive one fax through a modem", RunReceive},
+      Command{"send", "compose files into a fax, send it and file it in the sent folder", RunSend},
+      Command{"receive", "wait for a call, receive one fax and file it in the inbox", RunReceive},
       Command{"export", "write the pages of a fax TIFF file as one PDF, or as PNG images", RunExport},
   };
   return kCommands;

@@ -15,6 +15,7 @@
 
 #include "app/base/error_pool.h"
 #include "app/base/settings.h"
+#include "cli/fax_call.h"
 #include "document/tiff_convert.h"
 
 namespace vexo::cli {
@@ -68,17 +69,6 @@ std::optional<ComposeArgs> ParseArgs(int argc, char** argv) {
   return args;
 }
 
-// A template named by path, or by its name in the cover directory (".txt" may
-// be left out).
-std::optional<std::string> FindTemplate(const std::string& name, const std::string& coverDir) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  for (const fs::path& candidate :
-       {fs::path(name), fs::path(coverDir) / name, fs::path(coverDir) / (name + ".txt")})
-    if (fs::is_regular_file(candidate, error)) return candidate.string();
-  return std::nullopt;
-}
-
 }  // namespace
 
 int RunCompose(int argc, char** argv) {
@@ -97,7 +87,7 @@ int RunCompose(int argc, char** argv) {
   request.output = args->out;
   request.details = args->details;
   if (!args->cover.empty()) {
-    const auto path = FindTemplate(args->cover, settings.CoverDir);
+    const auto path = FindCoverTemplate(args->cover, settings.CoverDir);
     if (!path) {
       std::fprintf(stderr, "vexo compose: no cover page template %s (nor in %s)\n",
                    args->cover.c_str(), settings.CoverDir.c_str());

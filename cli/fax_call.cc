@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 #include "app/base/error_pool.h"
 
@@ -25,21 +26,19 @@ sigset_t CancelSignals() {
 
 }  // namespace
 
-bool TakeCallOption(int argc, char** argv, int& i, CallOptions& options, std::string& error) {
+bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::string& error) {
   const std::string_view name = argv[i];
-  if (name == "--no-comm-log") {
-    options.commLog = false;
-    return true;
-  }
-  const bool known = name == "--device" || name == "--class" || name == "--baud" ||
-                     name == "--log" || name == "--id";
+  const bool known = name == "--home" || name == "--device" || name == "--class" ||
+                     name == "--baud" || name == "--id";
   if (!known) return false;
   if (i + 1 >= argc) {
     error = std::string(name) + " needs a value";
     return false;
   }
   const std::string value = argv[++i];
-  if (name == "--device") {
+  if (name == "--home") {
+    options.home = value;
+  } else if (name == "--device") {
     options.device = value;
   } else if (name == "--class") {
     if (value == "1") options.forcedClass = kFaxClass1;
@@ -54,14 +53,32 @@ bool TakeCallOption(int argc, char** argv, int& i, CallOptions& options, std::st
       error = "--baud takes a line speed";
     else
       options.baud = static_cast<std::uint32_t>(baud);
-  } else if (name == "--log") {
-    options.logDirectory = value;
-    if (value.empty()) error = "--log takes a directory";
-    else if (options.logDirectory.back() != '/') options.logDirectory += '/';
   } else {
     options.localId = value;
   }
   return error.empty();
+}
+
+AppOperOptions MakeAppOptions(const JobOptions& options) {
+  AppOperOptions app;
+  app.homeDirectory = options.home;
+  app.deviceOverride = options.device;
+  app.saveSettingsAtExit = false;
+  app.askAppToRelist = true;
+  return app;
+}
+
+bool StartApp(AppOper& app, const JobOptions& options, const char* command) {
+  if (!app.Startup()) {
+    ShowErrorPoolBoxes(command);
+    return false;
+  }
+  AppSettings& settings = app.Settings();
+  if (options.forcedClass) settings.ForceFaxClass = *options.forcedClass;
+  if (options.baud) settings.InitBaudRate = *options.baud;
+  if (options.localId) settings.LocalCSID = *options.localId;
+  if (options.forcedClass || options.baud) app.ApplySettings();
+  return true;
 }
 
 TerminalStatus::TerminalStatus(JobControl& job) : m_job(job) { m_job.SetObserver(this); }
@@ -106,16 +123,20 @@ CancelOnSignal::~CancelOnSignal() {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-bool OpenKernel(FaxKernel& kernel, JobControl& job, const CallOptions& options) {
-  kernel.SetPortOptions({options.device, "", "", false});
-  kernel.SetBaudRate(options.baud);
-  if (!kernel.InitKernel(nullptr, options.logDirectory, &job)) {
-    std::fprintf(stderr, "vexo: cannot create %sVexoCommLog.log\n", options.logDirectory.c_str());
-    return false;
-  }
-  kernel.ApplyKernelSettings(options.forcedClass, options.commLog ? 1 : 0,
-                             kApplyForcedClass | kApplyCommLog);
-  return kernel.OpenPort(1, nullptr, "", 0) == 1;
+int RunTerminalJob(AppOper& app, std::uint32_t kind) {
+  TerminalStatus terminal(app.Job());
+  if (!app.Job().StartJob(kind)) return -1;
+  CancelOnSignal cancel(app.Job());
+  return app.RunJob(kind);
+}
+
+std::optional<std::string> FindCoverTemplate(const std::string& name, const std::string& coverDir) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  for (const fs::path& candidate :
+       {fs::path(name), fs::path(coverDir) / name, fs::path(coverDir) / (name + ".txt")})
+    if (fs::is_regular_file(candidate, error)) return candidate.string();
+  return std::nullopt;
 }
 
 int ExitCodeOf(int kernelResult) {

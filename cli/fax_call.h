@@ -1,33 +1,44 @@
-// What vexo send and vexo receive share: their device and class options, the
-// fax kernel set up on one serial device, the terminal that shows the job's
-// status text and page progress, Ctrl-C as the cancel button, and the exit
-// code of a kernel result (0 success, 1 partial success, 2 failure).
+// What vexo send and vexo receive share: their home, device and class
+// options, the AppOper they run the job through, the terminal that shows the
+// job's status text and page progress, Ctrl-C as the cancel button, and the
+// exit code of a job result (0 success, 1 partial success, 2 failure).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 
 #include "app/base/job_control.h"
-#include "protocol/fax_kernel.h"
+#include "app/jobs/app_oper.h"
 
 namespace vexo::cli {
 
-struct CallOptions {
+// The options every job command takes: --home DIR (else VEXO_HOME or the
+// user's home), --device PATH (the serial device for this run; the settings
+// file keeps its own), --class 1|2|2.0|auto, --baud N, --id LOCALID.
+struct JobOptions {
+  std::string home;
   std::string device;
-  std::uint32_t forcedClass = kFaxClassAuto;
-  std::uint32_t baud = 19200;
-  std::string logDirectory = "./";  // ends in "/"
-  std::string localId = "Vexo_Application";
-  bool commLog = true;
+  std::optional<std::uint32_t> forcedClass;
+  std::optional<std::uint32_t> baud;
+  std::optional<std::string> localId;
 };
 
 // Takes the option at argv[i] (and its value, advancing i) when it is one of
-// --device, --class, --baud, --log, --id, --no-comm-log. False with error set
-// for a bad value; false with error empty for an option it does not know.
-bool TakeCallOption(int argc, char** argv, int& i, CallOptions& options, std::string& error);
+// the above. False with error set for a bad value; false with error empty for
+// an option it does not know.
+bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::string& error);
+
+// What a job command's AppOper starts with: the home, the device for this
+// run, no settings written at exit, a running vexofax told to relist.
+AppOperOptions MakeAppOptions(const JobOptions& options);
+
+// Starts the AppOper and applies the run's class, speed and station id (not
+// saved). False, with the reasons shown, when start-up fails.
+bool StartApp(AppOper& app, const JobOptions& options, const char* command);
 
 // Prints every new status text and every new page count on stdout.
 class TerminalStatus : public JobStatusObserver {
@@ -59,9 +70,13 @@ class CancelOnSignal {
   std::thread m_thread;
 };
 
-// Initialises the kernel with the options and opens the device; false (with
-// the reason in the error pool or on stderr) when it cannot.
-bool OpenKernel(FaxKernel& kernel, JobControl& job, const CallOptions& options);
+// Runs the job of kind on this thread with the status on the terminal and
+// Ctrl-C as Cancel; the job's result.
+int RunTerminalJob(AppOper& app, std::uint32_t kind);
+
+// A cover page template named by path, or by its name in the cover directory
+// (".txt" may be left out).
+std::optional<std::string> FindCoverTemplate(const std::string& name, const std::string& coverDir);
 
 // 0 for kernel result 0, 1 for 1, 2 for everything else.
 int ExitCodeOf(int kernelResult);

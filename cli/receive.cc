@@ -1,14 +1,16 @@
-// vexo receive --device PATH --out FILE.tif [--class 1|2|2.0]: waits on a
-// serial device for a call, receives one fax into the new file through the fax
-// kernel, showing status and page progress, then prints the outcome and the
-// error pool. Ctrl-C while waiting cancels. Exit 0 when the fax arrived, 1 when
-// part of it did, 2 otherwise.
+// vexo receive [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]
+// [--id LOCALID] [--out FILE]: a receive job of the home: waits for a ring on
+// the modem the settings choose (or the serial device given with --device),
+// answers and receives one fax into a new file of the data directory, filed
+// in the Inbox. With --out the fax goes into FILE instead (which must not
+// exist) and nothing is filed. Ctrl-C cancels. Exit 0 when the whole fax
+// arrived, 1 when part of it did, 2 otherwise.
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
-#include "app/base/error_pool.h"
 #include "cli/fax_call.h"
-#include "kernel/comm_log.h"
 #include "platform/text.h"
 
 namespace vexo::cli {
@@ -17,58 +19,71 @@ namespace {
 int ReceiveUsage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "vexo receive: %s\n", why.c_str());
   std::fputs(
-      "usage: vexo receive --device PATH --out FILE.tif [--class 1|2|2.0] [--baud N]\n"
-      "                    [--log DIR] [--id LOCALID] [--no-comm-log]\n",
+      "usage: vexo receive [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]\n"
+      "                    [--id LOCALID] [--out FILE]\n",
       stderr);
   return 2;
 }
 
 void PrintOutcome(int result, const FaxResult& record, const std::string& file) {
   const std::string remote = Utf16ToUtf8(record.RemoteId());
-  if (result == -2) {
-    std::printf("Cancelled while waiting for a call\n");
-    return;
-  }
-  const char* outcome = result == 0 ? "Received" : result == 1 ? "Partly received" : "Not received";
+  const char* outcome = result == 0   ? "Received"
+                        : result == 1 ? "Partly received"
+                        : result == kJobWaitCancelled ? "Cancelled"
+                                                      : "Not received";
   std::printf("%s: %u page(s)", outcome, record.pagesTransferred);
-  if (record.pagesTransferred != 0) std::printf(" in %s", file.c_str());
+  if (record.pagesTransferred != 0 && !file.empty()) std::printf(" in %s", file.c_str());
   if (!remote.empty()) std::printf(" from \"%s\"", remote.c_str());
   std::printf("\n");
+  std::fflush(stdout);
+}
+
+// The receive into a file of the user's choosing: the same wait and receive
+// as the job, without a new name or a record.
+int ReceiveInto(AppOper& app, const std::string& file, FaxResult& record) {
+  TerminalStatus terminal(app.Job());
+  if (!app.Job().StartJob(kReceiveJob)) return -1;
+  CancelOnSignal cancel(app.Job());
+  app.SetFileCalls(false);
+  const int rang = app.WaitRingJob();
+  const int result = rang == 0 ? app.ReceiveFaxJob(file, &record) : rang - 1;
+  app.Job().EndJob();
+  return result;
 }
 
 }  // namespace
 
 int RunReceive(int argc, char** argv) {
-  CallOptions options;
-  std::string file;
+  JobOptions options;
+  std::string out;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     std::string error;
     if (arg == "--out") {
       if (i + 1 >= argc) return ReceiveUsage("--out needs a file name");
-      file = argv[++i];
-    } else if (!TakeCallOption(argc, argv, i, options, error)) {
+      out = argv[++i];
+    } else if (!TakeJobOption(argc, argv, i, options, error)) {
       return ReceiveUsage(error.empty() ? "unknown argument " + std::string(arg) : error);
     }
   }
-  if (options.device.empty() || file.empty()) return ReceiveUsage("");
+  struct stat st {};
+  if (!out.empty() && ::stat(out.c_str(), &st) == 0)
+    return ReceiveUsage(out + " exists already");
 
-  JobControl job;
-  FaxKernel kernel;
-  TerminalStatus terminal(job);
-  job.StartJob(kReceiveJob);
-  int result = -1;
+  AppOper app(MakeAppOptions(options));
+  if (!StartApp(app, options, "vexo receive")) return 2;
+  int result;
   FaxResult record;
-  if (OpenKernel(kernel, job, options)) {
-    WriteJobStartLine(kernel.CommLog(), JobDirection::Receive, options.device, LocalTimeNow());
-    CancelOnSignal cancel(job);
-    result = kernel.WaitRing_NoEvent();
-    if (result == 0) result = kernel.ReceiveFax(file, options.localId, 0, &record);
-    kernel.ClosePort(0);
+  std::string file = out;
+  if (out.empty()) {
+    result = RunTerminalJob(app, kReceiveJob);
+    record = app.Result();
+    if (!app.JobFileName().empty()) file = app.Settings().TIFDataDir + app.JobFileName();
+  } else {
+    result = ReceiveInto(app, out, record);
   }
-  job.EndJob();
   PrintOutcome(result, record, file);
-  FlushErrorPool(nullptr, false);
+  app.ShowOutcome(kReceiveJob, result, true);
   return ExitCodeOf(result);
 }
 

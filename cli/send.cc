@@ -1,14 +1,18 @@
-// vexo send --device PATH --to NUMBER [--class 1|2|2.0] FILE.tif...: sends
-// the fax TIFF files as one fax through the fax kernel on a serial device,
-// showing status and page progress, then prints the outcome and the error
-// pool. Exit 0 when every page went, 1 when part of the fax went, 2 otherwise.
+// vexo send [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]
+// [--id LOCALID] --to NUMBER [--name RECIPIENT] [--note TEXT] [--cover
+// TEMPLATE] [--subject TEXT] FILE...: composes the files (text, TIFF, PDF,
+// pictures) behind an optional cover page into a new fax file in the data
+// directory and sends it as a fax job of the home: through the modem the
+// settings choose (every modem in turn when it names none of them), or the
+// serial device given with --device. The call is filed in the Sent folder.
+// Exit 0 when every page went, 1 when part of the fax went, 2 otherwise.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "app/base/error_pool.h"
 #include "cli/fax_call.h"
-#include "kernel/comm_log.h"
+#include "document/tiff_convert.h"
 #include "platform/text.h"
 
 namespace vexo::cli {
@@ -17,10 +21,60 @@ namespace {
 int SendUsage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "vexo send: %s\n", why.c_str());
   std::fputs(
-      "usage: vexo send --device PATH --to NUMBER [--class 1|2|2.0] [--baud N] [--log DIR]\n"
-      "                 [--id LOCALID] [--no-comm-log] FILE.tif...\n",
+      "usage: vexo send [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]\n"
+      "                 [--id LOCALID] --to NUMBER [--name RECIPIENT] [--note TEXT]\n"
+      "                 [--cover TEMPLATE] [--subject TEXT] FILE...\n",
       stderr);
   return 2;
+}
+
+struct SendArgs {
+  JobOptions job;
+  CoverFaxDetails details;
+  std::string cover;
+  std::vector<std::string> files;
+};
+
+bool TakeSendOption(int argc, char** argv, int& i, SendArgs& args, std::string& error) {
+  const std::string_view name = argv[i];
+  std::string* target = name == "--to"        ? &args.details.recipientFax
+                        : name == "--name"    ? &args.details.recipientName
+                        : name == "--note"    ? &args.details.note
+                        : name == "--subject" ? &args.details.subject
+                        : name == "--cover"   ? &args.cover
+                                              : nullptr;
+  if (!target) return false;
+  if (i + 1 >= argc) {
+    error = std::string(name) + " needs a value";
+    return false;
+  }
+  *target = argv[++i];
+  return true;
+}
+
+// Composes the fax into a new file of the data directory; its path, or empty.
+std::string Compose(AppOper& app, const SendArgs& args) {
+  ConvertRequest request;
+  request.sources = args.files;
+  request.details = args.details;
+  if (!args.cover.empty()) {
+    const auto path = FindCoverTemplate(args.cover, app.Settings().CoverDir);
+    if (!path) {
+      std::fprintf(stderr, "vexo send: no cover page template %s (nor in %s)\n",
+                   args.cover.c_str(), app.Settings().CoverDir.c_str());
+      return {};
+    }
+    request.coverTemplate = *path;
+  }
+  if (MeasureConversion(request) < 0) return {};
+  request.output = app.NewComposedFile();
+  if (request.output.empty()) return {};
+  request.completion = [&request](std::uint32_t pages, std::uint64_t) {
+    std::printf("Composed %u page(s) into %s\n", pages, request.output.c_str());
+  };
+  TiffConvert convert(app.Settings(), &app.SystemLog());
+  if (convert.Convert(request) != 1) return {};
+  return request.output;
 }
 
 void PrintOutcome(int result, const FaxResult& record) {
@@ -29,48 +83,41 @@ void PrintOutcome(int result, const FaxResult& record) {
   std::printf("%s: %u of %u page(s) went", outcome, record.pagesTransferred, record.totalPages);
   if (!remote.empty()) std::printf(" to \"%s\"", remote.c_str());
   std::printf("\n");
+  std::fflush(stdout);
 }
 
 }  // namespace
 
 int RunSend(int argc, char** argv) {
-  CallOptions options;
-  std::string number;
-  std::vector<std::string> files;
+  SendArgs args;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     std::string error;
-    if (arg == "--to") {
-      if (i + 1 >= argc) return SendUsage("--to needs a number");
-      number = argv[++i];
-    } else if (TakeCallOption(argc, argv, i, options, error)) {
+    if (TakeSendOption(argc, argv, i, args, error) || TakeJobOption(argc, argv, i, args.job, error))
       continue;
-    } else if (!error.empty()) {
-      return SendUsage(error);
-    } else if (arg.starts_with("--")) {
-      return SendUsage("unknown option " + std::string(arg));
-    } else {
-      files.emplace_back(arg);
-    }
+    if (!error.empty()) return SendUsage(error);
+    if (arg.starts_with("--")) return SendUsage("unknown option " + std::string(arg));
+    args.files.emplace_back(arg);
   }
-  if (options.device.empty() || number.empty() || files.empty()) return SendUsage("");
+  if (args.details.recipientFax.empty()) return SendUsage("--to needs a number");
+  if (args.files.empty() && args.cover.empty()) return SendUsage("nothing to send");
 
-  JobControl job;
-  FaxKernel kernel;
-  TerminalStatus terminal(job);
-  job.StartJob(kSendJob);
-  int result = -1;
-  FaxResult record;
-  if (OpenKernel(kernel, job, options)) {
-    WriteJobStartLine(kernel.CommLog(), JobDirection::Send, options.device, LocalTimeNow());
-    CancelOnSignal cancel(job);
-    std::uint32_t resume = 0;
-    result = kernel.SendFax(files, number, options.localId, &resume, &record);
-    kernel.ClosePort(0);
+  AppOper app(MakeAppOptions(args.job));
+  if (!StartApp(app, args.job, "vexo send")) return 2;
+  const std::string file = Compose(app, args);
+  if (file.empty()) {
+    ShowErrorPoolBoxes("vexo send");
+    std::fputs("vexo send: the fax could not be composed\n", stderr);
+    return 2;
   }
-  job.EndJob();
-  PrintOutcome(result, record);
-  FlushErrorPool(nullptr, false);
+  SendInputs& inputs = app.Inputs();
+  inputs.file = file;
+  inputs.number = args.details.recipientFax;
+  inputs.recipient = args.details.recipientName;
+  inputs.note = args.details.note;
+  const int result = RunTerminalJob(app, kSendJob);
+  PrintOutcome(result, app.Result());
+  app.ShowOutcome(kSendJob, result, true);
   return ExitCodeOf(result);
 }
 

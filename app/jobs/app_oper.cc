@@ -310,8 +310,8 @@ int AppOper::ReceiveFaxJob(const std::string& outputFile, FaxResult* result) {
     }
     received = m_kernel->ReceiveFax(outputFile, m_settings.LocalCSID, 1, result);
   }
-  // The name was taken by creating the file empty: a call that brought no
-  // page leaves no file behind, and its record names none.
+  // A call that brought no page leaves no file behind, and its record names
+  // none.
   if (IsEmptyFile(outputFile)) {
     std::error_code ec;
     std::filesystem::remove(outputFile, ec);
@@ -355,7 +355,7 @@ int AppOper::RunJob(std::uint32_t kind) {
   return result;
 }
 
-std::string AppOper::NextReceivedFile() { return NewFaxFile(m_settings, true); }
+std::string AppOper::NextReceivedFile() { return NewFaxFile(m_settings, false); }
 
 std::string AppOper::NewComposedFile() { return NewFaxFile(m_settings, false); }
 

@@ -117,8 +117,9 @@ class AppOper {
   // a send of the prepared inputs, or a wait, a new received name and a receive.
   // Calls EndJob at its end.
   int RunJob(std::uint32_t kind);
-  // The next received file's full path (created empty, so the name is ours);
-  // advances and saves TiffAutoNumber. Empty when none can be created.
+  // The next received file's full path, a name no file has yet (the receiver
+  // creates it exclusively); advances and saves TiffAutoNumber. Empty when
+  // none can be had.
   std::string NextReceivedFile();
   // A new name in TIFDataDir for a fax the send dialog composes (not created:
   // the conversion creates it exclusively). Empty when none can be had.

@@ -1,0 +1,234 @@
+// Fax jobs through AppOper over the line simulator, in real time: a send and a
+// busy line filed in the Sent folder, a call-in received under a new name and
+// filed in the Inbox, a cancel while waiting for a ring, and the send over
+// every modem of the list in turn where only the third one answers.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/base/error_pool.h"
+#include "app/base/job_control.h"
+#include "app/base/presenter.h"
+#include "app/base/settings.h"
+#include "app/base/strings.h"
+#include "app/jobs/app_oper.h"
+#include "app/store/db_func.h"
+#include "app/store/fax_list_sink.h"
+#include "kernel/tapi_oper.h"
+#include "platform/telephony/linux_provider.h"
+#include "tests/sim/sim_harness.h"
+#include "tests/sim/test_pages.h"
+#include "tests/support/temp_dir.h"
+
+namespace vexo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::seconds;
+
+constexpr const char* kFarId = "+1 555 9999";
+constexpr const char* kLocalId = "+1 555 0100";
+
+class Records : public FaxListSink {
+ public:
+  void DeleteAllItems() override { ids.clear(); }
+  void SetRecordCount(std::size_t) override {}
+  void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
+  std::vector<CEOID> ids;
+};
+
+class YesPresenter : public Presenter {
+ public:
+  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned) override {
+    shown.emplace_back(text);
+    return IDYES;
+  }
+  void ShowErrorDetails(std::string_view) override {}
+  std::vector<std::string> shown;
+};
+
+class JobsSim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LoadResDll("EngRes");
+    PoolMessages();
+  }
+  void TearDown() override { SetPresenter(nullptr); }
+
+  // Writes settings into the home before the AppOper reads them.
+  void Configure(const std::function<void(AppSettings&)>& change) {
+    AppSettings settings;
+    settings.SetHomeDirectory(home.path().string());
+    ASSERT_TRUE(settings.LoadSettings());
+    settings.LocalCSID = kLocalId;
+    change(settings);
+    ASSERT_TRUE(settings.SaveSettings());
+  }
+  std::unique_ptr<AppOper> Start(const std::string& device) {
+    AppOperOptions options;
+    options.homeDirectory = home.path().string();
+    options.deviceOverride = device;
+    options.installSampleCovers = false;
+    options.makeProvider = [this](const AppSettings& s) {
+      return std::make_unique<LinuxTelephonyProvider>(s.TelephonyDevices, noLines.path().string());
+    };
+    auto app = std::make_unique<AppOper>(std::move(options));
+    EXPECT_EQ(app->Startup(), 1) << ::testing::PrintToString(PoolMessages());
+    return app;
+  }
+  // A one-page fine fax in the data directory, as the send dialog leaves it.
+  std::string Fax(const AppOper& app) {
+    const fs::path file = fs::path(app.Settings().TIFDataDir) / "QXAAAAAA.tif";
+    EXPECT_TRUE(WriteFaxTiff(file, {MakeTestPage(3, 120)}));
+    return file.string();
+  }
+  int Run(AppOper& app, std::uint32_t kind) {
+    EXPECT_TRUE(app.Job().StartJob(kind));
+    return app.RunJob(kind);
+  }
+  std::vector<FaxRecord> Filed(int folder) {
+    StoreOptions options;
+    options.homeDir = home.path();
+    options.dataDir = home.path() / "Data";
+    DBFunc store(options);
+    EXPECT_TRUE(store.InitDatabases());
+    Records list;
+    EXPECT_TRUE(store.ListFolder(list, kFolderTypeBase + folder, 104, kSortAscending));
+    std::vector<FaxRecord> records;
+    for (const CEOID id : list.ids) {
+      FaxRecord record;
+      EXPECT_TRUE(store.ReadRecord(id, record));
+      records.push_back(record);
+    }
+    return records;
+  }
+
+  TempDir home;
+  TempDir noLines;
+};
+
+TEST_F(JobsSim, ASendIsFiledInSentWithTheCallsFacts) {
+  Linesim sim({"--far", "terminal", "--far-id", kFarId});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  auto app = Start(sim.Pty(1));
+  std::vector<int> filedFolders;
+  app->SetFiledCallback([&](int folder, const FaxRecord&) { filedFolders.push_back(folder); });
+  SendInputs& inputs = app->Inputs();
+  inputs.file = Fax(*app);
+  inputs.number = "5551234";
+  inputs.recipient = "Ann Example";
+  inputs.note = "one page";
+  ASSERT_EQ(Run(*app, kSendJob), 0) << ::testing::PrintToString(PoolMessages());
+  EXPECT_EQ(app->Job().State(), 0u);
+  EXPECT_EQ(filedFolders, std::vector<int>{FOLDER_SENT});
+
+  const auto sent = Filed(FOLDER_SENT);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].status, 1);
+  EXPECT_EQ(sent[0].contact, "Ann Example");
+  EXPECT_EQ(sent[0].telephone, "5551234");
+  EXPECT_EQ(sent[0].remoteStationId, kFarId);
+  EXPECT_EQ(sent[0].fileName, "QXAAAAAA.tif");
+  EXPECT_EQ(sent[0].pages, 1);
+  EXPECT_EQ(sent[0].resolution, 2) << "fine";
+  EXPECT_EQ(sent[0].noteFlag, 1);
+  EXPECT_EQ(sent[0].note, "one page");
+  EXPECT_TRUE(Filed(FOLDER_INBOX).empty());
+}
+
+TEST_F(JobsSim, ABusyLineIsFiledAsFailedWithThePagesOfTheFileAndNoStaleFacts) {
+  Linesim sim({"--far", "terminal", "--busy"});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  auto app = Start(sim.Pty(1));
+  app->Inputs().file = Fax(*app);
+  app->Inputs().number = "5551234";
+  ASSERT_EQ(Run(*app, kSendJob), -1);
+  const auto sent = Filed(FOLDER_SENT);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].status, 0);
+  EXPECT_EQ(sent[0].pages, 1);
+  EXPECT_EQ(sent[0].remoteStationId, "");
+}
+
+TEST_F(JobsSim, ACallInIsReceivedUnderANewNameAndFiledWithTheSendersId) {
+  const fs::path in = home.path() / "in.tif";
+  ASSERT_TRUE(WriteFaxTiff(in, {MakeTestPage(5, 150)}));
+  Linesim sim({"--far", "terminal", "--far-id", kFarId, "--call-in", in.string()});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  auto app = Start(sim.Pty(1));
+  ASSERT_EQ(Run(*app, kReceiveJob), 0) << ::testing::PrintToString(PoolMessages());
+  EXPECT_EQ(app->JobFileName(), "QXAAAAAA.tif");
+  EXPECT_EQ(app->Settings().StoredTiffAutoNumber(), 1u);
+  EXPECT_EQ(ReadTiffPages(home.path() / "Data" / "QXAAAAAA.tif").size(), 1u);
+
+  const auto inbox = Filed(FOLDER_INBOX);
+  ASSERT_EQ(inbox.size(), 1u);
+  EXPECT_EQ(inbox[0].status, 1);
+  EXPECT_EQ(inbox[0].contact, kFarId);
+  EXPECT_EQ(inbox[0].remoteStationId, kFarId);
+  EXPECT_EQ(inbox[0].telephone, "");
+  EXPECT_EQ(inbox[0].fileName, "QXAAAAAA.tif");
+  EXPECT_EQ(inbox[0].pages, 1);
+}
+
+TEST_F(JobsSim, CancelWhileWaitingForARingEndsTheJobWithMinusThree) {
+  Linesim sim({"--far", "terminal"});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  auto app = Start(sim.Pty(1));
+  int result = 0;
+  JobThread thread(*app);
+  ASSERT_EQ(thread.Start(kReceiveJob, [&](std::uint32_t, int r) { result = r; }), 1);
+  EXPECT_EQ(thread.Start(kReceiveJob, nullptr), 0) << "one job at a time";
+  const auto deadline = std::chrono::steady_clock::now() + seconds(20);
+  while (app->Job().Status().text.find("Waiting for a call") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  app->Job().Cancel();
+  thread.Join();
+  EXPECT_EQ(result, kJobWaitCancelled) << ::testing::PrintToString(PoolMessages());
+  EXPECT_TRUE(Filed(FOLDER_INBOX).empty());
+  EXPECT_EQ(app->Settings().StoredTiffAutoNumber(), 0u) << "no name used up";
+}
+
+TEST_F(JobsSim, EveryModemInTurnSendsThroughTheThirdAndYesKeepsIt) {
+  Linesim sim({"--far", "terminal", "--far-id", kFarId});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  const std::string line = sim.Pty(1);
+  Configure([&](AppSettings& s) {
+    s.ModemName = "Auto Retry All Modem";
+    s.TelephonyDevices = (home.path() / "no-such-modem").string() + ";" + line;
+  });
+  auto app = Start("");
+  ASSERT_EQ(app->Modems()->Modems().size(), 3u);
+  ASSERT_EQ(app->CurrentModem(), kEveryModem);
+  app->Inputs().file = Fax(*app);
+  app->Inputs().number = "5551234";
+  ASSERT_EQ(Run(*app, kSendJob), 0) << ::testing::PrintToString(PoolMessages());
+  EXPECT_TRUE(app->LastSendAutoModem());
+  EXPECT_EQ(app->AutoRetryIndex(), 2u);
+  EXPECT_EQ(app->CurrentModem(), kEveryModem);
+  const auto sent = Filed(FOLDER_SENT);
+  ASSERT_EQ(sent.size(), 1u) << "filed once, not per modem";
+  EXPECT_EQ(sent[0].status, 1);
+
+  YesPresenter presenter;
+  SetPresenter(&presenter);
+  app->ShowOutcome(kSendJob, 0);
+  ASSERT_EQ(presenter.shown.size(), 1u);
+  EXPECT_NE(presenter.shown[0].find(line), std::string::npos) << presenter.shown[0];
+  EXPECT_EQ(app->Settings().ModemName, line);
+  EXPECT_EQ(app->CurrentModem(), 2u);
+  AppSettings onDisk;
+  onDisk.SetHomeDirectory(home.path().string());
+  ASSERT_TRUE(onDisk.LoadSettings());
+  EXPECT_EQ(onDisk.ModemName, line) << "kept for the next start";
+}
+
+}  // namespace
+}  // namespace vexo::test
