@@ -76,12 +76,21 @@ std::unique_ptr<TermiosDevice> TermiosDevice::Open(const std::string& path, int&
     ::close(fd);
     return nullptr;
   }
-  // No sharing: a second opening of the device is refused while we hold it.
+  // No sharing: a second opening of the device is refused while we hold it,
+  // and programs that keep to the lock files see it as taken.
   ::ioctl(fd, TIOCEXCL);
-  return std::unique_ptr<TermiosDevice>(new TermiosDevice(fd, original));
+  auto lock = std::make_unique<UucpLock>(path);
+  if (!lock->Acquire()) {
+    ::ioctl(fd, TIOCNXCL);
+    ::close(fd);
+    error = EBUSY;
+    return nullptr;
+  }
+  return std::unique_ptr<TermiosDevice>(new TermiosDevice(fd, original, std::move(lock)));
 }
 
-TermiosDevice::TermiosDevice(int fd, const termios& original) : m_fd(fd), m_original(original) {
+TermiosDevice::TermiosDevice(int fd, const termios& original, std::unique_ptr<UucpLock> lock)
+    : m_fd(fd), m_original(original), m_lock(std::move(lock)) {
   serial_icounter_struct counts{};
   if (::ioctl(m_fd, TIOCGICOUNT, &counts) == 0) m_counts = counts;
 }

@@ -14,12 +14,15 @@
 #include <vector>
 
 #include "platform/serial/serial_device.h"
+#include "platform/serial/uucp_lock.h"
 
 namespace vexo {
 
 class TermiosDevice : public SerialDevice {
  public:
-  // Opens path (exclusive, no controlling tty); null and an errno value on failure.
+  // Opens path (exclusive, no controlling tty, its lock file in /var/lock taken
+  // where that can be written); null and an errno value (EBUSY: another
+  // program holds the lock) on failure.
   static std::unique_ptr<TermiosDevice> Open(const std::string& path, int& error);
   ~TermiosDevice() override;
   TermiosDevice(const TermiosDevice&) = delete;
@@ -44,7 +47,7 @@ class TermiosDevice : public SerialDevice {
   std::vector<std::string> TakeNotes() override;
 
  private:
-  TermiosDevice(int fd, const termios& original);
+  TermiosDevice(int fd, const termios& original, std::unique_ptr<UucpLock> lock);
   bool Fail(int error);
   // The error bits since the last look (TIOCGICOUNT deltas); none where the
   // device keeps no counters (a pty). consume moves the reference point.
@@ -54,6 +57,7 @@ class TermiosDevice : public SerialDevice {
 
   int m_fd;
   termios m_original;
+  std::unique_ptr<UucpLock> m_lock;  // released after the device is closed
   std::optional<DCB> m_dcb;  // the last DCB applied
   COMMTIMEOUTS m_timeouts{};
   std::uint32_t m_mask = 0;
