@@ -22,6 +22,11 @@ constexpr long kNanosPerBlock = vexo::linesim::kBlockMs * 1'000'000L;
 // Falling further behind than this (a stalled machine) restarts the schedule
 // instead of running the missed blocks in a burst.
 constexpr long kMaxLagNanos = 1'000'000'000L;
+// With --once, how long (line time) a call may go on after the program closed
+// its port: the far terminal still ends its side (the program hangs up after
+// the last frame it needed), and the report should say how the call ended
+// rather than that the simulator stopped it.
+constexpr int kOnceGraceBlocks = 10'000 / vexo::linesim::kBlockMs;
 
 long long ToNanos(const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; }
 
@@ -71,9 +76,14 @@ int main(int argc, char** argv) {
   // Audio runs on an absolute schedule, so that the line clock does not drift
   // when one block takes longer to compute.
   long long next = MonotonicNanos();
+  int graceLeft = kOnceGraceBlocks;
   while (!g_stop) {
     for (int i = 0; i < options->speed; ++i) line.Step();
-    if (options->once && line.AllPortsClosedAfterUse()) break;
+    if (options->once && line.AllPortsClosedAfterUse()) {
+      if (!line.CallInProgress()) break;
+      graceLeft -= options->speed;
+      if (graceLeft <= 0) break;
+    }
     next += kNanosPerBlock;
     const long long now = MonotonicNanos();
     if (now - next > kMaxLagNanos) next = now;

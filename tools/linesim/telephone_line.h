@@ -36,6 +36,8 @@ class TelephoneLine : public ModemListener {
   void Step();
   // True when every pty has been opened and closed again.
   bool AllPortsClosedAfterUse() const;
+  // Whether a call is still on the line (its report not written yet).
+  bool CallInProgress() const { return m_call != nullptr; }
   // Ends a call still in progress, with its report.
   void Shutdown();
 
