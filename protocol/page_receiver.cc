@@ -70,6 +70,8 @@ bool PageReceiver::Data(std::uint8_t byte) {
   if (!m_started) {
     if (!eol) return true;
     m_started = true;
+    m_eolRun = 1;
+    m_quietSinceEol = std::has_single_bit(static_cast<unsigned>(r));
     for (int i = 0; i < kLeadingZeroBytes; ++i)
       if (!Store(0)) return false;
     return Store(r);
@@ -80,18 +82,23 @@ bool PageReceiver::Data(std::uint8_t byte) {
     return m_zeroBytes > kZeroBytesKept || Store(0);
   }
   m_zeroBytes = 0;
-  if (eol) {
-    ++m_eols;
-    // An EOL byte with no other one bit continues a run of EOLs: since the
-    // run's previous EOL only zeros (EOL bits or fill) have come.
-    const bool lone = std::popcount(static_cast<unsigned>(r)) == 1;
-    m_eolRun = lone ? m_eolRun + 1 : 0;
-  } else {
+  if (!eol) {
     m_eolRun = 0;
+    m_quietSinceEol = false;
+    return Store(r);
   }
-  if (!Store(r)) return false;
-  if (m_eolRun >= kFullRtcEols) m_fullRtc = true;
-  return true;
+  ++m_eols;
+  // An EOL continues the run when only zeros (EOL bits or fill) came since
+  // the run's previous EOL; the EOL's own one bit is the byte's highest.
+  // Bits after it in the same byte are the next code, or noise after an RTC:
+  // they belong to what follows, not to this EOL.
+  m_eolRun = m_quietSinceEol ? m_eolRun + 1 : 1;
+  const std::uint8_t eolBit = static_cast<std::uint8_t>(std::bit_floor(static_cast<unsigned>(r)));
+  m_quietSinceEol = r == eolBit;
+  if (m_eolRun < kFullRtcEols) return Store(r);
+  // The full RTC: the page ends with its last EOL, whatever shares its byte.
+  m_fullRtc = true;
+  return Store(eolBit);
 }
 
 bool PageReceiver::Store(std::uint8_t byte) {
@@ -107,7 +114,10 @@ bool PageReceiver::Flush() {
 }
 
 std::uint32_t PageReceiver::Rows() const {
-  const std::uint32_t extra = m_eolRun > 1 ? static_cast<std::uint32_t>(m_eolRun - 1) : 0;
+  if (!m_started) return 0;
+  // Without a closing EOL the data ends inside the last row, which counts.
+  if (m_eolRun == 0) return m_eols + 1;
+  const auto extra = static_cast<std::uint32_t>(m_eolRun - 1);
   return m_eols > extra ? m_eols - extra : 0;
 }
 

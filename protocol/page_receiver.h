@@ -33,8 +33,9 @@ class PageReceiver {
   // PageEnd). On PageEnd every decoded byte has reached the sink.
   Status Feed(const std::uint8_t* data, std::size_t count, std::size_t& used);
 
-  // Rows of the page: EOLs after the first one, less the EOLs of the closing
-  // RTC beyond its first (a short RTC counts like a full one).
+  // Rows of the page: one per EOL that a row follows. The EOLs of the closing
+  // RTC beyond its first are not rows (a short RTC counts like a full one); a
+  // page cut off inside a row keeps that row.
   std::uint32_t Rows() const;
   // Consecutive EOLs counted when the page ended (6 for a full RTC).
   int EolRun() const { return m_eolRun; }
@@ -60,6 +61,8 @@ class PageReceiver {
   std::uint32_t m_zeroBytes = 0;
   std::uint32_t m_eols = 0;
   int m_eolRun = 0;
+  // No one bit since the last EOL's own.
+  bool m_quietSinceEol = false;
 };
 
 }  // namespace vexo

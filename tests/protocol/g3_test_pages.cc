@@ -39,7 +39,7 @@ class BitWriter {
 
 }  // namespace
 
-std::vector<std::uint8_t> CodeRows(int rows, int rtcEols) {
+std::vector<std::uint8_t> CodeRows(int rows, int rtcEols, std::string_view tailBits) {
   BitWriter w;
   for (int r = 0; r < rows; ++r) {
     w.Put(kEol);
@@ -54,6 +54,7 @@ std::vector<std::uint8_t> CodeRows(int rows, int rtcEols) {
     }
   }
   for (int i = 0; i < rtcEols; ++i) w.Put(kEol);
+  w.Put(tailBits);
   return w.Take();
 }
 

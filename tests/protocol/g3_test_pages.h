@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vexo::test {
 
-// rows coded rows, most significant bit first; rtcEols EOLs close the page.
-std::vector<std::uint8_t> CodeRows(int rows, int rtcEols = 6);
+// rows coded rows, most significant bit first; rtcEols EOLs close the page,
+// tailBits ("0" and "1") follow them.
+std::vector<std::uint8_t> CodeRows(int rows, int rtcEols = 6, std::string_view tailBits = {});
 
 // The bytes as a modem takes them: each bit-reversed, DLE doubled.
 std::vector<std::uint8_t> ModemBytes(const std::vector<std::uint8_t>& msbFirst);

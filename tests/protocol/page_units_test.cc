@@ -2,6 +2,7 @@
 // the receiver makes of the modem's bytes, DLE escapes at every chunk boundary.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "kernel/byte_tables.h"
@@ -209,7 +210,7 @@ TEST(PageReceiver, StuffedDlesAreReadAsData) {
 }
 
 TEST(PageReceiver, DleEtxEndsThePageWhateverTheEolCount) {
-  for (int eols : {2, 4}) {
+  for (int eols : {0, 1, 2, 4}) {
     const Bytes stream = WithDleEtx(test::ModemBytes(test::CodeRows(8, eols)));
     Bytes withTail = stream;
     withTail.insert(withTail.end(), {'\r', '\n', 'O', 'K'});
@@ -218,7 +219,23 @@ TEST(PageReceiver, DleEtxEndsThePageWhateverTheEolCount) {
     EXPECT_EQ(d.used, stream.size()) << "the reports after the page stay unread";
     EXPECT_EQ(d.eolRun, eols);
     EXPECT_FALSE(d.fullRtc);
-    EXPECT_EQ(d.rows, 8u);
+    EXPECT_EQ(d.rows, 8u) << eols << " EOLs at the end";
+  }
+}
+
+// Modems pass on what follows the RTC: one bits in the byte of its last EOL
+// and a second RTC behind them. The rows are exactly the coded ones whatever
+// the bit position the RTC ends at, and nothing after its last EOL is stored.
+TEST(PageReceiver, NoiseAfterTheRtcAddsNoRows) {
+  const std::string rtc = "000000000001000000000001000000000001"
+                          "000000000001000000000001000000000001";
+  for (int rows = 1; rows <= 16; ++rows) {
+    const Decoded clean = Receive(WithDleEtx(test::ModemBytes(test::CodeRows(rows))), {});
+    const Decoded noisy =
+        Receive(WithDleEtx(test::ModemBytes(test::CodeRows(rows, 6, "11" + rtc))), {});
+    EXPECT_EQ(noisy.rows, static_cast<std::uint32_t>(rows)) << rows << " rows";
+    EXPECT_TRUE(noisy.fullRtc) << rows << " rows";
+    EXPECT_EQ(noisy.bytes, clean.bytes) << rows << " rows";
   }
 }
 
