@@ -178,20 +178,8 @@ std::vector<std::string> SendTest::DataFiles() const {
   return names;
 }
 
-namespace {
-
-class IdSink : public FaxListSink {
- public:
-  void DeleteAllItems() override { ids.clear(); }
-  void SetRecordCount(std::size_t) override {}
-  void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
-  std::vector<CEOID> ids;
-};
-
-}  // namespace
-
 std::vector<FaxRecord> SendTest::Records(int folder) {
-  IdSink sink;
+  RecordIds sink;
   std::vector<FaxRecord> records;
   if (store->ListFolder(sink, FolderType(folder), 0, kSortAscending) != 1) return records;
   for (CEOID oid : sink.ids) {

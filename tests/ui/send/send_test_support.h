@@ -20,6 +20,7 @@
 
 #include "app/base/settings.h"
 #include "app/store/db_func.h"
+#include "app/store/fax_list_sink.h"
 #include "tests/support/temp_dir.h"
 #include "ui/common/qt_presenter.h"
 #include "ui/send/send_chain.h"
@@ -85,6 +86,15 @@ struct FaxPage {
 };
 // The pages of a TIFF file as libtiff reads them; empty when it cannot be opened.
 std::vector<FaxPage> ReadFaxPages(const std::filesystem::path& file);
+
+// The record ids a folder listing gives, in order.
+class RecordIds : public FaxListSink {
+ public:
+  void DeleteAllItems() override { ids.clear(); }
+  void SetRecordCount(std::size_t) override {}
+  void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
+  std::vector<CEOID> ids;
+};
 
 // A home with the sample cover templates in Cover/, an empty Data/, a record
 // store, and a send context whose send job only records what it was given.
