@@ -10,7 +10,9 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "app/base/error_pool.h"
 #include "app/jobs/app_oper.h"
@@ -154,6 +156,36 @@ TEST_F(SendOverLineTest, ComposedFaxReachesTheFarTerminalAndIsFiledAsSent) {
   ASSERT_TRUE(record.fileName);
   EXPECT_EQ(record.fileName->substr(0, 2), "QX");
   EXPECT_TRUE(fs::exists(data / *record.fileName));  // the sent fax stays with its record
+}
+
+TEST_F(SendOverLineTest, SendWhileAJobRunsStartsNothingAndKeepsTheFax) {
+  AppOperOptions options;
+  options.homeDirectory = appHome.path().string();
+  AppOper app(std::move(options));
+  StatusWindow status(app.Job());
+  std::atomic<bool> release{false};
+  JobRequest receive;
+  receive.mode = JobMode::Receive;
+  receive.device = "COM1:";
+  receive.body = [&] {
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return 0;
+  };
+  ASSERT_EQ(status.StartJobThread(std::move(receive)), 1);
+  SendFields fields;
+  fields.generatedFile = (home.path() / "QXAAAAAB.tif").string();
+  fields.number = "555";
+  ModalScript script;
+  script.Box();
+  EXPECT_EQ(StartSendJob(app, status, fields), 0);
+  EXPECT_EQ(script.boxes, QStringList{ResString(65089)});
+  EXPECT_EQ(status.Mode(), JobMode::Receive);
+  EXPECT_TRUE(app.Inputs().file.empty());
+  release = true;
+  QElapsedTimer clock;
+  clock.start();
+  while (status.Busy() && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(status.Busy());
 }
 
 }  // namespace
