@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "app/base/error_pool.h"
+#include "app/base/strings.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/send/send_test_support.h"
 #include "ui/common/ui_strings.h"
@@ -509,6 +510,32 @@ TEST_F(SendDialogsTest, PickerShowsWhatADamagedBookHeldAndAnEmptyBookAsEmpty) {
           });
   EXPECT_EQ(empty.Run(), kResultCancel);
   EXPECT_EQ(rows, 0);
+}
+
+}  // namespace
+}  // namespace vexo::ui::test
+
+namespace vexo::ui::test {
+namespace {
+
+TEST_F(SendDialogsTest, DialogsInSimplifiedChineseArePictured) {
+  ASSERT_TRUE(LoadResDll("ChsRes"));
+  SendFields fields;
+  fields.recipient = "Anne Baker";
+  fields.number = "555 0101";
+  fields.pages = 2;
+  SendDlg send(SendDlg::Form::NewFax, fields, coverDir, nullptr);
+  send.show();
+  Screenshot(&send, "send_dlg_chs");
+  EXPECT_EQ(send.NextButton()->text(), ResString(65508));
+  SummaryDlg summary(context, fields);
+  summary.show();
+  Screenshot(&summary, "summary_dlg_chs");
+  EXPECT_TRUE(summary.SummaryText().contains("555 0101"));
+  CAttachDlg attach(fields, nullptr);
+  attach.show();
+  Screenshot(&attach, "attach_dlg_chs");
+  ASSERT_TRUE(LoadResDll("EngRes"));
 }
 
 }  // namespace
