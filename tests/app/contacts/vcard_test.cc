@@ -200,3 +200,35 @@ TEST(VCardTest, DefaultPathFollowsEnvironment) {
 
 }  // namespace
 }  // namespace vexo
+
+namespace vexo {
+namespace {
+
+// An Android phone's 2.1 export (CRLF, UTF-8 quoted-printable with a soft
+// break, a custom label in parentheses, a card with FN only) and a Google
+// Contacts 3.0 card with a custom "Fax" label on a grouped number.
+TEST(VCardTest, AndroidAndGoogleExports) {
+  ErrorPool::Instance().Clear();
+  ContactBook book = LoadBook("android_google.vcf");
+  EXPECT_FALSE(book.Damaged()) << TakeMessages();
+  ASSERT_EQ(book.Count(), 3u);
+  const Contact* zhang = Find(book, "\xE5\xBC\xA0, \xE4\xB8\x89");
+  ASSERT_NE(zhang, nullptr) << book.Item(0).fileAs << "|" << book.Item(1).fileAs;
+  EXPECT_EQ(zhang->name, "\xE5\xBC\xA0\xE4\xB8\x89");
+  EXPECT_EQ(zhang->Number(NumberKind::Mobile), "+86 138 0013 8000");
+  EXPECT_EQ(zhang->Number(NumberKind::BusinessFax), "+86 10 6552 9988");
+  const Contact* pizza = Find(book, "Pizza Roma");
+  ASSERT_NE(pizza, nullptr);
+  EXPECT_EQ(pizza->Number(NumberKind::HomeTel1), "+39 06 555 0000");
+  const Contact* grace = Find(book, "Hopper, Grace");
+  ASSERT_NE(grace, nullptr);
+  EXPECT_EQ(grace->Number(NumberKind::Mobile), "+1 202-555-0143");
+  EXPECT_EQ(grace->Number(NumberKind::BusinessTel1), "+1 202-555-0100");
+  EXPECT_EQ(grace->second, "grace@navy.example");
+  // The custom "Fax" label makes the grouped number a fax number.
+  EXPECT_EQ(grace->Number(NumberKind::BusinessFax), "+1 202-555-0199");
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0);
+}
+
+}  // namespace
+}  // namespace vexo
