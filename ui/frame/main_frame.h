@@ -1,0 +1,90 @@
+// The main window (CMainFrame), titled "VexoMFC": the folder tree, the fax
+// list and the info pane, the menus and tool bar whose actions carry the
+// command ids, and the commands themselves: new fax, receive, settings, help,
+// attachments, exit, delete and the notification sound. It owns the status
+// window through which every fax job runs.
+#pragma once
+
+#include <QMainWindow>
+
+#include <map>
+
+#include "app/store/fax_record.h"
+#include "ui/frame/frame_context.h"
+#include "ui/send/send_chain.h"
+
+class QAction;
+
+namespace vexo::ui {
+
+class CFaxInfoView;
+class CFaxListView;
+class CFolderTree;
+class StatusWindow;
+
+// Main window command ids.
+enum FrameCommand : int {
+  ID_HELP = 196,
+  ID_SETTINGS = 32792,
+  ID_NEW_FAX = 32794,
+  ID_DELETE_OR_SOUND = 32797,
+  ID_STOP_SOUND = 32798,
+  ID_PLAY_SOUND = 32799,
+  ID_EXIT = 32800,
+  ID_RECEIVE = 32803,
+  ID_ATTACHMENTS = 32806,
+};
+
+// The private request standing for the refresh message: with 1 the fax list
+// is listed again, other values are ignored.
+constexpr int kRefreshList = 1;
+
+// The title the single-instance check looks for.
+inline constexpr const char* kMainWindowTitle = "VexoMFC";
+
+class CMainFrame : public QMainWindow {
+  Q_OBJECT
+ public:
+  explicit CMainFrame(FrameContext context, QWidget* parent = nullptr);
+  ~CMainFrame() override;
+
+  // Lists the folder OpenedDatabase names with SortOnColumn and SortDirection.
+  void ShowInitialFolder();
+  // Runs a main window command.
+  void RunCommand(int id);
+  // The refresh request of a second start ("-refreshlist").
+  void RefreshRequest(int value);
+  // A record filed into a folder, from any thread: the list gains it.
+  void RecordFiled(int folder, const FaxRecord& record);
+
+  QAction* Action(int id) const;
+  CFaxListView& List() const { return *m_list; }
+  CFaxInfoView& Info() const { return *m_info; }
+  CFolderTree& Tree() const { return *m_tree; }
+  StatusWindow& Status() const { return *m_status; }
+  FrameContext& Context() { return m_context; }
+
+  // The help page of a language (1 English, 2 and 3 Chinese).
+  static const char* HelpFileName(std::uint32_t language);
+
+ private:
+  void BuildActions();
+  void Receive();
+  void NewFax();
+  void Forward(const FaxRecord& record, bool resend);
+  void ShowSettings();
+  void ShowAttachments();
+  void Help();
+  int StartSend(const SendFields& fields);
+  SendContext MakeSendContext();
+
+  FrameContext m_context;
+  CFolderTree* m_tree = nullptr;
+  CFaxListView* m_list = nullptr;
+  CFaxInfoView* m_info = nullptr;
+  StatusWindow* m_status = nullptr;
+  std::map<int, QAction*> m_actions;
+  SendFields m_attachments;  // the attachment list shown by itself
+};
+
+}  // namespace vexo::ui
