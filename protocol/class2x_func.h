@@ -129,7 +129,15 @@ class Class2xFunc : public FaxCommFunc {
                 FaxResult* result);
   bool WaitPageConnect();
   int SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total);
-  int PostPage(bool last, std::uint32_t pageNo, bool& refused);
+  // The far end's answer to a page: confirmed once a post-page status, OK or a
+  // normal hang-up arrived; goOn when the call continues (or, after the last
+  // page, ends well).
+  struct PageAnswer {
+    bool confirmed = false;
+    bool refused = false;
+    bool goOn = false;
+  };
+  PageAnswer PostPage(bool last, std::uint32_t pageNo);
   void AbortSend();
   // Reception.
   int AnswerPhase(FaxResult* result);

@@ -239,26 +239,29 @@ int Class2xFunc::SendPages(std::span<const std::string> files, SendPlan& plan,
         const std::uint8_t end[2] = {kDle, kEtx};
         if (!WritePageBytes(end, sizeof end)) return kSessionFailed;
       }
-      ++sent;
-      if (result) result->pagesTransferred = sent;
       if (!last) moreInFile = tiff.NextPage() == 1;
-      if (resume) {
-        if (last)
-          *resume = 0;
-        else if (moreInFile)
-          *resume = ResumePosition::At(f, pageInFile + 1).Raw();
-        else
-          *resume = ResumePosition::At(f + 1, 0).Raw();
-      }
       ShowStatus(kStrPageSentWaiting);
       if (!m_dialect.class20) {
         MatchOKResult(m_timeouts.pageEndOk, false);
         if (!m_port->WriteCommand(last ? "AT+FET=2" : "AT+FET=0", 0)) return kSessionFailed;
       }
-      bool refused = false;
-      const int answer = PostPage(last, sent, refused);
-      if (refused) ++refusedPages;
-      if (answer != 1) return kSessionFailed;
+      // The page counts, and the resume position moves past it, only once the
+      // far end has answered it: a page the line dropped during is sent again.
+      const PageAnswer answer = PostPage(last, sent + 1);
+      if (answer.refused) ++refusedPages;
+      if (answer.confirmed) {
+        ++sent;
+        if (result) result->pagesTransferred = sent;
+        if (resume) {
+          if (last)
+            *resume = 0;
+          else if (moreInFile)
+            *resume = ResumePosition::At(f, pageInFile + 1).Raw();
+          else
+            *resume = ResumePosition::At(f + 1, 0).Raw();
+        }
+      }
+      if (!answer.goOn) return kSessionFailed;
       if (last) {
         tiff.CloseReadTiff();
         ShowStatusF(kStrSendEnd, sent);
@@ -350,41 +353,50 @@ int Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_
   return done;
 }
 
-int Class2xFunc::PostPage(bool last, std::uint32_t pageNo, bool& refused) {
+Class2xFunc::PageAnswer Class2xFunc::PostPage(bool last, std::uint32_t pageNo) {
   const char* fn = m_dialect.sendFunction;
   const char* module = m_dialect.module;
+  PageAnswer answer;
+  // After the last page the call is over whatever follows, once the page is
+  // answered.
+  const auto ended = [&]() {
+    answer.goOn = last && answer.confirmed;
+    return answer;
+  };
   PhaseWait wait(m_timeouts.postPageFirst, m_timeouts.postPageFurther);
   std::array<char*, kResultLinesMax> lines{};
   for (;;) {
     if (m_dialect.class20 && Cancelled()) {
       ReportError(0, kMsgDefault, module, fn, "%s", kCancelText);
-      return 0;
+      return answer;
     }
     const std::uint32_t ms = wait.Next();
     const int count = ms ? m_port->ReadResultA(nullptr, kReadBufferBytes, lines, ms, true) : 0;
     if (count <= 0) {
       if (count == 0) ReportError(0, kMsgDefault, module, fn, "%s", kTimeoutText);
-      return last ? 1 : 0;
+      return ended();
     }
     for (int i = 0; i < count; ++i) {
       const char* line = lines[i];
       if (Has(line, m_dialect.pageStatus)) {
+        answer.confirmed = true;
         const long status = ParseNumberAfterColon(line, false);
-        if ((status == kPageRetrainNegative || status == kPageInterruptNegative) && !refused) {
-          refused = true;
+        if ((status == kPageRetrainNegative || status == kPageInterruptNegative) &&
+            !answer.refused) {
+          answer.refused = true;
           ReportError(0, kMsgDefault, module, fn,
                       "Page %u was refused by the remote fax machine.", pageNo);
         }
       } else if (Has(line, m_dialect.hangup)) {
-        if (!last) {
-          ReportHangupCodeError(line, m_dialect.hangupClass);
-          return 0;
-        }
-        if (ParseNumberAfterColon(line, m_dialect.hangupClass == kHangupClass20) > 0)
-          ReportHangupCodeError(line, m_dialect.hangupClass);
-        return 1;
+        const long code = ParseNumberAfterColon(line, m_dialect.hangupClass == kHangupClass20);
+        if (!last || code > 0) ReportHangupCodeError(line, m_dialect.hangupClass);
+        // A normal end of the call follows the far end's confirmation.
+        if (code == 0) answer.confirmed = true;
+        return ended();
       } else if (StartsWith(line, m_okText)) {
-        return 1;
+        answer.confirmed = true;
+        answer.goOn = true;
+        return answer;
       }
     }
   }

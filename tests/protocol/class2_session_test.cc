@@ -160,7 +160,9 @@ TEST_F(Class2Sessions, Class20ResumesAtThePositionGivenAndRewritesIt) {
   const std::string b = File("b.tif", {23});
   Setup20();
   Dial20();
-  // The far end hangs up after the first page of the resumed send.
+  // The first page of the resumed send is answered; the far end hangs up
+  // after the second without answering it.
+  Page20(false);
   call.modem.Answer("AT+FDT\r", kConnect20).Expect("\x10\x2c").Send("\r\n+FHS:52\r\n");
   call.modem.Start();
   ASSERT_TRUE(call.Open("2.0"));
@@ -172,13 +174,14 @@ TEST_F(Class2Sessions, Class20ResumesAtThePositionGivenAndRewritesIt) {
   EXPECT_TRUE(HasMessage(errors, "No response to MPS (Multi-Page Signal) repeated 3 times."))
       << Messages(errors);
   EXPECT_EQ(result.pagesTransferred, 1u);
-  // The page after the one sent: a.tif's third page.
+  // The unanswered page is the next to send: a.tif's third page.
   EXPECT_EQ(resume, ResumePosition::At(0, 2).Raw());
   const auto pages = test::SentPages(call.modem.Received());
-  ASSERT_EQ(pages.size(), 1u);
+  ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(RowsSent(pages[0]), HeaderRowsOf(a, false) + 21);
-  // Pages are counted from the resume position: page 1 of 3.
-  EXPECT_EQ(call.job.Status().total, 1u);
+  EXPECT_EQ(RowsSent(pages[1]), HeaderRowsOf(a, false) + 22);
+  // Pages are counted from the resume position: page 2 of 3.
+  EXPECT_EQ(call.job.Status().total, 2u);
   EXPECT_EQ(call.job.Status().secondTotal, 3u);
 }
 
@@ -278,11 +281,12 @@ TEST_F(Class2Sessions, ARefusedPageMakesThePartialSuccess) {
   EXPECT_EQ(result.pagesTransferred, 2u);
 }
 
+// A hang-up after the last page's status is reported and the send succeeds.
 TEST_F(Class2Sessions, AHangupAfterTheLastPageIsReportedButTheSendSucceeds) {
   const std::string a = File("a.tif", {20});
   Setup20();
   Dial20();
-  Page20(true, "\r\n+FHS:54\r\n");
+  Page20(true, "\r\n+FPS:1,0,0,0,0\r\n\r\n+FHS:54\r\n");
   call.modem.Start();
   ASSERT_TRUE(call.Open("2.0"));
   FaxResult result;
@@ -291,6 +295,25 @@ TEST_F(Class2Sessions, AHangupAfterTheLastPageIsReportedButTheSendSucceeds) {
   EXPECT_TRUE(HasMessage(errors, "No response to EOP (End Of Procedure) repeated 3 times."))
       << Messages(errors);
   EXPECT_EQ(result.pagesTransferred, 1u);
+}
+
+// A hang-up before the far end answered the last page leaves it unsent.
+TEST_F(Class2Sessions, AHangupBeforeTheLastPageIsAnsweredFailsTheSend) {
+  const std::string a = File("a.tif", {20, 21});
+  Setup20();
+  Dial20();
+  Page20(false);
+  Page20(true, "\r\n+FHS:54\r\n");
+  call.modem.Start();
+  ASSERT_TRUE(call.Open("2.0"));
+  FaxResult result;
+  std::uint32_t resume = 0;
+  EXPECT_EQ(call.Send20({a}, "5551234", &resume, &result), kSessionFailed);
+  const auto errors = TakeErrors();
+  EXPECT_TRUE(HasMessage(errors, "No response to EOP (End Of Procedure) repeated 3 times."))
+      << Messages(errors);
+  EXPECT_EQ(result.pagesTransferred, 1u);
+  EXPECT_EQ(resume, ResumePosition::At(0, 1).Raw());
 }
 
 TEST_F(Class2Sessions, ACapabilityAnswerWithoutParametersFails) {

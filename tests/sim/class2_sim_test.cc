@@ -192,9 +192,7 @@ TEST_P(Class2Sim, ARefusedPageMakesAPartialSuccess) {
 
 // A drop during page 3 keeps the resume position on page 3; a new call from
 // there delivers pages 3 and 4 only.
-// Fails still: the page the line dropped during is counted as sent, so the
-// resume position lands one page late.
-TEST_P(Class2Sim, DISABLED_ADropDuringPageThreeResumesThere) {
+TEST_P(Class2Sim, ADropDuringPageThreeResumesThere) {
   const auto pages = Pages(4, kLightRows, 40);
   ASSERT_TRUE(Open({"--drop-during-page", "3"}, kSendJob)) << (sim ? sim->Stderr() : "");
   std::uint32_t resume = 0;
@@ -213,8 +211,8 @@ TEST_P(Class2Sim, DISABLED_ADropDuringPageThreeResumesThere) {
   ExpectFarPages({pages[2], pages[3]});
 }
 
-// Fails still for the same reason: one page counted, result 1 instead of -1.
-TEST_P(Class2Sim, DISABLED_ADropBeforeTheFirstPageEndsFailed) {
+// The page the line dropped during is not counted: nothing went.
+TEST_P(Class2Sim, ADropDuringTheFirstPageEndsFailed) {
   const auto pages = Pages(2, kLightRows, 50);
   ASSERT_TRUE(Open({"--drop-during-page", "1"}, kSendJob)) << (sim ? sim->Stderr() : "");
   std::uint32_t resume = 0;
