@@ -1,0 +1,54 @@
+// vexofax, the desktop fax program: one instance per home (a second start
+// passes on "-refreshlist" and ends), AppOper start-up (its failures shown as
+// message boxes captioned "ERROR"), then the main window over the folder the
+// settings name. The settings are written back when AppOper ends.
+#include <QApplication>
+
+#include "app/base/error_pool.h"
+#include "app/base/settings.h"
+#include "app/jobs/app_oper.h"
+#include "app/jobs/list_refresh.h"
+#include "ui/common/qt_presenter.h"
+#include "ui/frame/desktop_context.h"
+#include "ui/frame/icons.h"
+#include "ui/frame/instance_server.h"
+#include "ui/frame/main_frame.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  application.setApplicationName(QStringLiteral("vexofax"));
+  application.setWindowIcon(vexo::ui::AppIcon());
+
+  const auto home = vexo::HomeDirectoryFromEnvironment();
+  const QString socketPath =
+      home ? QString::fromStdString(vexo::ListRefreshSocketPath(*home)) : QString();
+  if (!socketPath.isEmpty() &&
+      vexo::ui::SignalRunningInstance(socketPath, QApplication::arguments())) {
+    return 0;
+  }
+
+  vexo::ui::ScopedQtPresenter presenter;
+  vexo::AppOper app;
+  if (!app.Startup()) {
+    vexo::ShowErrorPoolBoxes("ERROR");
+    return 1;
+  }
+
+  vexo::ui::DesktopStore store(app);
+  vexo::ui::CMainFrame frame(vexo::ui::DesktopFrameContext(app, store));
+  presenter.Get().SetOwner(&frame);
+  app.SetFiledCallback(
+      [&frame](int folder, const vexo::FaxRecord& record) { frame.RecordFiled(folder, record); });
+
+  vexo::ui::InstanceServer server;
+  QObject::connect(&server, &vexo::ui::InstanceServer::RefreshRequested, &frame,
+                   &vexo::ui::CMainFrame::RefreshRequest);
+  const QString listenPath = QString::fromStdString(vexo::ListRefreshSocketPath(app.Home()));
+  server.Listen(listenPath);
+
+  frame.show();
+  frame.ShowInitialFolder();
+  const int result = QApplication::exec();
+  app.SetFiledCallback(nullptr);
+  return result;
+}
