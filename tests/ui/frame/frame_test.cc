@@ -17,7 +17,10 @@
 #include "app/store/db_func.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/common/modal_answerer.h"
+#include "app/base/strings.h"
+#include "ui/common/error_dialog.h"
 #include "ui/common/qt_presenter.h"
+#include "ui/common/status_window.h"
 #include "ui/frame/fax_info_view.h"
 #include "ui/frame/fax_list_view.h"
 #include "ui/frame/folder_tree.h"
@@ -379,6 +382,46 @@ TEST_F(FrameTest, HelpOpensTheLanguagesPageAndLogsWhenItCannot) {
   opened.clear();
   lost.RunCommand(ID_HELP);
   EXPECT_TRUE(opened.empty());
+}
+
+}  // namespace
+}  // namespace vexo::ui
+
+namespace vexo::ui {
+namespace {
+
+// Saves pictures of the main window in each language, the status window and
+// the error dialog into $VEXO_SCREENSHOTS (scripts/screenshots sets it).
+TEST_F(FrameTest, Screenshots) {
+  const char* dir = std::getenv("VEXO_SCREENSHOTS");
+  if (!dir) GTEST_SKIP() << "VEXO_SCREENSHOTS is not set";
+  std::filesystem::create_directories(dir);
+  const std::string out(dir);
+  for (const char* table : {"EngRes", "ChsRes", "ChtRes"}) {
+    ASSERT_TRUE(LoadResDll(table));
+    auto frame = MakeFrame();
+    frame->show();
+    Select(frame->List(), "carol");
+    QTest::qWait(200);
+    EXPECT_TRUE(frame->grab().save(QString::fromStdString(out + "/main_" + table + ".png")));
+  }
+  LoadResDll("EngRes");
+  auto frame = MakeFrame();
+  frame->show();
+  job.StartJob(kReceiveJob);
+  job.SetStatusString(65069);
+  frame->Status().setWindowTitle(StatusWindow::TitleFor(JobMode::Receive, "COM1:"));
+  frame->Status().show();
+  QTest::qWait(200);
+  EXPECT_TRUE(frame->Status().grab().save(QString::fromStdString(out + "/status.png")));
+  job.EndJob();
+  frame->Status().hide();
+  ErrorDialog error(QStringLiteral("MsgID = 0, MessageType = Error\r\nModule = DBFunc\r\n"
+                                   "Function = db.Open\r\nMessage = Fail to open Database "
+                                   "[VXORecv], ErrMsg = disk I/O error\r\n-------------------\r\n"));
+  error.show();
+  QTest::qWait(200);
+  EXPECT_TRUE(error.grab().save(QString::fromStdString(out + "/error_dialog.png")));
 }
 
 }  // namespace
