@@ -150,7 +150,6 @@ void CFaxListView::Flush(bool quiet) {
 bool CFaxListView::SwitchFolder(int folder, bool refresh) {
   if (!IsFolder(folder)) folder = FOLDER_SENT;
   if (folder == m_folder && !refresh) return true;
-  headerItem()->setIcon(0, FolderIcon(folder));
   return ListFolder(folder, m_column, m_direction);
 }
 
@@ -158,6 +157,8 @@ bool CFaxListView::ListFolder(int folder, int column, int direction) {
   column = LimitColumn(column);
   direction = LimitDirection(direction);
   DBFunc* store = m_context.store ? m_context.store() : nullptr;
+  if (!IsFolder(folder)) folder = FOLDER_SENT;
+  headerItem()->setIcon(0, FolderIcon(folder));
   m_folder = folder;
   m_column = column;
   m_direction = direction;
