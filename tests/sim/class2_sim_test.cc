@@ -297,6 +297,10 @@ TEST(Class2OnlySim, NoXonFailsTheSendBeforeAnyPageData) {
   kernel.SetPortOptions({sim.Pty(1), "", "", false});
   kernel.SetBaudRate(115200);
   ASSERT_EQ(kernel.InitKernel(nullptr, dir.path().string() + "/", &job), 1);
+  // The wait for XON is all the case is about: a few seconds do.
+  Class2Timeouts timeouts;
+  timeouts.pageConnect = 3000;
+  kernel.SetClass2Timeouts(timeouts);
   job.StartJob(kSendJob);
   ASSERT_EQ(kernel.OpenPort(1, nullptr, "", 0), 1);
   const fs::path file = dir.path() / "out.tif";
