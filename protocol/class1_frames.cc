@@ -129,6 +129,14 @@ bool HasFrame(const Class1Items& items, std::uint8_t fcfValue) {
                      [fcfValue](const Class1Item& item) { return item.Is(fcfValue); });
 }
 
+// The last item is a line with a word that ends what the modem says after
+// AT+FRH (CONNECT is followed by a frame).
+bool EndsWithResult(const Class1Items& items) {
+  if (items.empty() || items.back().isFrame) return false;
+  const int word = ClassifyResult(items.back().text);
+  return word >= 0 && word != kWordConnect;
+}
+
 }  // namespace
 
 std::span<const std::uint8_t> Class1Item::Fif() const {
@@ -286,9 +294,14 @@ int FClass1Func::ReadFrameList(Class1Items& items, std::size_t maxItems, std::ui
   const auto start = Clock::now();
   int result = 0;
   for (;;) {
-    const std::uint32_t left = Remaining(timeoutMs, start);
+    // Each read returns as soon as bytes are there. Until the first item,
+    // and inside a frame, it may take what is left of the timeout; between
+    // items a pause longer than the gap between the characters of one answer
+    // ends the answer.
+    std::uint32_t left = Remaining(timeoutMs, start);
     if (left == 0) break;
-    if (!m_port->SetComPortTimeouts({kFrameReadIntervalMs, 0, left, 0, 0}, report)) {
+    if (!items.empty() && !scanner.InsideFrame()) left = std::min(left, kFrameReadIntervalMs);
+    if (!m_port->SetComPortTimeouts({MAXDWORD, MAXDWORD, left, 0, 0}, report)) {
       result = -1;
       break;
     }
@@ -299,8 +312,9 @@ int FClass1Func::ReadFrameList(Class1Items& items, std::size_t maxItems, std::ui
     }
     if (got == 0) break;
     scanner.Feed(buffer.data(), got, items, maxItems);
-    // A frame cut by the end of a read is completed by the next one.
-    if (!items.empty() && !scanner.InsideFrame()) break;
+    // The answer is complete at its result word; a frame cut by the end of
+    // a read is completed by the next one.
+    if (!scanner.InsideFrame() && EndsWithResult(items)) break;
   }
   scanner.Flush(items, maxItems);
   m_port->SetComPortTimeouts(saved, false);

@@ -30,13 +30,19 @@ constexpr int kCarrierTriesMax = 21;
 constexpr int kTrainRoundsMax = 12;
 constexpr std::uint32_t kDcsOkMs = 1000;
 constexpr std::uint32_t kIntervalMs = 250;
-constexpr std::uint32_t kReadMultiplierMs = 10;
 // The modem's result line after the page's DLE ETX.
 constexpr std::uint32_t kCarrierEndMs = 5000;
 // A modem that never stops sending is drained at most this long.
 constexpr std::uint32_t kDrainLimitMs = 60000;
 constexpr std::uint32_t kFaxWidth = 1728;
 constexpr std::string_view kConnect = "CONNECT";
+
+// Reads of training and page data return as soon as bytes are there, so the
+// end of the data and the modem's word after it are acted on at once; a read
+// without a byte for totalMs is a timeout.
+COMMTIMEOUTS DataReads(std::uint32_t totalMs) {
+  return {MAXDWORD, MAXDWORD, totalMs, 0, kWriteConstantMs};
+}
 constexpr std::string_view kFcError = "+FCERROR";
 constexpr std::string_view kNoCarrier = "NO CARRIER";
 
@@ -154,8 +160,7 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   if (!QueryBRCap(0) || !m_port->WriteCommand("ATA", kSkipLineCheck) ||
       !CheckCmdResponse2(m_timeouts.answerConnect, true))
     return FailReceive(tiff, result);
-  const COMMTIMEOUTS pageTimeouts{kIntervalMs, kReadMultiplierMs, m_timeouts.pageData, 0,
-                                  kWriteConstantMs};
+  const COMMTIMEOUTS pageTimeouts = DataReads(m_timeouts.pageData);
   // Phase B: identifiers and capabilities, DCS, the training check. A caller
   // that ends a document with EOM goes through it again for the next one.
   const auto negotiate = [&](bool afterAnswer) -> bool {
@@ -344,7 +349,7 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
 int FClass1Func::CheckTrainData() {
   TimeoutsGuard guard(*m_port);
   if (!guard.saved() ||
-      !m_port->SetComPortTimeouts({kIntervalMs, 0, m_timeouts.tcfData, 0, kWriteConstantMs}, true))
+      !m_port->SetComPortTimeouts(DataReads(m_timeouts.tcfData), true))
     return -1;
   TcfJudge judge(kClass1Modulations[m_modulation].bitRate);
   std::vector<std::uint8_t> seen;  // what came before CONNECT
