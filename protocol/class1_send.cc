@@ -240,10 +240,17 @@ int FClass1Func::SendPages(std::span<const std::string> files, const SendPlan& p
         AbortSend();
         return kSessionFailed;
       }
+      const bool last = sent + 1 == plan.total;
+      const bool moreInFile = !last && tiff.NextPage() == 1;
+      const int answer = SendPostPageMessage(plan.total - sent - 1);
+      if (answer == 0) {
+        AbortSend();
+        return kSessionFailed;
+      }
+      // The page counts, and the resume position moves past it, only once the
+      // far end has answered it: a page the line dropped during is sent again.
       ++sent;
       if (result) result->pagesTransferred = sent;
-      const bool last = sent == plan.total;
-      const bool moreInFile = !last && tiff.NextPage() == 1;
       if (resume) {
         if (last)
           *resume = 0;
@@ -252,15 +259,10 @@ int FClass1Func::SendPages(std::span<const std::string> files, const SendPlan& p
         else
           *resume = ResumePosition::At(f + 1, 0).Raw();
       }
-      const int answer = SendPostPageMessage(plan.total - sent);
       if (m_lastPageRefused) {
         ++refused;
         ReportError(0, kMsgDefault, kModule, kFunction,
                     "Page %u was refused by the remote fax machine.", sent);
-      }
-      if (answer == 0) {
-        AbortSend();
-        return kSessionFailed;
       }
       if (answer == 2) {
         if (resume) *resume = 0;
