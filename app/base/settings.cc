@@ -1,5 +1,7 @@
 #include "app/base/settings.h"
 
+#include <functional>
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -315,15 +317,24 @@ int AppSettings::EnsureDirectories() const {
   return 1;
 }
 
-int AppSettings::CommitTiffAutoNumber(std::uint32_t number, std::string_view fileName) {
-  TiffAutoNumber = number;
-  // Start from the file as it stands (another process may have changed other
-  // keys there) and change only the number.
+// Starts from the file as it stands (another process, or this run's own
+// overrides, may differ in other keys) and changes only what change sets.
+int AppSettings::CommitOnDisk(const std::function<void(AppSettings&)>& change,
+                              std::string_view fileName) const {
   AppSettings onDisk;
   onDisk.programDirectory = programDirectory;
   if (!ReadAndCheck(onDisk, fileName)) return 0;
-  onDisk.TiffAutoNumber = number;
+  change(onDisk);
   return onDisk.SaveSettings(fileName);
+}
+
+int AppSettings::CommitTiffAutoNumber(std::uint32_t number, std::string_view fileName) {
+  TiffAutoNumber = number;
+  return CommitOnDisk([number](AppSettings& s) { s.TiffAutoNumber = number; }, fileName);
+}
+
+int AppSettings::CommitModemName(std::string_view fileName) const {
+  return CommitOnDisk([this](AppSettings& s) { s.ModemName = ModemName; }, fileName);
 }
 
 std::uint32_t AppSettings::StoredTiffAutoNumber(std::string_view fileName) const {

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -129,6 +130,9 @@ struct AppSettings {
   // file's other values as they stand there. Returns 1 or 0.
   int CommitTiffAutoNumber(std::uint32_t number,
                            std::string_view fileName = kSettingsFileName);
+  // Stores ModemName in home + fileName, keeping the file's other values as
+  // they stand there. Returns 1 or 0.
+  int CommitModemName(std::string_view fileName = kSettingsFileName) const;
   // The running number the settings file holds now (another process may have
   // advanced it); TiffAutoNumber when the file cannot be read.
   std::uint32_t StoredTiffAutoNumber(std::string_view fileName = kSettingsFileName) const;
@@ -151,6 +155,10 @@ struct AppSettings {
   std::uint32_t FileCodePage() const;
 
   bool operator==(const AppSettings&) const = default;
+
+ private:
+  int CommitOnDisk(const std::function<void(AppSettings&)>& change,
+                   std::string_view fileName) const;
 };
 
 // The home directory from the environment: $VEXO_HOME, else

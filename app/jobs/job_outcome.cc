@@ -73,8 +73,10 @@ void AppOper::ShowSendOutcome(int result, bool detailsAlways) {
                                 : std::string();
   const auto offerToKeep = [&](unsigned stringId) {
     if (ShowMessage(MB_YESNO | MB_ICONINFORMATION, nullptr, stringId, modem.c_str()) == IDYES) {
+      // Only the choice is written: a vexo command's overrides for this run
+      // (class, speed, station id) stay out of the settings file.
       ChooseModem(m_autoRetryIndex);
-      SaveSettings();
+      m_settings.CommitModemName();
     }
   };
   if (result == 0) {
