@@ -123,11 +123,16 @@ CancelOnSignal::~CancelOnSignal() {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-int RunTerminalJob(AppOper& app, std::uint32_t kind) {
+int RunTerminalJob(AppOper& app, std::uint32_t kind, const std::function<int()>& body) {
   TerminalStatus terminal(app.Job());
   if (!app.Job().StartJob(kind)) return -1;
   CancelOnSignal cancel(app.Job());
-  return app.RunJob(kind);
+  if (body) {
+    const int result = body();
+    app.Job().EndJob();
+    return result;
+  }
+  return app.RunJob(kind);  // ends the job itself
 }
 
 std::optional<std::string> FindCoverTemplate(const std::string& name, const std::string& coverDir) {

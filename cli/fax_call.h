@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,8 +72,8 @@ class CancelOnSignal {
 };
 
 // Runs the job of kind on this thread with the status on the terminal and
-// Ctrl-C as Cancel; the job's result.
-int RunTerminalJob(AppOper& app, std::uint32_t kind);
+// Ctrl-C as Cancel; the job's result. body runs the job (default: RunJob).
+int RunTerminalJob(AppOper& app, std::uint32_t kind, const std::function<int()>& body = {});
 
 // A cover page template named by path, or by its name in the cover directory
 // (".txt" may be left out).

@@ -41,14 +41,11 @@ void PrintOutcome(int result, const FaxResult& record, const std::string& file) 
 // The receive into a file of the user's choosing: the same wait and receive
 // as the job, without a new name or a record.
 int ReceiveInto(AppOper& app, const std::string& file, FaxResult& record) {
-  TerminalStatus terminal(app.Job());
-  if (!app.Job().StartJob(kReceiveJob)) return -1;
-  CancelOnSignal cancel(app.Job());
   app.SetFileCalls(false);
-  const int rang = app.WaitRingJob();
-  const int result = rang == 0 ? app.ReceiveFaxJob(file, &record) : rang - 1;
-  app.Job().EndJob();
-  return result;
+  return RunTerminalJob(app, kReceiveJob, [&] {
+    const int rang = app.WaitRingJob();
+    return rang == 0 ? app.ReceiveFaxJob(file, &record) : rang - 1;
+  });
 }
 
 }  // namespace
