@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/jobs/app_oper.h"
+
 class QWidget;
 
 namespace vexo {
@@ -20,7 +22,7 @@ class TAPIOper;
 namespace vexo::ui {
 
 // The current modem index of the automatic choice (every modem in turn).
-constexpr std::uint32_t kAutoModemIndex = 0x80000000;
+constexpr std::uint32_t kAutoModemIndex = kEveryModem;
 
 // One entry of the telephony line's modem list.
 struct SheetModem {
@@ -48,5 +50,10 @@ struct SettingSheetContext {
 // Shows the sheet modally over parent. True when it was accepted: the settings
 // then hold the new values and applySettings has run. Cancel keeps every value.
 bool RunSettingSheet(QWidget* parent, SettingSheetContext& context);
+
+// The sheet over the program's own settings: on OK the kernel and the modem
+// choice follow the new values at once, and the settings file is written, so
+// the values hold even if the program does not end normally.
+bool RunAppSettingSheet(QWidget* parent, AppOper& app);
 
 }  // namespace vexo::ui

@@ -1,0 +1,107 @@
+#include "ui/settings/setting_sheet.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "kernel/tapi_oper.h"
+#include "ui/common/ui_strings.h"
+#include "ui/settings/c_setting_sheet.h"
+#include "ui/settings/mdm_set_dlg.h"
+#include "ui/settings/prof_set_dlg.h"
+#include "ui/settings/serial_ports.h"
+#include "ui/settings/tif_out_set_dlg.h"
+#include "ui/settings/vmodem_dlg.h"
+
+namespace vexo::ui {
+namespace {
+
+enum SheetText : unsigned {
+  kTextSettings = 65002,
+  kTextOk = 65518,
+  kTextCancel = 65509,
+  kTextModemPage = 65620,
+  kTextTextPage = 65621,
+  kTextProfilePage = 65622,
+  kTextVoicePage = 65623,
+};
+
+}  // namespace
+
+std::vector<SheetModem> SheetModemsOf(const TAPIOper* modems) {
+  std::vector<SheetModem> list;
+  if (!modems) return list;
+  const auto entries = modems->Modems();
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    list.push_back({entries[i].name, modems->IsVoiceLine(static_cast<std::uint32_t>(i)) == 1});
+  return list;
+}
+
+CSettingSheet::CSettingSheet(SettingSheetContext& context, QWidget* parent)
+    : QDialog(parent), m_context(context), m_edited(*context.settings) {
+  setObjectName("CSettingSheet");
+  setWindowTitle(ResString(kTextSettings));
+  auto* layout = new QVBoxLayout(this);
+  m_tabs = new QTabWidget(this);
+  std::vector<std::string> devices = context.serialDevices;
+  if (devices.empty()) devices = ListSerialDevices();
+  m_modem = new CMdmSetDlg(m_edited, context.modems, std::move(devices), m_tabs);
+  m_text = new CTifOutSetDlg(m_tabs);
+  m_profile = new CProfSetDlg(m_tabs);
+  m_voice = new CVModem(m_tabs);
+  m_tabs->addTab(m_modem, ResString(kTextModemPage));
+  m_tabs->addTab(m_text, ResString(kTextTextPage));
+  m_tabs->addTab(m_profile, ResString(kTextProfilePage));
+  m_tabs->addTab(m_voice, ResString(kTextVoicePage));
+  layout->addWidget(m_tabs);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(ResString(kTextOk));
+  buttons->button(QDialogButtonBox::Cancel)->setText(ResString(kTextCancel));
+  connect(buttons, &QDialogButtonBox::accepted, this, &CSettingSheet::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+
+  m_modem->Load();
+  m_text->Load(m_edited);
+  m_profile->Load(m_edited);
+  m_voice->Load(m_edited);
+}
+
+void CSettingSheet::accept() {
+  AppSettings edited = m_edited;
+  std::uint32_t modem = m_context.currentModem;
+  auto refuse = [this](QWidget* page) {
+    m_tabs->setCurrentWidget(page);
+    return;
+  };
+  if (!m_modem->Accept(edited, modem)) return refuse(m_modem);
+  if (!m_text->Accept(edited)) return refuse(m_text);
+  m_profile->Accept(edited);
+  if (!m_voice->Accept(edited)) return refuse(m_voice);
+  *m_context.settings = edited;
+  m_context.currentModem = modem;
+  if (m_context.applySettings) m_context.applySettings();
+  QDialog::accept();
+}
+
+bool RunSettingSheet(QWidget* parent, SettingSheetContext& context) {
+  if (!context.settings) return false;
+  CSettingSheet sheet(context, parent);
+  return sheet.exec() == QDialog::Accepted;
+}
+
+bool RunAppSettingSheet(QWidget* parent, AppOper& app) {
+  SettingSheetContext context;
+  context.settings = &app.Settings();
+  context.modems = SheetModemsOf(app.Modems());
+  context.currentModem = app.CurrentModem();
+  context.systemLog = &app.SystemLog();
+  context.applySettings = [&app] {
+    app.ApplySettings();
+    app.SaveSettings();
+  };
+  return RunSettingSheet(parent, context);
+}
+
+}  // namespace vexo::ui

@@ -1,0 +1,201 @@
+#include "ui/settings/mdm_set_dlg.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <iterator>
+
+#include "app/base/presenter.h"
+#include "app/base/settings.h"
+#include "ui/common/ui_strings.h"
+#include "ui/settings/hint_dialog.h"
+#include "ui/settings/serial_ports.h"
+
+namespace vexo::ui {
+namespace {
+
+enum ModemPageText : unsigned {
+  kTextAutoHint = 65056,
+  kTextChooseModem = 65106,
+  kTextAutomaticClass = 65167,
+  kTextVoiceHint = 65191,
+  kTextPortMode = 65624,
+  kTextModemMode = 65625,
+  kTextSpeed = 65626,
+  kTextClass = 65627,
+  kTextCommLog = 65628,
+  kTextStationId = 65629,
+  kTextLogPath = 65630,
+  kTextPhoneCommand = 65631,
+  kTextPhoneData = 65632,
+  kTextTelephony = 65633,
+  kTextPort = 65659,
+  kTextModem = 65660,
+};
+
+QLineEdit* PathEdit(QWidget* parent, const char* name) {
+  auto* edit = new QLineEdit(parent);
+  edit->setObjectName(name);
+  edit->setMaxLength(kPathMaxChars);
+  return edit;
+}
+
+std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
+
+
+}  // namespace
+
+CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
+                       std::vector<std::string> serialDevices, QWidget* parent)
+    : QWidget(parent), m_settings(settings), m_modems(std::move(modems)) {
+  setObjectName("CMdmSetDlg");
+  auto* form = new QFormLayout(this);
+
+  m_portMode = new QRadioButton(ResString(kTextPortMode), this);
+  m_portMode->setObjectName("portMode");
+  m_port = new QComboBox(this);
+  m_port->setObjectName("control1016");
+  m_port->setEditable(true);  // a device path may be typed
+  m_port->setInsertPolicy(QComboBox::NoInsert);
+  for (const std::string& device : serialDevices)
+    m_port->addItem(QString::fromStdString(PortLabel(device)), QString::fromStdString(device));
+  form->addRow(m_portMode);
+  form->addRow(ResString(kTextPort), m_port);
+
+  m_modemMode = new QRadioButton(ResString(kTextModemMode), this);
+  m_modemMode->setObjectName("control1050");
+  m_modem = new QComboBox(this);
+  m_modem->setObjectName("control1051");
+  m_modem->addItem(AutoModemName());
+  for (const SheetModem& modem : m_modems) m_modem->addItem(QString::fromStdString(modem.name));
+  form->addRow(m_modemMode);
+  form->addRow(ResString(kTextModem), m_modem);
+  connect(m_portMode, &QRadioButton::toggled, this, &CMdmSetDlg::UpdateEnabled);
+  connect(m_modem, &QComboBox::activated, this, &CMdmSetDlg::ModemChosen);
+
+  m_baud = new QComboBox(this);
+  m_baud->setObjectName("control1019");
+  for (std::uint32_t rate : kBaudRates) m_baud->addItem(QString::number(rate));
+  form->addRow(ResString(kTextSpeed), m_baud);
+
+  m_class = new QComboBox(this);
+  m_class->setObjectName("control1025");
+  m_class->addItems({ResString(kTextAutomaticClass), "Class 1", "Class 2", "Class 2.0"});
+  form->addRow(ResString(kTextClass), m_class);
+
+  m_commLog = new QCheckBox(ResString(kTextCommLog), this);
+  m_commLog->setObjectName("control1031");
+  form->addRow(m_commLog);
+
+  m_csid = new QLineEdit(this);
+  m_csid->setObjectName("control1027");
+  m_csid->setMaxLength(kLocalCSIDMaxChars);
+  form->addRow(ResString(kTextStationId), m_csid);
+  m_logPath = PathEdit(this, "control1029");
+  form->addRow(ResString(kTextLogPath), m_logPath);
+  m_phoneCommand = PathEdit(this, "PhoneCommandDevice");
+  form->addRow(ResString(kTextPhoneCommand), m_phoneCommand);
+  m_phoneData = PathEdit(this, "PhoneDataDevice");
+  form->addRow(ResString(kTextPhoneData), m_phoneData);
+  m_telephony = PathEdit(this, "TelephonyDevices");
+  form->addRow(ResString(kTextTelephony), m_telephony);
+}
+
+int CMdmSetDlg::PortEntry(const std::string& device) {
+  const QString path = QString::fromStdString(device);
+  int index = m_port->findData(path);
+  if (index < 0) {
+    m_port->addItem(QString::fromStdString(PortLabel(device)), path);
+    index = m_port->count() - 1;
+  }
+  return index;
+}
+
+void CMdmSetDlg::Load() {
+  const AppSettings& s = m_settings;
+  const bool modemMode = !s.ModemName.empty();
+  (modemMode ? m_modemMode : m_portMode)->setChecked(true);
+  m_port->setCurrentIndex(PortEntry(DeviceOfSettings(s.COMPortNum, s.COMPortDevice)));
+
+  // The entry named as ModemName; none in the serial port mode or when the
+  // modem is gone from the list.
+  const int modem = modemMode ? m_modem->findText(QString::fromStdString(s.ModemName),
+                                                  Qt::MatchExactly | Qt::MatchCaseSensitive)
+                              : -1;
+  m_modem->setCurrentIndex(modem);
+
+  const auto* rate = std::find(std::begin(kBaudRates), std::end(kBaudRates), s.InitBaudRate);
+  m_baud->setCurrentIndex(rate == std::end(kBaudRates) ? 1
+                                                       : static_cast<int>(rate - std::begin(kBaudRates)));
+  const auto* cls = std::find(std::begin(kForcedClasses), std::end(kForcedClasses), s.ForceFaxClass);
+  m_class->setCurrentIndex(cls == std::end(kForcedClasses)
+                               ? 0
+                               : static_cast<int>(cls - std::begin(kForcedClasses)));
+  m_commLog->setChecked(s.FaxCommLogOn == 1);
+  m_csid->setText(QString::fromStdString(s.LocalCSID));
+  m_logPath->setText(QString::fromStdString(s.LogPath));
+  m_phoneCommand->setText(QString::fromStdString(s.PhoneCommandDevice));
+  m_phoneData->setText(QString::fromStdString(s.PhoneDataDevice));
+  m_telephony->setText(QString::fromStdString(s.TelephonyDevices));
+  UpdateEnabled();
+}
+
+void CMdmSetDlg::UpdateEnabled() {
+  const bool portMode = m_portMode->isChecked();
+  m_port->setEnabled(portMode);
+  m_modem->setEnabled(!portMode);
+}
+
+void CMdmSetDlg::ModemChosen(int index) {
+  if (index == 0) {
+    ShowHint(this, kTextAutoHint, m_settings.HintAutoModem);
+  } else if (index > 0 && static_cast<std::size_t>(index) <= m_modems.size() &&
+             m_modems[static_cast<std::size_t>(index) - 1].voice) {
+    ShowHint(this, kTextVoiceHint, m_settings.HintSetVoiceModem);
+  }
+}
+
+bool CMdmSetDlg::Accept(AppSettings& s, std::uint32_t& currentModem) {
+  if (m_modemMode->isChecked()) {
+    const int index = m_modem->currentIndex();
+    if (index < 0) {
+      ShowMessage(MB_ICONEXCLAMATION, nullptr, kTextChooseModem);
+      m_modem->setFocus();
+      return false;
+    }
+    if (index == 0) {
+      s.ModemName = AutoModemName().toStdString();
+      currentModem = kAutoModemIndex;
+    } else {
+      s.ModemName = m_modems[static_cast<std::size_t>(index) - 1].name;
+      currentModem = static_cast<std::uint32_t>(index - 1);
+    }
+  } else {
+    // A typed path, or the device of the chosen entry.
+    const int entry = m_port->findText(m_port->currentText());
+    const std::string device = entry >= 0 ? m_port->itemData(entry).toString().toStdString()
+                                          : m_port->currentText().trimmed().toStdString();
+    if (!device.empty()) {
+      const PortChoice port = ChoosePort(device, s.COMPortNum);
+      s.COMPortNum = port.comPortNum;
+      s.COMPortDevice = port.comPortDevice;
+    }
+    s.ModemName.clear();
+  }
+  s.InitBaudRate = kBaudRates[std::max(m_baud->currentIndex(), 0)];
+  s.ForceFaxClass = kForcedClasses[std::max(m_class->currentIndex(), 0)];
+  s.FaxCommLogOn = m_commLog->isChecked() ? 1 : 0;
+  s.LocalCSID = Text(m_csid);
+  s.LogPath = Text(m_logPath);
+  s.PhoneCommandDevice = m_phoneCommand->text().trimmed().toStdString();
+  s.PhoneDataDevice = m_phoneData->text().trimmed().toStdString();
+  s.TelephonyDevices = m_telephony->text().trimmed().toStdString();
+  return true;
+}
+
+}  // namespace vexo::ui
