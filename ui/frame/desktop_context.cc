@@ -5,6 +5,7 @@
 #include "app/store/db_func.h"
 #include "kernel/tapi_oper.h"
 #include "ui/send/send_job.h"
+#include "ui/settings/setting_sheet.h"
 #include "ui/viewer/fax_viewer.h"
 
 namespace vexo::ui {
@@ -59,6 +60,7 @@ FrameContext DesktopFrameContext(AppOper& app, DesktopStore& store) {
   context.showViewer = [&app](QWidget* parent, const std::filesystem::path& file) {
     OpenFaxViewer(parent, file.string(), &app.SystemLog());
   };
+  context.showSettings = [&app](QWidget* parent) { return RunAppSettingSheet(parent, app); };
   return context;
 }
 
