@@ -18,10 +18,8 @@
 #include "app/base/settings.h"
 #include "app/base/strings.h"
 #include "app/jobs/app_oper.h"
-#include "app/store/db_func.h"
-#include "app/store/fax_list_sink.h"
 #include "kernel/tapi_oper.h"
-#include "platform/telephony/linux_provider.h"
+#include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"
 #include "tests/support/temp_dir.h"
@@ -33,15 +31,7 @@ namespace fs = std::filesystem;
 using std::chrono::seconds;
 
 constexpr const char* kFarId = "+1 555 9999";
-constexpr const char* kLocalId = "+1 555 0100";
-
-class Records : public FaxListSink {
- public:
-  void DeleteAllItems() override { ids.clear(); }
-  void SetRecordCount(std::size_t) override {}
-  void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
-  std::vector<CEOID> ids;
-};
+constexpr const char* kLocalId = kSimLocalId;
 
 class YesPresenter : public Presenter {
  public:
@@ -63,24 +53,10 @@ class JobsSim : public ::testing::Test {
 
   // Writes settings into the home before the AppOper reads them.
   void Configure(const std::function<void(AppSettings&)>& change) {
-    AppSettings settings;
-    settings.SetHomeDirectory(home.path().string());
-    ASSERT_TRUE(settings.LoadSettings());
-    settings.LocalCSID = kLocalId;
-    change(settings);
-    ASSERT_TRUE(settings.SaveSettings());
+    ConfigureHome(home.path(), change);
   }
   std::unique_ptr<AppOper> Start(const std::string& device) {
-    AppOperOptions options;
-    options.homeDirectory = home.path().string();
-    options.deviceOverride = device;
-    options.installSampleCovers = false;
-    options.makeProvider = [this](const AppSettings& s) {
-      return std::make_unique<LinuxTelephonyProvider>(s.TelephonyDevices, noLines.path().string());
-    };
-    auto app = std::make_unique<AppOper>(std::move(options));
-    EXPECT_EQ(app->Startup(), 1) << ::testing::PrintToString(PoolMessages());
-    return app;
+    return StartSimApp(SimAppOptions(home.path(), device, noLines.path()));
   }
   // A one-page fine fax in the data directory, as the send dialog leaves it.
   std::string Fax(const AppOper& app) {
@@ -88,26 +64,8 @@ class JobsSim : public ::testing::Test {
     EXPECT_TRUE(WriteFaxTiff(file, {MakeTestPage(3, 120)}));
     return file.string();
   }
-  int Run(AppOper& app, std::uint32_t kind) {
-    EXPECT_TRUE(app.Job().StartJob(kind));
-    return app.RunJob(kind);
-  }
-  std::vector<FaxRecord> Filed(int folder) {
-    StoreOptions options;
-    options.homeDir = home.path();
-    options.dataDir = home.path() / "Data";
-    DBFunc store(options);
-    EXPECT_TRUE(store.InitDatabases());
-    Records list;
-    EXPECT_TRUE(store.ListFolder(list, kFolderTypeBase + folder, 104, kSortAscending));
-    std::vector<FaxRecord> records;
-    for (const CEOID id : list.ids) {
-      FaxRecord record;
-      EXPECT_TRUE(store.ReadRecord(id, record));
-      records.push_back(record);
-    }
-    return records;
-  }
+  int Run(AppOper& app, std::uint32_t kind) { return RunAppJob(app, kind); }
+  std::vector<FaxRecord> Filed(int folder) { return FiledRecords(home.path(), folder); }
 
   TempDir home;
   TempDir noLines;

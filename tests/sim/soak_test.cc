@@ -1,0 +1,371 @@
+// Robustness over the line simulator: many consecutive fax jobs with line
+// faults drawn from a fixed seed, each checked for its filing, for files and
+// records that agree, and for descriptors and threads given back; a receive
+// killed during a page; and a modem that vanishes in each phase of a job.
+// VEXO_SOAK_CALLS sets the number of consecutive calls (by hand: 40).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/base/error_pool.h"
+#include "app/base/job_control.h"
+#include "app/base/settings.h"
+#include "app/base/strings.h"
+#include "app/jobs/app_oper.h"
+#include "protocol/fax_kernel.h"
+#include "protocol/fax_result.h"
+#include "tests/sim/app_harness.h"
+#include "tests/sim/sim_harness.h"
+#include "tests/sim/test_pages.h"
+#include "tests/support/temp_dir.h"
+
+namespace vexo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+constexpr const char* kFarId = "+1 555 9999";
+constexpr const char* kLocalId = kSimLocalId;
+constexpr int kLightRows = 60;
+
+std::size_t Entries(const char* dir) {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir)) ++n;
+  return n;
+}
+std::size_t OpenFds() { return Entries("/proc/self/fd"); }
+std::size_t Threads() { return Entries("/proc/self/task"); }
+
+std::vector<Bitmap> Pages(int count, unsigned seed) {
+  std::vector<Bitmap> pages;
+  for (int n = 0; n < count; ++n) pages.push_back(MakeTestPage(seed + static_cast<unsigned>(n), kLightRows));
+  return pages;
+}
+
+// Waits until ready() holds or timeout passed; whether it held.
+bool WaitFor(const std::function<bool()>& ready, milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  return true;
+}
+
+// One kind of call of the soak and what filing it must show.
+struct CallCase {
+  const char* name;
+  bool receive;
+  std::vector<std::string> simOptions;
+  int pages;           // pages of the fax sent or called in
+  int status;          // filed status: 1 done, 2 partly, 0 failed
+  // A partial send: the pages the far end took and where a new call resumes.
+  int pagesDone = -1;
+  std::uint32_t resume = 0;
+};
+
+std::vector<CallCase> Cases() {
+  const std::vector<std::string> c20 = {"--class", "2.0"};
+  auto with = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+  };
+  return {
+      {"send", false, {"--speed", "4"}, 1, 1},
+      {"send over noise", false, {"--speed", "2", "--noise", "40", "--verbose"}, 1, 1},
+      {"send to a busy line", false, {"--busy"}, 1, 0},
+      {"send class 2.0", false, with(c20, {"--speed", "4"}), 1, 1},
+      {"send with page 1 refused", false, with(c20, {"--speed", "4", "--rtn-page", "1"}), 1, 2},
+      {"send with a drop during page 2", false,
+       with(c20, {"--speed", "4", "--drop-during-page", "2"}), 2, 2, 1,
+       ResumePosition::At(0, 1).Raw()},
+      {"send with a hang-up before page 2", false,
+       with(c20, {"--speed", "4", "--hangup-code", "52:2"}), 2, 2, 1,
+       ResumePosition::At(0, 1).Raw()},
+      // A receive must answer the far end within T.30's turn-arounds, which
+      // shrink with the speed factor: these run at the factor of calls that
+      // are not about timing.
+      {"receive", true, {"--speed", "2"}, 1, 1},
+      {"receive class 2.0", true, with(c20, {"--speed", "2"}), 1, 1},
+      {"receive over noise", true, {"--speed", "2", "--noise", "40"}, 1, 1},
+  };
+}
+
+class Soak : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    LoadResDll("EngRes");
+    PoolMessages();
+  }
+
+  std::unique_ptr<AppOper> Start(const fs::path& home, const std::string& device) {
+    AppOperOptions options = SimAppOptions(home, device, noLines.path());
+    options.saveSettingsAtExit = false;
+    KernelTimeouts timeouts;
+    timeouts.ringPoll = 500;
+    options.kernelTimeouts = timeouts;
+    return StartSimApp(std::move(options));
+  }
+  void Configure(const fs::path& home) { ConfigureHome(home); }
+  int Run(AppOper& app, std::uint32_t kind) { return RunAppJob(app, kind); }
+  std::vector<FaxRecord> Filed(const fs::path& home, int folder) {
+    return FiledRecords(home, folder);
+  }
+  // Every TIFF in Data/ is named by a record and every named file exists.
+  void ExpectFilesAndRecordsAgree(const fs::path& home, const std::string& call) {
+    std::set<std::string> named;
+    for (const int folder : {FOLDER_SENT, FOLDER_SENDING, FOLDER_INBOX, FOLDER_DELETED}) {
+      for (const FaxRecord& record : Filed(home, folder)) {
+        if (!record.fileName || record.fileName->empty()) continue;
+        named.insert(*record.fileName);
+        EXPECT_TRUE(fs::exists(home / "Data" / *record.fileName))
+            << call << ": a record names the missing file " << *record.fileName;
+      }
+    }
+    for (const auto& entry : fs::directory_iterator(home / "Data")) {
+      if (entry.path().extension() != ".tif") continue;
+      EXPECT_TRUE(named.count(entry.path().filename().string()))
+          << call << ": no record names " << entry.path();
+    }
+  }
+
+  // A partial send made straight through a kernel, for the resume position it
+  // reports.
+  void ExpectResume(const CallCase& call, const fs::path& fax) {
+    Linesim sim(call.simOptions);
+    ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+    TempDir logs;
+    JobControl job;
+    FaxKernel kernel;
+    kernel.SetPortOptions({sim.Pty(1), "", "", false});
+    kernel.SetBaudRate(115200);
+    ASSERT_EQ(kernel.InitKernel(nullptr, logs.dir(), &job), 1);
+    job.StartJob(kSendJob);
+    ASSERT_EQ(kernel.OpenPort(1, nullptr, "", 0), 1) << ::testing::PrintToString(PoolMessages());
+    std::uint32_t resume = 0;
+    FaxResult result;
+    const std::vector<std::string> files = {fax.string()};
+    EXPECT_EQ(kernel.SendFax(files, "5551234", kLocalId, &resume, &result), 1) << call.name;
+    EXPECT_EQ(result.pagesTransferred, static_cast<std::uint32_t>(call.pagesDone)) << call.name;
+    EXPECT_EQ(resume, call.resume) << call.name << ": resume position";
+    kernel.ClosePort(0);
+    job.EndJob();
+    PoolMessages();
+  }
+
+  TempDir noLines;
+};
+
+int SoakCalls() {
+  const char* value = std::getenv("VEXO_SOAK_CALLS");
+  const int n = value ? std::atoi(value) : 0;
+  return n > 0 ? n : 10;
+}
+
+TEST_F(Soak, ConsecutiveCallsWithFaultsAreFiledAndGiveEverythingBack) {
+  TempDir home;
+  TempDir work;
+  Configure(home.path());
+  const std::vector<CallCase> cases = Cases();
+  std::mt19937 draw(19);
+  std::size_t fdsAtStart = 0;
+  std::size_t threadsAtStart = 0;
+  int filed[3] = {0, 0, 0};  // sent, -, inbox
+  const int calls = SoakCalls();
+  fdsAtStart = OpenFds();
+  threadsAtStart = Threads();
+  for (int n = 0; n < calls; ++n) {
+    // The first calls go through every kind once, then the seed decides.
+    const CallCase& call =
+        n < static_cast<int>(cases.size()) ? cases[static_cast<std::size_t>(n)]
+                                           : cases[draw() % cases.size()];
+    const std::string label = "call " + std::to_string(n + 1) + " (" + call.name + ")";
+    SCOPED_TRACE(label);
+    const std::vector<Bitmap> pages = Pages(call.pages, static_cast<unsigned>(n) * 7 + 1);
+    {
+      std::vector<std::string> options = call.simOptions;
+      options.insert(options.end(), {"--far-id", kFarId});
+      const fs::path in = work.path() / "in.tif";
+      if (call.receive) {
+        ASSERT_TRUE(WriteFaxTiff(in, pages));
+        options.insert(options.end(), {"--call-in", in.string()});
+      }
+      Linesim sim(options);
+      ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+      auto app = Start(home.path(), sim.Pty(1));
+      ASSERT_TRUE(app->Started());
+      int result = 0;
+      if (call.receive) {
+        result = Run(*app, kReceiveJob);
+      } else {
+        const std::string fax = app->NewComposedFile();
+        ASSERT_FALSE(fax.empty());
+        ASSERT_TRUE(WriteFaxTiff(fax, pages));
+        app->Inputs().file = fax;
+        app->Inputs().number = "5551234";
+        app->Inputs().recipient = "Soak";
+        result = Run(*app, kSendJob);
+      }
+      const std::vector<std::string> messages = PoolMessages();
+      const int expected = call.status == 1 ? 0 : call.status == 2 ? 1 : -1;
+      EXPECT_EQ(result, expected) << ::testing::PrintToString(messages) << sim.Stderr();
+      if (result != 0) {
+        EXPECT_FALSE(messages.empty()) << "a failed call leaves a message";
+      }
+      const int folder = call.receive ? FOLDER_INBOX : FOLDER_SENT;
+      ++filed[folder == FOLDER_INBOX ? 2 : 0];
+      const auto records = Filed(home.path(), folder);
+      ASSERT_EQ(records.size(), static_cast<std::size_t>(filed[folder == FOLDER_INBOX ? 2 : 0]));
+      const FaxRecord& last = records.back();
+      EXPECT_EQ(last.status, call.status);
+      if (call.receive && call.status == 0) {
+        EXPECT_FALSE(last.fileName && !last.fileName->empty()) << "a failed receive names no file";
+      }
+      if (call.receive && call.status == 1) {
+        ASSERT_TRUE(last.fileName);
+        EXPECT_EQ(ReadTiffPages(home.path() / "Data" / *last.fileName).size(),
+                  static_cast<std::size_t>(call.pages));
+      }
+    }
+    if (call.pagesDone >= 0) {
+      const fs::path fax = work.path() / "partial.tif";
+      ASSERT_TRUE(WriteFaxTiff(fax, pages));
+      ExpectResume(call, fax);
+    }
+    ExpectFilesAndRecordsAgree(home.path(), label);
+    EXPECT_EQ(Threads(), threadsAtStart) << "a thread was left behind";
+    EXPECT_EQ(OpenFds(), fdsAtStart) << "a descriptor was left open";
+    if (HasFailure()) break;
+  }
+}
+
+// vexo receive killed during page 3 of a four-page call-in: the two pages
+// before are in the file, and the next start of the home keeps every record
+// and hands out a new name instead of the interrupted file's.
+TEST_F(Soak, AReceiveKilledDuringPageThreeKeepsTheCompletedPages) {
+  TempDir home;
+  TempDir work;
+  Configure(home.path());
+  {
+    // One call filed before, which the interrupted run must not lose.
+    const fs::path in = work.path() / "first.tif";
+    ASSERT_TRUE(WriteFaxTiff(in, Pages(1, 40)));
+    Linesim sim({"--far-id", kFarId, "--speed", "2", "--call-in", in.string()});
+    ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+    auto app = Start(home.path(), sim.Pty(1));
+    ASSERT_EQ(Run(*app, kReceiveJob), 0) << ::testing::PrintToString(PoolMessages());
+  }
+  ASSERT_EQ(Filed(home.path(), FOLDER_INBOX).size(), 1u);
+
+  const std::vector<Bitmap> pages = Pages(4, 50);
+  const fs::path in = work.path() / "four.tif";
+  ASSERT_TRUE(WriteFaxTiff(in, pages));
+  Linesim sim({"--far-id", kFarId, "--call-in", in.string()});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  ChildProcess vexo({VEXO_CLI_PATH, "receive", "--home", home.path().string(), "--device",
+                     sim.Pty(1)},
+                    work.path() / "vexo.log");
+  const std::string first = Filed(home.path(), FOLDER_INBOX)[0].fileName.value_or("");
+  fs::path received;
+  // Page 3 is under way once two pages are in the new file.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (const auto& entry : fs::directory_iterator(home.path() / "Data"))
+          if (entry.path().filename() != first) received = entry.path();
+        return !received.empty() && ReadTiffPages(received).size() >= 2;
+      },
+      milliseconds(120000)))
+      << vexo.Log() << sim.Stderr();
+  std::this_thread::sleep_for(milliseconds(500));
+  ASSERT_EQ(::kill(vexo.pid(), SIGKILL), 0);
+  EXPECT_FALSE(vexo.Wait(seconds(10))) << "died by the signal";
+
+  const std::vector<Bitmap> kept = ReadTiffPages(received);
+  ASSERT_GE(kept.size(), 2u) << "the completed pages stay readable";
+  EXPECT_LE(kept.size(), 3u);
+  for (std::size_t n = 0; n < 2; ++n) {
+    std::string why;
+    EXPECT_TRUE(HoldsPage(kept[n], pages[n], 0, why) || kept[n].rows >= pages[n].rows)
+        << "page " << n + 1 << ": " << why;
+  }
+
+  auto app = Start(home.path(), sim.Pty(1));
+  ASSERT_TRUE(app->Started());
+  EXPECT_EQ(Filed(home.path(), FOLDER_INBOX).size(), 1u) << "the earlier record is kept";
+  const std::string next = app->NextReceivedFile();
+  EXPECT_FALSE(next.empty());
+  EXPECT_NE(fs::path(next).filename(), received.filename()) << "the kept file is not reused";
+  EXPECT_EQ(ReadTiffPages(received).size(), kept.size());
+}
+
+// The simulator ends (its ptys close) at a point of a job; the job must end
+// within its waits with a message in the error pool, and give the port and
+// its thread back.
+struct Vanish {
+  const char* phase;
+  std::uint32_t kind;
+  std::function<bool(AppOper&, Linesim&)> reached;
+};
+
+TEST_F(Soak, AModemThatVanishesEndsTheJobWithAMessageAndReleasesThePort) {
+  auto status = [](AppOper& app, const char* text) {
+    return app.Job().Status().text.find(text) != std::string::npos;
+  };
+  const std::vector<Vanish> phases = {
+      {"waiting for a ring", kReceiveJob,
+       [&](AppOper& app, Linesim&) { return status(app, "Waiting for a call"); }},
+      {"phase B", kSendJob,
+       [&](AppOper&, Linesim& sim) { return sim.Stderr().find("DIS") != std::string::npos; }},
+      {"a page", kSendJob,
+       [&](AppOper& app, Linesim&) { return status(app, "Sending page 2"); }},
+  };
+  for (const Vanish& phase : phases) {
+    SCOPED_TRACE(phase.phase);
+    TempDir home;
+    Configure(home.path());
+    const std::size_t fds = OpenFds();
+    const std::size_t threads = Threads();
+    {
+      Linesim sim({"--far-id", kFarId, "--verbose"});
+      ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+      auto app = Start(home.path(), sim.Pty(1));
+      if (phase.kind == kSendJob) {
+        const std::string fax = app->NewComposedFile();
+        ASSERT_TRUE(WriteFaxTiff(fax, Pages(3, 70)));
+        app->Inputs().file = fax;
+        app->Inputs().number = "5551234";
+      }
+      std::promise<int> done;
+      auto result = done.get_future();
+      JobThread thread(*app);
+      ASSERT_EQ(thread.Start(phase.kind, [&](std::uint32_t, int r) { done.set_value(r); }), 1);
+      ASSERT_TRUE(WaitFor([&] { return phase.reached(*app, sim); }, milliseconds(60000)))
+          << app->Job().Status().text << sim.Stderr();
+      sim.Stop(seconds(5));
+      ASSERT_EQ(result.wait_for(seconds(90)), std::future_status::ready)
+          << "the job did not end; status: " << app->Job().Status().text;
+      thread.Join();
+      // Failed, or partly sent when a page had gone before.
+      EXPECT_NE(result.get(), 0);
+      EXPECT_FALSE(PoolMessages().empty()) << "the end is explained";
+      EXPECT_EQ(Threads(), threads);
+    }
+    EXPECT_EQ(OpenFds(), fds) << "the port was given back";
+  }
+}
+
+}  // namespace
+}  // namespace vexo::test
