@@ -1,0 +1,93 @@
+// A receive started from the main window's menu over the line simulator with
+// a call-in: the status window shows the job's texts as it runs, the record is
+// filed and joins the Inbox shown at once, and the outcome message follows.
+#include <QAction>
+#include <QElapsedTimer>
+#include <QSet>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/base/presenter.h"
+#include "app/base/settings.h"
+#include "app/base/strings.h"
+#include "app/jobs/app_oper.h"
+#include "tests/sim/app_harness.h"
+#include "tests/sim/sim_harness.h"
+#include "tests/sim/test_pages.h"
+#include "tests/support/temp_dir.h"
+#include "ui/common/status_window.h"
+#include "ui/frame/desktop_context.h"
+#include "ui/frame/fax_list_view.h"
+#include "ui/frame/main_frame.h"
+
+namespace vexo::ui {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFarId = "+1 555 9999";
+
+// Message boxes are recorded and answered OK.
+class BoxRecorder : public Presenter {
+ public:
+  BoxRecorder() { SetPresenter(this); }
+  ~BoxRecorder() override { SetPresenter(nullptr); }
+  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned) override {
+    boxes.emplace_back(text);
+    return IDOK;
+  }
+  void ShowErrorDetails(std::string_view text) override { details.emplace_back(text); }
+  std::vector<std::string> boxes;
+  std::vector<std::string> details;
+};
+
+TEST(ReceiveOverLineTest, TheMenuReceivesACallInWithLiveStatusAndTheInboxGainsIt) {
+  vexo::test::TempDir home, noLines, work;
+  vexo::test::ConfigureHome(home.path(), [](AppSettings& s) { s.OpenedDatabase = FOLDER_INBOX; });
+  const fs::path in = work.path() / "in.tif";
+  ASSERT_TRUE(vexo::test::WriteFaxTiff(in, {vexo::test::MakeTestPage(5, 120)}));
+  vexo::test::Linesim sim({"--speed", "2", "--far-id", kFarId, "--call-in", in.string()});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+
+  BoxRecorder boxes;
+  auto app = vexo::test::StartSimApp(vexo::test::SimAppOptions(home.path(), sim.Pty(1), noLines.path()));
+  ASSERT_TRUE(app->Started());
+  DesktopStore store(*app);
+  CMainFrame frame(DesktopFrameContext(*app, store));
+  app->SetFiledCallback(
+      [&frame](int folder, const FaxRecord& record) { frame.RecordFiled(folder, record); });
+  frame.ShowInitialFolder();
+  ASSERT_EQ(frame.List().topLevelItemCount(), 0);
+
+  frame.Action(ID_RECEIVE)->trigger();
+  EXPECT_TRUE(frame.Status().Busy());
+  QSet<QString> shown;
+  QElapsedTimer clock;
+  clock.start();
+  while (frame.Status().Busy() && clock.elapsed() < 180000) {
+    shown.insert(frame.Status().StatusText());
+    QTest::qWait(20);
+  }
+  app->SetFiledCallback(nullptr);
+  ASSERT_FALSE(frame.Status().Busy()) << "the receive did not end";
+
+  auto saw = [&shown](const char* text) {
+    for (const QString& s : shown)
+      if (s.contains(text)) return true;
+    return false;
+  };
+  EXPECT_TRUE(saw("Waiting for a call")) << shown.values().join(" | ").toStdString();
+  EXPECT_TRUE(saw("Receiving page 1")) << shown.values().join(" | ").toStdString();
+
+  ASSERT_EQ(frame.List().topLevelItemCount(), 1) << "the Inbox shown gains the record at once";
+  EXPECT_EQ(frame.List().topLevelItem(0)->text(1).toStdString(), kFarId);
+  EXPECT_EQ(boxes.boxes, std::vector<std::string>{LoadResString(65105)});
+  EXPECT_TRUE(boxes.details.empty());
+}
+
+}  // namespace
+}  // namespace vexo::ui
