@@ -137,6 +137,13 @@ bool EndsWithResult(const Class1Items& items) {
   return word >= 0 && word != kWordConnect;
 }
 
+// The last item is CONNECT: the frame follows once the modem has taken it off
+// the line, which at 300 bit/s can be most of a second later.
+bool AwaitsFrame(const Class1Items& items) {
+  return !items.empty() && !items.back().isFrame &&
+         ClassifyResult(items.back().text) == kWordConnect;
+}
+
 }  // namespace
 
 std::span<const std::uint8_t> Class1Item::Fif() const {
@@ -295,12 +302,13 @@ int FClass1Func::ReadFrameList(Class1Items& items, std::size_t maxItems, std::ui
   int result = 0;
   for (;;) {
     // Each read returns as soon as bytes are there. Until the first item,
-    // and inside a frame, it may take what is left of the timeout; between
-    // items a pause longer than the gap between the characters of one answer
-    // ends the answer.
+    // inside a frame and after CONNECT it may take what is left of the
+    // timeout; between other items a pause longer than the gap between the
+    // characters of one answer ends the answer.
     std::uint32_t left = Remaining(timeoutMs, start);
     if (left == 0) break;
-    if (!items.empty() && !scanner.InsideFrame()) left = std::min(left, kFrameReadIntervalMs);
+    if (!items.empty() && !scanner.InsideFrame() && !AwaitsFrame(items))
+      left = std::min(left, kFrameReadIntervalMs);
     if (!m_port->SetComPortTimeouts({MAXDWORD, MAXDWORD, left, 0, 0}, report)) {
       result = -1;
       break;

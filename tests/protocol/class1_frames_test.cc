@@ -43,6 +43,21 @@ TEST(Class1Frames, AnErrorInsteadOfConnectFailsTheFrame) {
   EXPECT_EQ(TakeClass1Messages(), std::vector<std::string>{"Modem return ERROR result."});
 }
 
+// Modems that answer CONNECT on the flags deliver the frame only once it is
+// off the line: at 300 bit/s most of a second later.
+TEST(Class1Frames, AFrameLateAfterConnectIsWaitedFor) {
+  test::Class1PtyRig rig;
+  rig.modem.Send("\r\nCONNECT\r\n").Pause(700).Send(ModemFrame(true, fcf::DIS, {0x00, 0x62}));
+  ASSERT_TRUE(rig.Start());
+  Class1Items items;
+  ASSERT_GT(rig.fax.ReadFrameList(items, kFrameItemsMax, 3000, true), 0);
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_EQ(items[0].text, "CONNECT");
+  EXPECT_TRUE(items[1].Is(fcf::DIS));
+  EXPECT_EQ(items[2].text, "OK");
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+}
+
 TEST(Class1Frames, FramesAndLinesAreReadBack) {
   test::Class1PtyRig rig;
   // CSI then DIS, the DIS cut in three reads; the identifier holds stuffed DLEs.

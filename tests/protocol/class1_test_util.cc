@@ -68,8 +68,10 @@ Class1PtyRig::~Class1PtyRig() {
 }
 
 bool Class1PtyRig::Start() {
-  modem.Start();
+  // The port is opened first: opening clears what the modem may already have
+  // sent, so a script that speaks at once would lose its first words.
   const bool ok = port.OpenComPort(nullptr, "COM1:", 0, "", 0) == 1;
+  modem.Start();
   fax.Attach(&port);
   TakeClass1Messages();
   return ok;

@@ -36,7 +36,7 @@ struct Class1PtyRig {
 
   Class1PtyRig();
   ~Class1PtyRig();
-  // Starts the script and opens the port; false when the port did not open.
+  // Opens the port and starts the script; false when the port did not open.
   bool Start();
 };
 
