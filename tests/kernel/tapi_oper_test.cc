@@ -18,6 +18,7 @@
 #include "platform/telephony/scripted_provider.h"
 #include "platform/text.h"
 #include "tests/kernel/kernel_test_util.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo {
@@ -25,21 +26,9 @@ namespace {
 
 using test::TakeErrors;
 using test::TakeMessages;
+using test::BoxRecorder;
 
 constexpr std::uint32_t kVoiceMedia = LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_INTERACTIVEVOICE;
-
-// Message boxes the code under test shows.
-class BoxRecorder : public Presenter {
- public:
-  BoxRecorder() { SetPresenter(this); }
-  ~BoxRecorder() override { SetPresenter(nullptr); }
-  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned) override {
-    boxes.emplace_back(text);
-    return IDOK;
-  }
-  void ShowErrorDetails(std::string_view) override {}
-  std::vector<std::string> boxes;
-};
 
 ScriptedDevice DataDevice(std::string name) {
   ScriptedDevice d;

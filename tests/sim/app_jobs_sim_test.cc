@@ -22,6 +22,7 @@
 #include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo::test {
@@ -32,16 +33,6 @@ using std::chrono::seconds;
 
 constexpr const char* kFarId = "+1 555 9999";
 constexpr const char* kLocalId = kSimLocalId;
-
-class YesPresenter : public Presenter {
- public:
-  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned) override {
-    shown.emplace_back(text);
-    return IDYES;
-  }
-  void ShowErrorDetails(std::string_view) override {}
-  std::vector<std::string> shown;
-};
 
 class JobsSim : public ::testing::Test {
  protected:
@@ -175,11 +166,10 @@ TEST_F(JobsSim, EveryModemInTurnSendsThroughTheThirdAndYesKeepsIt) {
   ASSERT_EQ(sent.size(), 1u) << "filed once, not per modem";
   EXPECT_EQ(sent[0].status, 1);
 
-  YesPresenter presenter;
-  SetPresenter(&presenter);
+  BoxRecorder presenter(IDYES);
   app->ShowOutcome(kSendJob, 0);
-  ASSERT_EQ(presenter.shown.size(), 1u);
-  EXPECT_NE(presenter.shown[0].find(line), std::string::npos) << presenter.shown[0];
+  ASSERT_EQ(presenter.boxes.size(), 1u);
+  EXPECT_NE(presenter.boxes[0].find(line), std::string::npos) << presenter.boxes[0];
   EXPECT_EQ(app->Settings().ModemName, line);
   EXPECT_EQ(app->CurrentModem(), 2u);
   AppSettings onDisk;

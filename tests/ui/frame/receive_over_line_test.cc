@@ -18,6 +18,7 @@
 #include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "ui/common/status_window.h"
 #include "ui/frame/desktop_context.h"
@@ -31,20 +32,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kFarId = "+1 555 9999";
 
-// Message boxes are recorded and answered OK.
-class BoxRecorder : public Presenter {
- public:
-  BoxRecorder() { SetPresenter(this); }
-  ~BoxRecorder() override { SetPresenter(nullptr); }
-  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned) override {
-    boxes.emplace_back(text);
-    return IDOK;
-  }
-  void ShowErrorDetails(std::string_view text) override { details.emplace_back(text); }
-  std::vector<std::string> boxes;
-  std::vector<std::string> details;
-};
-
 TEST(ReceiveOverLineTest, TheMenuReceivesACallInWithLiveStatusAndTheInboxGainsIt) {
   vexo::test::TempDir home, noLines, work;
   vexo::test::ConfigureHome(home.path(), [](AppSettings& s) { s.OpenedDatabase = FOLDER_INBOX; });
@@ -53,7 +40,7 @@ TEST(ReceiveOverLineTest, TheMenuReceivesACallInWithLiveStatusAndTheInboxGainsIt
   vexo::test::Linesim sim({"--speed", "2", "--far-id", kFarId, "--call-in", in.string()});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
 
-  BoxRecorder boxes;
+  vexo::test::BoxRecorder boxes;
   auto app = vexo::test::StartSimApp(vexo::test::SimAppOptions(home.path(), sim.Pty(1), noLines.path()));
   ASSERT_TRUE(app->Started());
   DesktopStore store(*app);

@@ -28,6 +28,7 @@
 #include "app/jobs/app_oper.h"
 #include "platform/telephony/linux_provider.h"
 #include "protocol/fax_kernel.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "ui/settings/c_setting_sheet.h"
 #include "ui/settings/font_choice_dlg.h"
@@ -42,22 +43,6 @@ namespace vexo::ui {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Message boxes are recorded and answered OK.
-class BoxRecorder : public Presenter {
- public:
-  BoxRecorder() { SetPresenter(this); }
-  ~BoxRecorder() override { SetPresenter(nullptr); }
-  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned style) override {
-    boxes.emplace_back(text);
-    styles.push_back(style);
-    return IDOK;
-  }
-  void ShowErrorDetails(std::string_view text) override { details.emplace_back(text); }
-  std::vector<std::string> boxes;
-  std::vector<unsigned> styles;
-  std::vector<std::string> details;
-};
 
 // Runs answer on each modal window that opens while it lives.
 class ModalScript {
@@ -114,7 +99,7 @@ class SettingsTest : public ::testing::Test {
   vexo::test::TempDir home;
   AppSettings settings;
   SettingSheetContext context;
-  BoxRecorder boxes;
+  vexo::test::BoxRecorder boxes;
   int applied = 0;
 };
 

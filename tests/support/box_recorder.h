@@ -1,0 +1,32 @@
+// A presenter for tests: while it lives it takes the place of the program's
+// own, records every message box (text and style) and every error details
+// text, and answers each box with `answer`.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/base/presenter.h"
+
+namespace vexo::test {
+
+class BoxRecorder : public Presenter {
+ public:
+  explicit BoxRecorder(int answerWith = IDOK);
+  ~BoxRecorder() override;
+  BoxRecorder(const BoxRecorder&) = delete;
+  BoxRecorder& operator=(const BoxRecorder&) = delete;
+
+  int MessageBox(std::string_view text, const std::optional<std::string>& caption,
+                 unsigned style) override;
+  void ShowErrorDetails(std::string_view text) override;
+
+  int answer;
+  std::vector<std::string> boxes;
+  std::vector<unsigned> styles;
+  std::vector<std::string> details;
+};
+
+}  // namespace vexo::test
