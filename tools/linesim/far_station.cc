@@ -7,7 +7,6 @@
 namespace vexo::linesim {
 namespace {
 
-constexpr int kFineRowsPerMetre = 7700;
 constexpr int kChunkBytes = 4096;
 // A page larger than this is not a fax page a test sends; stop coding it.
 constexpr std::size_t kMaxPageBytes = 8u << 20;
@@ -19,6 +18,21 @@ template <typename T>
 void CopyField(TIFF* from, TIFF* to, ttag_t tag) {
   T value{};
   if (TIFFGetField(from, tag, &value) == 1) TIFFSetField(to, tag, value);
+}
+
+// Whether the first page of a TIFF has fine rows (at least 150 lines per
+// inch). Read from the tag itself: spandsp only knows the usual resolutions
+// and takes an unlisted one such as 209 lines per inch for normal.
+bool FirstPageFine(const std::string& file) {
+  TIFF* tiff = TIFFOpen(file.c_str(), "r");
+  if (tiff == nullptr) return false;
+  float rows = 0;
+  std::uint16_t unit = RESUNIT_INCH;
+  TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &rows);
+  TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
+  TIFFClose(tiff);
+  const float perInch = unit == RESUNIT_CENTIMETER ? rows * 2.54f : rows;
+  return perInch >= 150;
 }
 
 }  // namespace
@@ -152,7 +166,7 @@ bool FarStation::LoadCallIn(const std::string& file, std::string& error) {
   }
   t4_tx_set_tx_encoding(tx, T4_COMPRESSION_ITU_T4_1D);
   t4_tx_set_min_bits_per_row(tx, 0);
-  m_callInFine = t4_tx_get_y_resolution(tx) >= kFineRowsPerMetre;
+  m_callInFine = FirstPageFine(file);
   const int pages = t4_tx_get_pages_in_file(tx);
   for (int n = 0; n < pages; ++n) {
     if (t4_tx_start_page(tx) != 0) break;
