@@ -85,6 +85,7 @@ struct WinCOMCE::ResultRead {
   bool report;
   bool skipRingInfo;  // drop "+CRG:" lines
   bool stopAtXon;
+  bool endAtFinal;  // a batch ending in a final result line is complete
 };
 
 std::string ResolvePortDevice(std::string_view portName, std::string_view comPortDevice) {
@@ -138,6 +139,7 @@ void WinCOMCE::LogDeviceNotes(SerialDevice& device) {
 int WinCOMCE::OpenComPort(DCB* lineSettings, std::string_view portName, std::uint32_t listIndex,
                           std::string_view dialNumber, int viaTelephony) {
   if (IsPortOpen() || m_data.device) CloseComPort(m_viaTelephony ? 1 : 0);
+  m_ringLines = 0;
   m_phoneModem = viaTelephony != 0 && listIndex == 0;
   if (!m_phoneModem) return OpenComPort_Normal(lineSettings, portName, listIndex, dialNumber,
                                                viaTelephony);
@@ -523,6 +525,8 @@ int WinCOMCE::ReadComDataSYN(int useDataPort, void* buffer, std::uint32_t length
     return 0;
   }
   auto* bytes = static_cast<std::uint8_t*>(buffer);
+  if ((flags & kEndAtFinalLine) && !(flags & kTransferAll))
+    return ReadToFinalLine(useDataPort, bytes, length, count, flags & ~kEndAtFinalLine);
   bool ok = true;
   for (;;) {
     std::uint32_t got = 0;
@@ -789,7 +793,69 @@ int ScanResultLines(char* buffer, std::size_t size, std::span<char*> lines, bool
   return static_cast<int>(stored);
 }
 
+// The silence after which bytes that end in a final result line make a
+// complete batch.
+constexpr std::uint32_t kFinalLineIntervalMs = 20;
+
+// Whether the bytes end with a complete final result line: "OK", "ERROR",
+// "CONNECT" (with or without a rate), "NO CARRIER", "BUSY", "NO DIALTONE",
+// "NO DIAL TONE", "NO ANSWER", or a "RING". The modem sends nothing more for
+// the command after one of these (nor for seconds after a ring), so its batch
+// need not wait out the read interval.
+bool EndsInFinalLine(const char* bytes, std::size_t size) {
+  if (size == 0 || !IsLineEnd(static_cast<unsigned char>(bytes[size - 1]))) return false;
+  std::size_t end = size;
+  while (end > 0 && IsSkipped(static_cast<unsigned char>(bytes[end - 1]))) --end;
+  std::size_t begin = end;
+  while (begin > 0 && !IsLineEnd(static_cast<unsigned char>(bytes[begin - 1]))) --begin;
+  const char* line = bytes + begin;
+  const std::size_t length = end - begin;
+  constexpr std::string_view kWhole[] = {"OK", "ERROR", "CONNECT", "NO CARRIER", "BUSY",
+                                         "NO DIALTONE", "NO DIAL TONE", "NO ANSWER", "RING"};
+  for (std::string_view code : kWhole)
+    if (length == code.size() && StartsWithNoCase(line, length, code)) return true;
+  return length > 8 && StartsWithNoCase(line, length, "CONNECT ");
+}
+
 }  // namespace
+
+// A read in the port's timeouts, but once the bytes end in a final result line
+// a short silence ends it instead of the full read interval: the modem has
+// nothing more to say about the command, and the caller need not wait.
+int WinCOMCE::ReadToFinalLine(int useDataPort, std::uint8_t* buffer, std::uint32_t length,
+                              std::uint32_t* count, std::uint32_t flags) {
+  constexpr const char* kFunction = "ReadComDataSYN";
+  const bool report = (flags & kQuiet) == 0;
+  COMMTIMEOUTS saved{};
+  if (!GetTimeoutsReporting(kFunction, saved, report)) return 0;
+  const std::uint32_t interval = saved.ReadIntervalTimeout;
+  if (interval == 0 || interval == MAXDWORD || interval <= kFinalLineIntervalMs)
+    return ReadComDataSYN(useDataPort, buffer, length, count, flags);
+
+  COMMTIMEOUTS quick = saved;
+  quick.ReadIntervalTimeout = kFinalLineIntervalMs;
+  std::uint32_t total = 0;
+  int ok = SetTimeoutsReporting(kFunction, quick, report) ? 1 : 0;
+  if (ok) ok = ReadComDataSYN(useDataPort, buffer, length, &total, flags);
+  // More bytes within the usual interval belong to the same read.
+  COMMTIMEOUTS rest = saved;
+  rest.ReadIntervalTimeout = kFinalLineIntervalMs;
+  rest.ReadTotalTimeoutMultiplier = 0;
+  rest.ReadTotalTimeoutConstant = interval;
+  if (ok && total > 0 && total < length &&
+      !EndsInFinalLine(reinterpret_cast<const char*>(buffer), total))
+    ok = SetTimeoutsReporting(kFunction, rest, report) ? 1 : 0;
+  while (ok && total > 0 && total < length &&
+         !EndsInFinalLine(reinterpret_cast<const char*>(buffer), total)) {
+    std::uint32_t more = 0;
+    ok = ReadComDataSYN(useDataPort, buffer + total, length - total, &more, flags);
+    if (more == 0) break;
+    total += more;
+  }
+  SetTimeoutsReporting(kFunction, saved, false);
+  if (count) *count = total;
+  return ok;
+}
 
 int WinCOMCE::ReadResultLines(const ResultRead& how, char* buffer, std::size_t kept,
                               std::size_t size, std::span<char*> lines, std::uint32_t timeoutMs,
@@ -824,8 +890,10 @@ int WinCOMCE::ReadResultLines(const ResultRead& how, char* buffer, std::size_t k
     }
     const std::size_t offset = first ? kept : 0;
     std::uint32_t got = 0;
+    const std::uint32_t flags = (how.report ? 0u : std::uint32_t{kQuiet}) |
+                                (how.endAtFinal ? std::uint32_t{kEndAtFinalLine} : 0u);
     if (!ReadComDataSYN(0, buffer + offset, static_cast<std::uint32_t>(size - 1 - offset), &got,
-                        how.report ? 0u : std::uint32_t{kQuiet})) {
+                        flags)) {
       SetTimeoutsReporting(how.function, saved, how.report);
       return -1;
     }
@@ -837,6 +905,8 @@ int WinCOMCE::ReadResultLines(const ResultRead& how, char* buffer, std::size_t k
     buffer[scanned] = 0;
     const bool xon = how.stopAtXon && static_cast<std::uint8_t>(buffer[scanned - 1]) == kXon;
     const int count = ScanResultLines(buffer, scanned, lines, how.skipRingInfo);
+    for (int i = 0; i < count; ++i)
+      if (std::strncmp(lines[static_cast<std::size_t>(i)], "RING", 4) == 0) ++m_ringLines;
     if (count > 0 || xon) {
       if (xonSeen) *xonSeen = xon ? 1 : 0;
       SetTimeoutsReporting(how.function, saved, how.report);
@@ -848,7 +918,7 @@ int WinCOMCE::ReadResultLines(const ResultRead& how, char* buffer, std::size_t k
 
 int WinCOMCE::ReadResultA(char* buffer, std::size_t size, std::span<char*> lines,
                           std::uint32_t timeoutMs, bool report) {
-  const ResultRead how{"ReadResultA", kResultReadIntervalMs, report, true, false};
+  const ResultRead how{"ReadResultA", kResultReadIntervalMs, report, true, false, true};
   return ReadResultLines(how, buffer, 0, size, lines, timeoutMs, nullptr);
 }
 
@@ -856,13 +926,13 @@ int WinCOMCE::ReadResultExxA(char* buffer, std::size_t kept, std::size_t size,
                              std::span<char*> lines, std::uint32_t timeoutMs,
                              std::uint32_t intervalMs, bool report) {
   const ResultRead how{"ReadResultExxA", intervalMs == 0 ? kResultReadIntervalMs : intervalMs,
-                       report, false, false};
+                       report, false, false, false};
   return ReadResultLines(how, buffer, kept, size, lines, timeoutMs, nullptr);
 }
 
 int WinCOMCE::ReadResultWithXONA(char* buffer, std::size_t size, std::span<char*> lines,
                                  std::uint32_t timeoutMs, int* xonSeen) {
-  const ResultRead how{"ReadResultWithXONA", kResultReadIntervalMs, true, false, true};
+  const ResultRead how{"ReadResultWithXONA", kResultReadIntervalMs, true, false, true, false};
   return ReadResultLines(how, buffer, 0, size, lines, timeoutMs, xonSeen);
 }
 

@@ -52,6 +52,7 @@ enum TransferFlag : std::uint32_t {
   kQuiet = 2,          // report nothing to the error pool
   kSkipLineCheck = 4,  // WriteCommandA: no look at the line's error bits
   kClearInput = 8,     // WriteCommandA: first read and drop the waiting input
+  kEndAtFinalLine = 16,  // reads: bytes ending in a final result line end the read early
 };
 
 // Which devices the port names stand for (the settings COMPortDevice,
@@ -104,6 +105,10 @@ class WinCOMCE {
                   std::string_view dialNumber, int viaTelephony);
   void CloseComPort(int viaTelephony);
   int IsPortOpen() const { return m_command.device ? 1 : 0; }
+  // "RING" lines the result readers have passed on since the port was opened,
+  // whoever read them: a ring that comes in while the modem is being set up
+  // still announces the call.
+  int RingLinesRead() const { return m_ringLines; }
 
   // Transfers: 1 for success, 0 for failure.
   int ReadComDataSYN(int useDataPort, void* buffer, std::uint32_t length, std::uint32_t* count,
@@ -183,6 +188,8 @@ class WinCOMCE {
   bool ClearWaitingInput(std::uint32_t waiting, bool quiet);
   int ReadResultLines(const ResultRead& how, char* buffer, std::size_t kept, std::size_t size,
                       std::span<char*> lines, std::uint32_t timeoutMs, int* xonSeen);
+  int ReadToFinalLine(int useDataPort, std::uint8_t* buffer, std::uint32_t length,
+                      std::uint32_t* count, std::uint32_t flags);
   void WriteDebugLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void LogDeviceNotes(SerialDevice& device);
 
@@ -197,6 +204,7 @@ class WinCOMCE {
   std::uint32_t m_lastEvents = 0;
   bool m_softTimeouts = false;
   bool m_commLogOn = false;
+  int m_ringLines = 0;
   std::uint32_t m_baudRate = 19200;
   bool m_flowControl = false;
   bool m_viaTelephony = false;

@@ -110,7 +110,10 @@ int Class2xFunc::AnswerPhase(FaxResult* result) {
 int Class2xFunc::ReadChunk(Raw& raw, int useDataPort) {
   std::uint8_t* into = m_buffer.data() + kChunkBytes;
   std::uint32_t got = 0;
-  if (m_port->ReadComDataSYN(useDataPort, into, kChunkBytes, &got, 0) != 1) return -1;
+  // The page's closing reports end in OK: the read need not wait out the
+  // interval after them before the next page is asked for.
+  if (m_port->ReadComDataSYN(useDataPort, into, kChunkBytes, &got, kEndAtFinalLine) != 1)
+    return -1;
   if (got == 0) {
     ReportError(0, kMsgDefault, m_dialect.module, m_dialect.accessFunction, "%s", kTimeoutText);
     return 0;

@@ -345,6 +345,9 @@ int FaxKernel::WaitRing_NoEvent() {
   if (!InitialiseModem() || !ProbePhoneModem(fn) ||
       !SelectResultCodes(Entry::WaitRing) || !DetectFaxClass(Entry::WaitRing, fn))
     return fail(-1);
+  // A ring that came in while the modem was being set up is the call itself:
+  // answer it now rather than one ring period later.
+  if (m_port->RingLinesRead() > 0) return 0;
   const std::string waiting = LoadResString(kStrWaitingForCall);
   if (m_job) m_job->SetStatusText(waiting, true);
   for (;;) {

@@ -119,6 +119,28 @@ TEST(WinCOMCEPty, ModemAnswersInAllTheirShapes) {
   EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
 }
 
+TEST(WinCOMCEPty, ABatchEndsAtAFinalLineOtherwiseAtTheInterval) {
+  PtyRig rig;
+  rig.modem.Expect("AT+FCC=?\r")
+      .Send("\r\n(0,1),(0-5)\r\n")
+      .Pause(100)
+      .Send("\r\nOK\r\n")
+      .Pause(100)
+      .Send("\r\n+FHS:00\r\n")
+      .Start();
+  ASSERT_TRUE(rig.Open());
+  std::array<char*, 10> lines{};
+  ASSERT_EQ(rig.port.WriteCommand("AT+FCC=?", 0), 1);
+  // The list line is not final: what follows within the interval joins it.
+  ASSERT_EQ(rig.port.ReadResultA(nullptr, 256, lines, kWaitOkMs, true), 2);
+  EXPECT_STREQ(lines[0], "(0,1),(0-5)");
+  EXPECT_STREQ(lines[1], "OK");
+  // The OK ended its batch; the later line is a batch of its own.
+  ASSERT_EQ(rig.port.ReadResultA(nullptr, 256, lines, kWaitOkMs, true), 1);
+  EXPECT_STREQ(lines[0], "+FHS:00");
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+}
+
 TEST(WinCOMCEPty, XonAndSilence) {
   PtyRig rig;
   rig.modem.Answer("AT+FDT\r", "\r\nCONNECT\r\n\x11").Expect("AT\r").Start();

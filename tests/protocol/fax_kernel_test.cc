@@ -369,6 +369,26 @@ TEST_F(FaxKernelTest, TheValueSavedAtTheRingIsRestoredWhenTheReceiveEnds) {
   EXPECT_EQ(result.pagesTransferred, 0u);
 }
 
+TEST_F(FaxKernelTest, ARingDuringTheSetUpIsAnsweredWithoutWaitingForTheNext) {
+  Prelude(false, false);
+  modem.Answer("AT+FCLASS=?\r", "\r\n0,1\r\n\r\nOK\r\n")
+      .Answer("AT+FCLASS=1\r", "\r\nRING\r\n\r\nOK\r\n");
+  Start();
+  // No further ring comes: a wait that ignored the first one would poll
+  // until this guard cancels it.
+  std::atomic<bool> done{false};
+  std::thread guard([&] {
+    for (int i = 0; i < 200 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    if (!done) job.Cancel();
+  });
+  const int got = kernel.WaitRing_NoEvent();
+  done = true;
+  guard.join();
+  EXPECT_EQ(got, 0);
+  EXPECT_TRUE(modem.Finish()) << modem.Failure();
+  EXPECT_TRUE(job.Status().text.empty());  // never shown as waiting for a call
+}
+
 TEST_F(FaxKernelTest, CancelWhileWaitingForARingEndsWithMinusTwoAndRestores) {
   Prelude(false, true);
   Classes("\r\n0,1\r\n\r\nOK\r\n", "1");
