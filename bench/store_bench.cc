@@ -158,6 +158,8 @@ BENCHMARK(BM_SqlitePeer)->Apply(Arguments);
 // Prints the usual table, then each store listing as a ratio of its peer.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Plain text: the report is kept in bench/RESULTS.md.
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs)
       if (!run.error_occurred) m_times[run.benchmark_name()] = run.GetAdjustedCPUTime();

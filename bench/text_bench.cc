@@ -161,6 +161,8 @@ BENCHMARK(BM_RenderPeer)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillise
 // Prints the usual table, then ours against each peer.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  // Plain text: the report is kept in bench/RESULTS.md.
+  RatioReporter() : ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       const auto it = run.counters.find(kPagesPerSecond);
