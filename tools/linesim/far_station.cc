@@ -20,24 +20,23 @@ void CopyField(TIFF* from, TIFF* to, ttag_t tag) {
   if (TIFFGetField(from, tag, &value) == 1) TIFFSetField(to, tag, value);
 }
 
-// Whether the first page of a TIFF has fine rows (at least 150 lines per
-// inch). Read from the tag itself: spandsp only knows the usual resolutions
-// and takes an unlisted one such as 209 lines per inch for normal.
-bool FirstPageFine(const std::string& file) {
-  TIFF* tiff = TIFFOpen(file.c_str(), "r");
-  if (tiff == nullptr) return false;
-  float rows = 0;
-  std::uint16_t unit = RESUNIT_INCH;
-  TIFFGetField(tiff, TIFFTAG_YRESOLUTION, &rows);
-  TIFFGetFieldDefaulted(tiff, TIFFTAG_RESOLUTIONUNIT, &unit);
-  TIFFClose(tiff);
-  const float perInch = unit == RESUNIT_CENTIMETER ? rows * 2.54f : rows;
-  return perInch >= 150;
-}
-
 }  // namespace
 
 FarStation::~FarStation() { Finish(); }
+
+// Whether the first page of a TIFF has fine rows (at least 150 lines per
+// inch). Read from the tag itself: spandsp only knows the usual resolutions
+// and takes an unlisted one such as 209 lines per inch for normal.
+bool FarStation::FirstPageFine(const std::string& file) {
+  const TiffFile tiff(TIFFOpen(file.c_str(), "r"));
+  if (!tiff) return false;
+  float rows = 0;
+  std::uint16_t unit = RESUNIT_INCH;
+  TIFFGetField(tiff.get(), TIFFTAG_YRESOLUTION, &rows);
+  TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_RESOLUTIONUNIT, &unit);
+  const float perInch = unit == RESUNIT_CENTIMETER ? rows * 2.54f : rows;
+  return perInch >= 150;
+}
 
 bool FarStation::BeginReceive(const std::string& file, int yResolution, std::string& error) {
   Finish();

@@ -62,6 +62,7 @@ class FarStation {
   void StartPage();
   void DropPage();
   bool AppendPage(std::string& error);
+  static bool FirstPageFine(const std::string& file);
 
   std::string m_file;
   std::string m_pageFile;  // the page being decoded, alone in its own TIFF
