@@ -832,23 +832,30 @@ int WinCOMCE::ReadToFinalLine(int useDataPort, std::uint8_t* buffer, std::uint32
   if (interval == 0 || interval == MAXDWORD || interval <= kFinalLineIntervalMs)
     return ReadComDataSYN(useDataPort, buffer, length, count, flags);
 
+  // The read's total time as the port's timeouts give it (none when 0): the
+  // reads that follow stay within it, so a modem that trickles bytes cannot
+  // hold the caller past its deadline.
+  const std::int64_t allowed = std::int64_t{saved.ReadTotalTimeoutMultiplier} * length +
+                               std::int64_t{saved.ReadTotalTimeoutConstant};
+  const auto start = Clock::now();
   COMMTIMEOUTS quick = saved;
   quick.ReadIntervalTimeout = kFinalLineIntervalMs;
   std::uint32_t total = 0;
   int ok = SetTimeoutsReporting(kFunction, quick, report) ? 1 : 0;
   if (ok) ok = ReadComDataSYN(useDataPort, buffer, length, &total, flags);
   // More bytes within the usual interval belong to the same read.
-  COMMTIMEOUTS rest = saved;
-  rest.ReadIntervalTimeout = kFinalLineIntervalMs;
-  rest.ReadTotalTimeoutMultiplier = 0;
-  rest.ReadTotalTimeoutConstant = interval;
-  if (ok && total > 0 && total < length &&
-      !EndsInFinalLine(reinterpret_cast<const char*>(buffer), total))
-    ok = SetTimeoutsReporting(kFunction, rest, report) ? 1 : 0;
   while (ok && total > 0 && total < length &&
          !EndsInFinalLine(reinterpret_cast<const char*>(buffer), total)) {
+    std::int64_t wait = interval;
+    if (allowed > 0) wait = std::min(wait, allowed - MsSince(start));
+    if (wait <= 0) break;
+    COMMTIMEOUTS rest = saved;
+    rest.ReadIntervalTimeout = kFinalLineIntervalMs;
+    rest.ReadTotalTimeoutMultiplier = 0;
+    rest.ReadTotalTimeoutConstant = static_cast<std::uint32_t>(wait);
     std::uint32_t more = 0;
-    ok = ReadComDataSYN(useDataPort, buffer + total, length - total, &more, flags);
+    ok = SetTimeoutsReporting(kFunction, rest, report) ? 1 : 0;
+    if (ok) ok = ReadComDataSYN(useDataPort, buffer + total, length - total, &more, flags);
     if (more == 0) break;
     total += more;
   }

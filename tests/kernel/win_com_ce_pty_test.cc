@@ -2,6 +2,7 @@
 // scripted modem of tests/support: dialogue, dump records, bad modems.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 
 #include "app/base/log_file.h"
@@ -180,6 +181,20 @@ TEST(WinCOMCEPty, FloodsOfGarbageNulsAndEndlessLinesEndAtTheDeadline) {
     EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Wait modem OK response timeout."}) << c.name;
     rig.modem.Stop();
   }
+}
+
+TEST(WinCOMCEPty, ATrickleOfBytesEndsTheWaitAtItsDeadline) {
+  PtyRig rig;
+  rig.port.SetCommLog(0);
+  // One byte every 100 ms for 4 s: never silent for a whole read interval.
+  rig.modem.Expect("AT\r").SendSplit(std::string(40, 'A'), 1, 100).Start();
+  ASSERT_TRUE(rig.Open());
+  ASSERT_EQ(rig.port.WriteCommand("AT", 0), 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(rig.exchange.MatchOKResult(600, true), -1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3000));
+  EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Wait modem OK response timeout."});
+  rig.modem.Stop();
 }
 
 TEST(WinCOMCEPty, EndlessRingsEndTheRingWaitAtItsDeadline) {
