@@ -44,8 +44,10 @@ void BM_ConvertPeer(benchmark::State& state) {
   const std::string source = Files().image.string();
   const std::string out = Scratch("peer-converted").string();
   const std::string command = "for i in $(seq 0 " + std::to_string(kImagePages - 1) +
-                              "); do convert '" + source + "['$i']' -resize 1728x -threshold 50% "
-                              "-density 209 -compress Fax '" + out + "'-$i.tif || exit 1; done";
+                              "); do convert '" + source +
+                              "['$i']' -resize 1728x -threshold 50% "
+                              "-density 209 -compress Fax '" +
+                              out + "'-$i.tif || exit 1; done";
   std::uint32_t pages = 0;
   for (auto _ : state) {
     if (!Shell(command)) state.SkipWithError("peer failed");

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <string>
 
-#include "app/base/settings.h"
 #include "bench/text_bench_support.h"
+#include "document/convert_options.h"
 #include "document/pdf_import.h"
 
 namespace vexo::bench {
@@ -25,7 +25,9 @@ std::string BenchPostScript() {
     for (int line = 0; line < 60; ++line)
       ps << "56 " << 790 - line * 12 << " moveto (Page " << p + 1 << " line " << line + 1
          << ": the quick brown fox jumps over the lazy dog 0123456789) show\n";
-    if (p % 5 == 0) ps << "gsave 100 100 translate 400 300 scale 256 1 8 [256 0 0 1 0 0] { ramp } image grestore\n";
+    if (p % 5 == 0)
+      ps << "gsave 100 100 translate 400 300 scale 256 1 8 [256 0 0 1 0 0] { ramp } image "
+            "grestore\n";
     ps << "showpage\n";
   }
   return ps.str();
@@ -53,7 +55,7 @@ void BM_ImportPdf(benchmark::State& state) {
   }
   PdfImport importer;
   importer.Initialize();
-  ConfigurePdfImport(importer, AppSettings{});
+  ConfigurePdfImport(importer, ConvertOptions{});
   std::uint32_t pages = 0;
   for (auto _ : state) {
     FaxOutputFile out;

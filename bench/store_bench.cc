@@ -166,7 +166,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
   }
   void PrintRatios() const {
-    std::printf("\nstore listing CPU time / plain SQLite SELECT CPU time (same rows, same order):\n");
+    std::printf(
+        "\nstore listing CPU time / plain SQLite SELECT CPU time (same rows, same order):\n");
     for (const auto& [name, time] : m_times) {
       if (name.rfind("BM_StoreList/", 0) != 0) continue;
       const auto peer = m_times.find("BM_SqlitePeer/" + name.substr(13));

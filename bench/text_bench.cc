@@ -12,8 +12,8 @@
 #include <random>
 #include <vector>
 
-#include "app/base/settings.h"
 #include "bench/text_bench_support.h"
+#include "document/convert_options.h"
 #include "document/txt2tif.h"
 
 namespace vexo::bench {
@@ -41,9 +41,10 @@ int LinesPerPage(const Txt2Tif& renderer) {
 
 void WriteText(const std::filesystem::path& file, int lines) {
   static constexpr const char* kWords[] = {
-      "fax",   "page",    "text",     "line",   "modem",  "image",  "group",   "three",
-      "coding", "header", "sender",   "receiver", "document", "resolution", "the", "of",
-      "and",   "to",      "transmission", "call", "number", "station", "(T.30)", "2026-12-06"};
+      "fax",          "page",       "text",   "line",    "modem",  "image",
+      "group",        "three",      "coding", "header",  "sender", "receiver",
+      "document",     "resolution", "the",    "of",      "and",    "to",
+      "transmission", "call",       "number", "station", "(T.30)", "2026-12-06"};
   std::mt19937 random(7);
   std::ofstream out(file, std::ios::binary);
   for (int i = 0; i < lines; ++i) {
@@ -85,7 +86,8 @@ bool WriteScannedImage(const std::filesystem::path& fax, const std::filesystem::
       std::fill(row.begin(), row.end(), 0);
       for (std::uint32_t x = 0; x < kImageWidth; ++x) {
         const std::uint32_t sx = x * 1728 / kImageWidth;
-        if (source[sx / 8] & (0x80 >> (sx % 8))) row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+        if (source[sx / 8] & (0x80 >> (sx % 8)))
+          row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
       }
       ok = ok && TIFFWriteScanline(out, row.data(), y, 0) == 1;
     }
@@ -105,7 +107,7 @@ BenchFiles MakeFiles(TempDirectory& temp) {
   files.image = temp.path / "scanned-g4.tif";
   Txt2Tif renderer;
   renderer.Initialize();
-  ConfigureTxt2Tif(renderer, AppSettings{});
+  ConfigureTxt2Tif(renderer, ConvertOptions{});
   WriteText(files.text, LinesPerPage(renderer) * static_cast<int>(kTextPages));
   // The scanned image: the text's first pages at 300 dpi.
   const auto fax = temp.path / "rendered.tif";
@@ -124,7 +126,7 @@ void BM_RenderText(benchmark::State& state) {
   const BenchFiles& files = Files();
   Txt2Tif renderer;
   renderer.Initialize();
-  ConfigureTxt2Tif(renderer, AppSettings{});
+  ConfigureTxt2Tif(renderer, ConvertOptions{});
   std::uint32_t pages = 0;
   for (auto _ : state) {
     FaxOutputFile out;
@@ -149,7 +151,8 @@ void BM_RenderPeer(benchmark::State& state) {
   const auto out = Scratch("peer.tif");
   const std::string command = "enscript -B -q -p - '" + Files().text.string() +
                               "' | gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=tiffg3 -r204x196 "
-                              "-sOutputFile='" + out.string() + "' -";
+                              "-sOutputFile='" +
+                              out.string() + "' -";
   for (auto _ : state)
     if (!Shell(command)) state.SkipWithError("peer failed");
   SetPageRate(state, CountPages(out));
@@ -234,7 +237,8 @@ int main(int argc, char** argv) {
   reporter.PrintRatio("text, 100 pages", "BM_RenderText", "BM_RenderPeer", "enscript | gs tiffg3");
   reporter.PrintRatio("TIFF, 20 pages 300 dpi G4 -> fine G3", "BM_ConvertImage", "BM_ConvertPeer",
                       "convert -resize -compress Fax");
-  reporter.PrintRatio("PDF, 20 A4 pages -> fine G3", "BM_ImportPdf", "BM_ImportPdfPeer", "gs tiffg3");
+  reporter.PrintRatio("PDF, 20 A4 pages -> fine G3", "BM_ImportPdf", "BM_ImportPdfPeer",
+                      "gs tiffg3");
   benchmark::Shutdown();
   return 0;
 }

@@ -15,13 +15,13 @@ namespace vexo::bench {
 constexpr std::uint32_t kTextPages = 100;
 constexpr std::uint32_t kImagePages = 20;
 constexpr std::uint32_t kImageDpi = 300;
-constexpr std::uint32_t kImageWidth = 2480;   // A4 at 300 dpi
+constexpr std::uint32_t kImageWidth = 2480;  // A4 at 300 dpi
 constexpr std::uint32_t kImageLength = 3508;
 
 struct BenchFiles {
   std::filesystem::path dir;
-  std::filesystem::path text;    // renders to kTextPages pages
-  std::filesystem::path image;   // kImagePages pages, 300 dpi, Group 4
+  std::filesystem::path text;   // renders to kTextPages pages
+  std::filesystem::path image;  // kImagePages pages, 300 dpi, Group 4
 };
 
 // Made on first use in a temporary directory removed at exit.

@@ -39,12 +39,14 @@ std::span<const Command> Commands() {
       Command{"delete", "move fax records to the deleted folder, or delete them there", RunDelete},
       Command{"modems", "list the modems: phone modem, telephony data and voice lines", RunModems},
       Command{"render", "render text files into a fax TIFF file", RunRender},
-      Command{"import", "convert TIFF images, PDF files and pictures into a fax TIFF file", RunImport},
+      Command{"import", "convert TIFF images, PDF files and pictures into a fax TIFF file",
+              RunImport},
       Command{"preview", "write every page of a TIFF file as a PNG image", RunPreview},
       Command{"compose", "make one fax file of a cover page and attachments", RunCompose},
       Command{"send", "compose files into a fax, send it and file it in the sent folder", RunSend},
       Command{"receive", "wait for a call, receive one fax and file it in the inbox", RunReceive},
-      Command{"export", "write the pages of a fax TIFF file as one PDF, or as PNG images", RunExport},
+      Command{"export", "write the pages of a fax TIFF file as one PDF, or as PNG images",
+              RunExport},
   };
   return kCommands;
 }

@@ -13,8 +13,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/layer_options.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 #include "cli/fax_call.h"
 #include "document/tiff_convert.h"
 
@@ -107,7 +108,7 @@ int RunCompose(int argc, char** argv) {
     std::error_code error;
     std::filesystem::remove(args->out, error);
   }
-  TiffConvert convert(settings);
+  TiffConvert convert(ConvertOptionsOf(settings));
   const int result = convert.Convert(request);
   if (result != 1) {
     ShowErrorPoolBoxes("vexo compose");

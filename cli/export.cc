@@ -6,14 +6,15 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/pdf_export.h"
 
 namespace vexo::cli {
 namespace {
 
 int ExportUsage() {
-  std::fputs("usage: vexo export FILE.tif -o OUT.pdf\n       vexo export FILE.tif --png DIR\n", stderr);
+  std::fputs("usage: vexo export FILE.tif -o OUT.pdf\n       vexo export FILE.tif --png DIR\n",
+             stderr);
   return 2;
 }
 

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <filesystem>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 
 namespace vexo::cli {
 namespace {
@@ -41,11 +41,16 @@ bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::stri
   } else if (name == "--device") {
     options.device = value;
   } else if (name == "--class") {
-    if (value == "1") options.forcedClass = kFaxClass1;
-    else if (value == "2") options.forcedClass = kFaxClass2;
-    else if (value == "2.0") options.forcedClass = kFaxClass20;
-    else if (value == "auto") options.forcedClass = kFaxClassAuto;
-    else error = "--class takes 1, 2, 2.0 or auto";
+    if (value == "1")
+      options.forcedClass = kFaxClass1;
+    else if (value == "2")
+      options.forcedClass = kFaxClass2;
+    else if (value == "2.0")
+      options.forcedClass = kFaxClass20;
+    else if (value == "auto")
+      options.forcedClass = kFaxClassAuto;
+    else
+      error = "--class takes 1, 2, 2.0 or auto";
   } else if (name == "--baud") {
     char* end = nullptr;
     const unsigned long baud = std::strtoul(value.c_str(), &end, 10);

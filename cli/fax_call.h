@@ -12,8 +12,8 @@
 #include <string_view>
 #include <thread>
 
-#include "app/base/job_control.h"
 #include "app/jobs/app_oper.h"
+#include "base/job_control.h"
 
 namespace vexo::cli {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/page_header.h"
 
 namespace vexo::cli {
@@ -63,14 +63,13 @@ std::optional<HeaderArgs> ParseArgs(int argc, char** argv) {
   return args;
 }
 
-bool WriteStrip(const std::string& file, const std::vector<std::uint8_t>& coded,
-                std::uint32_t rows, bool normal) {
+bool WriteStrip(const std::string& file, const std::vector<std::uint8_t>& coded, std::uint32_t rows,
+                bool normal) {
   TiffOper writer;
   writer.SetErrorPool(false);
   if (writer.OpenWriteTiff(file, CreateMode::Replace) != 1) return false;
   const bool ok = writer.SetPageTags(kPageWidth, rows, normal ? 0 : PAGE_FINE) == 1 &&
-                  writer.WriteFaxData(coded.data(), coded.size()) == 1 &&
-                  writer.EndPage(rows) == 1;
+                  writer.WriteFaxData(coded.data(), coded.size()) == 1 && writer.EndPage(rows) == 1;
   return writer.CloseWriteTiff() == 1 && ok;
 }
 

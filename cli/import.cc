@@ -11,8 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/layer_options.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 #include "document/image_import.h"
 #include "document/pdf_import.h"
 #include "document/tif2tif.h"
@@ -21,7 +22,10 @@ namespace vexo::cli {
 namespace {
 
 int ImportUsage() {
-  std::fputs("usage: vexo import IMAGE.tif|.pdf|.png|.jpg|.bmp... -o OUT.tif [--scale] [--normal|--fine]\n", stderr);
+  std::fputs(
+      "usage: vexo import IMAGE.tif|.pdf|.png|.jpg|.bmp... -o OUT.tif [--scale] "
+      "[--normal|--fine]\n",
+      stderr);
   return 2;
 }
 
@@ -71,7 +75,7 @@ int RunImport(int argc, char** argv) {
   if (!args) return ImportUsage();
   Tif2Tif converter;
   converter.Initialize();
-  if (ConfigureTif2Tif(converter, args->settings) != 1) return ImportUsage();
+  if (ConfigureTif2Tif(converter, ConvertOptionsOf(args->settings)) != 1) return ImportUsage();
   PdfImport pdf;
   pdf.Initialize();
   pdf.SetLayout(converter.Layout());
@@ -87,9 +91,15 @@ int RunImport(int argc, char** argv) {
     std::uint32_t pages = 0;
     int result = 0;
     switch (KindOf(image)) {
-      case SourceKind::Pdf: result = pdf.Pdf2Tiff(image, out.Tiff(), {}, &pages); break;
-      case SourceKind::Picture: result = picture.Image2Tiff(image, out.Tiff(), &pages); break;
-      case SourceKind::Tiff: result = converter.Tiff2Tiff(image, out.Tiff(), {}, {}, &pages); break;
+      case SourceKind::Pdf:
+        result = pdf.Pdf2Tiff(image, out.Tiff(), {}, &pages);
+        break;
+      case SourceKind::Picture:
+        result = picture.Image2Tiff(image, out.Tiff(), &pages);
+        break;
+      case SourceKind::Tiff:
+        result = converter.Tiff2Tiff(image, out.Tiff(), {}, {}, &pages);
+        break;
     }
     out.AddPages(pages);
     if (result != 1) {

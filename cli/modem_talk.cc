@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/base/error_pool.h"
-#include "kernel/modem_check.h"
+#include "base/error_pool.h"
+#include "modem/modem_check.h"
 
 namespace vexo::cli {
 namespace {
@@ -42,10 +42,14 @@ bool ParseOptions(int argc, char** argv, ModemCheck& options) {
 
 const char* AnswerText(ModemAnswer answer) {
   switch (answer) {
-    case ModemAnswer::Ok: return "OK";
-    case ModemAnswer::Error: return "ERROR";
-    case ModemAnswer::NoAnswer: return "NO ANSWER";
-    case ModemAnswer::NotOpened: break;
+    case ModemAnswer::Ok:
+      return "OK";
+    case ModemAnswer::Error:
+      return "ERROR";
+    case ModemAnswer::NoAnswer:
+      return "NO ANSWER";
+    case ModemAnswer::NotOpened:
+      break;
   }
   return nullptr;
 }

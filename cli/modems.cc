@@ -7,10 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
-#include "app/base/strings.h"
-#include "kernel/tapi_oper.h"
+#include "app/settings/layer_options.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
+#include "base/strings.h"
+#include "modem/tapi_oper.h"
 #include "platform/telephony/linux_provider.h"
 
 namespace vexo::cli {
@@ -43,15 +44,16 @@ int RunModems(int argc, char** argv) {
   AppSettings settings;
   if (home) settings.SetHomeDirectory(*home);
   if (!settings.LoadSettings()) {
-    std::fputs("vexo modems: the settings file could not be read (without a home directory set "
-               "VEXO_HOME or use --home)\n",
-               stderr);
+    std::fputs(
+        "vexo modems: the settings file could not be read (without a home directory set "
+        "VEXO_HOME or use --home)\n",
+        stderr);
     return 1;
   }
   LoadResDll(ResourceNameOfLanguage(settings.effectiveLanguage));
 
   LinuxTelephonyProvider provider(settings.TelephonyDevices);
-  TAPIOper tapi(provider, settings);
+  TAPIOper tapi(provider, [&settings] { return DialSettingsOf(settings); });
   if (!tapi.InitTapi(nullptr, nullptr)) {
     ShowErrorPoolBoxes(nullptr);
     return 1;

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/png_writer.h"
 #include "document/tiff_lib.h"
 
@@ -65,8 +65,8 @@ bool WritePage(TiffFile& tif, const std::string& png) {
     std::fprintf(stderr, "vexo preview: %s\n", writer.Error().c_str());
     return false;
   }
-  std::vector<std::uint8_t> row(std::max<std::size_t>(static_cast<std::size_t>(TIFFScanlineSize(t)),
-                                                      (width + 7) / 8));
+  std::vector<std::uint8_t> row(
+      std::max<std::size_t>(static_cast<std::size_t>(TIFFScanlineSize(t)), (width + 7) / 8));
   const bool invert = photometric == PHOTOMETRIC_MINISBLACK;
   for (std::uint32_t r = 0; r < length; ++r) {
     if (TIFFReadScanline(t, row.data(), r, 0) != 1) break;  // the rest of the page stays white

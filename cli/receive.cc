@@ -27,8 +27,8 @@ int ReceiveUsage(const std::string& why) {
 
 void PrintOutcome(int result, const FaxResult& record, const std::string& file) {
   const std::string remote = Utf16ToUtf8(record.RemoteId());
-  const char* outcome = result == 0   ? "Received"
-                        : result == 1 ? "Partly received"
+  const char* outcome = result == 0                   ? "Received"
+                        : result == 1                 ? "Partly received"
                         : result == kJobWaitCancelled ? "Cancelled"
                                                       : "Not received";
   std::printf("%s: %u page(s)", outcome, record.pagesTransferred);
@@ -64,8 +64,7 @@ int RunReceive(int argc, char** argv) {
     }
   }
   struct stat st {};
-  if (!out.empty() && ::stat(out.c_str(), &st) == 0)
-    return ReceiveUsage(out + " exists already");
+  if (!out.empty() && ::stat(out.c_str(), &st) == 0) return ReceiveUsage(out + " exists already");
 
   AppOper app(MakeAppOptions(options));
   if (!StartApp(app, options, "vexo receive")) return 2;

@@ -10,17 +10,19 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/layer_options.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 #include "document/txt2tif.h"
 
 namespace vexo::cli {
 namespace {
 
 int RenderUsage() {
-  std::fputs("usage: vexo render TEXT... -o OUT.tif [--normal|--fine] [--wrap] "
-             "[--font FACE:SIZE] [--line-extra TENTHS_MM] [--tab-size N] [--code-page N]\n",
-             stderr);
+  std::fputs(
+      "usage: vexo render TEXT... -o OUT.tif [--normal|--fine] [--wrap] "
+      "[--font FACE:SIZE] [--line-extra TENTHS_MM] [--tab-size N] [--code-page N]\n",
+      stderr);
   return 2;
 }
 
@@ -102,7 +104,8 @@ int RunRender(int argc, char** argv) {
   const std::optional<RenderArgs> args = ParseArgs(argc, argv);
   if (!args) return RenderUsage();
   Txt2Tif renderer;
-  if (renderer.Initialize() != 1 || ConfigureTxt2Tif(renderer, args->settings) != 1) {
+  if (renderer.Initialize() != 1 ||
+      ConfigureTxt2Tif(renderer, ConvertOptionsOf(args->settings)) != 1) {
     std::fputs("vexo render: the font or the paper settings were refused\n", stderr);
     ShowErrorPoolBoxes("vexo render");
     return 1;

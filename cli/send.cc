@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/base/error_pool.h"
+#include "app/settings/layer_options.h"
+#include "base/error_pool.h"
 #include "cli/fax_call.h"
 #include "document/tiff_convert.h"
 #include "platform/text.h"
@@ -60,8 +61,8 @@ std::string Compose(AppOper& app, const SendArgs& args) {
   if (!args.cover.empty()) {
     const auto path = FindCoverTemplate(args.cover, app.Settings().CoverDir);
     if (!path) {
-      std::fprintf(stderr, "vexo send: no cover page template %s (nor in %s)\n",
-                   args.cover.c_str(), app.Settings().CoverDir.c_str());
+      std::fprintf(stderr, "vexo send: no cover page template %s (nor in %s)\n", args.cover.c_str(),
+                   app.Settings().CoverDir.c_str());
       return {};
     }
     request.coverTemplate = *path;
@@ -72,7 +73,7 @@ std::string Compose(AppOper& app, const SendArgs& args) {
   request.completion = [&request](std::uint32_t pages, std::uint64_t) {
     std::printf("Composed %u page(s) into %s\n", pages, request.output.c_str());
   };
-  TiffConvert convert(app.Settings(), &app.SystemLog());
+  TiffConvert convert(ConvertOptionsOf(app.Settings()), &app.SystemLog());
   if (convert.Convert(request) != 1) return {};
   return request.output;
 }

@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 
 namespace vexo::cli {
 namespace {
@@ -58,9 +58,10 @@ int RunSettings(int argc, char** argv) {
   AppSettings settings;
   if (home) settings.SetHomeDirectory(*home);
   if (!settings.LoadSettings()) {
-    std::fputs("vexo settings: the settings file could not be read (see above; without a home "
-               "directory set VEXO_HOME or use --home)\n",
-               stderr);
+    std::fputs(
+        "vexo settings: the settings file could not be read (see above; without a home "
+        "directory set VEXO_HOME or use --home)\n",
+        stderr);
     return 1;
   }
   if (!settings.EnsureDirectories()) {

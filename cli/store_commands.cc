@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "app/store/db_func.h"
+#include "base/error_pool.h"
 
 namespace vexo::cli {
 namespace {
@@ -64,7 +64,8 @@ StoreArgs ParseArgs(int argc, char** argv, std::string_view folderOption) {
 
 int Usage() {
   std::fputs(
-      "usage: vexo list [--folder sent|sending|inbox|deleted] [--sort contact|telephone|date|status]"
+      "usage: vexo list [--folder sent|sending|inbox|deleted] [--sort "
+      "contact|telephone|date|status]"
       " [--desc] [--home DIR]\n"
       "       vexo show ID [--home DIR]\n"
       "       vexo move ID... --to FOLDER [--home DIR]\n"
@@ -117,19 +118,27 @@ std::optional<int> TargetFolder(const StoreArgs& args) {
 
 const char* StatusText(int folder, std::uint16_t status) {
   switch (status) {
-    case 0: return "failed";
-    case 1: return folder == FOLDER_INBOX ? "received" : "sent";
-    case 2: return "partly";
-    default: return "";
+    case 0:
+      return "failed";
+    case 1:
+      return folder == FOLDER_INBOX ? "received" : "sent";
+    case 2:
+      return "partly";
+    default:
+      return "";
   }
 }
 
 const char* ResolutionText(std::uint16_t resolution) {
   switch (resolution) {
-    case 1: return "Normal";
-    case 2: return "Fine";
-    case 3: return "Super-Fine";
-    default: return "";
+    case 1:
+      return "Normal";
+    case 2:
+      return "Fine";
+    case 3:
+      return "Super-Fine";
+    default:
+      return "";
   }
 }
 
@@ -157,9 +166,10 @@ struct SortName {
   const char* name;
   unsigned property;
 };
-constexpr SortName kSortNames[] = {
-    {"status", PROP_STATUS}, {"contact", PROP_CONTACT}, {"telephone", PROP_TELEPHONE},
-    {"date", PROP_DATE}};
+constexpr SortName kSortNames[] = {{"status", PROP_STATUS},
+                                   {"contact", PROP_CONTACT},
+                                   {"telephone", PROP_TELEPHONE},
+                                   {"date", PROP_DATE}};
 
 // Moves or copies each id from the folder that holds it.
 int Transfer(int argc, char** argv, bool move) {
@@ -270,8 +280,10 @@ int RunDelete(int argc, char** argv) {
       std::fprintf(stderr, "vexo: no fax with id %u\n", id);
       ok = false;
     } else if (folder == FOLDER_DELETED) {
-      if (store->DeleteRecords(folder, ids)) std::printf("%u deleted\n", id);
-      else ok = false;
+      if (store->DeleteRecords(folder, ids))
+        std::printf("%u deleted\n", id);
+      else
+        ok = false;
     } else {
       std::vector<CEOID> added;
       if (store->MoveRecords(folder, FOLDER_DELETED, ids, &added) && added.size() == 1)

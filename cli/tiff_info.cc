@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/tiff_oper.h"
 
 namespace vexo::cli {
@@ -14,9 +14,12 @@ constexpr struct {
   std::uint32_t flag;
   const char* name;
 } kFlagNames[] = {
-    {PAGE_G4, "G4"},           {PAGE_FINE, "FINE"},
-    {PAGE_2D, "2D"},           {PAGE_LSB_FIRST, "LSB_FIRST"},
-    {PAGE_MIN_IS_BLACK, "MIN_IS_BLACK"}, {PAGE_RES_CM, "RES_CM"},
+    {PAGE_G4, "G4"},
+    {PAGE_FINE, "FINE"},
+    {PAGE_2D, "2D"},
+    {PAGE_LSB_FIRST, "LSB_FIRST"},
+    {PAGE_MIN_IS_BLACK, "MIN_IS_BLACK"},
+    {PAGE_RES_CM, "RES_CM"},
 };
 
 std::string FlagText(std::uint32_t flags) {
@@ -52,10 +55,11 @@ void PrintPage(const TiffOper& oper, int number, bool accepted) {
   std::printf("Page %d:\n", number);
   std::printf("  ImageWidth %u, ImageLength %u, RowsPerStrip %u\n", t.imageWidth, t.imageLength,
               t.rowsPerStrip);
-  std::printf("  BitsPerSample %u, SamplesPerPixel %u, Compression %u, Photometric %u, "
-              "FillOrder %u, Group3Options %u\n",
-              t.bitsPerSample, t.samplesPerPixel, t.compression, t.photometric, t.fillOrder,
-              t.group3Options);
+  std::printf(
+      "  BitsPerSample %u, SamplesPerPixel %u, Compression %u, Photometric %u, "
+      "FillOrder %u, Group3Options %u\n",
+      t.bitsPerSample, t.samplesPerPixel, t.compression, t.photometric, t.fillOrder,
+      t.group3Options);
   std::printf("  XResolution %u/%u, YResolution %u/%u, ResolutionUnit %u\n", t.xResolution.num,
               t.xResolution.den, t.yResolution.num, t.yResolution.den, t.resolutionUnit);
   std::printf("  PageNumber %u/%u, Software \"%s\"\n", t.pageIndex, t.pageTotal,

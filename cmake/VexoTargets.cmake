@@ -1,14 +1,21 @@
 # Shared compile settings and small helpers for the project's targets.
 
 add_library(vexo_options INTERFACE)
-target_compile_options(vexo_options INTERFACE -Wall -Wextra)
-target_include_directories(vexo_options INTERFACE ${PROJECT_SOURCE_DIR})
+target_compile_options(vexo_options INTERFACE -Wall -Wextra -Wshadow -Wpedantic)
+if(VEXO_WERROR)
+  target_compile_options(vexo_options INTERFACE -Werror)
+endif()
 target_compile_definitions(vexo_options INTERFACE
   VEXO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 if(VEXO_SANITIZE)
   target_compile_options(vexo_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(vexo_options INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Programs, tests, benchmarks and fuzz targets stand above every layer and see
+# the whole tree.
+add_library(vexo_whole_tree INTERFACE)
+target_include_directories(vexo_whole_tree INTERFACE ${PROJECT_SOURCE_DIR})
 
 # vexo_library(NAME DIR DEPS...): a static library of every .cc file in DIR and
 # in its direct subfolders that have no CMakeLists.txt of their own, linked to the
@@ -36,6 +43,27 @@ function(vexo_library name dir)
   endif()
 endfunction()
 
+# vexo_layer(NAME FOLDER SEES FOLDERS... LINKS DEPS...): the library of one
+# layer folder. Its sources see only their own folder and the folders named
+# after SEES (the layers below it): the include path is a directory of links to
+# exactly those folders, so an include of a higher or sideways layer does not
+# compile. Paths in debug and coverage data name the real folders.
+function(vexo_layer name folder)
+  cmake_parse_arguments(arg "" "" "SEES;LINKS" ${ARGN})
+  vexo_library(${name} ${PROJECT_SOURCE_DIR}/${folder} ${arg_LINKS})
+  set(view ${CMAKE_BINARY_DIR}/layer-views/${name})
+  file(REMOVE_RECURSE ${view})
+  file(MAKE_DIRECTORY ${view})
+  foreach(seen ${folder} ${arg_SEES})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${seen} ${view}/${seen} SYMBOLIC)
+  endforeach()
+  get_target_property(type ${name} TYPE)
+  if(type STREQUAL "STATIC_LIBRARY")
+    target_include_directories(${name} PRIVATE ${view})
+    target_compile_options(${name} PRIVATE -ffile-prefix-map=${view}=${PROJECT_SOURCE_DIR})
+  endif()
+endfunction()
+
 # vexo_test(NAME LABEL DIR DEPS...): one GoogleTest binary of every .cc file in
 # DIR, its cases registered with CTest under LABEL.
 function(vexo_test name label dir)
@@ -44,6 +72,6 @@ function(vexo_test name label dir)
     return()
   endif()
   add_executable(${name} ${srcs})
-  target_link_libraries(${name} PRIVATE vexo_options GTest::gtest_main GTest::gmock ${ARGN})
+  target_link_libraries(${name} PRIVATE vexo_options vexo_whole_tree GTest::gtest_main GTest::gmock ${ARGN})
   gtest_discover_tests(${name} PROPERTIES LABELS ${label} DISCOVERY_TIMEOUT 60)
 endfunction()

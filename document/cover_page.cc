@@ -10,9 +10,8 @@
 #include <new>
 #include <vector>
 
-#include "app/base/code_page.h"
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "base/code_page.h"
+#include "base/error_pool.h"
 #include "document/txt2tif_reader.h"
 #include "platform/text.h"
 
@@ -119,7 +118,8 @@ struct CoverPage::Source {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return false;
       if (n == 0) break;
-      if (offset == 0 && n >= 3 && std::string_view(reinterpret_cast<char*>(block.data()), 3) == kUtf8Mark) {
+      if (offset == 0 && n >= 3 &&
+          std::string_view(reinterpret_cast<char*>(block.data()), 3) == kUtf8Mark) {
         utf8 = true;
         return ::lseek(fd.get(), 3, SEEK_SET) == 3;
       }
@@ -200,22 +200,52 @@ class CoverPage::Drawing {
     }
     const auto& a = item.args;
     switch (item.keyword) {
-      case CoverKeyword::Font: return SetFont(a[0], a[1], a[2], a[3]);
-      case CoverKeyword::Unit: m_inches = item.text == "INCH"; return true;
-      case CoverKeyword::Logo: return DrawLogo(a[0], a[1], a[2], a[3]);
-      case CoverKeyword::Group: OpenGroup(Length(a[0]), Length(a[1]), Length(a[2]), Length(a[3])); return true;
-      case CoverKeyword::EndGroup: m_inGroup = false; return true;
-      case CoverKeyword::Sep: Separator(a[0]); return true;
-      case CoverKeyword::SendName: DrawField(FieldText(m_setup.profile->fullName)); return true;
-      case CoverKeyword::SendFax: DrawField(FieldText(m_setup.profile->faxNumber)); return true;
-      case CoverKeyword::Phone1: DrawField(FieldText(m_setup.profile->phone1)); return true;
-      case CoverKeyword::Phone2: DrawField(FieldText(m_setup.profile->phone2)); return true;
-      case CoverKeyword::Email: DrawField(FieldText(m_setup.profile->email)); return true;
-      case CoverKeyword::RcvName: DrawField(FieldText(m_setup.details->recipientName)); return true;
-      case CoverKeyword::RcvFax: DrawField(FieldText(m_setup.details->recipientFax)); return true;
-      case CoverKeyword::DateTime: DrawField(CoverDateText(m_setup.time)); return true;
-      case CoverKeyword::Subject: DrawField(FieldText(m_setup.details->subject)); return true;
-      case CoverKeyword::Note: DrawNote(); return true;
+      case CoverKeyword::Font:
+        return SetFont(a[0], a[1], a[2], a[3]);
+      case CoverKeyword::Unit:
+        m_inches = item.text == "INCH";
+        return true;
+      case CoverKeyword::Logo:
+        return DrawLogo(a[0], a[1], a[2], a[3]);
+      case CoverKeyword::Group:
+        OpenGroup(Length(a[0]), Length(a[1]), Length(a[2]), Length(a[3]));
+        return true;
+      case CoverKeyword::EndGroup:
+        m_inGroup = false;
+        return true;
+      case CoverKeyword::Sep:
+        Separator(a[0]);
+        return true;
+      case CoverKeyword::SendName:
+        DrawField(FieldText(m_setup.profile->fullName));
+        return true;
+      case CoverKeyword::SendFax:
+        DrawField(FieldText(m_setup.profile->faxNumber));
+        return true;
+      case CoverKeyword::Phone1:
+        DrawField(FieldText(m_setup.profile->phone1));
+        return true;
+      case CoverKeyword::Phone2:
+        DrawField(FieldText(m_setup.profile->phone2));
+        return true;
+      case CoverKeyword::Email:
+        DrawField(FieldText(m_setup.profile->email));
+        return true;
+      case CoverKeyword::RcvName:
+        DrawField(FieldText(m_setup.details->recipientName));
+        return true;
+      case CoverKeyword::RcvFax:
+        DrawField(FieldText(m_setup.details->recipientFax));
+        return true;
+      case CoverKeyword::DateTime:
+        DrawField(CoverDateText(m_setup.time));
+        return true;
+      case CoverKeyword::Subject:
+        DrawField(FieldText(m_setup.details->subject));
+        return true;
+      case CoverKeyword::Note:
+        DrawNote();
+        return true;
     }
     return true;
   }
@@ -257,12 +287,14 @@ class CoverPage::Drawing {
     m_lineHasText = true;
   }
 
-  bool SetFont(std::uint32_t size, std::uint32_t bold, std::uint32_t italic, std::uint32_t underline) {
+  bool SetFont(std::uint32_t size, std::uint32_t bold, std::uint32_t italic,
+               std::uint32_t underline) {
     std::shared_ptr<const Font> font = m_setup.font;
     if (size != 0 || bold != 0 || italic != 0 || underline != 0) {
       if (size == 0) size = kCoverDefaultTenthsOfPoint;
       size = std::min(size, kCoverMaxTenthsOfPoint);
-      LOGFONTW record = MakeLogFont(kCoverFace, static_cast<int>(size), bold != 0 ? FW_BOLD : FW_NORMAL);
+      LOGFONTW record =
+          MakeLogFont(kCoverFace, static_cast<int>(size), bold != 0 ? FW_BOLD : FW_NORMAL);
       record.lfItalic = static_cast<std::uint8_t>(italic & 0xFF);
       record.lfUnderline = static_cast<std::uint8_t>(underline & 0xFF);
       int error = 0;
@@ -283,7 +315,8 @@ class CoverPage::Drawing {
     if (x == 0 && y == 0) {
       const int edge = m_inGroup ? m_group.left : m_area.left;
       x = m_area.left;
-      y = m_startX == edge ? m_startY : Clamp(std::int64_t{m_startY} + kCoverLineExtra + FontHeight());
+      y = m_startX == edge ? m_startY
+                           : Clamp(std::int64_t{m_startY} + kCoverLineExtra + FontHeight());
     } else if (x == 0) {
       x = m_area.left;
     } else if (y == 0) {
@@ -299,9 +332,9 @@ class CoverPage::Drawing {
   // A black line across the whole page area, below the text of the current
   // line (or at its top when it holds none); the next line starts below it.
   void Separator(std::uint32_t thicknessArg) {
-    const int thickness = thicknessArg == 0
-                              ? kCoverDefaultSepThickness
-                              : static_cast<int>(std::min<std::int64_t>(thicknessArg, kMaxCoordinate));
+    const int thickness =
+        thicknessArg == 0 ? kCoverDefaultSepThickness
+                          : static_cast<int>(std::min<std::int64_t>(thicknessArg, kMaxCoordinate));
     const int y = m_lineHasText ? m_line.bottom : m_line.top;
     m_canvas.HorizontalLine(m_area.left, m_area.right + 1, y, thickness);
     const int left = m_inGroup ? m_group.left : m_area.left;
@@ -333,7 +366,8 @@ class CoverPage::Drawing {
         }
         // No more characters can fit than the line has pixels (but for ones
         // without width), so only that much of a long note is measured.
-        const std::size_t window = std::min(rest.size(), static_cast<std::size_t>(room) + kMeasureSlack);
+        const std::size_t window =
+            std::min(rest.size(), static_cast<std::size_t>(room) + kMeasureSlack);
         const std::u32string_view head = std::u32string_view(rest).substr(0, window);
         const TextExtent extent = m_font->Measure(CodePointsToUtf8(head), room, Options());
         std::size_t cut = std::min(extent.fit, window);
@@ -410,23 +444,12 @@ bool CoverPage::Drawing::DrawLogo(std::uint32_t ax, std::uint32_t ay, std::uint3
   if (y == 0 || y > m_area.bottom) y = m_inGroup ? m_line.top : m_area.top;
   if (width == 0) width = static_cast<int>(PaperPixels(kLogoDefaultWidthTenthMm, Resolution()));
   if (height == 0) height = static_cast<int>(PaperPixels(kLogoDefaultHeightTenthMm, Resolution()));
-  m_canvas.StretchBmp(*logo.image, Rect{x, y, Clamp(std::int64_t{x} + width),
-                                        Clamp(std::int64_t{y} + height)});
+  m_canvas.StretchBmp(*logo.image,
+                      Rect{x, y, Clamp(std::int64_t{x} + width), Clamp(std::int64_t{y} + height)});
   return true;
 }
 
 // ---- CoverPage ----
-
-CoverProfile CoverProfile::FromSettings(const AppSettings& settings) {
-  CoverProfile profile;
-  profile.fullName = settings.ProfileFullName;
-  profile.faxNumber = settings.ProfileFaxNO;
-  profile.phone1 = settings.ProfilePhone1;
-  profile.phone2 = settings.ProfilePhone2;
-  profile.email = settings.ProfileEmail;
-  profile.logoFile = settings.ProfileLogo;
-  return profile;
-}
 
 std::string CoverDateText(const LocalTime& t) {
   return Format(64, "%d/%d/%d    %d:%d:%d", t.month, t.day, t.year, t.hour, t.minute, t.second);
@@ -534,9 +557,8 @@ int CoverPage::Draw(Source& source, const CancelFn& cancel, const ProgressFn& pr
   return 1;
 }
 
-int CoverPage::GenCoverPage(const std::string& templateFile, TiffFile& tif,
-                            const CancelFn& cancel, const ProgressFn& progress,
-                            std::uint32_t* pagesOut) {
+int CoverPage::GenCoverPage(const std::string& templateFile, TiffFile& tif, const CancelFn& cancel,
+                            const ProgressFn& progress, std::uint32_t* pagesOut) {
   if (pagesOut != nullptr) *pagesOut = 0;
   const int result = PreviewCoverPage(templateFile, cancel, progress);
   if (result != 1) return result;
@@ -565,8 +587,9 @@ int CoverPage::PreviewCoverPage(const std::string& templateFile, const CancelFn&
       source.fd.Reset();
     }
     if (!source.fd.valid()) {
-      ReportErrorCode(0, kMsgDefault, kModule, "CreateFile", error,
-                      "Fail to Open cover page file [filename=%s], ErrMsg = ", templateFile.c_str());
+      ReportErrorCode(
+          0, kMsgDefault, kModule, "CreateFile", error,
+          "Fail to Open cover page file [filename=%s], ErrMsg = ", templateFile.c_str());
       return 0;
     }
   }

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "document/convert_options.h"
 #include "document/cover_page_template.h"
 #include "document/tiff_lib.h"
 #include "document/txt2tif_paper.h"
@@ -22,7 +23,6 @@
 namespace vexo {
 
 class LogFile;
-struct AppSettings;
 
 // The default font: "Tahoma" of 22 points, made for the display; a FONT tag
 // with size 0 but another value set takes 22 points too.
@@ -40,16 +40,6 @@ constexpr std::uint32_t kLogoDefaultWidthTenthMm = 300;
 constexpr std::uint32_t kLogoDefaultHeightTenthMm = 200;
 // Field values (all but the note) are cut to this many bytes.
 constexpr std::size_t kCoverFieldBytes = 255;
-
-// The sender's profile as the cover page shows it (the Profile* settings).
-struct CoverProfile {
-  std::string fullName;  // SENDNAME
-  std::string faxNumber;  // SENDFAX
-  std::string phone1, phone2, email;
-  std::string logoFile;  // empty: LOGO tags draw nothing
-
-  static CoverProfile FromSettings(const AppSettings& settings);
-};
 
 // The fax being sent, as the send job holds it.
 struct CoverFaxDetails {

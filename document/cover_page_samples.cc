@@ -2,7 +2,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/base/strings.h"
+#include "base/strings.h"
 #include "document/cover_page.h"
 
 namespace vexo {

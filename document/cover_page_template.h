@@ -68,10 +68,10 @@ constexpr std::size_t kCoverMaxLineBytes = 511;
 
 struct CoverItem {
   bool isTag = false;
-  CoverKeyword keyword = CoverKeyword::Font;  // tags only
-  std::string_view text;                      // literal text, or a tag's UNIT word
+  CoverKeyword keyword = CoverKeyword::Font;        // tags only
+  std::string_view text;                            // literal text, or a tag's UNIT word
   std::array<std::uint32_t, kCoverMaxArgs> args{};  // missing numbers are 0
-  std::size_t argCount = 0;                          // numbers stored
+  std::size_t argCount = 0;                         // numbers stored
 
   bool IsTag(CoverKeyword k) const { return isTag && keyword == k; }
 };

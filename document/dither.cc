@@ -21,7 +21,8 @@ void GreyHistogram::Add(std::span<const std::uint8_t> pixels) {
   // One unsigned compare per pixel, which the compiler turns into vector code.
   constexpr unsigned kSpan = kToneHigh - kToneLow;
   std::uint64_t tones = 0;
-  for (const std::uint8_t p : pixels) tones += static_cast<std::uint8_t>(p - kToneLow) <= kSpan ? 1 : 0;
+  for (const std::uint8_t p : pixels)
+    tones += static_cast<std::uint8_t>(p - kToneLow) <= kSpan ? 1 : 0;
   m_tones += tones;
   m_total += pixels.size();
 }
@@ -44,8 +45,9 @@ std::uint32_t GreyScaler::FirstSourceRow(std::uint32_t y) const {
 }
 
 std::uint32_t GreyScaler::LastSourceRow(std::uint32_t y) const {
-  return std::max(FirstSourceRow(y) + 1,
-                  std::min(Scaled(std::uint64_t{y} + 1, m_sourceHeight, m_destHeight), m_sourceHeight));
+  return std::max(
+      FirstSourceRow(y) + 1,
+      std::min(Scaled(std::uint64_t{y} + 1, m_sourceHeight, m_destHeight), m_sourceHeight));
 }
 
 void GreyScaler::ScaleRows(std::span<const std::uint8_t* const> rows, std::uint8_t* dest) const {
@@ -61,7 +63,10 @@ void GreyScaler::ScaleRows(std::span<const std::uint8_t* const> rows, std::uint8
 }
 
 Ditherer::Ditherer(std::uint32_t width, GreyKind kind)
-    : m_width(width), m_kind(kind), m_error(std::size_t{width} + 2), m_next(std::size_t{width} + 2) {}
+    : m_width(width),
+      m_kind(kind),
+      m_error(std::size_t{width} + 2),
+      m_next(std::size_t{width} + 2) {}
 
 void Ditherer::Row(const std::uint8_t* grey, std::uint8_t* fax) {
   const std::size_t bytes = (std::size_t{m_width} + 7) / 8;
@@ -122,7 +127,8 @@ bool FaxPageSplitter::Row(const std::uint8_t* fax) {
 
 bool FaxPageSplitter::Finish() {
   const std::size_t rowBytes = (std::size_t{m_format.width} + 7) / 8;
-  const bool inkHeld = std::any_of(m_held.begin(), m_held.end(), [](std::uint8_t b) { return b != 0; });
+  const bool inkHeld =
+      std::any_of(m_held.begin(), m_held.end(), [](std::uint8_t b) { return b != 0; });
   if (m_holding && !inkHeld) return true;
   if (!m_writer.PageOpen() && !m_writer.BeginPage(m_format)) return false;
   for (std::size_t at = 0; at + rowBytes <= m_held.size(); at += rowBytes)

@@ -12,7 +12,7 @@
 #include <jpeglib.h>
 #include <png.h>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/dither.h"
 #include "document/pdf_import.h"
 #include "document/tif2tif.h"
@@ -124,7 +124,8 @@ ReadStatus ReadJpeg(const std::vector<std::uint8_t>& file, GreyImage& out) {
 ReadStatus ReadBmp(const std::vector<std::uint8_t>& file, GreyImage& out) {
   const std::optional<BmpImage> bmp = BmpImage::FromFile(file);
   if (!bmp) return ReadStatus::Damaged;
-  if (!SizeAllowed(static_cast<std::uint32_t>(bmp->Width()), static_cast<std::uint32_t>(bmp->Height())))
+  if (!SizeAllowed(static_cast<std::uint32_t>(bmp->Width()),
+                   static_cast<std::uint32_t>(bmp->Height())))
     return ReadStatus::TooLarge;
   out.width = static_cast<std::uint32_t>(bmp->Width());
   out.height = static_cast<std::uint32_t>(bmp->Height());
@@ -186,12 +187,20 @@ std::optional<GreyImage> ReadGreyImage(const std::string& path) {
   }
   GreyImage image;
   ReadStatus status = ReadStatus::Damaged;
-  const std::string_view head(reinterpret_cast<const char*>(file->data()), std::min<std::size_t>(file->size(), 8));
+  const std::string_view head(reinterpret_cast<const char*>(file->data()),
+                              std::min<std::size_t>(file->size(), 8));
   switch (SniffImageFormat(head)) {
-    case ImageFormat::Png: status = ReadPng(*file, image); break;
-    case ImageFormat::Jpeg: status = ReadJpeg(*file, image); break;
-    case ImageFormat::Bmp: status = ReadBmp(*file, image); break;
-    case ImageFormat::Unknown: break;
+    case ImageFormat::Png:
+      status = ReadPng(*file, image);
+      break;
+    case ImageFormat::Jpeg:
+      status = ReadJpeg(*file, image);
+      break;
+    case ImageFormat::Bmp:
+      status = ReadBmp(*file, image);
+      break;
+    case ImageFormat::Unknown:
+      break;
   }
   if (status == ReadStatus::Ok) return image;
   ReportResString(0, kMsgDefault, kModule, kFunction,
@@ -226,8 +235,10 @@ int ImageImport::Grey2Tiff(const GreyImage& image, const std::string& name, Tiff
   }
   const FaxPageFormat format = FaxPageFormat::Of(m_layout);
   // Fitted to the width; a normal page has half the rows of a fine one.
-  const std::uint64_t fineRows = (std::uint64_t{image.height} * format.width + image.width / 2) / image.width;
-  const std::uint64_t rows = std::max<std::uint64_t>(1, format.normal ? (fineRows + 1) / 2 : fineRows);
+  const std::uint64_t fineRows =
+      (std::uint64_t{image.height} * format.width + image.width / 2) / image.width;
+  const std::uint64_t rows =
+      std::max<std::uint64_t>(1, format.normal ? (fineRows + 1) / 2 : fineRows);
   if (rows > std::uint64_t{format.rows} * kMaxFaxPagesPerImage) {
     ReportResString(0, kMsgDefault, kModule, kFunction, kStringImageTooLarge, name.c_str());
     return 0;
@@ -235,7 +246,8 @@ int ImageImport::Grey2Tiff(const GreyImage& image, const std::string& name, Tiff
   GreyHistogram histogram;
   histogram.Add(image.pixels);
   Ditherer ditherer(format.width, histogram.Kind());
-  const GreyScaler scaler(image.width, image.height, format.width, static_cast<std::uint32_t>(rows));
+  const GreyScaler scaler(image.width, image.height, format.width,
+                          static_cast<std::uint32_t>(rows));
   FaxPageWriter writer(tif, m_systemLog);
   std::vector<std::uint8_t> grey(format.width);
   std::vector<std::uint8_t> faxRow((std::size_t{format.width} + 7) / 8);
@@ -260,9 +272,9 @@ int ImageImport::Grey2Tiff(const GreyImage& image, const std::string& name, Tiff
   return done(1);
 }
 
-int ConfigureImageImport(ImageImport& importer, const AppSettings& settings) {
+int ConfigureImageImport(ImageImport& importer, const ConvertOptions& options) {
   Tif2Tif paper;
-  if (ConfigureTif2Tif(paper, settings) != 1) return 0;
+  if (ConfigureTif2Tif(paper, options) != 1) return 0;
   importer.SetLayout(paper.Layout());
   return 1;
 }

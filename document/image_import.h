@@ -15,13 +15,13 @@
 #include <string_view>
 #include <vector>
 
+#include "document/convert_options.h"
 #include "document/tiff_lib.h"
 #include "document/txt2tif_paper.h"
 
 namespace vexo {
 
 class LogFile;
-struct AppSettings;
 
 // User-interface strings of the refusals ("%s" is the file).
 constexpr unsigned kStringImageDamaged = 65404;
@@ -69,6 +69,6 @@ class ImageImport {
 };
 
 // The paper of the send job's attachments (see ConfigurePdfImport).
-int ConfigureImageImport(ImageImport& importer, const AppSettings& settings);
+int ConfigureImageImport(ImageImport& importer, const ConvertOptions& options);
 
 }  // namespace vexo

@@ -2,8 +2,8 @@
 
 #include <cerrno>
 
-#include "app/base/error_pool.h"
-#include "app/base/log_file.h"
+#include "base/error_pool.h"
+#include "base/log_file.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -130,8 +130,8 @@ std::optional<std::vector<std::uint8_t>> CodeHeaderStrip(const MonoBitmap& bitma
   return encoder.Finish();
 }
 
-bool PageHeader::DrawFirstPage(const TiffOper& oper, std::uint32_t pageNo,
-                               std::uint32_t totalPages, bool sendAsNormal) {
+bool PageHeader::DrawFirstPage(const TiffOper& oper, std::uint32_t pageNo, std::uint32_t totalPages,
+                               bool sendAsNormal) {
   const FaxPageInfo& page = oper.PageInfo();
   m_halving = sendAsNormal || (page.flags & PAGE_FINE) == 0;
   m_xResolution = UsableResolution(oper.Tags().xResolution.num);
@@ -156,8 +156,8 @@ int PageHeader::Generate(TiffOper& oper, std::uint32_t pageNo, std::uint32_t tot
   } else {
     m_renderer->DrawPage(FormatHeaderPage(pageNo, totalPages));
   }
-  auto coded = CodeHeaderStrip(m_renderer->Bitmap(), m_halving, m_xResolution, m_yResolution,
-                               m_systemLog);
+  auto coded =
+      CodeHeaderStrip(m_renderer->Bitmap(), m_halving, m_xResolution, m_yResolution, m_systemLog);
   if (!coded) return 0;
   oper.SetPageHeader(std::move(*coded));
   return oper.PageHeaderReady() ? 1 : 0;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/png_writer.h"
 
 namespace vexo {
@@ -36,7 +36,8 @@ double DpiOf(TiffFile& tif, ttag_t tag, std::uint16_t unit) {
 
 std::string PdfNumber(double value) {
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
   std::string text(buffer, result.ptr);
   if (text.find('.') != std::string::npos) {
     while (text.back() == '0') text.pop_back();
@@ -49,8 +50,8 @@ bool FaxPageReader::Open(const std::string& path) {
   m_path = path;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) {
-    ReportErrorCode(0, kMsgDefault, kModule, "Open", errno, "Open File Error FileName=[%s], ErrMsg = ",
-                    path.c_str());
+    ReportErrorCode(0, kMsgDefault, kModule, "Open", errno,
+                    "Open File Error FileName=[%s], ErrMsg = ", path.c_str());
     return false;
   }
   m_tiff = TIFFOpenHandle(std::move(fd), path, "r");
@@ -73,8 +74,8 @@ std::optional<DecodedPage> FaxPageReader::Next() {
   const int index = TIFFCurrentDirectory(t) + 1;
   if (bits != 1 || samples != 1 || page.width == 0 || page.width > kMaxFaxWidth || page.rows == 0 ||
       page.rows > kMaxExportRows) {
-    ReportError(0, kMsgDefault, kModule, "ReadPage", "Page %d of %s is not a black-and-white fax page.",
-                index, m_path.c_str());
+    ReportError(0, kMsgDefault, kModule, "ReadPage",
+                "Page %d of %s is not a black-and-white fax page.", index, m_path.c_str());
     m_failed = true;
     return std::nullopt;
   }
@@ -83,7 +84,8 @@ std::optional<DecodedPage> FaxPageReader::Next() {
   page.xDpi = x > 0 ? x : kDefaultFaxDpi;
   page.yDpi = y > 0 ? y : page.xDpi;
   const std::size_t rowBytes = (std::size_t{page.width} + 7) / 8;
-  std::vector<std::uint8_t> row(std::max<std::size_t>(static_cast<std::size_t>(TIFFScanlineSize(t)), rowBytes));
+  std::vector<std::uint8_t> row(
+      std::max<std::size_t>(static_cast<std::size_t>(TIFFScanlineSize(t)), rowBytes));
   page.bits.assign(rowBytes * page.rows, 0);
   const std::uint8_t flip = photometric == PHOTOMETRIC_MINISBLACK ? 0xFF : 0x00;
   for (std::uint32_t r = 0; r < page.rows; ++r) {
@@ -95,7 +97,8 @@ std::optional<DecodedPage> FaxPageReader::Next() {
     }
     std::uint8_t* out = page.bits.data() + r * rowBytes;
     for (std::size_t i = 0; i < rowBytes; ++i) out[i] = row[i] ^ flip;
-    if (page.width % 8 != 0) out[rowBytes - 1] &= static_cast<std::uint8_t>(0xFF << (8 - page.width % 8));
+    if (page.width % 8 != 0)
+      out[rowBytes - 1] &= static_cast<std::uint8_t>(0xFF << (8 - page.width % 8));
   }
   return page;
 }
@@ -111,8 +114,8 @@ bool PdfWriter::Open(const std::string& path) {
   m_path = path;
   m_file.reset(std::fopen(path.c_str(), "wb"));
   if (!m_file) {
-    ReportErrorCode(0, kMsgDefault, kModule, "Open", errno, "Open File Error FileName=[%s], ErrMsg = ",
-                    path.c_str());
+    ReportErrorCode(0, kMsgDefault, kModule, "Open", errno,
+                    "Open File Error FileName=[%s], ErrMsg = ", path.c_str());
     return false;
   }
   m_objectOffsets.assign(kPagesObject, 0);
@@ -121,8 +124,8 @@ bool PdfWriter::Open(const std::string& path) {
 
 bool PdfWriter::Fail() {
   if (m_ok)
-    ReportErrorCode(0, kMsgDefault, kModule, "Write", errno, "Write File Error FileName=[%s], ErrMsg = ",
-                    m_path.c_str());
+    ReportErrorCode(0, kMsgDefault, kModule, "Write", errno,
+                    "Write File Error FileName=[%s], ErrMsg = ", m_path.c_str());
   m_ok = false;
   return false;
 }
@@ -146,27 +149,31 @@ std::uint32_t PdfWriter::BeginObject() {
   return static_cast<std::uint32_t>(m_objectOffsets.size());
 }
 
-bool PdfWriter::AddPage(std::uint32_t width, std::uint32_t rows, double widthPoints, double heightPoints,
-                        const std::vector<std::uint8_t>& g4) {
+bool PdfWriter::AddPage(std::uint32_t width, std::uint32_t rows, double widthPoints,
+                        double heightPoints, const std::vector<std::uint8_t>& g4) {
   const std::string w = std::to_string(width), h = std::to_string(rows);
   const std::uint32_t image = BeginObject();
-  Write(std::to_string(image) + " 0 obj\n<< /Type /XObject /Subtype /Image /Width " + w + " /Height " + h +
-        " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode /DecodeParms << /K -1 "
-        "/Columns " + w + " /Rows " + h + " /BlackIs1 false >> /Length " + std::to_string(g4.size()) +
-        " >>\nstream\n");
+  Write(
+      std::to_string(image) + " 0 obj\n<< /Type /XObject /Subtype /Image /Width " + w +
+      " /Height " + h +
+      " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode /DecodeParms << /K -1 "
+      "/Columns " +
+      w + " /Rows " + h + " /BlackIs1 false >> /Length " + std::to_string(g4.size()) +
+      " >>\nstream\n");
   Write(g4);
   Write("\nendstream\nendobj\n");
-  const std::string content = "q " + PdfNumber(widthPoints) + " 0 0 " + PdfNumber(heightPoints) +
-                              " 0 0 cm /Im0 Do Q\n";
+  const std::string content =
+      "q " + PdfNumber(widthPoints) + " 0 0 " + PdfNumber(heightPoints) + " 0 0 cm /Im0 Do Q\n";
   const std::uint32_t contents = BeginObject();
   Write(std::to_string(contents) + " 0 obj\n<< /Length " + std::to_string(content.size()) +
         " >>\nstream\n" + content + "endstream\nendobj\n");
   const std::uint32_t page = BeginObject();
   m_pageObjects.push_back(page);
-  return Write(std::to_string(page) + " 0 obj\n<< /Type /Page /Parent " + std::to_string(kPagesObject) +
-               " 0 R /MediaBox [0 0 " + PdfNumber(widthPoints) + " " + PdfNumber(heightPoints) +
-               "] /Resources << /XObject << /Im0 " + std::to_string(image) + " 0 R >> >> /Contents " +
-               std::to_string(contents) + " 0 R >>\nendobj\n");
+  return Write(std::to_string(page) + " 0 obj\n<< /Type /Page /Parent " +
+               std::to_string(kPagesObject) + " 0 R /MediaBox [0 0 " + PdfNumber(widthPoints) +
+               " " + PdfNumber(heightPoints) + "] /Resources << /XObject << /Im0 " +
+               std::to_string(image) + " 0 R >> >> /Contents " + std::to_string(contents) +
+               " 0 R >>\nendobj\n");
 }
 
 bool PdfWriter::Finish() {
@@ -180,14 +187,17 @@ bool PdfWriter::Finish() {
   Write(std::to_string(kPagesObject) + " 0 obj\n<< /Type /Pages /Kids [" + kids + "] /Count " +
         std::to_string(m_pageObjects.size()) + " >>\nendobj\n");
   const std::uint64_t xref = m_offset;
-  std::string table = "xref\n0 " + std::to_string(m_objectOffsets.size() + 1) + "\n0000000000 65535 f \n";
+  std::string table =
+      "xref\n0 " + std::to_string(m_objectOffsets.size() + 1) + "\n0000000000 65535 f \n";
   for (const std::uint64_t offset : m_objectOffsets) {
     char entry[24];
-    std::snprintf(entry, sizeof entry, "%010llu 00000 n \n", static_cast<unsigned long long>(offset));
+    std::snprintf(entry, sizeof entry, "%010llu 00000 n \n",
+                  static_cast<unsigned long long>(offset));
     table += entry;
   }
   Write(table + "trailer\n<< /Size " + std::to_string(m_objectOffsets.size() + 1) + " /Root " +
-        std::to_string(kCatalogObject) + " 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
+        std::to_string(kCatalogObject) + " 0 R >>\nstartxref\n" + std::to_string(xref) +
+        "\n%%EOF\n");
   if (!m_ok) return false;
   if (std::fflush(m_file.get()) != 0 || ::fsync(::fileno(m_file.get())) != 0) return Fail();
   if (std::fclose(m_file.release()) != 0) {
@@ -197,7 +207,8 @@ bool PdfWriter::Finish() {
   return true;
 }
 
-int ExportFaxToPdf(const std::string& tiffFile, const std::string& pdfFile, std::uint32_t* pagesOut) {
+int ExportFaxToPdf(const std::string& tiffFile, const std::string& pdfFile,
+                   std::uint32_t* pagesOut) {
   if (pagesOut != nullptr) *pagesOut = 0;
   FaxPageReader reader;
   if (!reader.Open(tiffFile)) return 0;
@@ -231,7 +242,8 @@ int ExportFaxToPdf(const std::string& tiffFile, const std::string& pdfFile, std:
   return 1;
 }
 
-int ExportFaxToPng(const std::string& tiffFile, const std::string& dir, std::vector<std::string>* files) {
+int ExportFaxToPng(const std::string& tiffFile, const std::string& dir,
+                   std::vector<std::string>* files) {
   FaxPageReader reader;
   if (!reader.Open(tiffFile)) return 0;
   std::error_code ec;
@@ -249,18 +261,20 @@ int ExportFaxToPng(const std::string& tiffFile, const std::string& dir, std::vec
     // Rows of a page with half (a third, a quarter) the resolution down are repeated.
     std::uint32_t repeat = 1;
     if (page->yDpi < page->xDpi)
-      repeat = std::clamp<std::uint32_t>(static_cast<std::uint32_t>(std::lround(page->xDpi / page->yDpi)), 1,
-                                         kMaxRowRepeat);
+      repeat = std::clamp<std::uint32_t>(
+          static_cast<std::uint32_t>(std::lround(page->xDpi / page->yDpi)), 1, kMaxRowRepeat);
     PngWriter png;
-    bool ok = png.Open(path, page->width, page->rows * repeat, static_cast<std::uint32_t>(std::lround(page->xDpi)),
+    bool ok = png.Open(path, page->width, page->rows * repeat,
+                       static_cast<std::uint32_t>(std::lround(page->xDpi)),
                        static_cast<std::uint32_t>(std::lround(page->yDpi * repeat)));
     const std::size_t rowBytes = (std::size_t{page->width} + 7) / 8;
     for (std::uint32_t r = 0; ok && r < page->rows; ++r)
-      for (std::uint32_t i = 0; ok && i < repeat; ++i) ok = png.WriteRow(page->bits.data() + r * rowBytes);
+      for (std::uint32_t i = 0; ok && i < repeat; ++i)
+        ok = png.WriteRow(page->bits.data() + r * rowBytes);
     ok = png.Close() && ok;
     if (!ok) {
-      ReportError(0, kMsgDefault, kModule, "ExportFaxToPng", "Write File Error FileName=[%s]: %s", path.c_str(),
-                  png.Error().c_str());
+      ReportError(0, kMsgDefault, kModule, "ExportFaxToPng", "Write File Error FileName=[%s]: %s",
+                  path.c_str(), png.Error().c_str());
       return 0;
     }
     if (files != nullptr) files->push_back(path);

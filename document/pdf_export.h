@@ -82,9 +82,11 @@ std::string PdfNumber(double value);
 
 // Every page of tiffFile as one PDF at pdfFile. 1, or 0 after a report with
 // no pdfFile left behind (an existing one stays as it was). *pagesOut gets the pages.
-int ExportFaxToPdf(const std::string& tiffFile, const std::string& pdfFile, std::uint32_t* pagesOut);
+int ExportFaxToPdf(const std::string& tiffFile, const std::string& pdfFile,
+                   std::uint32_t* pagesOut);
 // Every page as dir/page-001.png, ... (rows repeated on normal pages, so the
 // picture keeps its shape). 1, or 0 after a report; the written files in *files.
-int ExportFaxToPng(const std::string& tiffFile, const std::string& dir, std::vector<std::string>* files);
+int ExportFaxToPng(const std::string& tiffFile, const std::string& dir,
+                   std::vector<std::string>* files);
 
 }  // namespace vexo

@@ -12,7 +12,7 @@
 #include <poppler-page-renderer.h>
 #include <poppler-page.h>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/dither.h"
 #include "document/tif2tif.h"
 
@@ -27,7 +27,8 @@ constexpr double kPointsPerInch = 72.0;
 // goes into the error pool instead.
 void QuietPoppler() {
   static std::once_flag once;
-  std::call_once(once, [] { poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr); });
+  std::call_once(
+      once, [] { poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr); });
 }
 
 // The page's size in points as it is shown (turned pages swapped).
@@ -177,9 +178,9 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
   return done(1);
 }
 
-int ConfigurePdfImport(PdfImport& importer, const AppSettings& settings) {
+int ConfigurePdfImport(PdfImport& importer, const ConvertOptions& options) {
   Tif2Tif paper;
-  if (ConfigureTif2Tif(paper, settings) != 1) return 0;
+  if (ConfigureTif2Tif(paper, options) != 1) return 0;
   importer.SetLayout(paper.Layout());
   return 1;
 }

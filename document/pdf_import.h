@@ -12,13 +12,13 @@
 #include <functional>
 #include <string>
 
+#include "document/convert_options.h"
 #include "document/tiff_lib.h"
 #include "document/txt2tif_paper.h"
 
 namespace vexo {
 
 class LogFile;
-struct AppSettings;
 
 // User-interface strings of the refusals ("%s" is the file).
 constexpr unsigned kStringPdfDamaged = 65400;
@@ -57,6 +57,6 @@ class PdfImport {
 
 // The paper of the send job's attachments: the one the resolution converter
 // uses (T2TQuality, T2TPaperHeight less the page header).
-int ConfigurePdfImport(PdfImport& importer, const AppSettings& settings);
+int ConfigurePdfImport(PdfImport& importer, const ConvertOptions& options);
 
 }  // namespace vexo

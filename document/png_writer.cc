@@ -54,7 +54,8 @@ bool PngWriter::Open(const std::string& path, std::uint32_t width, std::uint32_t
     return Fail("image size out of range");
   m_file = std::fopen(path.c_str(), "wbe");
   if (m_file == nullptr) return Fail(path + ": " + std::strerror(errno));
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_error, OnPngError, OnPngWarning);
+  png_structp png =
+      png_create_write_struct(PNG_LIBPNG_VER_STRING, &m_error, OnPngError, OnPngWarning);
   if (png == nullptr) return Fail("out of memory");
   m_png = png;
   png_infop info = png_create_info_struct(png);

@@ -9,9 +9,8 @@
 #include <numeric>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
+#include "base/error_pool.h"
+#include "base/presenter.h"
 #include "document/page_header.h"
 
 namespace vexo {
@@ -19,7 +18,6 @@ namespace {
 
 constexpr const char* kModule = "Tif2Tif";
 constexpr std::size_t kFaxRowBytes = (kFaxDestinationWidth + 7) / 8;
-constexpr std::uint32_t kSendTopMarginTenthMm = 200;
 constexpr std::uint64_t kCentimetresPerHundredInches = 254;
 // A source file may have at most this many pages.
 constexpr int kMaxSourcePages = 65535;
@@ -52,11 +50,15 @@ ScaleRatio RatioFor(const Rational& r, std::uint16_t unit, std::uint64_t factor)
 }
 
 void SetBits(std::uint8_t* row, std::uint64_t from, std::uint64_t to) {
-  for (std::uint64_t x = from; x < to; ++x) row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+  for (std::uint64_t x = from; x < to; ++x)
+    row[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
 }
 
+// The product is taken in 128 bits so that no pixel position and ratio overflow.
+__extension__ using Wide = unsigned __int128;
+
 std::uint64_t ScaledPosition(std::uint64_t pixel, const ScaleRatio& ratio) {
-  return static_cast<std::uint64_t>(static_cast<unsigned __int128>(pixel) * ratio.num / ratio.den);
+  return static_cast<std::uint64_t>(static_cast<Wide>(pixel) * ratio.num / ratio.den);
 }
 
 // One page of the source as libtiff describes it.
@@ -65,8 +67,10 @@ SourcePage ReadSourcePage(TiffFile& source) {
   SourcePage page;
   TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &page.width);
   TIFFGetField(t, TIFFTAG_IMAGELENGTH, &page.length);
-  if (auto x = TIFFGetRational(source, TIFFTAG_XRESOLUTION)) page.hasX = true, page.xResolution = *x;
-  if (auto y = TIFFGetRational(source, TIFFTAG_YRESOLUTION)) page.hasY = true, page.yResolution = *y;
+  if (auto x = TIFFGetRational(source, TIFFTAG_XRESOLUTION))
+    page.hasX = true, page.xResolution = *x;
+  if (auto y = TIFFGetRational(source, TIFFTAG_YRESOLUTION))
+    page.hasY = true, page.yResolution = *y;
   TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &page.resolutionUnit);
   std::uint16_t photometric = PHOTOMETRIC_MINISWHITE;
   TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric);
@@ -132,7 +136,8 @@ void ScaleRow(const std::uint8_t* source, std::uint32_t width, bool minIsBlack,
     while (end < width && ((source[end / 8] ^ flip) & (0x80 >> (end % 8))) != 0) ++end;
     const std::uint64_t from = ScaledPosition(x, ratio);
     if (from >= kFaxDestinationWidth) return;
-    SetBits(destination, from, std::min<std::uint64_t>(ScaledPosition(end, ratio), kFaxDestinationWidth));
+    SetBits(destination, from,
+            std::min<std::uint64_t>(ScaledPosition(end, ratio), kFaxDestinationWidth));
     x = end;
   }
 }
@@ -195,9 +200,9 @@ int Tif2Tif::Tiff2Tiff(const std::string& sourceFile, TiffFile& tif, const Cance
                   "SrcScanLineBuf");
       return done(0);
     }
-    sourceRow.assign(std::max<std::size_t>(static_cast<std::size_t>(rowSize),
-                                           (std::size_t{page.width} + 7) / 8),
-                     0);
+    sourceRow.assign(
+        std::max<std::size_t>(static_cast<std::size_t>(rowSize), (std::size_t{page.width} + 7) / 8),
+        0);
     std::uint64_t carry = 0;
     bool dropped = false;
     for (std::uint32_t r = 0; r < page.length && !dropped; ++r) {
@@ -230,14 +235,9 @@ int Tif2Tif::Tiff2Tiff(const std::string& sourceFile, TiffFile& tif, const Cance
   return done(1);
 }
 
-int ConfigureTif2Tif(Tif2Tif& converter, const AppSettings& settings) {
-  PaperInfo paper;
-  paper.id = settings.T2TQuality == 1 ? kPaperA4Normal : kPaperA4Fine;
-  const auto header = static_cast<std::uint32_t>(kHeaderHeightTenthMm);
-  paper.height = settings.T2TPaperHeight > header ? settings.T2TPaperHeight - header : 0;
-  paper.top = kSendTopMarginTenthMm - header;
-  converter.SetTransferMode(settings.I2TResTransfer);
-  return converter.SetPaper(paper, PAPER_ID | PAPER_HEIGHT | PAPER_TOP);
+int ConfigureTif2Tif(Tif2Tif& converter, const ConvertOptions& options) {
+  converter.SetTransferMode(options.resTransfer);
+  return converter.SetPaper(SendPaper(options), PAPER_ID | PAPER_HEIGHT | PAPER_TOP);
 }
 
 }  // namespace vexo

@@ -11,13 +11,13 @@
 #include <functional>
 #include <string>
 
+#include "document/convert_options.h"
 #include "document/tiff_lib.h"
 #include "document/txt2tif_paper.h"
 
 namespace vexo {
 
 class LogFile;
-struct AppSettings;
 
 enum TransferMode : std::uint32_t { TRANSFER_COPY = 1, TRANSFER_SCALE = 2 };
 
@@ -101,6 +101,6 @@ class Tif2Tif {
 
 // Sets a converter up as the send job does: paper as for text (T2TQuality,
 // T2TPaperHeight less the page header, top margin 100) and I2TResTransfer.
-int ConfigureTif2Tif(Tif2Tif& converter, const AppSettings& settings);
+int ConfigureTif2Tif(Tif2Tif& converter, const ConvertOptions& options);
 
 }  // namespace vexo

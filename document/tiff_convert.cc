@@ -9,7 +9,7 @@
 #include <limits>
 #include <optional>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/image_import.h"
 #include "document/page_header.h"
 #include "document/pdf_import.h"
@@ -27,13 +27,12 @@ constexpr mode_t kOutputMode = 0644;
 // Directories counted when measuring a TIFF file (a loop of directories ends here).
 constexpr int kMaxMeasuredPages = 65535;
 // The top margin of generated pages, page header included (tenths of a millimetre).
-constexpr std::uint32_t kSendTopMarginTenthMm = 200;
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 // The size of a file, or nullopt with errno.
@@ -62,17 +61,6 @@ std::int64_t TiffRows(const std::string& path) {
     if (TIFFGetField(tif->get(), TIFFTAG_IMAGELENGTH, &length) == 1) rows += length;
   } while (++pages < kMaxMeasuredPages && TIFFReadDirectory(tif->get()) == 1);
   return rows;
-}
-
-// The paper of generated pages: the row by T2TQuality, the page header's
-// height taken off the paper height, the top margin less the header.
-PaperInfo SendPaper(const AppSettings& settings) {
-  PaperInfo paper;
-  paper.id = settings.T2TQuality == 1 ? kPaperA4Normal : kPaperA4Fine;
-  const auto header = static_cast<std::uint32_t>(kHeaderHeightTenthMm);
-  paper.height = settings.T2TPaperHeight > header ? settings.T2TPaperHeight - header : 0;
-  paper.top = kSendTopMarginTenthMm - header;
-  return paper;
 }
 
 }  // namespace
@@ -114,8 +102,9 @@ std::int64_t MeasureConversion(const ConvertRequest& request) {
     return true;
   };
   if (!request.coverTemplate.empty() && !bySize(request.coverTemplate)) return -1;
-  const std::size_t count = request.firstSourceOnly ? std::min<std::size_t>(1, request.sources.size())
-                                                    : request.sources.size();
+  const std::size_t count = request.firstSourceOnly
+                                ? std::min<std::size_t>(1, request.sources.size())
+                                : request.sources.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& source = request.sources[i];
     bool matched = false;
@@ -137,8 +126,8 @@ std::int64_t MeasureConversion(const ConvertRequest& request) {
   return total;
 }
 
-TiffConvert::TiffConvert(const AppSettings& settings, LogFile* systemLog)
-    : m_settings(settings), m_systemLog(systemLog) {}
+TiffConvert::TiffConvert(const ConvertOptions& options, LogFile* systemLog)
+    : m_options(options), m_systemLog(systemLog) {}
 
 TiffConvert::~TiffConvert() { Wait(); }
 
@@ -149,8 +138,9 @@ bool TiffConvert::Start(ConvertRequest request, std::function<void(ConvertOutcom
   m_thread = std::thread([this, request = std::move(request), finished = std::move(finished)] {
     const int result = Convert(request);
     if (finished)
-      finished(result == 1 ? ConvertOutcome::Success
-                           : result < 0 ? ConvertOutcome::Cancelled : ConvertOutcome::Failure);
+      finished(result == 1  ? ConvertOutcome::Success
+               : result < 0 ? ConvertOutcome::Cancelled
+                            : ConvertOutcome::Failure);
     m_running = false;  // after the callback: a Start from inside it is refused, not deadlocked
   });
   return true;
@@ -188,34 +178,40 @@ int TiffConvert::Convert(const ConvertRequest& requestIn) {
   if (result == 1) {
     // PageNumber holds 16 bits: a longer fax keeps the largest total, not a wrapped one.
     const auto pages = static_cast<std::uint16_t>(std::min<std::uint32_t>(total, 0xFFFF));
-    if (total == 0 || TIFFUpdateAllPageNum(keep.get(), path, pages) != 1 || ::fsync(keep.get()) != 0)
+    if (total == 0 || TIFFUpdateAllPageNum(keep.get(), path, pages) != 1 ||
+        ::fsync(keep.get()) != 0)
       result = 0;
   }
   if (result == 1 && request.completion) {
     struct stat info {};
-    const std::uint64_t bytes = ::fstat(keep.get(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    const std::uint64_t bytes =
+        ::fstat(keep.get(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
     request.completion(total, bytes);
   }
   if (result != 1) ::unlink(path.c_str());
   return result;
 }
 
-int TiffConvert::ConvertSources(const ConvertRequest& request, TiffFile& tif, std::uint32_t* total) {
+int TiffConvert::ConvertSources(const ConvertRequest& request, TiffFile& tif,
+                                std::uint32_t* total) {
   if (!request.coverTemplate.empty()) {
     std::uint32_t pages = 0;
-    const int result = ConvertOne(ConvertKind::CoverPage, request.coverTemplate, request, tif, &pages);
+    const int result =
+        ConvertOne(ConvertKind::CoverPage, request.coverTemplate, request, tif, &pages);
     // A cover page that cannot be prepared is left out; one that fails to draw fails the fax.
     if (result == 0 || result == -1) return result;
     *total = pages;
   }
-  const std::size_t count = request.firstSourceOnly ? std::min<std::size_t>(1, request.sources.size())
-                                                    : request.sources.size();
+  const std::size_t count = request.firstSourceOnly
+                                ? std::min<std::size_t>(1, request.sources.size())
+                                : request.sources.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& source = request.sources[i];
     const auto size = FileSize(source);
     if (!size || *size == 0) continue;
     std::uint32_t pages = 0;
-    const int result = ConvertOne(kFileTypes[ClassifyAttachment(source)].kind, source, request, tif, &pages);
+    const int result =
+        ConvertOne(kFileTypes[ClassifyAttachment(source)].kind, source, request, tif, &pages);
     *total += pages;
     if (result == 2) return 0;  // the prepare step failed
     if (result != 1) return result;
@@ -225,8 +221,8 @@ int TiffConvert::ConvertSources(const ConvertRequest& request, TiffFile& tif, st
 
 // Prepares the renderer of kind from the settings and converts source. 1, 0
 // or -1 as the renderer returns; 2 when preparing failed (reported).
-int TiffConvert::ConvertOne(ConvertKind kind, const std::string& source, const ConvertRequest& request,
-                            TiffFile& tif, std::uint32_t* pages) {
+int TiffConvert::ConvertOne(ConvertKind kind, const std::string& source,
+                            const ConvertRequest& request, TiffFile& tif, std::uint32_t* pages) {
   const std::uint64_t base = m_done;
   std::uint64_t done = 0;
   auto told = [&](std::uint64_t units) {
@@ -240,32 +236,36 @@ int TiffConvert::ConvertOne(ConvertKind kind, const std::string& source, const C
   switch (kind) {
     case ConvertKind::CoverPage: {
       CoverPage cover;
-      if (cover.Initialize(m_systemLog) != 1 || cover.SetPaper(SendPaper(m_settings), PAPER_ID | PAPER_HEIGHT | PAPER_TOP) != 1)
+      if (cover.Initialize(m_systemLog) != 1 ||
+          cover.SetPaper(SendPaper(m_options), PAPER_ID | PAPER_HEIGHT | PAPER_TOP) != 1)
         return finish(2);
-      cover.SetProfile(CoverProfile::FromSettings(m_settings));
+      cover.SetProfile(m_options.profile);
       cover.SetFaxDetails(request.details);
       return finish(cover.GenCoverPage(source, tif, request.cancel, told, pages));
     }
     case ConvertKind::Text: {
       Txt2Tif text;
-      if (text.Initialize(m_systemLog) != 1 || ConfigureTxt2Tif(text, m_settings) != 1) return finish(2);
+      if (text.Initialize(m_systemLog) != 1 || ConfigureTxt2Tif(text, m_options) != 1)
+        return finish(2);
       return finish(text.Text2Tiff(source, tif, true, request.cancel, told, pages));
     }
     case ConvertKind::Tiff: {
       Tif2Tif image;
-      if (image.Initialize(m_systemLog) != 1 || ConfigureTif2Tif(image, m_settings) != 1) return finish(2);
+      if (image.Initialize(m_systemLog) != 1 || ConfigureTif2Tif(image, m_options) != 1)
+        return finish(2);
       return finish(image.Tiff2Tiff(source, tif, request.cancel, told, pages));
     }
     case ConvertKind::Pdf: {
       PdfImport pdf;
-      if (pdf.Initialize(m_systemLog) != 1 || ConfigurePdfImport(pdf, m_settings) != 1) return finish(2);
+      if (pdf.Initialize(m_systemLog) != 1 || ConfigurePdfImport(pdf, m_options) != 1)
+        return finish(2);
       const int result = pdf.Pdf2Tiff(source, tif, request.cancel, pages);
       told(FileSize(source).value_or(0));
       return finish(result);
     }
     case ConvertKind::Image: {
       ImageImport picture;
-      if (picture.Initialize(m_systemLog) != 1 || ConfigureImageImport(picture, m_settings) != 1)
+      if (picture.Initialize(m_systemLog) != 1 || ConfigureImageImport(picture, m_options) != 1)
         return finish(2);
       const int result = picture.Image2Tiff(source, tif, pages);
       told(FileSize(source).value_or(0));

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/base/settings.h"
+#include "document/convert_options.h"
 #include "document/cover_page.h"
 
 namespace vexo {
@@ -88,9 +88,9 @@ enum class ConvertOutcome {
 
 class TiffConvert {
  public:
-  // The renderers are set up from settings (paper, fonts, profile) for every
+  // The renderers are set up from options (paper, fonts, profile) for every
   // conversion. systemLog (may be null) gets the renderers' log lines.
-  explicit TiffConvert(const AppSettings& settings, LogFile* systemLog = nullptr);
+  explicit TiffConvert(const ConvertOptions& options, LogFile* systemLog = nullptr);
   ~TiffConvert();  // waits for a running conversion
   TiffConvert(const TiffConvert&) = delete;
   TiffConvert& operator=(const TiffConvert&) = delete;
@@ -113,7 +113,7 @@ class TiffConvert {
   int ConvertOne(ConvertKind kind, const std::string& source, const ConvertRequest& request,
                  TiffFile& tif, std::uint32_t* pages);
 
-  AppSettings m_settings;
+  ConvertOptions m_options;
   LogFile* m_systemLog;
   std::thread m_thread;
   std::atomic<bool> m_cancelled{false};

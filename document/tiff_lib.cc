@@ -12,8 +12,8 @@
 #include <cstring>
 #include <limits>
 
-#include "app/base/code_page.h"
-#include "app/base/error_pool.h"
+#include "base/code_page.h"
+#include "base/error_pool.h"
 #include "document/tiff_raw.h"
 
 namespace vexo {
@@ -107,8 +107,8 @@ tmsize_t ClientRead(thandle_t handle, void* buffer, tmsize_t size) {
   if (size <= 0) return 0;
   if (c.memory) {
     if (c.pos >= c.bytes.size()) return 0;
-    const std::size_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(size),
-                                                   c.bytes.size() - c.pos);
+    const std::size_t n =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(size), c.bytes.size() - c.pos);
     std::memcpy(buffer, c.bytes.data() + c.pos, n);
     c.pos += n;
     return static_cast<tmsize_t>(n);
@@ -323,23 +323,22 @@ bool FaxEncoder::Begin(std::uint32_t rows, std::size_t reserve) {
   if (!m_tiff) return false;
   m_tiff->ReserveMemory(reserve);
   TIFF* t = m_tiff->get();
-  const bool ok =
-      TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
-      TIFFSetField(t, TIFFTAG_IMAGEWIDTH, m_coding.width) == 1 &&
-      TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::max<std::uint32_t>(rows, 1)) == 1 &&
-      TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
-      TIFFSetField(t, TIFFTAG_COMPRESSION, m_coding.compression) == 1 &&
-      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
-      TIFFSetField(t, TIFFTAG_FILLORDER, m_coding.fillOrder) == 1 &&
-      TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
-      TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
-      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::max<std::uint32_t>(rows, 1)) == 1 &&
-      TIFFSetField(t, TIFFTAG_XRESOLUTION, RationalValue(m_coding.xResolution)) == 1 &&
-      TIFFSetField(t, TIFFTAG_YRESOLUTION, RationalValue(m_coding.yResolution)) == 1 &&
-      TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
-      TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
-      (m_coding.compression != COMPRESSION_CCITTFAX3 ||
-       TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, m_coding.group3Options) == 1);
+  const bool ok = TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
+                  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, m_coding.width) == 1 &&
+                  TIFFSetField(t, TIFFTAG_IMAGELENGTH, std::max<std::uint32_t>(rows, 1)) == 1 &&
+                  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
+                  TIFFSetField(t, TIFFTAG_COMPRESSION, m_coding.compression) == 1 &&
+                  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
+                  TIFFSetField(t, TIFFTAG_FILLORDER, m_coding.fillOrder) == 1 &&
+                  TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+                  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
+                  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, std::max<std::uint32_t>(rows, 1)) == 1 &&
+                  TIFFSetField(t, TIFFTAG_XRESOLUTION, RationalValue(m_coding.xResolution)) == 1 &&
+                  TIFFSetField(t, TIFFTAG_YRESOLUTION, RationalValue(m_coding.yResolution)) == 1 &&
+                  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+                  TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
+                  (m_coding.compression != COMPRESSION_CCITTFAX3 ||
+                   TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, m_coding.group3Options) == 1);
   if (!ok) m_tiff.reset();
   return ok;
 }

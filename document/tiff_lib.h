@@ -68,8 +68,7 @@ class TiffLib {
 
 // Reports through the library's error hook, as libtiff's own messages arrive:
 // a record with module "TIFFLIB: " + module, type 25.
-void TiffError(const char* module, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+void TiffError(const char* module, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // One open TIFF. For a file, the descriptor belongs to the object and is closed
 // with it. In memory mode the file bytes live in MemoryBytes().
@@ -101,8 +100,7 @@ class TiffFile {
   struct Client;
 
  private:
-  friend std::unique_ptr<TiffFile> TIFFOpenHandle(UniqueFd, const std::string&,
-                                                  const std::string&);
+  friend std::unique_ptr<TiffFile> TIFFOpenHandle(UniqueFd, const std::string&, const std::string&);
   TiffFile(std::unique_ptr<Client> client, std::string name, std::string mode);
   bool Open(const std::string& libMode);
 

@@ -24,10 +24,13 @@ int TrailingZeros(std::uint8_t b) { return std::countr_zero(b); }
 
 }  // namespace
 
-void LineDropper::Reset(bool lsbFirst) { *this = LineDropper{}; m_lsbFirst = lsbFirst; }
+void LineDropper::Reset(bool lsbFirst) {
+  *this = LineDropper{};
+  m_lsbFirst = lsbFirst;
+}
 
-LineDropper::Result LineDropper::Feed(const std::uint8_t* in, std::size_t inSize,
-                                      std::uint8_t* out, std::size_t outSize) {
+LineDropper::Result LineDropper::Feed(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out,
+                                      std::size_t outSize) {
   Result r;
   auto emitZeros = [&](std::uint8_t b) {
     // The kept line's EOL gets at least 11 zero bits before its final 1,

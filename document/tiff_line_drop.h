@@ -23,18 +23,17 @@ class LineDropper {
   };
   // Feeds input; stops when the output could overflow (every byte may need up to
   // two zero bytes ahead of it) or at the end of a return to control.
-  Result Feed(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out,
-              std::size_t outSize);
+  Result Feed(const std::uint8_t* in, std::size_t inSize, std::uint8_t* out, std::size_t outSize);
   // True once a return to control has been passed on: the page's data ends there.
   bool AtEnd() const { return m_rtcSeen; }
 
  private:
   bool m_lsbFirst = false;
   bool m_firstEolPassed = false;
-  bool m_keepNext = true;      // fate of the next ordinary segment
-  bool m_segmentKept = true;   // fate of the segment being passed
-  int m_zeroCarry = 0;         // zero bits that ended the previous byte
-  int m_eolRun = 0;            // consecutive EOLs
+  bool m_keepNext = true;     // fate of the next ordinary segment
+  bool m_segmentKept = true;  // fate of the segment being passed
+  int m_zeroCarry = 0;        // zero bits that ended the previous byte
+  int m_eolRun = 0;           // consecutive EOLs
   bool m_rtcSeen = false;
 };
 

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <limits>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/tiff_update.h"
 
 namespace vexo {
@@ -67,7 +67,8 @@ int TiffOper::OpenWriteTiff(const std::string& fileName, CreateMode mode) {
   CloseAll();
   m_fileName = fileName;
   m_pageCounter = 0;
-  const int flags = O_RDWR | O_CREAT | O_CLOEXEC | (mode == CreateMode::Exclusive ? O_EXCL : O_TRUNC);
+  const int flags =
+      O_RDWR | O_CREAT | O_CLOEXEC | (mode == CreateMode::Exclusive ? O_EXCL : O_TRUNC);
   UniqueFd fd(::open(fileName.c_str(), flags, kFileMode));
   if (!fd.valid()) {
     ReportOpenFailure(fileName, errno);
@@ -147,8 +148,8 @@ int TiffOper::CloseWriteTiff() {
     ReportOpenFailure(m_fileName, errno);
     return 0;
   }
-  const int ok = TIFFUpdateAllPageNum(keep.get(), m_fileName,
-                                      static_cast<std::uint16_t>(m_pageCounter));
+  const int ok =
+      TIFFUpdateAllPageNum(keep.get(), m_fileName, static_cast<std::uint16_t>(m_pageCounter));
   if (::fsync(keep.get()) != 0) return 0;
   return ok == 1 ? 1 : 0;
 }
@@ -295,9 +296,9 @@ bool TiffOper::ReadStripBytes(std::uint8_t* buffer, std::size_t count) {
     const ssize_t n = ::pread(m_tiff->fd(), buffer + done, count - done, static_cast<off_t>(at));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      ReportErrorCode(0, kMsgDefault, kModule, "ReadFAXData", errno,
-                      "TiffOper encounter filesystem error: TiffFileName = %s, ErrMsg =",
-                      m_fileName.c_str());
+      ReportErrorCode(
+          0, kMsgDefault, kModule, "ReadFAXData", errno,
+          "TiffOper encounter filesystem error: TiffFileName = %s, ErrMsg =", m_fileName.c_str());
       return false;
     }
     if (n == 0) break;

@@ -122,9 +122,7 @@ class TiffOper {
     virtual ~HeaderState() = default;
   };
   HeaderState* PageHeaderState() const { return m_headerState.get(); }
-  void SetPageHeaderState(std::unique_ptr<HeaderState> state) {
-    m_headerState = std::move(state);
-  }
+  void SetPageHeaderState(std::unique_ptr<HeaderState> state) { m_headerState = std::move(state); }
 
  private:
   void CloseAll();

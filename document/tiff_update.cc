@@ -10,7 +10,7 @@
 #include <set>
 #include <vector>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/tiff_raw.h"
 
 namespace vexo {
@@ -25,8 +25,7 @@ void ReportPageNumIo(RawTiff& raw, RawIo io, const char* function) {
     ReportSystemError(0, kMsgDefault, kPageNumModule, function, raw.LastError());
   } else if (function[0] == 'W') {
     ReportError(0, kMsgDefault, kPageNumModule, "WriteFile",
-                "Unable to write into disk, May be disk full [Filename = %s].",
-                raw.name().c_str());
+                "Unable to write into disk, May be disk full [Filename = %s].", raw.name().c_str());
   } else {
     ReportError(0, kMsgDefault, kPageNumModule, "ReadFile",
                 "Try to read data beyond end of file [Filename = %s].", raw.name().c_str());
@@ -138,14 +137,16 @@ int TIFFMoveTiffData(TiffFile& tif, std::uint64_t from, std::int64_t delta) {
     // Growing: last block first, so nothing is overwritten before it moved.
     std::uint64_t end = *size;
     while (end > from) {
-      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(end - from, buffer.size()));
+      const std::size_t n =
+          static_cast<std::size_t>(std::min<std::uint64_t>(end - from, buffer.size()));
       if (!moveBlock(end - n, n)) return 0;
       end -= n;
     }
     return 1;
   }
   for (std::uint64_t done = 0; done < length;) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length - done, buffer.size()));
     if (!moveBlock(from + done, n)) return 0;
     done += n;
   }
@@ -197,9 +198,8 @@ int ReallocOffset(TiffFile& tif, std::uint64_t curDirOffset, std::uint32_t strip
     if (raw.WriteU32(4, moved) != RawIo::Ok) return writeFail();
     dir = moved;
   }
-  const std::uint64_t curDir = Shifted(static_cast<std::uint32_t>(curDirOffset), from, delta, moved)
-                                   ? moved
-                                   : curDirOffset;
+  const std::uint64_t curDir =
+      Shifted(static_cast<std::uint32_t>(curDirOffset), from, delta, moved) ? moved : curDirOffset;
   DirectoryGuard guard;
   while (dir != 0) {
     if (!guard.Visit(dir)) return fail(RawIo::Short);
@@ -212,15 +212,15 @@ int ReallocOffset(TiffFile& tif, std::uint64_t curDirOffset, std::uint32_t strip
       if (current && entry.tag == TIFFTAG_STRIPBYTECOUNTS) {
         std::uint32_t count = 0;
         if ((io = raw.ReadElement(entry, strip, count)) != RawIo::Ok) return fail(io);
-        if (raw.WriteElement(entry, strip, static_cast<std::uint32_t>(count + delta)) !=
-            RawIo::Ok)
+        if (raw.WriteElement(entry, strip, static_cast<std::uint32_t>(count + delta)) != RawIo::Ok)
           return writeFail();
       }
       // The pointer to a value stored outside the entry (arrays included).
       if (!entry.Inline()) {
         std::uint32_t pointer = 0;
         if ((io = raw.ReadU32(entry.valuePos, pointer)) != RawIo::Ok) return fail(io);
-        if (Shifted(pointer, from, delta, moved) && raw.WriteU32(entry.valuePos, moved) != RawIo::Ok)
+        if (Shifted(pointer, from, delta, moved) &&
+            raw.WriteU32(entry.valuePos, moved) != RawIo::Ok)
           return writeFail();
       }
       // Every strip or tile offset behind `from`, except the strip being
@@ -267,8 +267,7 @@ int TIFFUpdateCurPage(TiffFile& tif, std::uint32_t strip, const std::uint8_t* da
     return 0;
   }
   if (rowsPerStrip < imageLength || TIFFNumberOfStrips(t) != 1 || strip != 0) {
-    TiffError(kModule, "TIFFUpdateCurPage only support 1 strip per page format, filename=%s",
-              name);
+    TiffError(kModule, "TIFFUpdateCurPage only support 1 strip per page format, filename=%s", name);
     return 0;
   }
   auto coded = EncodeFaxRows(CodingOf(tif), data, cc);

@@ -36,8 +36,7 @@ int ReallocOffset(TiffFile& tif, std::uint64_t curDirOffset, std::uint32_t strip
 // Replaces strip `strip` of the current page (one-strip Group 3 pages only) by
 // the coding of cc bytes of rows, moving the rest of the file as needed, then
 // reopens tif on the same page. 1, or 0 after a report.
-int TIFFUpdateCurPage(TiffFile& tif, std::uint32_t strip, const std::uint8_t* data,
-                      std::size_t cc);
+int TIFFUpdateCurPage(TiffFile& tif, std::uint32_t strip, const std::uint8_t* data, std::size_t cc);
 
 // TIFFUpdateCurPage for a filed fax: the page is rewritten in a copy beside the
 // file, which then replaces it by rename, so a failure or crash never damages

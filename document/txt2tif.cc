@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/base/code_page.h"
-#include "app/base/error_pool.h"
-#include "app/base/log_file.h"
-#include "app/base/settings.h"
+#include "base/code_page.h"
+#include "base/error_pool.h"
+#include "base/log_file.h"
 #include "document/page_header.h"
 #include "document/txt2tif_reader.h"
 #include "platform/raster/canvas.h"
@@ -20,7 +19,6 @@ constexpr const char* kGdiError = "Windows GDI Error, ErrMsg = ";
 constexpr const char* kFillLinesFailed =
     "FillLines2Tif failed, ref to error pool for detail information";
 // The top margin the send job asks for, page header included.
-constexpr std::uint32_t kSendTopMarginTenthMm = 200;
 
 bool IsWrapBreak(char32_t ch) { return ch == U'\t' || ch == U' ' || ch == U'-'; }
 
@@ -106,8 +104,8 @@ class TextPageComposer {
     const int room = m_rightLimit - m_left;
     for (const char32_t ch : Utf8ToCodePoints(piece)) {
       if (m_pendingWidth >= room || m_pending.size() >= kMaxLineChars) break;
-      const std::u32string_view text = ch == U'\t' ? std::u32string_view(m_tabSpaces)
-                                                    : std::u32string_view(&ch, 1);
+      const std::u32string_view text =
+          ch == U'\t' ? std::u32string_view(m_tabSpaces) : std::u32string_view(&ch, 1);
       for (const char32_t c : text) {
         m_pending += c;
         m_pendingWidth = Advance(m_pendingWidth, c);
@@ -169,7 +167,8 @@ class TextPageComposer {
   bool EndLine() {
     DrawPending();
     if (!m_writer.PageOpen()) {
-      if (!m_writer.BeginPage(FaxPageFormat::Of(m_layout)) || !WriteBlankDrawingRows(m_layout.Top()))
+      if (!m_writer.BeginPage(FaxPageFormat::Of(m_layout)) ||
+          !WriteBlankDrawingRows(m_layout.Top()))
         return false;
       m_row = m_layout.Top();
     }
@@ -250,8 +249,8 @@ int Txt2Tif::SetPaper(const PaperInfo& params, std::uint32_t mask) {
 }
 
 int Txt2Tif::SetLineExtra(std::uint32_t value, std::uint32_t unit) {
-  if (unit != LINE_EXTRA_TENTH_MM && unit != LINE_EXTRA_HUNDREDTH_INCH && unit != LINE_EXTRA_PIXELS &&
-      unit != LINE_EXTRA_PERCENT)
+  if (unit != LINE_EXTRA_TENTH_MM && unit != LINE_EXTRA_HUNDREDTH_INCH &&
+      unit != LINE_EXTRA_PIXELS && unit != LINE_EXTRA_PERCENT)
     return 0;
   m_lineExtra.unit = unit;
   m_lineExtra.value = unit == LINE_EXTRA_PERCENT ? std::min(value, kMaxLineExtraPercent) : value;
@@ -266,10 +265,18 @@ void Txt2Tif::RecomputeLineExtra() {
   const std::uint64_t fontHeight = static_cast<std::uint64_t>(std::max(0, Metrics().tmHeight));
   std::uint64_t pixels = 0;
   switch (e.unit) {
-    case LINE_EXTRA_TENTH_MM: pixels = (v * r + 127) / 254; break;
-    case LINE_EXTRA_HUNDREDTH_INCH: pixels = (v * r + 50) / 100; break;
-    case LINE_EXTRA_PIXELS: pixels = v; break;
-    case LINE_EXTRA_PERCENT: pixels = (v * fontHeight + 50) / 100; break;
+    case LINE_EXTRA_TENTH_MM:
+      pixels = (v * r + 127) / 254;
+      break;
+    case LINE_EXTRA_HUNDREDTH_INCH:
+      pixels = (v * r + 50) / 100;
+      break;
+    case LINE_EXTRA_PIXELS:
+      pixels = v;
+      break;
+    case LINE_EXTRA_PERCENT:
+      pixels = (v * fontHeight + 50) / 100;
+      break;
   }
   const bool capped = pixels > kMaxLineExtraFontHeights * fontHeight;
   if (capped) pixels = kMaxLineExtraFontHeights * fontHeight;
@@ -371,17 +378,12 @@ int Txt2Tif::Text2Tiff(const std::string& textFile, TiffFile& tif, bool allowEmp
   return done(1);
 }
 
-int ConfigureTxt2Tif(Txt2Tif& renderer, const AppSettings& settings) {
-  PaperInfo paper;
-  paper.id = settings.T2TQuality == 1 ? kPaperA4Normal : kPaperA4Fine;
-  const auto header = static_cast<std::uint32_t>(kHeaderHeightTenthMm);
-  paper.height = settings.T2TPaperHeight > header ? settings.T2TPaperHeight - header : 0;
-  paper.top = kSendTopMarginTenthMm - header;
-  int ok = renderer.SetPaper(paper, PAPER_ID | PAPER_HEIGHT | PAPER_TOP);
-  ok &= renderer.SetLineExtra(settings.T2TLineExtra, LINE_EXTRA_TENTH_MM);
-  renderer.SetWordWrap(settings.T2TWordWrap != 0);
-  renderer.SetTabSize(settings.T2TTabSize);
-  ok &= renderer.SetFont(settings.T2TFont);
+int ConfigureTxt2Tif(Txt2Tif& renderer, const ConvertOptions& options) {
+  int ok = renderer.SetPaper(SendPaper(options), PAPER_ID | PAPER_HEIGHT | PAPER_TOP);
+  ok &= renderer.SetLineExtra(options.lineExtra, LINE_EXTRA_TENTH_MM);
+  renderer.SetWordWrap(options.wordWrap);
+  renderer.SetTabSize(options.tabSize);
+  ok &= renderer.SetFont(options.font);
   return ok;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "document/convert_options.h"
 #include "document/tiff_lib.h"
 #include "document/txt2tif_paper.h"
 #include "platform/raster/font.h"
@@ -19,7 +20,6 @@
 namespace vexo {
 
 class LogFile;
-struct AppSettings;
 
 // SetLineExtra units.
 enum LineExtraUnit : std::uint32_t {
@@ -85,8 +85,8 @@ class Txt2Tif {
   // allowEmpty, which gives one blank page. cancel and progress may be empty.
   // 1, 0 on failure, -1 when cancelled; *pagesOut (when given) gets the pages
   // written, which stay in tif whatever the result.
-  int Text2Tiff(const std::string& textFile, TiffFile& tif, bool allowEmpty,
-                const CancelFn& cancel, const ProgressFn& progress, std::uint32_t* pagesOut);
+  int Text2Tiff(const std::string& textFile, TiffFile& tif, bool allowEmpty, const CancelFn& cancel,
+                const ProgressFn& progress, std::uint32_t* pagesOut);
 
   bool Initialized() const { return m_font != nullptr; }
   const PaperLayout& Layout() const { return m_layout; }
@@ -115,6 +115,6 @@ class Txt2Tif {
 // "A4-NORMAL" when T2TQuality is 1 else "A4-FINE", height T2TPaperHeight less
 // the page header, top margin 200 less the header; T2TLineExtra in tenths of a
 // millimetre, T2TWordWrap, T2TTabSize and T2TFont. 1, or 0 when a value is refused.
-int ConfigureTxt2Tif(Txt2Tif& renderer, const AppSettings& settings);
+int ConfigureTxt2Tif(Txt2Tif& renderer, const ConvertOptions& options);
 
 }  // namespace vexo

@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <limits>
 
-#include "app/base/error_pool.h"
-#include "app/base/log_file.h"
+#include "base/error_pool.h"
+#include "base/log_file.h"
 #include "document/tiff_update.h"
 
 namespace vexo {
@@ -134,27 +134,26 @@ bool FaxPageWriter::EndPage() {
   TIFF* t = m_tif.get();
   const float x = static_cast<float>(m_format.resolution);
   const float y = m_format.normal ? x / 2 : x;
-  const bool ok =
-      TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
-      TIFFSetField(t, TIFFTAG_IMAGEWIDTH, m_format.width) == 1 &&
-      TIFFSetField(t, TIFFTAG_IMAGELENGTH, m_format.rows) == 1 &&
-      TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
-      TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3) == 1 &&
-      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
-      TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) == 1 &&
-      TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
-      TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
-      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, m_format.rows) == 1 &&
-      TIFFSetField(t, TIFFTAG_XRESOLUTION, x) == 1 &&
-      TIFFSetField(t, TIFFTAG_YRESOLUTION, y) == 1 &&
-      TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
-      TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0) == 1 &&
-      TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
-      TIFFSetField(t, TIFFTAG_PAGENUMBER, std::uint16_t{0}, std::uint16_t{0}) == 1 &&
-      TIFFSetField(t, TIFFTAG_SOFTWARE, kMarker) == 1 &&
-      TIFFWriteRawStrip(t, 0, coded->data(), static_cast<tmsize_t>(coded->size())) ==
-          static_cast<tmsize_t>(coded->size()) &&
-      TIFFWriteDirectory(t) == 1;
+  const bool ok = TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
+                  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, m_format.width) == 1 &&
+                  TIFFSetField(t, TIFFTAG_IMAGELENGTH, m_format.rows) == 1 &&
+                  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
+                  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3) == 1 &&
+                  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
+                  TIFFSetField(t, TIFFTAG_FILLORDER, FILLORDER_MSB2LSB) == 1 &&
+                  TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+                  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
+                  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, m_format.rows) == 1 &&
+                  TIFFSetField(t, TIFFTAG_XRESOLUTION, x) == 1 &&
+                  TIFFSetField(t, TIFFTAG_YRESOLUTION, y) == 1 &&
+                  TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+                  TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0) == 1 &&
+                  TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
+                  TIFFSetField(t, TIFFTAG_PAGENUMBER, std::uint16_t{0}, std::uint16_t{0}) == 1 &&
+                  TIFFSetField(t, TIFFTAG_SOFTWARE, kMarker) == 1 &&
+                  TIFFWriteRawStrip(t, 0, coded->data(), static_cast<tmsize_t>(coded->size())) ==
+                      static_cast<tmsize_t>(coded->size()) &&
+                  TIFFWriteDirectory(t) == 1;
   if (ok) ++m_pages;
   return ok;
 }

@@ -50,8 +50,8 @@ void Utf8Sniffer::Feed(const std::uint8_t* data, std::size_t size) {
         break;
       }
       m_value = (m_value << 6) | (b & 0x3F);
-      if (--m_pending == 0 && (m_value < m_min || m_value > 0x10FFFF ||
-                               (m_value >= 0xD800 && m_value <= 0xDFFF)))
+      if (--m_pending == 0 &&
+          (m_value < m_min || m_value > 0x10FFFF || (m_value >= 0xD800 && m_value <= 0xDFFF)))
         m_valid = false;
       continue;
     }
@@ -87,9 +87,12 @@ std::size_t CompleteUtf8Prefix(const std::uint8_t* data, std::size_t size) {
   if (start == size) return size;
   const std::uint8_t lead = data[start];
   std::size_t need = 1;
-  if ((lead & 0xE0) == 0xC0) need = 2;
-  else if ((lead & 0xF0) == 0xE0) need = 3;
-  else if ((lead & 0xF8) == 0xF0) need = 4;
+  if ((lead & 0xE0) == 0xC0)
+    need = 2;
+  else if ((lead & 0xF0) == 0xE0)
+    need = 3;
+  else if ((lead & 0xF8) == 0xF0)
+    need = 4;
   return size - start < need ? start : size;
 }
 

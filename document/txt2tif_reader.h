@@ -30,7 +30,7 @@ class Utf8Sniffer {
  private:
   bool m_valid = true;
   bool m_nonAscii = false;
-  int m_pending = 0;       // continuation bytes still expected
+  int m_pending = 0;        // continuation bytes still expected
   std::uint32_t m_min = 0;  // smallest value the sequence may have
   std::uint32_t m_value = 0;
 };
@@ -55,8 +55,8 @@ class TextFileReader {
   std::uint64_t TextBytes() const { return m_textBytes; }
 
   struct Chunk {
-    std::string text;        // UTF-8, line breaks as '\n'
-    std::size_t bytes = 0;   // file bytes this chunk consumed
+    std::string text;       // UTF-8, line breaks as '\n'
+    std::size_t bytes = 0;  // file bytes this chunk consumed
   };
   // The next chunk; an empty optional at the end of the file, Status ReadFailed
   // in *status after a read error.
@@ -72,7 +72,7 @@ class TextFileReader {
   std::uint32_t m_codePage = 1252;
   TextEncoding m_encoding = TextEncoding::CodePage;
   std::uint64_t m_textBytes = 0;
-  std::string m_pending;   // bytes read but not yet handed out
+  std::string m_pending;  // bytes read but not yet handed out
   bool m_eof = false;
 };
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "app/base/error_pool.h"
-#include "kernel/win_com_ce.h"
+#include "base/error_pool.h"
+#include "modem/win_com_ce.h"
 #include "platform/serial/fake_serial_device.h"
 #include "protocol/class1_func.h"
 

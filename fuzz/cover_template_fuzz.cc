@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/cover_page.h"
 
 namespace {

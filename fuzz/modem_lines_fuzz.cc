@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "kernel/fax_comm_func.h"
+#include "base/error_pool.h"
+#include "modem/fax_comm_func.h"
 #include "protocol/class1_func.h"
 #include "protocol/class2x_func.h"
 

@@ -12,8 +12,8 @@
 #include <iterator>
 #include <string>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/tiff_oper.h"
 #include "document/tiff_update.h"
 

@@ -37,7 +37,8 @@ bool WriteSeed(const std::string& file, const std::vector<Page>& pages) {
     const auto bitmap = Bitmap(page.rows, ++seed);
     auto coded = vexo::EncodeFaxRows(coding, bitmap.data(), bitmap.size());
     if (!coded) return false;
-    if (page.rtc) coded->insert(coded->end(), {0x00, 0x10, 0x01, 0x00, 0x10, 0x01, 0x00, 0x10, 0x01});
+    if (page.rtc)
+      coded->insert(coded->end(), {0x00, 0x10, 0x01, 0x00, 0x10, 0x01, 0x00, 0x10, 0x01});
     if (oper.SetPageTags(1728, 1, page.flags) != 1 ||
         oper.WriteFaxData(coded->data(), coded->size()) != 1 || oper.EndPage(page.rows) != 1)
       return false;

@@ -81,8 +81,7 @@ IconvHandle OpenIconv(const char* to, const char* from) {
 // Runs iconv over input; on an unconvertible or invalid sequence either fails
 // or appends replacement and skips skipBytes(input position) bytes.
 std::optional<std::string> Convert(const char* to, const char* from, std::string_view input,
-                                   bool replace, std::string_view replacement,
-                                   bool inputIsUtf8) {
+                                   bool replace, std::string_view replacement, bool inputIsUtf8) {
   IconvHandle cd = OpenIconv(to, from);
   if (!cd) return std::nullopt;
   std::string out;
@@ -178,9 +177,12 @@ std::string Utf8ToUtf16LeBytes(std::string_view text) {
 
 const char* CodePageCharset(std::uint32_t codePage) {
   switch (codePage) {
-    case 936: return "GBK";
-    case 950: return "BIG5";
-    default: return "CP1252";
+    case 936:
+      return "GBK";
+    case 950:
+      return "BIG5";
+    default:
+      return "CP1252";
   }
 }
 

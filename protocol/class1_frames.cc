@@ -6,9 +6,9 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/base/error_pool.h"
-#include "kernel/byte_tables.h"
-#include "kernel/win_com_ce.h"
+#include "base/error_pool.h"
+#include "modem/byte_tables.h"
+#include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
 
 namespace vexo {
@@ -26,9 +26,9 @@ constexpr int kGetFrameAttempts = 3;
 // A T.30 frame holds at most 256 information bytes; anything longer is noise.
 constexpr std::size_t kMaxFrameBytes = 3 + 256 + 2;
 
-constexpr std::array<const char*, 9> kResultWords = {
-    "OK", "ERROR", "CONNECT", "NO CARRIER", "NO ANSWER", "NO DIALTONE", "NO DIAL TONE", "BUSY",
-    "+FCERROR"};
+constexpr std::array<const char*, 9> kResultWords = {"OK",           "ERROR",     "CONNECT",
+                                                     "NO CARRIER",   "NO ANSWER", "NO DIALTONE",
+                                                     "NO DIAL TONE", "BUSY",      "+FCERROR"};
 
 using Clock = std::chrono::steady_clock;
 
@@ -48,7 +48,8 @@ void Report(const char* function, const char* message) {
 // for the start of DLE ETX.
 class FrameScanner {
  public:
-  void Feed(const std::uint8_t* bytes, std::size_t count, Class1Items& items, std::size_t maxItems) {
+  void Feed(const std::uint8_t* bytes, std::size_t count, Class1Items& items,
+            std::size_t maxItems) {
     for (std::size_t i = 0; i < count; ++i) Take(bytes[i], items, maxItems);
   }
   // Ends a text line left open by the end of the read.
@@ -192,10 +193,10 @@ int FClass1Func::CheckCmdResponse2(std::uint32_t timeoutMs, bool report) {
   std::size_t kept = 0;
   for (;;) {
     const std::uint32_t left = Remaining(timeoutMs, start);
-    const int count =
-        left == 0 ? 0
-                  : m_port->ReadResultExxA(m_lineBuffer.data(), kept, m_lineBuffer.size(), found,
-                                           left, kResponseIntervalMs, report);
+    const int count = left == 0
+                          ? 0
+                          : m_port->ReadResultExxA(m_lineBuffer.data(), kept, m_lineBuffer.size(),
+                                                   found, left, kResponseIntervalMs, report);
     if (count < 0) return 0;
     if (count == 0) {
       if (report) Report(kFunction, "Wait modem OK response timeout.");
@@ -226,9 +227,10 @@ int FClass1Func::WaitNoCarrier(std::uint32_t timeoutMs, bool report) {
   const auto start = Clock::now();
   for (;;) {
     const std::uint32_t left = Remaining(timeoutMs, start);
-    const int count = left == 0 ? 0
-                                : m_port->ReadResultExxA(m_lineBuffer.data(), 0, m_lineBuffer.size(),
-                                                         found, left, kResponseIntervalMs, report);
+    const int count = left == 0
+                          ? 0
+                          : m_port->ReadResultExxA(m_lineBuffer.data(), 0, m_lineBuffer.size(),
+                                                   found, left, kResponseIntervalMs, report);
     if (count < 0) return 0;
     if (count == 0) {
       if (report) Report(kFunction, "Wait modem OK response timeout.");
@@ -314,7 +316,8 @@ int FClass1Func::ReadFrameList(Class1Items& items, std::size_t maxItems, std::ui
       break;
     }
     std::uint32_t got = 0;
-    if (!m_port->ReadComDataSYN(0, buffer.data(), kFrameReadBytes, &got, report ? 0u : std::uint32_t{kQuiet})) {
+    if (!m_port->ReadComDataSYN(0, buffer.data(), kFrameReadBytes, &got,
+                                report ? 0u : std::uint32_t{kQuiet})) {
       result = -1;
       break;
     }
@@ -343,7 +346,8 @@ int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_
   for (int attempt = 0; attempt < kGetFrameAttempts; ++attempt) {
     if (attempt > 0) {
       if (!AbortReceive()) continue;
-      const bool repeat = mode == RepeatMode::kAlways || (mode == RepeatMode::kOnCrp && crpReceived);
+      const bool repeat =
+          mode == RepeatMode::kAlways || (mode == RepeatMode::kOnCrp && crpReceived);
       if (m_lastFrame && repeat) {
         const LastFrame last = *m_lastFrame;
         SendFrame(kFrameCommand, "3", last.final, last.fcfValue, last.data, last.reverseBits);

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/job_control.h"
-#include "kernel/fax_comm_func.h"
+#include "base/job_control.h"
+#include "modem/fax_comm_func.h"
 #include "protocol/class1_tables.h"
 #include "protocol/fax_result.h"
 
@@ -72,20 +72,20 @@ constexpr std::uint32_t kFrameWaitMs = 20;  // before every command
 // The waits of a Class 1 call, in milliseconds. Tests shorten them; a call
 // uses the defaults.
 struct Class1Timeouts {
-  std::uint32_t dialFirst = 70000;      // answer, CSI and DIS after dialling
-  std::uint32_t phaseBFurther = 30000;  // later reads in phase B
-  std::uint32_t phaseBAfterFrh = 10000; // a read after a new AT+FRH
-  std::uint32_t trainAnswer = 6000;     // CFR/FTT, per attempt
-  std::uint32_t postPageAnswer = 6000;  // MCF/RTN, per attempt (transmitter)
-  std::uint32_t pageOk = 60000;         // the modem's OK after page data
-  std::uint32_t answerConnect = 15000;  // CONNECT after ATA
-  std::uint32_t dcsPass = 3000;         // DCS after CSI and DIS, per pass
-  std::uint32_t tcfData = 30000;        // training check data
-  std::uint32_t tcfNoCarrier = 10000;   // NO CARRIER after the training check
-  std::uint32_t dcsAfterFtt = 5000;     // new DCS after FTT, per attempt
+  std::uint32_t dialFirst = 70000;        // answer, CSI and DIS after dialling
+  std::uint32_t phaseBFurther = 30000;    // later reads in phase B
+  std::uint32_t phaseBAfterFrh = 10000;   // a read after a new AT+FRH
+  std::uint32_t trainAnswer = 6000;       // CFR/FTT, per attempt
+  std::uint32_t postPageAnswer = 6000;    // MCF/RTN, per attempt (transmitter)
+  std::uint32_t pageOk = 60000;           // the modem's OK after page data
+  std::uint32_t answerConnect = 15000;    // CONNECT after ATA
+  std::uint32_t dcsPass = 3000;           // DCS after CSI and DIS, per pass
+  std::uint32_t tcfData = 30000;          // training check data
+  std::uint32_t tcfNoCarrier = 10000;     // NO CARRIER after the training check
+  std::uint32_t dcsAfterFtt = 5000;       // new DCS after FTT, per attempt
   std::uint32_t postPageMessage = 10000;  // MPS/EOP, per attempt (receiver)
-  std::uint32_t pageData = 30000;       // page data reads
-  std::uint32_t drain = 10000;          // drain after a failed page
+  std::uint32_t pageData = 30000;         // page data reads
+  std::uint32_t drain = 10000;            // drain after a failed page
 };
 
 class FClass1Func : public FaxCommFunc {
@@ -170,7 +170,8 @@ class FClass1Func : public FaxCommFunc {
   static bool HasNonFinalFrame(const Class1Items& items);
 
   // ---- result lines ----
-  int CheckCmdResponse1(const std::vector<std::string>& lines, std::uint32_t timeoutMs, bool report);
+  int CheckCmdResponse1(const std::vector<std::string>& lines, std::uint32_t timeoutMs,
+                        bool report);
   int CheckCmdResponse2(std::uint32_t timeoutMs, bool report);
   int WaitNoCarrier(std::uint32_t timeoutMs, bool report);
   // Stops a running AT+FRH / AT+FRM with CAN.

@@ -5,11 +5,11 @@
 #include <array>
 #include <cstring>
 
-#include "app/base/code_page.h"
-#include "app/base/error_pool.h"
+#include "base/code_page.h"
+#include "base/error_pool.h"
 #include "document/tiff_oper.h"
-#include "kernel/byte_tables.h"
-#include "kernel/win_com_ce.h"
+#include "modem/byte_tables.h"
+#include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
 
 namespace vexo {
@@ -26,13 +26,18 @@ void Report(const char* function, const char* message) {
 // Highest modulation a DIS rate code allows (bits 11 to 14, bit 11 first).
 int HighestForDisRate(std::uint8_t rate) {
   switch (rate) {
-    case 0b0000: return 1;
-    case 0b0100: return 2;
+    case 0b0000:
+      return 1;
+    case 0b0100:
+      return 2;
     case 0b1000:
     case 0b1100:
-    case 0b1110: return 4;
-    case 0b1101: return 12;
-    default: return 1;
+    case 0b1110:
+      return 4;
+    case 0b1101:
+      return 12;
+    default:
+      return 1;
   }
 }
 
@@ -41,8 +46,15 @@ struct DcsRate {
   int modulation;
 };
 constexpr std::array<DcsRate, 9> kDcsRates = {{
-    {0b0000, 1}, {0b0001, 12}, {0b0100, 2}, {0b0101, 10}, {0b1000, 4},
-    {0b1001, 8}, {0b1100, 3},  {0b1101, 6}, {0b1110, 4},
+    {0b0000, 1},
+    {0b0001, 12},
+    {0b0100, 2},
+    {0b0101, 10},
+    {0b1000, 4},
+    {0b1001, 8},
+    {0b1100, 3},
+    {0b1101, 6},
+    {0b1110, 4},
 }};
 
 // The DIS rate code for the sum BuildDIS forms from the offered rows.
@@ -51,7 +63,11 @@ struct DisSum {
   std::uint8_t rate;
 };
 constexpr std::array<DisSum, 5> kDisSums = {{
-    {14, 0b1100}, {6, 0b0100}, {8, 0b1000}, {30, 0b1110}, {62, 0b1101},
+    {14, 0b1100},
+    {6, 0b0100},
+    {8, 0b1000},
+    {30, 0b1110},
+    {62, 0b1101},
 }};
 
 CapabilityBytes CapabilityOf(const Class1Item& frame) {
@@ -76,11 +92,11 @@ int FClass1Func::QueryBRCap(int direction) {
   const std::uint32_t start = TickCountMs();
   for (;;) {
     const std::uint32_t spent = TickCountMs() - start;
-    const int count = spent >= kQueryWaitMs
-                          ? 0
-                          : m_port->ReadResultExxA(m_lineBuffer.data(), pending.size(),
-                                                   m_lineBuffer.size(), found,
-                                                   kQueryWaitMs - spent, 0, true);
+    const int count =
+        spent >= kQueryWaitMs
+            ? 0
+            : m_port->ReadResultExxA(m_lineBuffer.data(), pending.size(), m_lineBuffer.size(),
+                                     found, kQueryWaitMs - spent, 0, true);
     if (count <= 0) {
       if (!pending.empty()) lines.push_back(pending);
       break;
@@ -142,8 +158,7 @@ int FClass1Func::AnalysisMod(const std::vector<std::string>& lines) {
   return 1;
 }
 
-int FClass1Func::AnalysisDIS(const Class1Item& dis, std::uint32_t pageFlags,
-                             CapabilityBytes& dcs) {
+int FClass1Func::AnalysisDIS(const Class1Item& dis, std::uint32_t pageFlags, CapabilityBytes& dcs) {
   constexpr const char* kFunction = "AnalysisDIS";
   if (!dis.Final()) {
     Report(kFunction, "DIS not the final frame.");

@@ -8,15 +8,15 @@
 #include <cstring>
 #include <string_view>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
 #include "document/tiff_oper.h"
-#include "kernel/byte_tables.h"
-#include "kernel/win_com_ce.h"
+#include "modem/byte_tables.h"
+#include "modem/win_com_ce.h"
 #include "platform/text.h"
 #include "protocol/class1_func.h"
-#include "protocol/class1_session.h"
 #include "protocol/class1_page_decoder.h"
+#include "protocol/class1_session.h"
 
 namespace vexo {
 
@@ -328,8 +328,7 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
       continue;
     }
     if (judged < 0) return -1;
-    if (judged == 1)
-      return SendFrame(kFrameCommand, kV21Code, true, fcf::CFR, {}, false) ? 1 : -1;
+    if (judged == 1) return SendFrame(kFrameCommand, kV21Code, true, fcf::CFR, {}, false) ? 1 : -1;
     if (!SendFrame(kFrameCommand, kV21Code, true, fcf::FTT, {}, false)) return -1;
     ++round;
     // The caller answers FTT with TSI and a new DCS.
@@ -348,9 +347,7 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
 
 int FClass1Func::CheckTrainData() {
   TimeoutsGuard guard(*m_port);
-  if (!guard.saved() ||
-      !m_port->SetComPortTimeouts(DataReads(m_timeouts.tcfData), true))
-    return -1;
+  if (!guard.saved() || !m_port->SetComPortTimeouts(DataReads(m_timeouts.tcfData), true)) return -1;
   TcfJudge judge(kClass1Modulations[m_modulation].bitRate);
   std::vector<std::uint8_t> seen;  // what came before CONNECT
   bool connected = false;

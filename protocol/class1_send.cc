@@ -4,12 +4,12 @@
 #include <array>
 #include <cstring>
 
-#include "app/base/code_page.h"
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
+#include "base/code_page.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
 #include "document/page_header.h"
 #include "document/tiff_oper.h"
-#include "kernel/win_com_ce.h"
+#include "modem/win_com_ce.h"
 #include "platform/text.h"
 #include "protocol/class1_func.h"
 #include "protocol/class1_session.h"
@@ -100,8 +100,8 @@ bool FClass1Func::CountPages(std::span<const std::string> files, SendPlan& plan)
       }
     }
     // The DCS describes the first page that will be sent.
-    if (pages > 0 && !plan.flagsKnown && (skip == 0 || tiff.MovePage(static_cast<int>(skip)) >= 0) &&
-        tiff.ReadTags() == 1) {
+    if (pages > 0 && !plan.flagsKnown &&
+        (skip == 0 || tiff.MovePage(static_cast<int>(skip)) >= 0) && tiff.ReadTags() == 1) {
       plan.firstFlags = tiff.PageInfo().flags;
       plan.flagsKnown = true;
     }
@@ -116,8 +116,7 @@ bool FClass1Func::CountPages(std::span<const std::string> files, SendPlan& plan)
 }
 
 int FClass1Func::SendFAXClass1(std::span<const std::string> files, std::string_view number,
-                               std::string_view localId, std::uint32_t* resume,
-                               FaxResult* result) {
+                               std::string_view localId, std::uint32_t* resume, FaxResult* result) {
   constexpr const char* kFunction = "SendFAXClass1";
   if (m_port == nullptr) return kSessionFailed;
   const ResumePosition from(resume ? *resume : 0);
@@ -174,7 +173,7 @@ int FClass1Func::SendPages(std::span<const std::string> files, const SendPlan& p
                            std::uint32_t* resume, FaxResult* result) {
   constexpr const char* kFunction = "SendFAXClass1";
   const std::uint32_t rate = kClass1Modulations[m_modulation].bitRate;
-  const std::vector<std::uint8_t> ones((rate + 40) / 80, 0xFF);    // 100 ms of ones
+  const std::vector<std::uint8_t> ones((rate + 40) / 80, 0xFF);     // 100 ms of ones
   const std::vector<std::uint8_t> zeros((rate + 200) / 400, 0x00);  // 20 ms of zeros
   std::uint32_t sent = 0;
   std::uint32_t refused = 0;
@@ -216,9 +215,8 @@ int FClass1Func::SendPages(std::span<const std::string> files, const SendPlan& p
         return kSessionFailed;
       }
       GenHeader(tiff, sent + 1, plan.total, !m_remoteFine);
-      m_progressTotal =
-          std::max<std::uint32_t>(1, static_cast<std::uint32_t>(tiff.Tags().stripByteCount +
-                                                                tiff.PageHeaderSize()));
+      m_progressTotal = std::max<std::uint32_t>(
+          1, static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize()));
 
       m_port->Delay(kCommandPauseMs);
       const char* code = kClass1Modulations[ToShortTrain(m_modulation)].code;
@@ -282,8 +280,8 @@ int FClass1Func::SendPages(std::span<const std::string> files, const SendPlan& p
   return refused ? kSessionPartly : kSessionDone;
 }
 
-int FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint32_t pageFlags,
-                                   CapabilityBytes& dcs, const StationIdField& tsi) {
+int FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint32_t pageFlags, CapabilityBytes& dcs,
+                                   const StationIdField& tsi) {
   constexpr const char* kFunction = "ProcessSendPhaseA";
   Class1Items items;
   std::uint32_t wait = m_timeouts.dialFirst;
@@ -311,8 +309,7 @@ int FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint32_t pageFlags,
       }
       if (!item.Is(fcf::DIS)) continue;
       if (!AnalysisDIS(item, pageFlags, dcs)) return 4;
-      ShowStatusF(kStrRemoteId,
-                  result ? Utf16ToUtf8(result->RemoteId()).c_str() : "");
+      ShowStatusF(kStrRemoteId, result ? Utf16ToUtf8(result->RemoteId()).c_str() : "");
       const int trained = ProcessTrain(dcs, tsi);
       if (trained == 0) return 0;
       if (trained == 1 || ++disSeen >= kPhaseBDisMax) return 4;
@@ -366,8 +363,7 @@ int FClass1Func::SendTrainSeq() {
   const std::vector<std::uint8_t> zeros(rate / 16 + rate / 8 + 2, 0x00);  // 1.5 s, plus 2
   m_port->Delay(kTrainPauseMs);
   const char* code = kClass1Modulations[ToLongTrain(m_modulation)].code;
-  if (!m_port->WriteCommandF("AT+FTM=%s", code, 0) || !CheckCmdResponse2(kWaitOkMs, true))
-    return 0;
+  if (!m_port->WriteCommandF("AT+FTM=%s", code, 0) || !CheckCmdResponse2(kWaitOkMs, true)) return 0;
   std::size_t at = 0;
   std::size_t step = 0;
   while (at < zeros.size()) {
@@ -454,9 +450,7 @@ int FClass1Func::SendPostPageMessage(std::uint32_t pagesLeft) {
   return 0;
 }
 
-void FClass1Func::SendDcn() {
-  SendFrame(kFrameCommand, kV21Code, true, fcf::DCN, {}, false);
-}
+void FClass1Func::SendDcn() { SendFrame(kFrameCommand, kV21Code, true, fcf::DCN, {}, false); }
 
 void FClass1Func::AbortSend() {
   if (m_job) m_job->HideProgress();

@@ -88,14 +88,14 @@ constexpr bool SameFcf(std::uint8_t received, std::uint8_t frame) {
 using CapabilityBytes = std::array<std::uint8_t, 3>;
 
 namespace capbit {
-constexpr std::uint8_t kReceiverFax = 0x40;    // byte 2, bit 10
-constexpr int kRateShift = 2;                  // byte 2, bits 11 to 14
+constexpr std::uint8_t kReceiverFax = 0x40;  // byte 2, bit 10
+constexpr int kRateShift = 2;                // byte 2, bits 11 to 14
 constexpr std::uint8_t kRateMask = 0x3C;
-constexpr std::uint8_t kFine = 0x02;           // byte 2, bit 15
-constexpr std::uint8_t kTwoDim = 0x01;         // byte 2, bit 16
-constexpr std::uint8_t kLengthMask = 0x30;     // byte 3, bits 19 and 20
+constexpr std::uint8_t kFine = 0x02;             // byte 2, bit 15
+constexpr std::uint8_t kTwoDim = 0x01;           // byte 2, bit 16
+constexpr std::uint8_t kLengthMask = 0x30;       // byte 3, bits 19 and 20
 constexpr std::uint8_t kUnlimitedLength = 0x10;  // byte 3, bit 20
-constexpr int kScanShift = 1;                  // byte 3, bits 21 to 23
+constexpr int kScanShift = 1;                    // byte 3, bits 21 to 23
 constexpr std::uint8_t kScanMask = 0x0E;
 }  // namespace capbit
 

@@ -1,4 +1,4 @@
-#include "kernel/hangup_codes.h"
+#include "modem/hangup_codes.h"
 #include "protocol/class20_func.h"
 #include "protocol/class2_func.h"
 

@@ -23,8 +23,7 @@ class FClass2Func : public Class2xFunc {
                     std::string_view localId, std::uint32_t* resume, FaxResult* result) {
     return Send(files, number, localId, resume, result);
   }
-  int ReceiveFAXClass2(const std::string& fileName, std::string_view localId,
-                       FaxResult* result) {
+  int ReceiveFAXClass2(const std::string& fileName, std::string_view localId, FaxResult* result) {
     return Receive(fileName, localId, result);
   }
 };

@@ -4,16 +4,15 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/base/code_page.h"
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/log_file.h"
-#include "kernel/win_com_ce.h"
+#include "base/code_page.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/log_file.h"
+#include "modem/win_com_ce.h"
 #include "protocol/class2x_internal.h"
 
 namespace vexo {
 namespace {
-
 
 constexpr std::array<std::uint32_t, 6> kBitRates{2400, 4800, 7200, 9600, 12000, 14400};
 constexpr std::array<std::uint32_t, 5> kPageWidths{1728, 2048, 2432, 1216, 864};
@@ -149,9 +148,7 @@ bool Class2xFunc::QueryCapabilities(const char* function) {
   return true;
 }
 
-void Class2xFunc::ApplyReport(const char* line) {
-  ParseFaxParams(line, m_params.data(), nullptr);
-}
+void Class2xFunc::ApplyReport(const char* line) { ParseFaxParams(line, m_params.data(), nullptr); }
 
 bool Class2xFunc::WritePageBytes(const std::uint8_t* bytes, std::size_t count) {
   if (m_pacing) PaceData(0, static_cast<std::uint32_t>(count));

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/job_control.h"
-#include "kernel/fax_comm_func.h"
+#include "base/job_control.h"
+#include "modem/fax_comm_func.h"
 #include "platform/serial/comm_types.h"
 #include "protocol/fax_result.h"
 
@@ -31,24 +31,24 @@ constexpr std::uint64_t kDefaultPageDataLimit = 32u * 1024 * 1024;
 
 // What tells the two command sets apart.
 struct Class2Dialect {
-  bool class20;                  // Class 2.0 (T.32) when true, else Class 2
-  const char* module;            // error pool module
+  bool class20;        // Class 2.0 (T.32) when true, else Class 2
+  const char* module;  // error pool module
   const char* sendFunction;
   const char* receiveFunction;
-  const char* pageFunction;      // reports of the page receiver
-  const char* accessFunction;    // reports of the receive data reads
-  const char* localIdCommand;    // "AT+FLI=\"%s\""
-  const char* capabilityQuery;   // "AT+FCC=?"
-  const char* capabilitySet;     // "AT+FCC=%s"
-  const char* unknownCapability; // message for an answer without parameters
-  const char* connected;         // remote answered: "+FCO"
-  const char* hangup;            // "+FHS:"
-  const char* remoteIdSend;      // "+FCI:"
-  const char* remoteIdReceive;   // "+FTI:"
-  const char* parameters;        // "+FCS:"
-  const char* pageStatus;        // "+FPS:"
-  const char* abortCommand;      // "AT+FKS"
-  int hangupClass;               // class argument of ReportHangupCodeError
+  const char* pageFunction;       // reports of the page receiver
+  const char* accessFunction;     // reports of the receive data reads
+  const char* localIdCommand;     // "AT+FLI=\"%s\""
+  const char* capabilityQuery;    // "AT+FCC=?"
+  const char* capabilitySet;      // "AT+FCC=%s"
+  const char* unknownCapability;  // message for an answer without parameters
+  const char* connected;          // remote answered: "+FCO"
+  const char* hangup;             // "+FHS:"
+  const char* remoteIdSend;       // "+FCI:"
+  const char* remoteIdReceive;    // "+FTI:"
+  const char* parameters;         // "+FCS:"
+  const char* pageStatus;         // "+FPS:"
+  const char* abortCommand;       // "AT+FKS"
+  int hangupClass;                // class argument of ReportHangupCodeError
 };
 
 // Every wait of a call, in milliseconds. The defaults are the modem's usual
@@ -69,7 +69,7 @@ struct Class2Timeouts {
   std::uint32_t drainTotal = 60000;      // longest drain
   std::uint32_t finalFirst = 30000;      // the answer to the last AT+FDR
   std::uint32_t finalFurther = 5000;
-  std::uint32_t writeConstant = 30000;   // write constant during the page phase
+  std::uint32_t writeConstant = 30000;  // write constant during the page phase
 };
 
 // The eight T.32 session parameters, in their order.

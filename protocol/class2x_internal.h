@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel/fax_comm_func.h"
+#include "modem/fax_comm_func.h"
 
 namespace vexo::class2x {
 

@@ -1,10 +1,10 @@
 #include <algorithm>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
 #include "document/tiff_oper.h"
-#include "kernel/hangup_codes.h"
-#include "kernel/win_com_ce.h"
+#include "modem/hangup_codes.h"
+#include "modem/win_com_ce.h"
 #include "platform/text.h"
 #include "protocol/class2x_func.h"
 #include "protocol/class2x_internal.h"
@@ -21,8 +21,7 @@ struct Class2xFunc::Raw {
   std::size_t pos = 0;
 };
 
-int Class2xFunc::Receive(const std::string& fileName, std::string_view localId,
-                         FaxResult* result) {
+int Class2xFunc::Receive(const std::string& fileName, std::string_view localId, FaxResult* result) {
   const char* fn = m_dialect.receiveFunction;
   if (m_port == nullptr) return kSessionFailed;
   TiffOper tiff;
@@ -112,8 +111,7 @@ int Class2xFunc::ReadChunk(Raw& raw, int useDataPort) {
   std::uint32_t got = 0;
   // The page's closing reports end in OK: the read need not wait out the
   // interval after them before the next page is asked for.
-  if (m_port->ReadComDataSYN(useDataPort, into, kChunkBytes, &got, kEndAtFinalLine) != 1)
-    return -1;
+  if (m_port->ReadComDataSYN(useDataPort, into, kChunkBytes, &got, kEndAtFinalLine) != 1) return -1;
   if (got == 0) {
     ReportError(0, kMsgDefault, m_dialect.module, m_dialect.accessFunction, "%s", kTimeoutText);
     return 0;

@@ -1,12 +1,12 @@
 #include <algorithm>
 
-#include "app/base/code_page.h"
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
+#include "base/code_page.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
 #include "document/page_header.h"
 #include "document/tiff_oper.h"
-#include "kernel/hangup_codes.h"
-#include "kernel/win_com_ce.h"
+#include "modem/hangup_codes.h"
+#include "modem/win_com_ce.h"
 #include "platform/text.h"
 #include "protocol/class2x_func.h"
 #include "protocol/class2x_internal.h"
@@ -285,8 +285,7 @@ bool Class2xFunc::WaitPageConnect() {
   const std::uint32_t start = TickCountMs();
   for (;;) {
     const std::uint32_t spent = TickCountMs() - start;
-    const std::uint32_t left =
-        spent < m_timeouts.pageConnect ? m_timeouts.pageConnect - spent : 0;
+    const std::uint32_t left = spent < m_timeouts.pageConnect ? m_timeouts.pageConnect - spent : 0;
     int xonSeen = 0;
     int count = 0;
     if (left != 0)
@@ -316,8 +315,7 @@ bool Class2xFunc::WaitPageConnect() {
 int Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total) {
   const std::uint8_t vr = m_params[kVR];
   GenHeader(tiff, pageNo, total, vr == 0);
-  m_progressTotal =
-      static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize());
+  m_progressTotal = static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize());
   if (m_progressTotal == 0) m_progressTotal = 1;
   const std::uint32_t bitRate = BitRateOf(m_params[kBR]);
   m_resolution = vr;
@@ -325,8 +323,7 @@ int Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_
   options.lsbFirstInput = (tiff.PageInfo().flags & PAGE_LSB_FIRST) != 0;
   if (m_dialect.class20) {
     options.skipToFirstEol = true;
-    options.minLineBytes =
-        m_pacing ? MinimumLineBytes(bitRate, ScanTimeOf(m_params[kST], vr)) : 0;
+    options.minLineBytes = m_pacing ? MinimumLineBytes(bitRate, ScanTimeOf(m_params[kST], vr)) : 0;
     options.writeThreshold = kClass20WriteBytes;
   } else {
     options.skipToFirstEol = false;
@@ -344,9 +341,8 @@ int Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_
     if (got == 0) break;
     if (!sender.Feed(input, static_cast<std::size_t>(got))) return PageSender::kWriteFailed;
     if (m_job)
-      m_job->SetProgressPercent(
-          static_cast<std::uint32_t>(std::min<std::uint64_t>(sender.Consumed() * 100 /
-                                                                  m_progressTotal, 100)));
+      m_job->SetProgressPercent(static_cast<std::uint32_t>(
+          std::min<std::uint64_t>(sender.Consumed() * 100 / m_progressTotal, 100)));
   }
   const int done = sender.Finish();
   if (done == PageSender::kPageSent && m_job) m_job->SetProgressPercent(100);
@@ -384,8 +380,8 @@ Class2xFunc::PageAnswer Class2xFunc::PostPage(bool last, std::uint32_t pageNo) {
         if ((status == kPageRetrainNegative || status == kPageInterruptNegative) &&
             !answer.refused) {
           answer.refused = true;
-          ReportError(0, kMsgDefault, module, fn,
-                      "Page %u was refused by the remote fax machine.", pageNo);
+          ReportError(0, kMsgDefault, module, fn, "Page %u was refused by the remote fax machine.",
+                      pageNo);
         }
       } else if (Has(line, m_dialect.hangup)) {
         const long code = ParseNumberAfterColon(line, m_dialect.hangupClass == kHangupClass20);

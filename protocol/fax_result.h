@@ -28,11 +28,11 @@ constexpr int kSessionDone = 1;
 constexpr int kSessionPartly = 2;
 
 struct FaxResult {
-  std::uint32_t pagesTransferred = 0;              // field 0: pages sent or received
-  std::uint32_t totalPages = 0;                    // field 1: pages of the first file sent
-  char16_t remoteId[kRemoteIdFieldChars] = {};     // fields 2 to 17: NUL-terminated
-  std::uint32_t resolution = 0;                    // field 18: flags or resolution
-  std::uint32_t jobResult = 0;                     // field 19: the job's result
+  std::uint32_t pagesTransferred = 0;           // field 0: pages sent or received
+  std::uint32_t totalPages = 0;                 // field 1: pages of the first file sent
+  char16_t remoteId[kRemoteIdFieldChars] = {};  // fields 2 to 17: NUL-terminated
+  std::uint32_t resolution = 0;                 // field 18: flags or resolution
+  std::uint32_t jobResult = 0;                  // field 19: the job's result
 
   void Clear() { *this = FaxResult{}; }
   // Stores at most kRemoteIdChars characters.

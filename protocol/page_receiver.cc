@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "kernel/byte_tables.h"
+#include "modem/byte_tables.h"
 #include "protocol/page_sender.h"
 
 namespace vexo {

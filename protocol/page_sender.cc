@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "kernel/byte_tables.h"
+#include "modem/byte_tables.h"
 
 namespace vexo {
 namespace {

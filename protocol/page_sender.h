@@ -2,8 +2,8 @@
 // file, into the byte stream a fax modem takes: fill order normalised, data
 // up to the first EOL dropped (zero fill put back ahead of it, so that the EOL
 // goes out whole), each byte sent least significant bit first, DLE doubled,
-// short lines padded with zero fill to the minimum line length. The Class 2, Class 2.0 and Class 1 page senders use it; the caller
-// supplies the sink that writes to the modem.
+// short lines padded with zero fill to the minimum line length. The Class 2, Class 2.0 and Class 1
+// page senders use it; the caller supplies the sink that writes to the modem.
 #pragma once
 
 #include <cstddef>
@@ -22,10 +22,10 @@ constexpr std::uint32_t MinimumLineBytes(std::uint32_t bitsPerSecond, std::uint3
 constexpr std::uint32_t kEolZeroBits = 11;
 
 struct PageSendOptions {
-  bool lsbFirstInput = false;       // the file holds bytes least significant bit first
-  bool skipToFirstEol = true;       // drop everything before the first EOL
-  std::uint32_t minLineBytes = 0;   // 0: no padding
-  std::size_t writeThreshold = 255; // write once the output holds this many bytes
+  bool lsbFirstInput = false;        // the file holds bytes least significant bit first
+  bool skipToFirstEol = true;        // drop everything before the first EOL
+  std::uint32_t minLineBytes = 0;    // 0: no padding
+  std::size_t writeThreshold = 255;  // write once the output holds this many bytes
 };
 
 class PageSender {
@@ -59,9 +59,9 @@ class PageSender {
   std::vector<std::uint8_t> m_out;
   bool m_sending = false;
   bool m_failed = false;
-  std::uint32_t m_zeroBits = 0;    // zero bits carried from the bytes before
-  std::uint32_t m_lineBytes = 0;   // input bytes since the previous EOL
-  std::uint32_t m_lastMinimum = 0; // L of the previous EOL
+  std::uint32_t m_zeroBits = 0;     // zero bits carried from the bytes before
+  std::uint32_t m_lineBytes = 0;    // input bytes since the previous EOL
+  std::uint32_t m_lastMinimum = 0;  // L of the previous EOL
   std::uint64_t m_consumed = 0;
 };
 

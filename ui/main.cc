@@ -4,10 +4,10 @@
 // settings name. The settings are written back when AppOper ends.
 #include <QApplication>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
 #include "app/jobs/app_oper.h"
 #include "app/jobs/list_refresh.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 #include "ui/common/qt_presenter.h"
 #include "ui/frame/desktop_context.h"
 #include "ui/frame/icons.h"

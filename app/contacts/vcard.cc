@@ -12,7 +12,7 @@
 #include <optional>
 #include <system_error>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 
 namespace vexo {
 namespace {
@@ -42,9 +42,16 @@ std::string ValidUtf8(std::string_view in) {
       ++i;
       continue;
     }
-    if ((c & 0xE0) == 0xC0) { len = 2; min = 0x80; }
-    else if ((c & 0xF0) == 0xE0) { len = 3; min = 0x800; }
-    else if ((c & 0xF8) == 0xF0) { len = 4; min = 0x10000; }
+    if ((c & 0xE0) == 0xC0) {
+      len = 2;
+      min = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      len = 3;
+      min = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      len = 4;
+      min = 0x10000;
+    }
     bool ok = len != 0 && i + len <= in.size();
     unsigned cp = len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
     for (std::size_t k = 1; ok && k < len; ++k) {
@@ -140,9 +147,9 @@ std::string Trim(std::string_view text) {
 }
 
 struct Property {
-  std::string group;                // lower case, "" when none ("item1.TEL")
-  std::string name;                 // upper case, group removed
-  std::vector<std::string> types;   // lower case
+  std::string group;               // lower case, "" when none ("item1.TEL")
+  std::string name;                // upper case, group removed
+  std::vector<std::string> types;  // lower case
   bool quotedPrintable = false;
   std::string charset;
   std::string rawValue;
@@ -153,7 +160,8 @@ std::optional<Property> ParseLine(std::string_view line) {
   bool quoted = false;
   std::size_t colon = std::string_view::npos;
   for (std::size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == '"')
+      quoted = !quoted;
     else if (line[i] == ':' && !quoted) {
       colon = i;
       break;
@@ -165,9 +173,12 @@ std::optional<Property> ParseLine(std::string_view line) {
   std::vector<std::string> fields(1);
   quoted = false;
   for (char c : line.substr(0, colon)) {
-    if (c == '"') quoted = !quoted;
-    else if (c == ';' && !quoted) fields.emplace_back();
-    else fields.back() += c;
+    if (c == '"')
+      quoted = !quoted;
+    else if (c == ';' && !quoted)
+      fields.emplace_back();
+    else
+      fields.back() += c;
   }
   std::string name = fields.front();
   if (const auto dot = name.rfind('.'); dot != std::string::npos) {
@@ -182,8 +193,10 @@ std::optional<Property> ParseLine(std::string_view line) {
     const std::string key = Lower(Trim(field.substr(0, eq)));
     const std::string value = eq == std::string::npos ? std::string() : field.substr(eq + 1);
     if (eq == std::string::npos) {
-      if (key == "quoted-printable") p.quotedPrintable = true;
-      else if (!key.empty()) p.types.push_back(key);  // vCard 2.1 bare type
+      if (key == "quoted-printable")
+        p.quotedPrintable = true;
+      else if (!key.empty())
+        p.types.push_back(key);  // vCard 2.1 bare type
     } else if (key == "type") {
       for (const std::string& t : SplitEscaped(value, ',')) {
         const std::string type = Lower(Trim(t));
@@ -283,21 +296,23 @@ std::array<std::string, kNumberKinds> PlaceNumbers(const CardDraft& card) {
       if (!tel.group.empty() && group == tel.group)
         for (std::string& type : LabelTypes(label)) types.push_back(std::move(type));
     NumberKind kind;
-    if (NumberKindForTypes(types, numbers, kind)) numbers[static_cast<std::size_t>(kind)] = tel.number;
+    if (NumberKindForTypes(types, numbers, kind))
+      numbers[static_cast<std::size_t>(kind)] = tel.number;
   }
   return numbers;
 }
 
 Contact Finish(CardDraft card, std::size_t ordinal) {
   Contact c;
-  if (!card.family.empty() && !card.given.empty()) c.fileAs = card.family + ", " + card.given;
-  else if (!card.family.empty()) c.fileAs = card.family;
-  else if (!card.given.empty()) c.fileAs = card.given;
+  if (!card.family.empty() && !card.given.empty())
+    c.fileAs = card.family + ", " + card.given;
+  else if (!card.family.empty())
+    c.fileAs = card.family;
+  else if (!card.given.empty())
+    c.fileAs = card.given;
   const bool fromName = !c.fileAs.empty();
   if (!fromName) c.fileAs = !card.org.empty() ? card.org : card.fn;
-  c.name = !card.fn.empty() ? card.fn
-           : fromName       ? Trim(card.given + " " + card.family)
-                            : c.fileAs;
+  c.name = !card.fn.empty() ? card.fn : fromName ? Trim(card.given + " " + card.family) : c.fileAs;
   c.second = fromName && !card.org.empty() ? card.org : card.email;
   c.numbers = PlaceNumbers(card);
   c.id = !card.uid.empty() ? card.uid : "#" + std::to_string(ordinal) + ":" + c.fileAs;
@@ -325,9 +340,12 @@ std::vector<LogicalLine> Unfold(std::string_view text) {
     ++number;
     pos = end + 1;
     const bool folded = !line.empty() && (line[0] == ' ' || line[0] == '\t');
-    if (!lines.empty() && continueQp) lines.back().text += line;
-    else if (!lines.empty() && folded) lines.back().text += line.substr(1);
-    else lines.push_back({number, std::string(line)});
+    if (!lines.empty() && continueQp)
+      lines.back().text += line;
+    else if (!lines.empty() && folded)
+      lines.back().text += line.substr(1);
+    else
+      lines.push_back({number, std::string(line)});
     std::string& last = lines.back().text;
     const auto colon = last.find(':');
     continueQp = !last.empty() && last.back() == '=' && colon != std::string::npos &&
@@ -339,7 +357,8 @@ std::vector<LogicalLine> Unfold(std::string_view text) {
 
 // Byte order marks: UTF-8 is dropped, UTF-16 text is converted.
 std::string Utf8Text(std::string_view bytes) {
-  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
+  if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF")
+    return std::string(bytes.substr(3));
   if (bytes.size() >= 2 && (bytes.substr(0, 2) == "\xFF\xFE" || bytes.substr(0, 2) == "\xFE\xFF")) {
     const bool little = bytes[0] == '\xFF';
     std::string out = ToUtf8(bytes.substr(2), little ? "UTF-16LE" : "UTF-16BE");
@@ -351,7 +370,8 @@ std::string Utf8Text(std::string_view bytes) {
 }  // namespace
 
 bool Contact::HasNumbers() const {
-  return std::any_of(numbers.begin(), numbers.end(), [](const std::string& n) { return !n.empty(); });
+  return std::any_of(numbers.begin(), numbers.end(),
+                     [](const std::string& n) { return !n.empty(); });
 }
 
 bool NumberKindForTypes(const std::vector<std::string>& types,
@@ -421,9 +441,12 @@ VCardReadResult ParseVCards(std::string_view bytes) {
     }
     lastWasAgent = p->name == "AGENT" && Trim(p->rawValue).empty();
     if (p->name == "END" && value == "vcard") {
-      if (nested > 0) --nested;
-      else if (card) result.contacts.push_back(Finish(std::move(*card), ordinal++)), card.reset();
-      else note(line.number, "END:VCARD without BEGIN:VCARD");
+      if (nested > 0)
+        --nested;
+      else if (card)
+        result.contacts.push_back(Finish(std::move(*card), ordinal++)), card.reset();
+      else
+        note(line.number, "END:VCARD without BEGIN:VCARD");
       continue;
     }
     if (!card) {

@@ -27,10 +27,10 @@ enum class NumberKind : std::size_t {
 constexpr std::size_t kNumberKinds = 9;
 
 struct Contact {
-  std::string id;        // UID, or a name made from the card's place in the file
-  std::string fileAs;    // "Family, Given", else the organisation, else FN
-  std::string name;      // the formatted name (FN), else built like fileAs
-  std::string second;    // organisation when the name comes from N, else an e-mail
+  std::string id;      // UID, or a name made from the card's place in the file
+  std::string fileAs;  // "Family, Given", else the organisation, else FN
+  std::string name;    // the formatted name (FN), else built like fileAs
+  std::string second;  // organisation when the name comes from N, else an e-mail
   std::array<std::string, kNumberKinds> numbers;  // empty where the contact has none
 
   const std::string& Number(NumberKind kind) const {

@@ -7,15 +7,16 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "app/base/error_pool.h"
-#include "app/base/strings.h"
 #include "app/jobs/call_record.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
+#include "app/settings/layer_options.h"
 #include "app/store/db_func.h"
+#include "base/error_pool.h"
+#include "base/strings.h"
 #include "document/cover_page.h"
-#include "kernel/comm_log.h"
-#include "kernel/tapi_oper.h"
+#include "modem/comm_log.h"
+#include "modem/tapi_oper.h"
 #include "platform/telephony/linux_provider.h"
 
 namespace vexo {
@@ -99,7 +100,7 @@ bool AppOper::StartKernel() {
     m_provider = m_options.makeProvider(m_settings);
   else
     m_provider = std::make_unique<LinuxTelephonyProvider>(m_settings.TelephonyDevices);
-  m_tapi = std::make_unique<TAPIOper>(*m_provider, m_settings);
+  m_tapi = std::make_unique<TAPIOper>(*m_provider, [this] { return DialSettingsOf(m_settings); });
   m_tapi->SetJobControl(&m_job);
   PortEnvironment environment;
   environment.telephony = m_tapi.get();
@@ -197,8 +198,7 @@ std::string AppOper::PortLabel(std::uint32_t modem) const {
 
 void AppOper::ShowPortStatus(std::uint32_t modem) {
   const std::string label = PortLabel(modem);
-  m_job.SetStatusFormat(modem == kSerialPortModem ? kStrUsingPort : kStrUsingModem,
-                        label.c_str());
+  m_job.SetStatusFormat(modem == kSerialPortModem ? kStrUsingPort : kStrUsingModem, label.c_str());
 }
 
 int AppOper::OpenJobPort(std::uint32_t modem, std::string_view number) {
@@ -331,8 +331,7 @@ int AppOper::RunJob(std::uint32_t kind) {
   HomeJobLock lock(Home());
   if (!lock.Held()) {
     ReportError(0, kMsgDefault, kModule, "RunJob",
-                "Another fax job is running on [%s]. Try again when it has ended.",
-                Home().c_str());
+                "Another fax job is running on [%s]. Try again when it has ended.", Home().c_str());
     result = kind == kReceiveJob ? kJobWaitFailed : -1;
   } else if (kind == kSendJob) {
     result = SendFaxJob(m_inputs.file, m_inputs.number, &m_result);

@@ -16,12 +16,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/base/job_control.h"
-#include "app/base/log_file.h"
-#include "app/base/settings.h"
 #include "app/jobs/fax_files.h"
+#include "app/settings/settings.h"
 #include "app/store/fax_record.h"
-#include "protocol/fax_kernel.h"
+#include "base/job_control.h"
+#include "base/log_file.h"
+#include "kernel/fax_kernel.h"
 #include "protocol/fax_result.h"
 
 namespace vexo {

@@ -1,6 +1,6 @@
 #include "app/jobs/call_record.h"
 
-#include "app/base/job_control.h"
+#include "base/job_control.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -9,9 +9,12 @@ namespace {
 // Status 0 failed, 1 sent or received, 2 partly.
 std::uint16_t StatusOf(int result) {
   switch (result) {
-    case 0: return 1;
-    case 1: return 2;
-    default: return 0;
+    case 0:
+      return 1;
+    case 1:
+      return 2;
+    default:
+      return 0;
   }
 }
 
@@ -31,7 +34,8 @@ FaxRecord MakeCallRecord(const CallFacts& facts) {
   record.info1 = std::string();
   record.info2 = std::string();
   record.fileName = facts.fileName;
-  record.pages = static_cast<std::uint16_t>(sent ? facts.fax.totalPages : facts.fax.pagesTransferred);
+  record.pages =
+      static_cast<std::uint16_t>(sent ? facts.fax.totalPages : facts.fax.pagesTransferred);
   record.resolution = (facts.fax.resolution & 2) != 0 ? 2 : 1;
   record.noteFlag = sent && !facts.note.empty() ? 1 : 0;
   record.note = sent ? facts.note : std::string();

@@ -12,14 +12,14 @@
 namespace vexo {
 
 struct CallFacts {
-  std::uint32_t kind = 0;   // kSendJob or kReceiveJob
-  int result = -1;          // the kernel's 0, 1 or -1
-  FaxResult fax;            // the call's counts, remote id and resolution
-  std::string fileName;     // without directory; empty: no file was made
-  std::string recipient;    // send: the name given for the recipient
-  std::string number;       // send: the dialled number
-  std::string note;         // send: the note
-  FileTime filed;           // the local time of filing
+  std::uint32_t kind = 0;  // kSendJob or kReceiveJob
+  int result = -1;         // the kernel's 0, 1 or -1
+  FaxResult fax;           // the call's counts, remote id and resolution
+  std::string fileName;    // without directory; empty: no file was made
+  std::string recipient;   // send: the name given for the recipient
+  std::string number;      // send: the dialled number
+  std::string note;        // send: the note
+  FileTime filed;          // the local time of filing
 };
 
 // The folder the call goes into (FOLDER_SENT or FOLDER_INBOX).

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 
 namespace vexo {
 namespace {

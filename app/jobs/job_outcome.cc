@@ -3,12 +3,12 @@
 // dialog); otherwise the reports go quietly into the system log.
 #include <string>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/presenter.h"
-#include "app/base/strings.h"
 #include "app/jobs/app_oper.h"
-#include "kernel/tapi_oper.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/presenter.h"
+#include "base/strings.h"
+#include "modem/tapi_oper.h"
 
 namespace vexo {
 namespace {
@@ -91,8 +91,8 @@ void AppOper::ShowSendOutcome(int result, bool detailsAlways) {
     ShowMessage(kError, nullptr, kStrNoModemSent);
     OfferDetails(MB_ICONINFORMATION, kStrShowDetails, detailsAlways, log);
   } else if (result == kJobCancelledAutoRetry) {
-    const std::string label =
-        HasResString(kStrAutoRetryLabel) ? LoadResString(kStrAutoRetryLabel) : "Auto Retry All Modem";
+    const std::string label = HasResString(kStrAutoRetryLabel) ? LoadResString(kStrAutoRetryLabel)
+                                                               : "Auto Retry All Modem";
     ShowMessage(kInfo, nullptr, kStrAutoCancelled, label.c_str());
     if (!PoolEmpty()) OfferDetails(MB_ICONINFORMATION, kStrShowDetails, detailsAlways, log);
   }

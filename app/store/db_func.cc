@@ -6,9 +6,9 @@
 #include <array>
 #include <cerrno>
 
-#include "app/base/error_pool.h"
-#include "app/base/presenter.h"
 #include "app/store/record_file.h"
+#include "base/error_pool.h"
+#include "base/presenter.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -119,11 +119,16 @@ void BindColumns(SqliteStatement& s, const FaxRecord& r, CEOID oid) {
 std::string OrderBy(unsigned sortProperty, int direction) {
   const char* dir = direction == kSortDescending ? " DESC" : " ASC";
   switch (sortProperty) {
-    case PROP_STATUS: return std::string("p101") + dir + ",oid" + dir;
-    case PROP_CONTACT: return std::string("p102 COLLATE NOCASE") + dir + ",oid" + dir;
-    case PROP_TELEPHONE: return std::string("p103 COLLATE NOCASE") + dir + ",oid" + dir;
-    case PROP_DATE: return std::string("p104") + dir + ",oid" + dir;
-    default: return std::string("oid") + dir;
+    case PROP_STATUS:
+      return std::string("p101") + dir + ",oid" + dir;
+    case PROP_CONTACT:
+      return std::string("p102 COLLATE NOCASE") + dir + ",oid" + dir;
+    case PROP_TELEPHONE:
+      return std::string("p103 COLLATE NOCASE") + dir + ",oid" + dir;
+    case PROP_DATE:
+      return std::string("p104") + dir + ",oid" + dir;
+    default:
+      return std::string("oid") + dir;
   }
 }
 
@@ -146,7 +151,8 @@ std::string FolderSchema(int folder) {
       {"p101", "p101, oid"},
   }};
   for (const auto& [suffix, columns] : kIndexes)
-    sql += "CREATE INDEX IF NOT EXISTS \"" + t + "_" + suffix + "\" ON " + q + " (" + columns + ");";
+    sql +=
+        "CREATE INDEX IF NOT EXISTS \"" + t + "_" + suffix + "\" ON " + q + " (" + columns + ");";
   return sql;
 }
 
@@ -211,7 +217,8 @@ bool DBFunc::AdoptDatabase(const std::string& fileName) {
     }
     if (id != 0) return refuse(Kind::Foreign, kForeignFile);
     SqliteStatement objects(db, "SELECT count(*) FROM sqlite_master");
-    if (!objects.ok() || objects.Step() != SQLITE_ROW) return refuse(Kind::Damaged, SqliteError(db));
+    if (!objects.ok() || objects.Step() != SQLITE_ROW)
+      return refuse(Kind::Damaged, SqliteError(db));
     if (objects.Int(0) != 0) return refuse(Kind::Foreign, kForeignFile);
     return Kind::Fresh;
   };
@@ -229,7 +236,8 @@ bool DBFunc::AdoptDatabase(const std::string& fileName) {
       const std::string sql =
           "PRAGMA application_id=" + std::to_string(kStoreApplicationId) +
           ";CREATE TABLE vexo_store (key TEXT PRIMARY KEY, value INTEGER NOT NULL) STRICT;"
-          "INSERT INTO vexo_store VALUES ('next_oid', " + std::to_string(kFirstObjectId) + ");";
+          "INSERT INTO vexo_store VALUES ('next_oid', " +
+          std::to_string(kFirstObjectId) + ");";
       if (SqliteExec(db, sql.c_str()) != SQLITE_OK || !txn.Commit()) {
         ReportDb("db.Open", Message(kOpenFailed, fileName) + SqliteError(db));
         return false;
@@ -387,11 +395,13 @@ int DBFunc::ReadRecord(CEOID oid, FaxRecord& record) {
   }
   const std::string name = kFolders[m_openFolder].databaseName;
   switch (SelectRecord(m_openFolder, oid, record)) {
-    case Lookup::Found: return 1;
+    case Lookup::Found:
+      return 1;
     case Lookup::Missing:
       ReportDb("db.SeekToRecord", Message(kSeekFailed, name) + kNoSuchRecord);
       return 0;
-    case Lookup::Failed: break;
+    case Lookup::Failed:
+      break;
   }
   ReportDb("db.ReadCurrRecord", Message(kReadFailed, name) + SqliteError(m_db.get()));
   return 0;
@@ -425,10 +435,18 @@ int DBFunc::ReadRecordProperty(CEOID oid, unsigned property, FaxRecord& record) 
     return 0;
   }
   switch (property) {
-    case PROP_STATUS: record.status = ReadU16(s, 0); break;
-    case PROP_CONTACT: record.contact = s.OptionalText(0); break;
-    case PROP_TELEPHONE: record.telephone = s.OptionalText(0); break;
-    default: record.date = ReadDate(s, 0); break;
+    case PROP_STATUS:
+      record.status = ReadU16(s, 0);
+      break;
+    case PROP_CONTACT:
+      record.contact = s.OptionalText(0);
+      break;
+    case PROP_TELEPHONE:
+      record.telephone = s.OptionalText(0);
+      break;
+    default:
+      record.date = ReadDate(s, 0);
+      break;
   }
   return 1;
 }

@@ -27,9 +27,9 @@ constexpr const char* kStoreFileName = "faxes.db";
 constexpr int kStoreBusyTimeoutMs = 3000;
 
 struct StoreOptions {
-  std::filesystem::path homeDir;   // faxes.db lives here
-  std::filesystem::path dataDir;   // TIFDataDir: the fax files the records name
-  bool settingsFileExisted = true; // false on a first start (no Init.vxi was found)
+  std::filesystem::path homeDir;    // faxes.db lives here
+  std::filesystem::path dataDir;    // TIFDataDir: the fax files the records name
+  bool settingsFileExisted = true;  // false on a first start (no Init.vxi was found)
   int busyTimeoutMs = kStoreBusyTimeoutMs;
 };
 

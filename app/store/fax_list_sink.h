@@ -13,12 +13,12 @@
 namespace vexo {
 
 struct FaxListItem {
-  CEOID oid = 0;                // the item's data
-  std::uint16_t status = 0;     // property 101, the item's icon index
-  std::string contact;          // column 1 (property 102)
-  std::string telephone;        // column 2 (property 103)
-  FileTime date;                // property 104
-  std::string dateText;         // column 3: date as "%d-%d-%d %d:%d"
+  CEOID oid = 0;             // the item's data
+  std::uint16_t status = 0;  // property 101, the item's icon index
+  std::string contact;       // column 1 (property 102)
+  std::string telephone;     // column 2 (property 103)
+  FileTime date;             // property 104
+  std::string dateText;      // column 3: date as "%d-%d-%d %d:%d"
 };
 
 class FaxListSink {

@@ -1,6 +1,6 @@
 #include "app/store/fax_record.h"
 
-#include "app/base/strings.h"
+#include "base/strings.h"
 
 namespace vexo {
 

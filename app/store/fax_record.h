@@ -82,7 +82,12 @@ struct FaxRecord {
 };
 
 // The four folders, by folder index.
-enum FolderIndex : int { FOLDER_SENT = 0, FOLDER_SENDING = 1, FOLDER_INBOX = 2, FOLDER_DELETED = 3 };
+enum FolderIndex : int {
+  FOLDER_SENT = 0,
+  FOLDER_SENDING = 1,
+  FOLDER_INBOX = 2,
+  FOLDER_DELETED = 3
+};
 constexpr int kFolderCount = 4;
 // Database type of folder 0; folder i has type kFolderTypeBase + i.
 constexpr std::uint32_t kFolderTypeBase = 0x93DA5;
@@ -105,7 +110,9 @@ constexpr std::array<FolderInfo, kFolderCount> kFolders{{
 
 // The folder of a database type; types outside the four are folder 0.
 int FolderFromType(std::uint32_t databaseType);
-constexpr std::uint32_t FolderType(int folder) { return kFolderTypeBase + static_cast<std::uint32_t>(folder); }
+constexpr std::uint32_t FolderType(int folder) {
+  return kFolderTypeBase + static_cast<std::uint32_t>(folder);
+}
 constexpr bool IsFolder(int folder) { return folder >= 0 && folder < kFolderCount; }
 // The folder's name for the tree: its string-table text, else the English fallback.
 std::string FolderDisplayName(int folder);

@@ -23,13 +23,13 @@ std::optional<FileTime> LocalTimeToFileTime(const LocalTime& time) {
   const year_month_day date{year{time.year}, month{static_cast<unsigned>(time.month)},
                             day{static_cast<unsigned>(time.day)}};
   if (time.month < 1 || time.day < 1 || !date.ok()) return std::nullopt;
-  if (time.hour < 0 || time.hour > 23 || time.minute < 0 || time.minute > 59 ||
-      time.second < 0 || time.second > 59 || time.millisecond < 0 || time.millisecond > 999)
+  if (time.hour < 0 || time.hour > 23 || time.minute < 0 || time.minute > 59 || time.second < 0 ||
+      time.second > 59 || time.millisecond < 0 || time.millisecond > 999)
     return std::nullopt;
   const std::int64_t days = sys_days{date}.time_since_epoch().count() + kDaysFrom1601To1970;
-  const std::uint64_t seconds =
-      static_cast<std::uint64_t>(time.hour) * 3600 + static_cast<std::uint64_t>(time.minute) * 60 +
-      static_cast<std::uint64_t>(time.second);
+  const std::uint64_t seconds = static_cast<std::uint64_t>(time.hour) * 3600 +
+                                static_cast<std::uint64_t>(time.minute) * 60 +
+                                static_cast<std::uint64_t>(time.second);
   return FileTime::FromTicks(static_cast<std::uint64_t>(days) * kTicksPerDay +
                              seconds * kTicksPerSecond +
                              static_cast<std::uint64_t>(time.millisecond) * kTicksPerMillisecond);

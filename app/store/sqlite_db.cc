@@ -4,9 +4,9 @@ namespace vexo {
 
 SqliteConnection OpenSqliteFile(const std::filesystem::path& file, std::string& error) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &raw,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   SqliteConnection db(raw);
   if (rc != SQLITE_OK) {
     error = raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
@@ -18,7 +18,9 @@ SqliteConnection OpenSqliteFile(const std::filesystem::path& file, std::string& 
 
 std::string SqliteError(sqlite3* db) { return db ? sqlite3_errmsg(db) : "no database"; }
 
-int SqliteExec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr); }
+int SqliteExec(sqlite3* db, const char* sql) {
+  return sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+}
 
 SqliteStatement::SqliteStatement(sqlite3* db, std::string_view sql) {
   sqlite3_stmt* raw = nullptr;

@@ -21,7 +21,8 @@ std::uint32_t Le16(std::span<const std::uint8_t> b, std::size_t at) {
   return b[at] | (b[at + 1] << 8);
 }
 std::uint32_t Le32(std::span<const std::uint8_t> b, std::size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<std::uint32_t>(b[at + 3]) << 24);
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) |
+         (static_cast<std::uint32_t>(b[at + 3]) << 24);
 }
 
 Ink InkOf(unsigned red, unsigned green, unsigned blue) {
@@ -37,7 +38,8 @@ constexpr std::uint32_t kMaxDirectPalette = 256;
 
 }  // namespace
 
-std::optional<BmpLayout> ParseBmpLayout(std::span<const std::uint8_t> head, std::uint64_t fileSize) {
+std::optional<BmpLayout> ParseBmpLayout(std::span<const std::uint8_t> head,
+                                        std::uint64_t fileSize) {
   if (head.size() < kBmpHeadBytes || fileSize < kBmpHeadBytes) return std::nullopt;
   const bool signature = (head[0] == 'B' && head[1] == 'M') || (head[0] == 'M' && head[1] == 'B');
   if (!signature) return std::nullopt;
@@ -51,9 +53,8 @@ std::optional<BmpLayout> ParseBmpLayout(std::span<const std::uint8_t> head, std:
   const std::uint32_t compression = Le32(head, 30);
   const std::uint32_t coloursUsed = Le32(head, 46);
 
-  if (infoSize < kBmpInfoHeaderBytes || width <= 0 || height <= 0 ||
-      width > MonoBitmap::kMaxSide || height > MonoBitmap::kMaxSide || planes != 1 ||
-      compression != kBiRgb)
+  if (infoSize < kBmpInfoHeaderBytes || width <= 0 || height <= 0 || width > MonoBitmap::kMaxSide ||
+      height > MonoBitmap::kMaxSide || planes != 1 || compression != kBiRgb)
     return std::nullopt;
   layout.width = width;
   layout.height = height;
@@ -95,7 +96,10 @@ std::optional<BmpImage> BmpImage::FromFile(std::span<const std::uint8_t> file) {
     for (int x = 0; x < layout->width; ++x) {
       Ink ink = Ink::White;
       switch (layout->bitsPerPixel) {
-        case 1: case 2: case 4: case 8: {
+        case 1:
+        case 2:
+        case 4:
+        case 8: {
           const int bits = layout->bitsPerPixel;
           const std::size_t bit = static_cast<std::size_t>(x) * bits;
           const unsigned index = (row[bit / 8] >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
@@ -124,7 +128,8 @@ namespace {
 
 class ReadOnlyFile {
  public:
-  explicit ReadOnlyFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  explicit ReadOnlyFile(const std::string& path)
+      : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
   ~ReadOnlyFile() {
     if (m_fd >= 0) ::close(m_fd);
   }
@@ -182,8 +187,8 @@ BmpReadResult ReadBmpFile(const std::string& path) {
     return result;
   }
   // Everything up to the end of the pixels or of the palette, whichever is later.
-  const std::uint64_t needed = std::max<std::uint64_t>(layout->pixelOffset + layout->imageBytes,
-                                        layout->paletteOffset + 4ull * layout->colours);
+  const std::uint64_t needed = std::max<std::uint64_t>(
+      layout->pixelOffset + layout->imageBytes, layout->paletteOffset + 4ull * layout->colours);
   if (needed > kMaxBmpFileBytes) {
     result.status = BmpReadStatus::Invalid;
     return result;

@@ -28,8 +28,8 @@ struct BmpLayout {
   std::uint32_t colours = 0;        // palette entries stored in the file
   std::uint64_t paletteOffset = 0;  // behind the information header
   std::uint64_t pixelOffset = 0;
-  std::uint64_t rowBytes = 0;       // padded to a multiple of 4
-  std::uint64_t imageBytes = 0;     // rowBytes * height
+  std::uint64_t rowBytes = 0;    // padded to a multiple of 4
+  std::uint64_t imageBytes = 0;  // rowBytes * height
 };
 
 // Checks the first kBmpHeadBytes bytes of a file of fileSize bytes: the "BM"
@@ -63,7 +63,7 @@ enum class BmpReadStatus {
   OpenFailed,  // it exists but cannot be opened
   ReadFailed,  // a read failed or the file ended early (error: errno, 0 for short)
   SeekFailed,
-  Invalid,     // not a BMP this reader accepts
+  Invalid,  // not a BMP this reader accepts
 };
 
 struct BmpReadResult {

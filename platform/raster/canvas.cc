@@ -42,8 +42,9 @@ TextSize Canvas::DrawText(const Font& font, std::string_view utf8, const Rect& r
 
   const Ink background = ink == Ink::Black ? Ink::White : Ink::Black;
   if (options.opaque)
-    m_target.Fill(Rect{rect.left, rect.top, rect.left + size.cx, rect.top + size.cy}.Intersect(clip),
-                  background);
+    m_target.Fill(
+        Rect{rect.left, rect.top, rect.left + size.cx, rect.top + size.cy}.Intersect(clip),
+        background);
 
   for (const Placed& p : placed) {
     const GlyphImage& g = *p.glyph;

@@ -80,8 +80,8 @@ class FreeTypeLibrary {
 
 // One opened face file at the font's size.
 struct FontFace {
-  FontFace(std::shared_ptr<FreeTypeLibrary> library, FT_Face face, FontFileChoice choice)
-      : library(std::move(library)), face(face), choice(std::move(choice)) {}
+  FontFace(std::shared_ptr<FreeTypeLibrary> owner, FT_Face opened, FontFileChoice chosen)
+      : library(std::move(owner)), face(opened), choice(std::move(chosen)) {}
   ~FontFace() {
     if (face != nullptr) library->CloseFace(face);
   }
@@ -119,7 +119,8 @@ std::u32string Utf8ToCodePoints(std::string_view utf8) {
     const char16_t u = units[i];
     if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
         units[i + 1] <= 0xDFFF) {
-      out.push_back(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      out.push_back(0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) +
+                    (units[i + 1] - 0xDC00));
       ++i;
     } else {
       out.push_back(u);
@@ -182,7 +183,8 @@ bool Font::Open(int* error) {
                                        static_cast<double>(cellUnits))
                          : m_logFont.lfHeight;
   m_pixelSize = static_cast<int>(std::clamp<long>(size, 1, kMaxPixelSize));
-  if (!FT_IS_SCALABLE(face) || FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(m_pixelSize)) != 0) {
+  if (!FT_IS_SCALABLE(face) ||
+      FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(m_pixelSize)) != 0) {
     *error = EIO;
     return false;
   }

@@ -21,7 +21,7 @@ namespace vexo {
 
 // The TEXTMETRIC values the renderers use, in pixels.
 struct TextMetrics {
-  int tmHeight = 0;           // ascent + descent: the height of a text line
+  int tmHeight = 0;  // ascent + descent: the height of a text line
   int tmAscent = 0;
   int tmDescent = 0;
   int tmInternalLeading = 0;  // tmHeight minus the character height
@@ -52,8 +52,8 @@ struct TextExtent {
 
 // One glyph at the font's size: ink[row * width + col] is 1 for black.
 struct GlyphImage {
-  int left = 0;     // from the pen position to the first column
-  int top = 0;      // from the baseline up to the first row
+  int left = 0;  // from the pen position to the first column
+  int top = 0;   // from the baseline up to the first row
   int width = 0;
   int rows = 0;
   int advance = 0;  // pen movement in whole pixels
@@ -87,7 +87,8 @@ class Font {
   std::shared_ptr<const GlyphImage> Glyph(char32_t ch) const;
 
   // Extents of UTF-8 text; maxExtent < 0 lets every character fit.
-  TextExtent Measure(std::string_view utf8, int maxExtent = -1, const TextOptions& options = {}) const;
+  TextExtent Measure(std::string_view utf8, int maxExtent = -1,
+                     const TextOptions& options = {}) const;
   int TextWidth(std::string_view utf8, const TextOptions& options = {}) const;
 
   // Underline stroke relative to the baseline (position > 0 is below it).

@@ -17,16 +17,16 @@ struct CharSetLang {
 };
 
 constexpr std::array kCharSetLanguages{
-    CharSetLang{128, "ja"},     // SHIFTJIS_CHARSET
-    CharSetLang{129, "ko"},     // HANGUL_CHARSET
+    CharSetLang{128, "ja"},  // SHIFTJIS_CHARSET
+    CharSetLang{129, "ko"},  // HANGUL_CHARSET
     CharSetLang{GB2312_CHARSET, "zh-cn"},
     CharSetLang{CHINESEBIG5_CHARSET, "zh-tw"},
-    CharSetLang{161, "el"},     // GREEK_CHARSET
-    CharSetLang{162, "tr"},     // TURKISH_CHARSET
-    CharSetLang{177, "he"},     // HEBREW_CHARSET
-    CharSetLang{178, "ar"},     // ARABIC_CHARSET
-    CharSetLang{204, "ru"},     // RUSSIAN_CHARSET
-    CharSetLang{222, "th"},     // THAI_CHARSET
+    CharSetLang{161, "el"},  // GREEK_CHARSET
+    CharSetLang{162, "tr"},  // TURKISH_CHARSET
+    CharSetLang{177, "he"},  // HEBREW_CHARSET
+    CharSetLang{178, "ar"},  // ARABIC_CHARSET
+    CharSetLang{204, "ru"},  // RUSSIAN_CHARSET
+    CharSetLang{222, "th"},  // THAI_CHARSET
 };
 
 constexpr int kSemiBoldWeight = 600;
@@ -83,8 +83,8 @@ std::optional<FontFileChoice> ChoiceFrom(const FcPattern* font, const LOGFONTW& 
   FcPatternGetInteger(font, FC_WEIGHT, 0, &weight);
   int slant = FC_SLANT_ROMAN;
   FcPatternGetInteger(font, FC_SLANT, 0, &slant);
-  choice.synthBold = logFont.lfWeight >= kSemiBoldWeight &&
-                     weight < FcWeightFromOpenType(kSemiBoldWeight);
+  choice.synthBold =
+      logFont.lfWeight >= kSemiBoldWeight && weight < FcWeightFromOpenType(kSemiBoldWeight);
   choice.synthItalic = logFont.lfItalic != 0 && slant == FC_SLANT_ROMAN;
   return choice;
 }

@@ -14,10 +14,10 @@ namespace vexo {
 
 struct FontFileChoice {
   std::string file;
-  int index = 0;            // face index inside a collection (.ttc)
-  std::string family;       // family name fontconfig chose
-  bool synthBold = false;   // bold asked for, the file is not bold
-  bool synthItalic = false; // italic asked for, the file is upright
+  int index = 0;             // face index inside a collection (.ttc)
+  std::string family;        // family name fontconfig chose
+  bool synthBold = false;    // bold asked for, the file is not bold
+  bool synthItalic = false;  // italic asked for, the file is upright
 
   bool operator==(const FontFileChoice&) const = default;
 };

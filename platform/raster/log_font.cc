@@ -30,9 +30,9 @@ std::array<std::uint8_t, kLogFontBytes> LogFontToBytes(const LOGFONTW& font) {
   const std::int32_t ints[] = {font.lfHeight, font.lfWidth, font.lfEscapement, font.lfOrientation,
                                font.lfWeight};
   for (std::size_t i = 0; i < 5; ++i) PutLe32(out.data() + 4 * i, ints[i]);
-  const std::uint8_t bytes[] = {font.lfItalic,        font.lfUnderline,     font.lfStrikeOut,
-                                font.lfCharSet,       font.lfOutPrecision,  font.lfClipPrecision,
-                                font.lfQuality,       font.lfPitchAndFamily};
+  const std::uint8_t bytes[] = {font.lfItalic,  font.lfUnderline,     font.lfStrikeOut,
+                                font.lfCharSet, font.lfOutPrecision,  font.lfClipPrecision,
+                                font.lfQuality, font.lfPitchAndFamily};
   std::memcpy(out.data() + kBytesOffset, bytes, sizeof bytes);
   for (std::size_t i = 0; i < kLfFaceSize; ++i) {
     out[kFaceOffset + 2 * i] = static_cast<std::uint8_t>(font.lfFaceName[i] & 0xFF);
@@ -59,8 +59,8 @@ std::optional<LOGFONTW> LogFontFromBytes(std::span<const std::uint8_t> bytes) {
   font.lfQuality = p[26];
   font.lfPitchAndFamily = p[27];
   for (std::size_t i = 0; i < kLfFaceSize; ++i)
-    font.lfFaceName[i] = static_cast<char16_t>(p[kFaceOffset + 2 * i] |
-                                               (p[kFaceOffset + 2 * i + 1] << 8));
+    font.lfFaceName[i] =
+        static_cast<char16_t>(p[kFaceOffset + 2 * i] | (p[kFaceOffset + 2 * i + 1] << 8));
   return font;
 }
 
@@ -90,6 +90,15 @@ LOGFONTW MakeLogFont(std::string_view face, int tenthsOfPoint, std::int32_t weig
   font.lfCharSet = DEFAULT_CHARSET;
   SetLogFontFaceName(font, face);
   return font;
+}
+
+LOGFONTW DefaultLogFont() {
+  LOGFONTW f;
+  f.lfHeight = -24;
+  f.lfWeight = 400;
+  f.lfCharSet = 1;
+  SetLogFontFaceName(f, "Tahoma");
+  return f;
 }
 
 }  // namespace vexo

@@ -59,6 +59,11 @@ std::optional<LOGFONTW> LogFontFromBytes(std::span<const std::uint8_t> bytes);
 std::string LogFontFaceName(const LOGFONTW& font);
 void SetLogFontFaceName(LOGFONTW& font, std::string_view utf8);
 
+// The default text font of generated pages: height -24, weight 400, character
+// set 1, face "Tahoma", all else zero (there is no stock system font to start
+// from).
+LOGFONTW DefaultLogFont();
+
 // lfHeight for a size in tenths of a point created for the display:
 // -(kDisplayDpi * tenths / 720), as a display font of that size is made.
 std::int32_t DisplayFontHeight(int tenthsOfPoint);

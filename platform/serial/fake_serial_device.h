@@ -47,7 +47,7 @@ struct FakeLine {
   // Script.
   std::deque<std::string> input;  // an empty piece is one read that brings nothing
   std::function<void(FakeLine&, std::string_view)> onWrite;  // called with each write's bytes
-  std::optional<std::uint32_t> writeLimit;                  // most bytes one write takes
+  std::optional<std::uint32_t> writeLimit;                   // most bytes one write takes
   std::uint32_t pendingErrors = 0;                           // taken by ClearCommError
   std::uint32_t pendingEvents = 0;                           // taken by WaitCommEvent
   std::uint32_t inQueue = 0;  // bytes ClearCommError reports waiting (beyond queued input)

@@ -31,8 +31,8 @@ constexpr std::array kBaudRates{
 // What the device reports about itself.
 constexpr std::uint32_t kCapabilities =
     PCF_RTSCTS | PCF_XONXOFF | PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS;
-constexpr std::uint32_t kServiceSerialComm = 1;  // SP_SERIALCOMM
-constexpr std::uint32_t kSubTypeModem = 6;       // PST_MODEM
+constexpr std::uint32_t kServiceSerialComm = 1;     // SP_SERIALCOMM
+constexpr std::uint32_t kSubTypeModem = 6;          // PST_MODEM
 constexpr std::uint32_t kMaxBaudUser = 0x10000000;  // BAUD_USER
 // Longest wait for the output queue to drain when EV_TXEMPTY is asked for.
 constexpr int kTxEmptyWaitMs = 5000;
@@ -124,10 +124,18 @@ bool TermiosDevice::GetCommState(DCB& dcb) {
   dcb.fOutX = (t.c_iflag & IXON) ? 1 : 0;
   dcb.fInX = (t.c_iflag & IXOFF) ? 1 : 0;
   switch (t.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+      dcb.ByteSize = 5;
+      break;
+    case CS6:
+      dcb.ByteSize = 6;
+      break;
+    case CS7:
+      dcb.ByteSize = 7;
+      break;
+    default:
+      dcb.ByteSize = 8;
+      break;
   }
   if (!(t.c_cflag & PARENB))
     dcb.Parity = NOPARITY;
@@ -160,11 +168,20 @@ bool TermiosDevice::SetCommState(const DCB& dcb) {
   static constexpr std::array kSizes{CS5, CS6, CS7, CS8};
   t.c_cflag |= kSizes[dcb.ByteSize - 5];
   switch (dcb.Parity) {
-    case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: t.c_cflag |= PARENB; break;
-    case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
-    default: break;
+    case ODDPARITY:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      t.c_cflag |= PARENB;
+      break;
+    case MARKPARITY:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case SPACEPARITY:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
   }
   if (dcb.fParity) t.c_iflag |= INPCK;
   // One and a half stop bits do not exist with 8 data bits: one stop bit it is.
@@ -285,15 +302,36 @@ bool TermiosDevice::EscapeCommFunction(std::uint32_t function) {
   int rc = 0;
   int bits = 0;
   switch (function) {
-    case SETDTR: bits = TIOCM_DTR; rc = ::ioctl(m_fd, TIOCMBIS, &bits); break;
-    case CLRDTR: bits = TIOCM_DTR; rc = ::ioctl(m_fd, TIOCMBIC, &bits); break;
-    case SETRTS: bits = TIOCM_RTS; rc = ::ioctl(m_fd, TIOCMBIS, &bits); break;
-    case CLRRTS: bits = TIOCM_RTS; rc = ::ioctl(m_fd, TIOCMBIC, &bits); break;
-    case SETBREAK: rc = ::ioctl(m_fd, TIOCSBRK); break;
-    case CLRBREAK: rc = ::ioctl(m_fd, TIOCCBRK); break;
-    case SETXOFF: rc = ::tcflow(m_fd, TCOOFF); break;
-    case SETXON: rc = ::tcflow(m_fd, TCOON); break;
-    default: return Fail(EINVAL);
+    case SETDTR:
+      bits = TIOCM_DTR;
+      rc = ::ioctl(m_fd, TIOCMBIS, &bits);
+      break;
+    case CLRDTR:
+      bits = TIOCM_DTR;
+      rc = ::ioctl(m_fd, TIOCMBIC, &bits);
+      break;
+    case SETRTS:
+      bits = TIOCM_RTS;
+      rc = ::ioctl(m_fd, TIOCMBIS, &bits);
+      break;
+    case CLRRTS:
+      bits = TIOCM_RTS;
+      rc = ::ioctl(m_fd, TIOCMBIC, &bits);
+      break;
+    case SETBREAK:
+      rc = ::ioctl(m_fd, TIOCSBRK);
+      break;
+    case CLRBREAK:
+      rc = ::ioctl(m_fd, TIOCCBRK);
+      break;
+    case SETXOFF:
+      rc = ::tcflow(m_fd, TCOOFF);
+      break;
+    case SETXON:
+      rc = ::tcflow(m_fd, TCOON);
+      break;
+    default:
+      return Fail(EINVAL);
   }
   if (rc != 0 && !NotSupported(errno)) return Fail(errno);
   return true;
@@ -323,16 +361,14 @@ bool TermiosDevice::Read(void* buffer, std::uint32_t length, std::uint32_t& coun
   const COMMTIMEOUTS& t = m_timeouts;
   const bool returnAtOnce = t.ReadIntervalTimeout == MAXDWORD &&
                             t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
-  const bool firstByteEnds = t.ReadIntervalTimeout == MAXDWORD &&
-                             t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                             t.ReadTotalTimeoutConstant != 0 &&
-                             t.ReadTotalTimeoutConstant != MAXDWORD;
-  const std::int64_t total =
-      firstByteEnds ? std::int64_t{t.ReadTotalTimeoutConstant}
-                    : std::int64_t{t.ReadTotalTimeoutMultiplier} * length +
-                          std::int64_t{t.ReadTotalTimeoutConstant};
-  const bool hasInterval = !firstByteEnds && t.ReadIntervalTimeout != 0 &&
-                           t.ReadIntervalTimeout != MAXDWORD;
+  const bool firstByteEnds =
+      t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == MAXDWORD &&
+      t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
+  const std::int64_t total = firstByteEnds ? std::int64_t{t.ReadTotalTimeoutConstant}
+                                           : std::int64_t{t.ReadTotalTimeoutMultiplier} * length +
+                                                 std::int64_t{t.ReadTotalTimeoutConstant};
+  const bool hasInterval =
+      !firstByteEnds && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
   const auto start = Clock::now();
   auto lastByte = start;
   auto* bytes = static_cast<unsigned char*>(buffer);

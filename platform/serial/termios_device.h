@@ -58,7 +58,7 @@ class TermiosDevice : public SerialDevice {
   int m_fd;
   termios m_original;
   std::unique_ptr<UucpLock> m_lock;  // released after the device is closed
-  std::optional<DCB> m_dcb;  // the last DCB applied
+  std::optional<DCB> m_dcb;          // the last DCB applied
   COMMTIMEOUTS m_timeouts{};
   std::uint32_t m_mask = 0;
   std::uint32_t m_inQueue = 0, m_outQueue = 0;

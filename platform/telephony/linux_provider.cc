@@ -48,8 +48,8 @@ std::vector<SerialLine> FindSerialLines(const std::string& byIdDir,
   while (!telephonyDevices.empty()) {
     const auto end = telephonyDevices.find(';');
     const std::string path(Trim(telephonyDevices.substr(0, end)));
-    telephonyDevices = end == std::string_view::npos ? std::string_view{}
-                                                     : telephonyDevices.substr(end + 1);
+    telephonyDevices =
+        end == std::string_view::npos ? std::string_view{} : telephonyDevices.substr(end + 1);
     if (path.empty() || !seen.insert(DeviceKey(path)).second) continue;
     lines.push_back({path, path});
   }
@@ -182,8 +182,8 @@ TapiResult LinuxTelephonyProvider::GetID(LineHandle line, CallHandle call, std::
   if (call == 0 || m_open->call != call) return LINEERR_INVALCALLHANDLE;
   if (deviceClass != kDataModemClass) return LINEERR_INVALDEVICECLASS;
   // The handle, then the device's name.
-  neededBytes = kVarStringFixedBytes + sizeof(std::uint32_t) +
-                WideBytes(m_lines[m_open->device].name);
+  neededBytes =
+      kVarStringFixedBytes + sizeof(std::uint32_t) + WideBytes(m_lines[m_open->device].name);
   if (totalBytes < neededBytes) return LINEERR_STRUCTURETOOSMALL;
   if (!m_open->port) return LINEERR_RESOURCEUNAVAIL;  // handed out already
   port = std::move(m_open->port);

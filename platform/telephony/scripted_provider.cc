@@ -92,11 +92,12 @@ TapiResult ScriptedTelephonyProvider::MakeCall(LineHandle line, CallHandle& call
                                                std::string_view destAddress,
                                                std::uint32_t countryCode,
                                                const LineCallParams& params) {
-  Record("lineMakeCall \"%.*s\" country=%u bearer=0x%x media=0x%x flags=%u mode=%u id=%u "
-         "display=\"%s\"",
-         static_cast<int>(destAddress.size()), destAddress.data(), countryCode,
-         params.bearerMode, params.mediaMode, params.callParamFlags, params.addressMode,
-         params.addressId, params.displayableAddress.c_str());
+  Record(
+      "lineMakeCall \"%.*s\" country=%u bearer=0x%x media=0x%x flags=%u mode=%u id=%u "
+      "display=\"%s\"",
+      static_cast<int>(destAddress.size()), destAddress.data(), countryCode, params.bearerMode,
+      params.mediaMode, params.callParamFlags, params.addressMode, params.addressId,
+      params.displayableAddress.c_str());
   lastCallParams = params;
   if (line == 0 || line != m_line) return LINEERR_INVALLINEHANDLE;
   const ScriptedCall script = std::exchange(nextCall, {});
@@ -120,15 +121,16 @@ TapiResult ScriptedTelephonyProvider::TranslateAddress(std::uint32_t device, std
   if (translateResult != 0) return translateResult;
   const std::string dialable = dialablePrefix + std::string(address);
   neededBytes = translateNeededBytes.value_or(
-      kScriptedTranslateBytes + static_cast<std::uint32_t>(2 * (address.size() + dialable.size() + 2)));
+      kScriptedTranslateBytes +
+      static_cast<std::uint32_t>(2 * (address.size() + dialable.size() + 2)));
   if (neededBytes > totalBytes) return 0;
   output = {std::string(address), dialable, destCountry};
   return 0;
 }
 
-TapiResult ScriptedTelephonyProvider::GetID(LineHandle line, CallHandle call,
-                                            std::uint32_t select, std::string_view deviceClass,
-                                            std::uint32_t totalBytes, std::uint32_t& neededBytes,
+TapiResult ScriptedTelephonyProvider::GetID(LineHandle line, CallHandle call, std::uint32_t select,
+                                            std::string_view deviceClass, std::uint32_t totalBytes,
+                                            std::uint32_t& neededBytes,
                                             std::unique_ptr<SerialDevice>& port) {
   Record("lineGetID call=0x%x select=%u %.*s %u", call, select,
          static_cast<int>(deviceClass.size()), deviceClass.data(), totalBytes);

@@ -101,9 +101,9 @@ class ScriptedTelephonyProvider : public TelephonyProvider {
                   LineHandle& line) override;
   TapiResult MakeCall(LineHandle line, CallHandle& call, std::string_view destAddress,
                       std::uint32_t countryCode, const LineCallParams& params) override;
-  TapiResult TranslateAddress(std::uint32_t device, std::uint32_t version,
-                              std::string_view address, std::uint32_t totalBytes,
-                              std::uint32_t& neededBytes, LineTranslateOutput& output) override;
+  TapiResult TranslateAddress(std::uint32_t device, std::uint32_t version, std::string_view address,
+                              std::uint32_t totalBytes, std::uint32_t& neededBytes,
+                              LineTranslateOutput& output) override;
   TapiResult GetID(LineHandle line, CallHandle call, std::uint32_t select,
                    std::string_view deviceClass, std::uint32_t totalBytes,
                    std::uint32_t& neededBytes, std::unique_ptr<SerialDevice>& port) override;

@@ -34,8 +34,8 @@ bool IsWholeStepRecord(const FaxRecord& r, int& k) {
   k = std::stoi(r.contact->substr(8));
   const FaxRecord want = StepRecord(k);
   return r.telephone == want.telephone && r.fileName == want.fileName && r.pages == want.pages &&
-         r.note == want.note && r.remoteStationId == want.remoteStationId &&
-         r.date == want.date && r.status == want.status && r.resolution == want.resolution;
+         r.note == want.note && r.remoteStationId == want.remoteStationId && r.date == want.date &&
+         r.status == want.status && r.resolution == want.resolution;
 }
 
 // Writes records into the inbox and moves every third one on to the deleted
@@ -46,8 +46,7 @@ bool IsWholeStepRecord(const FaxRecord& r, int& k) {
   for (int k = 0;; ++k) {
     FaxRecord r = StepRecord(k);
     if (!store->AddRecord(FOLDER_INBOX, r)) _exit(4);
-    if (k % 3 == 0 &&
-        !store->MoveRecords(FOLDER_INBOX, FOLDER_DELETED, std::vector<CEOID>{r.oid}))
+    if (k % 3 == 0 && !store->MoveRecords(FOLDER_INBOX, FOLDER_DELETED, std::vector<CEOID>{r.oid}))
       _exit(5);
   }
 }
@@ -57,7 +56,8 @@ std::int64_t CountRecords(const std::filesystem::path& file) {
   auto db = OpenSqliteFile(file, error);
   if (!db) return -1;
   sqlite3_busy_timeout(db.get(), 1000);
-  SqliteStatement s(db.get(), "SELECT (SELECT count(*) FROM VXORecv)+(SELECT count(*) FROM VXODeleted)");
+  SqliteStatement s(db.get(),
+                    "SELECT (SELECT count(*) FROM VXORecv)+(SELECT count(*) FROM VXODeleted)");
   return s.ok() && s.Step() == SQLITE_ROW ? s.Int(0) : -1;
 }
 

@@ -4,10 +4,10 @@
 #include <chrono>
 #include <thread>
 
-#include "app/base/strings.h"
 #include "app/store/db_func.h"
 #include "app/store/record_file.h"
 #include "app/store/sqlite_db.h"
+#include "base/strings.h"
 #include "tests/app/store_test_util.h"
 
 namespace vexo {
@@ -212,7 +212,8 @@ TEST_F(StoreTest, FileGoesWithTheLastRecordThatNamesIt) {
   const auto file = DataFile("shared.tif");
   const CEOID first = Add(FOLDER_DELETED, MakeRecord("Dan", "shared.tif"));
   std::vector<CEOID> copy;
-  ASSERT_EQ(store->CopyRecords(FOLDER_DELETED, FOLDER_DELETED, std::vector<CEOID>{first}, &copy), 1);
+  ASSERT_EQ(store->CopyRecords(FOLDER_DELETED, FOLDER_DELETED, std::vector<CEOID>{first}, &copy),
+            1);
   ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, std::vector<CEOID>{first}), 1);
   EXPECT_TRUE(std::filesystem::exists(file));
   ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, copy), 1);
@@ -245,9 +246,9 @@ TEST_F(StoreTest, RecordsNamingFilesOutsideTheDataDirectoryNeverDeleteThem) {
   test::WriteFileBytes(victim, "keep");
   test::WriteFileBytes(options.dataDir / "b", "keep");
   std::vector<CEOID> ids;
-  for (const std::string& name : {std::string("../victim"), victim.string(),
-                                  std::string("a/../../victim"), std::string("sub/../b"),
-                                  std::string("..")})
+  for (const std::string& name :
+       {std::string("../victim"), victim.string(), std::string("a/../../victim"),
+        std::string("sub/../b"), std::string("..")})
     ids.push_back(Add(FOLDER_DELETED, MakeRecord("x", name)));
   ASSERT_EQ(store->DeleteRecords(FOLDER_DELETED, ids), 1);
   EXPECT_TRUE(List(FOLDER_DELETED).empty());
@@ -278,8 +279,10 @@ TEST_F(StoreTest, ListsEveryColumnBothWays) {
     std::uint64_t date;
     std::uint16_t status;
   };
-  constexpr Row kRows[] = {
-      {"bravo", "300", 20, 2}, {"Alpha", "1", 30, 0}, {"charlie", "20", 10, 1}, {"ALPHA", "0", 40, 2}};
+  constexpr Row kRows[] = {{"bravo", "300", 20, 2},
+                           {"Alpha", "1", 30, 0},
+                           {"charlie", "20", 10, 1},
+                           {"ALPHA", "0", 40, 2}};
   std::vector<CEOID> ids;
   for (const Row& row : kRows) {
     FaxRecord r = MakeRecord(row.contact, "f.tif", row.status);

@@ -9,16 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/presenter.h"
 #include "app/store/db_func.h"
+#include "base/error_pool.h"
+#include "base/presenter.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo::test {
 
 class ScriptedPresenter : public Presenter {
  public:
-  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned style) override {
+  int MessageBox(std::string_view text, const std::optional<std::string>&,
+                 unsigned style) override {
     asked.emplace_back(text);
     styles.push_back(style);
     if (answers.empty()) return IDNO;

@@ -249,7 +249,7 @@ TEST_F(CoverPageTest, FieldsAndDateAreDrawnAsText) {
 
 TEST_F(CoverPageTest, EightBitTemplatesInTheirCodePage) {
   const std::string chinese = "\xE4\xBC\xA0\xE7\x9C\x9F";  // the same two characters in UTF-8 ...
-  const std::string gbk = "\xB4\xAB\xD5\xE6";                // ... and in GBK
+  const std::string gbk = "\xB4\xAB\xD5\xE6";              // ... and in GBK
   const Page utf8 = Draw("<GROUP 20,20,170,0>" + chinese);
   cover.SetCodePage(936);
   EXPECT_EQ(Draw("<GROUP 20,20,170,0>" + gbk).bits, utf8.bits);
@@ -267,7 +267,8 @@ TEST_F(CoverPageTest, LinesOfMoreThan511BytesAreRefused) {
     EXPECT_EQ(Generate(bad), 0);
     const auto records = test::TakePool();
     EXPECT_TRUE(test::PoolHas(records, "line is too long in [filename="));
-    EXPECT_TRUE(test::PoolHas(records, "The maximum size of line is 511 (including the line feed and return)"));
+    EXPECT_TRUE(test::PoolHas(
+        records, "The maximum size of line is 511 (including the line feed and return)"));
     EXPECT_EQ(test::DecodeWithLibTiff(lastTif, 0).size(), 0u);  // nothing written
   }
 }
@@ -345,7 +346,8 @@ TEST_F(CoverPageTest, LogoIsStretchedIntoItsRectangle) {
   EXPECT_EQ(ink, (CoverBox{Mm(20), Mm(40), Mm(20) + Mm(30) - 1, Mm(40) + Mm(10) - 1}));
   // Without size: 30 mm by 20 mm at the page area's corner.
   const CoverBox fallback = Draw("<LOGO>").Ink();
-  EXPECT_EQ(fallback, (CoverBox{kArea.left, kArea.top, kArea.left + Mm(30) - 1, kArea.top + Mm(20) - 1}));
+  EXPECT_EQ(fallback,
+            (CoverBox{kArea.left, kArea.top, kArea.left + Mm(30) - 1, kArea.top + Mm(20) - 1}));
   // No logo set: the tag draws nothing.
   cover.SetProfile({});
   EXPECT_EQ(Draw("<LOGO 20,40,30,10>").Ink().left, -1);
@@ -394,9 +396,10 @@ TEST_F(CoverPageTest, FailuresCancelProgressAndNormalPages) {
   for (int i = 0; i < 30; ++i) text += std::string(49, 'a') + "\n";
   std::size_t told = 0;
   int asked = 0;
-  EXPECT_EQ(cover.PreviewCoverPage(File(text).string(), [&] { return ++asked > 2; },
-                                   [&](std::size_t n) { told += n; }),
-            -1);
+  EXPECT_EQ(
+      cover.PreviewCoverPage(
+          File(text).string(), [&] { return ++asked > 2; }, [&](std::size_t n) { told += n; }),
+      -1);
   EXPECT_EQ(told, 2 * 511u);
   told = 0;
   EXPECT_EQ(cover.PreviewCoverPage(File(text).string(), {}, [&](std::size_t n) { told += n; }), 1);
@@ -419,8 +422,8 @@ TEST_F(CoverPageTest, FailuresCancelProgressAndNormalPages) {
 
 TEST_F(CoverPageTest, SampleTemplatesDrawTheirFields) {
   const auto samples = std::filesystem::path(VEXO_SOURCE_DIR) / "resources" / "cover";
-  CoverProfile profile{"Vexo Sender", "555 0100", "555 0101", "", "s@example.org",
-                       (samples / "logo.bmp").string()};
+  CoverProfile profile{
+      "Vexo Sender", "555 0100", "555 0101", "", "s@example.org", (samples / "logo.bmp").string()};
   cover.SetProfile(profile);
   cover.SetFaxDetails({"Recipient", "555 0199", "Subject", "A note\nover two lines"});
   for (const char* name : {"plain.txt", "business.txt", "chinese.txt"}) {

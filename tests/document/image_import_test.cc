@@ -10,7 +10,7 @@
 
 #include <fstream>
 
-#include "app/base/settings.h"
+#include "document/convert_options.h"
 #include "document/dither.h"
 #include "tests/document/pdf_test_files.h"
 #include "tests/document/tiff_test_pages.h"
@@ -40,7 +40,8 @@ void WritePng(const std::filesystem::path& file, std::uint32_t width, std::uint3
 std::vector<std::uint8_t> Ramp(std::uint32_t width, std::uint32_t height) {
   std::vector<std::uint8_t> pixels(std::size_t{width} * height);
   for (std::uint32_t y = 0; y < height; ++y)
-    for (std::uint32_t x = 0; x < width; ++x) pixels[y * width + x] = static_cast<std::uint8_t>(x * 255 / (width - 1));
+    for (std::uint32_t x = 0; x < width; ++x)
+      pixels[y * width + x] = static_cast<std::uint8_t>(x * 255 / (width - 1));
   return pixels;
 }
 
@@ -52,7 +53,8 @@ std::vector<std::uint8_t> Box(std::uint32_t width, std::uint32_t height) {
   return pixels;
 }
 
-double Share(const MonoPage& page, std::uint32_t x0, std::uint32_t y0, std::uint32_t x1, std::uint32_t y1) {
+double Share(const MonoPage& page, std::uint32_t x0, std::uint32_t y0, std::uint32_t x1,
+             std::uint32_t y1) {
   return static_cast<double>(page.CountBlack(x0, y0, x1, y1)) / (double(x1 - x0) * (y1 - y0));
 }
 
@@ -61,8 +63,8 @@ class ImageImportTest : public ::testing::Test {
   void SetUp() override { test::TakePool(); }
 
   int Import(const std::filesystem::path& image, std::uint32_t* pages, bool normal = false) {
-    AppSettings settings;
-    settings.T2TQuality = normal ? 1 : 2;
+    ConvertOptions settings;
+    settings.quality = normal ? 1 : 2;
     ImageImport importer;
     importer.Initialize();
     EXPECT_EQ(ConfigureImageImport(importer, settings), 1);
@@ -124,7 +126,8 @@ TEST_F(ImageImportTest, LineArtIsCutSharpAndScaledToTheWidth) {
 
 TEST_F(ImageImportTest, JpegAndBmpFromImageMagick) {
   const auto jpg = File("ramp.jpg");
-  ASSERT_TRUE(test::RunCommand("convert -size 300x400 gradient:black-white -rotate 90 '" + jpg.string() + "'"));
+  ASSERT_TRUE(test::RunCommand("convert -size 300x400 gradient:black-white -rotate 90 '" +
+                               jpg.string() + "'"));
   std::uint32_t pages = 0;
   ASSERT_EQ(Import(jpg, &pages), 1);
   ASSERT_EQ(pages, 1u);
@@ -136,9 +139,11 @@ TEST_F(ImageImportTest, JpegAndBmpFromImageMagick) {
 
   // A CMYK JPEG (as print shops send): the ramp comes out the same.
   const auto cmyk = File("ramp-cmyk.jpg");
-  ASSERT_TRUE(test::RunCommand("convert '" + jpg.string() + "' -colorspace CMYK '" + cmyk.string() + "'"));
-  ASSERT_NE(test::CommandOutput("identify -format %[colorspace] '" + cmyk.string() + "'").find("CMYK"),
-            std::string::npos);
+  ASSERT_TRUE(
+      test::RunCommand("convert '" + jpg.string() + "' -colorspace CMYK '" + cmyk.string() + "'"));
+  ASSERT_NE(
+      test::CommandOutput("identify -format %[colorspace] '" + cmyk.string() + "'").find("CMYK"),
+      std::string::npos);
   ASSERT_EQ(Import(cmyk, &pages), 1);
   const MonoPage printed = DecodeTiffPage(Output(), 0);
   EXPECT_NEAR(Share(printed, 814, 100, 914, 1200), 0.5, 0.1);
@@ -146,8 +151,10 @@ TEST_F(ImageImportTest, JpegAndBmpFromImageMagick) {
   EXPECT_GT(Share(printed, 1628, 100, 1728, 1200), 0.85);
 
   const auto bmp = File("box.bmp");
-  ASSERT_TRUE(test::RunCommand("convert -size 200x100 xc:white -fill black -draw 'rectangle 50,25 149,74' "
-                               "-type TrueColor 'BMP3:" + bmp.string() + "'"));
+  ASSERT_TRUE(
+      test::RunCommand("convert -size 200x100 xc:white -fill black -draw 'rectangle 50,25 149,74' "
+                       "-type TrueColor 'BMP3:" +
+                       bmp.string() + "'"));
   ASSERT_EQ(Import(bmp, &pages), 1);
   const MonoPage box = DecodeTiffPage(Output(), 0);
   EXPECT_EQ(Share(box, 432, 216, 1296, 648), 1.0);
@@ -170,7 +177,7 @@ TEST_F(ImageImportTest, TallPictureIsSplitIntoPages) {
 
 TEST_F(ImageImportTest, TransparentPixelsAreWhitePaper) {
   const auto png = File("clear.png");
-  std::vector<std::uint8_t> pixels(100 * 100 * 2, 0);  // black, fully transparent
+  std::vector<std::uint8_t> pixels(100 * 100 * 2, 0);                  // black, fully transparent
   for (std::size_t i = 0; i < 50 * 100; ++i) pixels[i * 2 + 1] = 255;  // top half opaque
   WritePng(png, 100, 100, pixels, true);
   std::uint32_t pages = 0;

@@ -213,7 +213,8 @@ TEST_F(HeaderTest, LaterPagesRedrawOnlyThePageNumber) {
   const auto secondRows = Decode(second, 82);
   const HeaderGeometry g = HeaderGeometry::For(1728, 209, 209);
   EXPECT_NE(InkIn(first, g.PageRect()), InkIn(secondRows, g.PageRect()));
-  EXPECT_EQ(InkIn(first, {0, 0, g.PageRect().left, 82}), InkIn(secondRows, {0, 0, g.PageRect().left, 82}));
+  EXPECT_EQ(InkIn(first, {0, 0, g.PageRect().left, 82}),
+            InkIn(secondRows, {0, 0, g.PageRect().left, 82}));
 }
 
 TEST_F(HeaderTest, HalvingOfTheFirstPageHoldsForTheCall) {
@@ -232,9 +233,9 @@ TEST_F(HeaderTest, ReadFaxDataDeliversHeaderThenPageInAnyChunkSize) {
   const auto page = test::RawStripWithLibTiff(file, 0);
   ASSERT_FALSE(page.empty());
   std::vector<std::uint8_t> header;
-  for (const std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{17},
-                                  std::size_t{216}, std::size_t{1000}, std::size_t{4095},
-                                  kFaxDataChunk}) {
+  for (const std::size_t chunk :
+       {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{17}, std::size_t{216},
+        std::size_t{1000}, std::size_t{4095}, kFaxDataChunk}) {
     TiffOper oper;
     OpenForSending(oper, file);
     ASSERT_EQ(GenHeader(oper, 1, 1, false), 1);
@@ -304,9 +305,10 @@ TEST_F(HeaderTest, HeaderArtefactShowsTheTexts) {
   ASSERT_EQ(rows.size(), 82 * kTestRowBytes);
   // Beside the test binary (build-dir/tests/artefacts), or where VEXO_TEST_ARTEFACTS says.
   const char* wanted = std::getenv("VEXO_TEST_ARTEFACTS");
-  const auto artefacts = wanted != nullptr && *wanted != '\0'
-                             ? std::filesystem::path(wanted)
-                             : std::filesystem::read_symlink("/proc/self/exe").parent_path() / "artefacts";
+  const auto artefacts =
+      wanted != nullptr && *wanted != '\0'
+          ? std::filesystem::path(wanted)
+          : std::filesystem::read_symlink("/proc/self/exe").parent_path() / "artefacts";
   std::filesystem::create_directories(artefacts);
   const auto pbm = artefacts / "page_header_2_of_5.pbm";
   std::string image = "P4\n1728 82\n";

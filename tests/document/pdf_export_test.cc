@@ -38,7 +38,8 @@ void WriteFax(const std::filesystem::path& file) {
     format.normal = p == 1;
     ASSERT_TRUE(writer.BeginPage(format));
     const auto bitmap = test::PatternPage(rows[p], static_cast<unsigned>(p + 3));
-    for (std::uint32_t r = 0; r < rows[p]; ++r) ASSERT_TRUE(writer.WriteRow(bitmap.data() + r * test::kTestRowBytes));
+    for (std::uint32_t r = 0; r < rows[p]; ++r)
+      ASSERT_TRUE(writer.WriteRow(bitmap.data() + r * test::kTestRowBytes));
     ASSERT_TRUE(writer.EndPage());
   }
   out.AddPages(2);
@@ -92,10 +93,14 @@ TEST_F(PdfExportTest, PdfOpensWithA4PagesAndRendersBackToTheFaxPixels) {
   const auto fine = AsPage(test::DecodeWithLibTiff(fax, 0), kA4FineRows);
   const auto normal = AsPage(test::DecodeWithLibTiff(fax, 1), kA4NormalRows);
   const std::string base = (dir.path() / "back").string();
-  ASSERT_TRUE(test::RunCommand("pdftoppm -gray -aa no -aaVector no -scale-to-x 1728 -scale-to-y 2444 -f 1 -l 1 -singlefile '" +
-                               pdf.string() + "' '" + base + "-1'"));
-  ASSERT_TRUE(test::RunCommand("pdftoppm -gray -aa no -aaVector no -scale-to-x 1728 -scale-to-y 1222 -f 2 -l 2 -singlefile '" +
-                               pdf.string() + "' '" + base + "-2'"));
+  ASSERT_TRUE(
+      test::RunCommand("pdftoppm -gray -aa no -aaVector no -scale-to-x 1728 -scale-to-y 2444 -f 1 "
+                       "-l 1 -singlefile '" +
+                       pdf.string() + "' '" + base + "-1'"));
+  ASSERT_TRUE(
+      test::RunCommand("pdftoppm -gray -aa no -aaVector no -scale-to-x 1728 -scale-to-y 1222 -f 2 "
+                       "-l 2 -singlefile '" +
+                       pdf.string() + "' '" + base + "-2'"));
   const MonoPage back1 = test::ReadNetpbm(base + "-1.pgm");
   const MonoPage back2 = test::ReadNetpbm(base + "-2.pgm");
   EXPECT_EQ(back1.rows, kA4FineRows);
@@ -135,7 +140,8 @@ TEST_F(PdfExportTest, PngPagesKeepTheirShape) {
     std::uint64_t differ = 0;
     for (std::uint32_t y = 0; y < image.height; ++y)
       for (std::uint32_t x = 0; x < kWidth; ++x) {
-        const bool black = (source[(y / repeat) * test::kTestRowBytes + x / 8] & (0x80 >> (x % 8))) != 0;
+        const bool black =
+            (source[(y / repeat) * test::kTestRowBytes + x / 8] & (0x80 >> (x % 8))) != 0;
         differ += black != (grey[std::size_t{y} * kWidth + x] < 128) ? 1 : 0;
       }
     EXPECT_EQ(differ, 0u) << files[i];
@@ -151,7 +157,8 @@ TEST_F(PdfExportTest, FailedExportLeavesNoPdfAndKeepsAnOldOne) {
 
   // A grey TIFF is no fax: refused, and an existing PDF stays as it was.
   const auto grey = dir.path() / "grey.tif";
-  ASSERT_TRUE(test::RunCommand("convert -size 64x64 gradient:black-white -depth 8 '" + grey.string() + "'"));
+  ASSERT_TRUE(test::RunCommand("convert -size 64x64 gradient:black-white -depth 8 '" +
+                               grey.string() + "'"));
   std::ofstream(pdf) << "old";
   EXPECT_EQ(ExportFaxToPdf(grey.string(), pdf.string(), &pages), 0);
   EXPECT_EQ(test::ReadFileBytes(pdf), "old");

@@ -10,7 +10,7 @@
 
 #include <fstream>
 
-#include "app/base/settings.h"
+#include "document/convert_options.h"
 #include "document/txt2tif_paper.h"
 #include "tests/document/pdf_test_files.h"
 #include "tests/document/tiff_test_pages.h"
@@ -34,8 +34,8 @@ class PdfImportTest : public ::testing::Test {
   // Imports pdf into a new fax file; the result, pages in *pages.
   int Import(const std::filesystem::path& pdf, std::uint32_t* pages, bool normal = false,
              const PdfImport::CancelFn& cancel = {}) {
-    AppSettings settings;
-    settings.T2TQuality = normal ? 1 : 2;
+    ConvertOptions settings;
+    settings.quality = normal ? 1 : 2;
     PdfImport importer;
     importer.Initialize();
     EXPECT_EQ(ConfigurePdfImport(importer, settings), 1);
@@ -73,9 +73,10 @@ class PdfImportTest : public ::testing::Test {
 
 TEST_F(PdfImportTest, TextPagesMatchGhostscriptsRendering) {
   const auto pdf = File("text.pdf");
-  MakePdf(pdf, PostScript(595, 842, {TextPage({"First page: the quick brown fox", "jumps over 1234567890"}),
-                                     TextPage({"Second page", "with other words"}, 600),
-                                     TextPage({"Third page at the foot"}, 120)}));
+  MakePdf(pdf, PostScript(595, 842,
+                          {TextPage({"First page: the quick brown fox", "jumps over 1234567890"}),
+                           TextPage({"Second page", "with other words"}, 600),
+                           TextPage({"Third page at the foot"}, 120)}));
   std::uint32_t pages = 0;
   ASSERT_EQ(Import(pdf, &pages), 1);
   ASSERT_EQ(pages, 3u);
@@ -108,9 +109,9 @@ TEST_F(PdfImportTest, PhotographicPageIsDitheredTextPageIsNot) {
   auto share = [&](std::uint32_t x0, std::uint32_t x1) {
     return static_cast<double>(page.CountBlack(x0, top, x1, bottom)) / ((x1 - x0) * (bottom - top));
   };
-  EXPECT_GT(share(230, 330), 0.85);   // nearly black
+  EXPECT_GT(share(230, 330), 0.85);        // nearly black
   EXPECT_NEAR(share(814, 914), 0.5, 0.1);  // mid grey: half the dots
-  EXPECT_LT(share(1400, 1500), 0.15);  // nearly white
+  EXPECT_LT(share(1400, 1500), 0.15);      // nearly white
 }
 
 TEST_F(PdfImportTest, NormalResolutionHasHalfTheRows) {
@@ -140,8 +141,9 @@ TEST_F(PdfImportTest, LongPageIsSplitAndInkAtItsFootKeepsAPage) {
   EXPECT_EQ(pages, 3u);  // the white remainder is dropped
 
   const auto inkedFoot = File("long-foot.pdf");
-  MakePdf(inkedFoot, PostScript(595, 2500, {TextPage({"Top of a long page"}, 2400) +
-                                            TextPage({"Foot of the long page"}, 20)}));
+  MakePdf(inkedFoot, PostScript(595, 2500,
+                                {TextPage({"Top of a long page"}, 2400) +
+                                 TextPage({"Foot of the long page"}, 20)}));
   ASSERT_EQ(Import(inkedFoot, &pages), 1);
   ASSERT_EQ(pages, 4u);
   const MonoPage last = DecodeTiffPage(Output(), 3);
@@ -155,7 +157,8 @@ TEST_F(PdfImportTest, TurnedPageIsFittedAsShown) {
   std::ofstream(pdf, std::ios::binary)
       << "%PDF-1.4\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
          "2 0 obj << /Type /Pages /Kids [3 0 R] /Count 1 >> endobj\n"
-         "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Rotate 90 /Contents 4 0 R >> endobj\n"
+         "3 0 obj << /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Rotate 90 /Contents 4 0 R "
+         ">> endobj\n"
          "4 0 obj << /Length 29 >>\nstream\n0 0 0 rg 50 700 200 100 re f\nendstream\nendobj\n"
          "trailer << /Root 1 0 R >>\n%%EOF\n";
   std::uint32_t pages = 0;

@@ -49,7 +49,8 @@ std::string RampPage(int x, int y, int w, int h) {
   return ps.str();
 }
 
-void MakePdf(const std::filesystem::path& pdf, const std::string& postScript, const std::string& extra) {
+void MakePdf(const std::filesystem::path& pdf, const std::string& postScript,
+             const std::string& extra) {
   const std::filesystem::path ps = pdf.string() + ".ps";
   std::ofstream(ps) << postScript;
   ASSERT_TRUE(RunCommand("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite " + extra + " -o '" +
@@ -75,7 +76,8 @@ MonoPage ReadNetpbm(const std::filesystem::path& file) {
   const std::string magic = field();
   const std::uint32_t width = static_cast<std::uint32_t>(std::stoul(field()));
   const std::uint32_t rows = static_cast<std::uint32_t>(std::stoul(field()));
-  const std::uint32_t maxValue = magic == "P5" ? static_cast<std::uint32_t>(std::stoul(field())) : 1;
+  const std::uint32_t maxValue =
+      magic == "P5" ? static_cast<std::uint32_t>(std::stoul(field())) : 1;
   in.get();
   MonoPage page;
   page.width = width;
@@ -83,7 +85,8 @@ MonoPage ReadNetpbm(const std::filesystem::path& file) {
   const std::size_t rowBytes = (width + 7) / 8;
   page.bits.assign(rowBytes * rows, 0);
   if (magic == "P4") {
-    in.read(reinterpret_cast<char*>(page.bits.data()), static_cast<std::streamsize>(page.bits.size()));
+    in.read(reinterpret_cast<char*>(page.bits.data()),
+            static_cast<std::streamsize>(page.bits.size()));
   } else if (magic == "P5") {
     std::vector<unsigned char> grey(std::size_t{width} * rows);
     in.read(reinterpret_cast<char*>(grey.data()), static_cast<std::streamsize>(grey.size()));
@@ -101,10 +104,11 @@ MonoPage GhostscriptPage(const std::filesystem::path& pdf, int page, double xdpi
   const std::filesystem::path out = pdf.string() + ".ref.pgm";
   char resolution[64];
   std::snprintf(resolution, sizeof resolution, "-r%gx%g", xdpi, ydpi);
-  EXPECT_TRUE(RunCommand("gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -dTextAlphaBits=1 "
-                         "-dGraphicsAlphaBits=1 " + std::string(resolution) +
-                         " -dFirstPage=" + std::to_string(page) + " -dLastPage=" +
-                         std::to_string(page) + " -o '" + out.string() + "' '" + pdf.string() + "'"));
+  EXPECT_TRUE(RunCommand(
+      "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -dTextAlphaBits=1 "
+      "-dGraphicsAlphaBits=1 " +
+      std::string(resolution) + " -dFirstPage=" + std::to_string(page) +
+      " -dLastPage=" + std::to_string(page) + " -o '" + out.string() + "' '" + pdf.string() + "'"));
   return ReadNetpbm(out);
 }
 
@@ -134,7 +138,8 @@ double InkCovered(const MonoPage& a, const MonoPage& b, std::uint32_t rows, int 
       for (int dy = -radius; dy <= radius && !found; ++dy)
         for (int dx = -radius; dx <= radius && !found; ++dx) {
           const long bx = static_cast<long>(x) + dx, by = static_cast<long>(y) + dy;
-          found = bx >= 0 && by >= 0 && b.Black(static_cast<std::uint32_t>(bx), static_cast<std::uint32_t>(by));
+          found = bx >= 0 && by >= 0 &&
+                  b.Black(static_cast<std::uint32_t>(bx), static_cast<std::uint32_t>(by));
         }
       covered += found ? 1 : 0;
     }

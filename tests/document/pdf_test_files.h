@@ -37,7 +37,8 @@ struct MonoPage {
     return x < width && y < rows && (bits[y * ((width + 7) / 8) + x / 8] & (0x80 >> (x % 8))) != 0;
   }
   // Black pixels in [x0, x1) x [y0, y1).
-  std::uint64_t CountBlack(std::uint32_t x0, std::uint32_t y0, std::uint32_t x1, std::uint32_t y1) const;
+  std::uint64_t CountBlack(std::uint32_t x0, std::uint32_t y0, std::uint32_t x1,
+                           std::uint32_t y1) const;
 };
 
 // Ghostscript's rendering of page (from 1) of pdf at xdpi x ydpi, without

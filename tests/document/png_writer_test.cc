@@ -57,7 +57,8 @@ TEST(PngWriterTest, RowsReadBackWithLibpng) {
   const ReadBack png = ReadPng(file);
   ASSERT_EQ(png.width, 12u);
   ASSERT_EQ(png.height, 3u);
-  for (std::uint32_t x = 0; x < 12; ++x) EXPECT_EQ(png.rows[0][x], x == 0 || x == 11 ? 0 : 255) << x;
+  for (std::uint32_t x = 0; x < 12; ++x)
+    EXPECT_EQ(png.rows[0][x], x == 0 || x == 11 ? 0 : 255) << x;
   EXPECT_EQ(png.rows[1], std::vector<std::uint8_t>(12, 255));
   EXPECT_EQ(png.xPpm, 8228u);  // 209 per inch
   EXPECT_EQ(png.yPpm, 8228u);

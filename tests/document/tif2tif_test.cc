@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
+#include "base/presenter.h"
+#include "document/convert_options.h"
 #include "tests/document/tiff_test_pages.h"
 #include "tests/support/temp_dir.h"
 
@@ -129,9 +129,9 @@ class Tif2TifTest : public ::testing::Test {
     const auto tif = Path("out" + std::to_string(++outputs) + ".tif");
     FaxOutputFile file;
     EXPECT_EQ(file.Open(tif.string()), 1);
-    out.result = converter.Tiff2Tiff(source.string(), file.Tiff(), cancel,
-                                     [&](std::uint32_t rows) { out.progressRows += rows; },
-                                     &out.pages);
+    out.result = converter.Tiff2Tiff(
+        source.string(), file.Tiff(), cancel, [&](std::uint32_t rows) { out.progressRows += rows; },
+        &out.pages);
     file.AddPages(out.pages);
     EXPECT_EQ(file.Close(), 1);
     if (out.pages == 0) return out;
@@ -174,7 +174,7 @@ TEST(Tif2TifRatioTest, RatiosFromTheResolutions) {
   EXPECT_EQ(VerticalRatio(fax, true), (ScaleRatio{209, 392}));
   EXPECT_EQ(HorizontalRatio(fax), (ScaleRatio{209, 204}));  // from XResolution
   fax.resolutionUnit = RESUNIT_CENTIMETER;
-  fax.yResolution = {118, 1};  // 300 dpi, near enough
+  fax.yResolution = {118, 1};                                               // 300 dpi, near enough
   EXPECT_EQ(VerticalRatio(fax, false), (ScaleRatio{209 * 127, 59 * 100}));  // 209*254 / 118*100
 
   // Nothing to divide by, or nothing to trust: one to one.
@@ -312,8 +312,9 @@ TEST_F(Tif2TifTest, WideAndNarrowSourcesInCopyMode) {
   ASSERT_EQ(out.pages, 2u);
   // The wide page keeps its left 1728 pixels (the mark at 1800 is cut off).
   EXPECT_EQ(InkedRows(out.decoded[0]), 1u);
-  EXPECT_EQ(Row(out.decoded[0].begin() + 5 * kTestRowBytes, out.decoded[0].begin() + 6 * kTestRowBytes),
-            Row(216, 0xFF));
+  EXPECT_EQ(
+      Row(out.decoded[0].begin() + 5 * kTestRowBytes, out.decoded[0].begin() + 6 * kTestRowBytes),
+      Row(216, 0xFF));
   const std::uint8_t* row = out.decoded[1].data();
   for (std::size_t x = 0; x < 1728; ++x) ASSERT_EQ(Black(row, x), x < 1000) << x;
 }
@@ -373,9 +374,9 @@ TEST_F(Tif2TifTest, CancelKeepsTheFinishedPages) {
 }
 
 TEST(Tif2TifSetupTest, ConfiguredAsTheSendJobDoes) {
-  AppSettings settings;
-  settings.T2TQuality = 1;
-  settings.I2TResTransfer = 2;
+  ConvertOptions settings;
+  settings.quality = 1;
+  settings.resTransfer = 2;
   Tif2Tif converter;
   converter.Initialize();
   ASSERT_EQ(ConfigureTif2Tif(converter, settings), 1);
@@ -387,21 +388,28 @@ TEST(Tif2TifSetupTest, ConfiguredAsTheSendJobDoes) {
 
 // ---- foreign files ----
 
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+int Shell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1").c_str());
+}
 
 TEST_F(Tif2TifTest, ForeignFilesFromImageMagickAndLibTiffToolsAllConvert) {
   if (Shell("command -v convert") != 0 || Shell("command -v tiffcp") != 0)
     GTEST_SKIP() << "ImageMagick convert or tiffcp missing";
   const std::string base = Path("drawing").string();
   ASSERT_EQ(Shell("convert -size 2480x1200 xc:white -fill black -draw 'rectangle 100,100 2300,180' "
-                "-draw 'circle 1240,700 1240,1100' -density 300 -units PixelsPerInch -monochrome "
-                "-compress Group4 " + base + "-g4.tif"), 0);
+                  "-draw 'circle 1240,700 1240,1100' -density 300 -units PixelsPerInch -monochrome "
+                  "-compress Group4 " +
+                  base + "-g4.tif"),
+            0);
   ASSERT_EQ(Shell("convert " + base + "-g4.tif -compress LZW " + base + "-lzw.tif"), 0);
   ASSERT_EQ(Shell("convert " + base + "-g4.tif -compress None " + base + "-none.tif"), 0);
   ASSERT_EQ(Shell("tiffcp -c g3:2d -f lsb2msb " + base + "-g4.tif " + base + "-g3lsb.tif"), 0);
   ASSERT_EQ(Shell("tiffcp -c none -f lsb2msb " + base + "-g4.tif " + base + "-nonelsb.tif"), 0);
-  ASSERT_EQ(Shell("convert " + base + "-g4.tif -define tiff:photometric=min-is-black "
-                "-compress None " + base + "-minblack.tif"), 0);
+  ASSERT_EQ(Shell("convert " + base +
+                  "-g4.tif -define tiff:photometric=min-is-black "
+                  "-compress None " +
+                  base + "-minblack.tif"),
+            0);
   converter.SetTransferMode(TRANSFER_SCALE);
   std::vector<Page> first;
   for (const char* kind : {"g4", "lzw", "none", "g3lsb", "nonelsb", "minblack"}) {

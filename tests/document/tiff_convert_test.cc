@@ -25,8 +25,8 @@ class TiffConvertTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::TakePool();
-    settings.ProfileFullName = "Test Sender";
-    settings.ProfileLogo = "";
+    settings.profile.fullName = "Test Sender";
+    settings.profile.logoFile = "";
     cover = File("cover.txt", "<GROUP 20,20,170,0>To: <RCVNAME>\n<SUBJECT>\n<NOTE>\n");
     text = File("notes.txt", "Hello \xC3\xA9t\xC3\xA9\nsecond line\n");
     image = (dir.path() / "picture.tif").string();
@@ -77,7 +77,7 @@ class TiffConvertTest : public ::testing::Test {
   }
 
   test::TempDir dir;
-  AppSettings settings;
+  ConvertOptions settings;
   std::string cover, text, image, output;
   std::uint32_t toldPages = 0;
   std::uint64_t toldBytes = 0;
@@ -181,7 +181,8 @@ TEST_F(TiffConvertTest, ExistingOutputIsNeverOverwritten) {
   TiffConvert convert(settings);
   EXPECT_EQ(convert.Convert(Request({text})), 0);
   const auto records = test::TakePool();
-  EXPECT_TRUE(test::PoolHas(records, "Open File Error FileName=[" + output + "], ErrMsg = File exists"));
+  EXPECT_TRUE(
+      test::PoolHas(records, "Open File Error FileName=[" + output + "], ErrMsg = File exists"));
   EXPECT_EQ(test::ReadFileBytes(output), "an earlier fax");
 }
 
@@ -204,7 +205,8 @@ TEST_F(TiffConvertTest, CancelAndTheConversionThread) {
   EXPECT_FALSE(fs::exists(output));
 
   std::promise<ConvertOutcome> outcome;
-  ASSERT_TRUE(convert.Start(Request({text, image}), [&](ConvertOutcome o) { outcome.set_value(o); }));
+  ASSERT_TRUE(
+      convert.Start(Request({text, image}), [&](ConvertOutcome o) { outcome.set_value(o); }));
   EXPECT_EQ(outcome.get_future().get(), ConvertOutcome::Success);
   convert.Wait();
   ExpectNumberedFax(4);

@@ -53,7 +53,8 @@ void WriteFax(const std::string& file, const std::vector<Page>& pages) {
     ASSERT_EQ(oper.SetPageTags(1728, 1, page.flags), 1);
     const auto coded = Coded(page);
     for (std::size_t at = 0; at < coded.size(); at += 1000)
-      ASSERT_EQ(oper.WriteFaxData(coded.data() + at, std::min<std::size_t>(1000, coded.size() - at)), 1);
+      ASSERT_EQ(
+          oper.WriteFaxData(coded.data() + at, std::min<std::size_t>(1000, coded.size() - at)), 1);
     ASSERT_EQ(oper.EndPage(page.rows), 1);
   }
   ASSERT_EQ(oper.CloseWriteTiff(), 1);
@@ -81,7 +82,8 @@ class TiffOperTest : public ::testing::Test {
 };
 
 TEST_F(TiffOperTest, PagesWrittenAreReadBackByLibTiffAndReadFaxData) {
-  const std::vector<Page> pages{{120, PAGE_FINE, 1}, {60, 0, 2}, {90, PAGE_FINE | PAGE_LSB_FIRST, 3}};
+  const std::vector<Page> pages{
+      {120, PAGE_FINE, 1}, {60, 0, 2}, {90, PAGE_FINE | PAGE_LSB_FIRST, 3}};
   const std::string file = File("rx.tif");
   WriteFax(file, pages);
 
@@ -146,14 +148,16 @@ TEST_F(TiffOperTest, MarkerDecidesWhetherAFileIsAccepted) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].message,
               "Unsupported TIFF file format, please make sure the TIFF file is created by Vexo, "
-              "TifFile = " + File(name));
+              "TifFile = " +
+                  File(name));
     EXPECT_EQ(*records[0].function, "OpenReadTiffHeader");
     EXPECT_EQ(oper.ReadTags(), -1);
   }
 
   // A real foreign writer: ppm2tiff's Group 3 output carries no marker.
   std::ofstream(File("p.pbm")) << "P4\n16 2\n\xAA\x55\x0F\xF0";
-  const std::string command = "ppm2tiff -c g3 " + File("p.pbm") + " " + File("p.tif") + " 2>/dev/null";
+  const std::string command =
+      "ppm2tiff -c g3 " + File("p.pbm") + " " + File("p.tif") + " 2>/dev/null";
   ASSERT_EQ(std::system(command.c_str()), 0);
   {
     EXPECT_EQ(oper.OpenReadTiffHeader(File("p.tif")), 0);
@@ -238,9 +242,9 @@ TEST_F(TiffOperTest, ResolutionsInCentimetresAndRoundingSetFine) {
   };
   // 7.7 lines/mm = 77 per cm = 195.6 per inch: fine; 3.85 per mm: normal;
   // 179.5 per inch rounds to 180: fine.
-  test::WriteWithLibTiff(File("r.tif"), {page(77.0f, RESUNIT_CENTIMETER),
-                                         page(38.5f, RESUNIT_CENTIMETER), page(179.5f, RESUNIT_INCH),
-                                         page(179.25f, RESUNIT_INCH)});
+  test::WriteWithLibTiff(File("r.tif"),
+                         {page(77.0f, RESUNIT_CENTIMETER), page(38.5f, RESUNIT_CENTIMETER),
+                          page(179.5f, RESUNIT_INCH), page(179.25f, RESUNIT_INCH)});
   TiffOper oper;
   ASSERT_EQ(oper.OpenReadTiffHeader(File("r.tif")), 1);
   const std::uint32_t expected[] = {PAGE_FINE | PAGE_RES_CM, PAGE_RES_CM, PAGE_FINE, 0};
@@ -291,7 +295,8 @@ TEST_F(TiffOperTest, DamagedFilesAreReportedNeverOverrun) {
   }
   std::string looped = bytes;
   const std::uint32_t first = Le<std::uint32_t>(bytes, 4);
-  const std::uint32_t second = Le<std::uint32_t>(bytes, first + 2 + 12 * Le<std::uint16_t>(bytes, first));
+  const std::uint32_t second =
+      Le<std::uint32_t>(bytes, first + 2 + 12 * Le<std::uint16_t>(bytes, first));
   std::memcpy(looped.data() + second + 2 + 12 * Le<std::uint16_t>(bytes, second), &first, 4);
   test::WriteFileBytes(file, looped);
   ASSERT_EQ(oper.OpenReadTiffHeader(file), 1);
@@ -314,10 +319,10 @@ TEST_F(TiffOperTest, StripPastEndAndEmptyStrip) {
   const std::uint32_t huge = 0x7FFFFFF0;
   std::string patched = bytes;
   // Find the StripByteCounts entry value position by searching the directory.
-  const std::uint32_t dir = Le<std::uint32_t>(bytes, 4);
-  const std::uint16_t n = Le<std::uint16_t>(bytes, dir);
-  for (std::uint16_t i = 0; i < n; ++i) {
-    char* entry = patched.data() + dir + 2 + 12 * i;
+  const std::uint32_t ifd = Le<std::uint32_t>(bytes, 4);
+  const std::uint16_t entries = Le<std::uint16_t>(bytes, ifd);
+  for (std::uint16_t i = 0; i < entries; ++i) {
+    char* entry = patched.data() + ifd + 2 + 12 * i;
     std::uint16_t tag = 0;
     std::memcpy(&tag, entry, 2);
     if (tag == TIFFTAG_STRIPBYTECOUNTS) std::memcpy(entry + 8, &huge, 4);
@@ -340,8 +345,8 @@ TEST_F(TiffOperTest, StripPastEndAndEmptyStrip) {
   // A zero byte count: libtiff takes it for bogus and counts to the end of the
   // file; what is handed out stays within the file.
   const std::uint32_t zero = 0;
-  for (std::uint16_t i = 0; i < n; ++i) {
-    char* entry = patched.data() + dir + 2 + 12 * i;
+  for (std::uint16_t i = 0; i < entries; ++i) {
+    char* entry = patched.data() + ifd + 2 + 12 * i;
     std::uint16_t tag = 0;
     std::memcpy(&tag, entry, 2);
     if (tag == TIFFTAG_STRIPBYTECOUNTS) std::memcpy(entry + 8, &zero, 4);
@@ -359,11 +364,11 @@ TEST_F(TiffOperTest, HugeImageLengthIsCheckedNotAllocated) {
   const std::string file = File("huge.tif");
   WriteFax(file, {{40, PAGE_FINE, 1}});
   const std::string bytes = test::ReadFileBytes(file);
-  const std::uint32_t dir = Le<std::uint32_t>(bytes, 4);
+  const std::uint32_t ifd = Le<std::uint32_t>(bytes, 4);
   auto patch = [&](std::uint32_t length, std::uint32_t rowsPerStrip) {
     std::string patched = bytes;
-    for (std::uint16_t i = 0; i < Le<std::uint16_t>(bytes, dir); ++i) {
-      char* entry = patched.data() + dir + 2 + 12 * i;
+    for (std::uint16_t i = 0; i < Le<std::uint16_t>(bytes, ifd); ++i) {
+      char* entry = patched.data() + ifd + 2 + 12 * i;
       std::uint16_t tag = 0;
       std::memcpy(&tag, entry, 2);
       if (tag == TIFFTAG_IMAGELENGTH) {
@@ -448,8 +453,9 @@ TEST_F(TiffOperTest, UnfinishedPageIsKeptWhenTheObjectGoes) {
 
 // ---- line dropping ----
 
-class LineDroppingTest : public TiffOperTest,
-                         public ::testing::WithParamInterface<std::tuple<std::uint32_t, std::size_t>> {};
+class LineDroppingTest
+    : public TiffOperTest,
+      public ::testing::WithParamInterface<std::tuple<std::uint32_t, std::size_t>> {};
 
 TEST_P(LineDroppingTest, FinePageBecomesEveryOtherRow) {
   const auto [flags, chunk] = GetParam();

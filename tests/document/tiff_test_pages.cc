@@ -89,8 +89,8 @@ std::vector<std::uint8_t> RawStripWithLibTiff(const std::filesystem::path& file,
 }
 
 std::vector<std::uint8_t> DecodeG3Strip(const std::filesystem::path& scratch,
-                                        const std::vector<std::uint8_t>& coded,
-                                        std::uint32_t rows, std::uint16_t fillOrder) {
+                                        const std::vector<std::uint8_t>& coded, std::uint32_t rows,
+                                        std::uint16_t fillOrder) {
   TIFF* t = TIFFOpen(scratch.c_str(), "w");
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, kTestWidth);
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 
 namespace vexo::test {
 
@@ -45,8 +45,8 @@ std::vector<std::uint8_t> RawStripWithLibTiff(const std::filesystem::path& file,
 // Decodes coded Group 3 (1-D) data of rows rows of kTestWidth pixels by wrapping it
 // as the strip of a new TIFF file.
 std::vector<std::uint8_t> DecodeG3Strip(const std::filesystem::path& scratch,
-                                        const std::vector<std::uint8_t>& coded,
-                                        std::uint32_t rows, std::uint16_t fillOrder = 1);
+                                        const std::vector<std::uint8_t>& coded, std::uint32_t rows,
+                                        std::uint16_t fillOrder = 1);
 
 // Every second row (0, 2, 4, ...) of a bitmap.
 std::vector<std::uint8_t> EvenRows(const std::vector<std::uint8_t>& bitmap);
@@ -56,8 +56,8 @@ std::vector<std::uint8_t> EvenRows(const std::vector<std::uint8_t>& bitmap);
 struct DumpEntry {
   std::uint16_t type = 0;
   std::uint32_t count = 0;
-  std::uint32_t value = 0;  // inline value (first SHORT or LONG) or pointer
-  std::uint32_t value2 = 0;  // second inline SHORT
+  std::uint32_t value = 0;              // inline value (first SHORT or LONG) or pointer
+  std::uint32_t value2 = 0;             // second inline SHORT
   std::vector<std::uint32_t> rational;  // numerator, denominator when RATIONAL
   bool found = false;
 };

@@ -64,11 +64,13 @@ TEST_P(TiffUpdateTest, UpdateCurPageGrowsShrinksAndKeepsEveryOtherPage) {
     test::WriteWithLibTiff(file, pages, bigEndian);
     const auto before = std::filesystem::file_size(file);
     const auto oldCount = test::RawStripWithLibTiff(file, 2).size();
-    const auto newCount = EncodeFaxRows(FaxCoding{}, rewrite.bitmap.data(), rewrite.bitmap.size())->size();
+    const auto newCount =
+        EncodeFaxRows(FaxCoding{}, rewrite.bitmap.data(), rewrite.bitmap.size())->size();
     ASSERT_EQ(test::ReadFileBytes(file).substr(0, 2), bigEndian ? "MM" : "II");
     const std::string_view kind = rewrite.name;
-    EXPECT_TRUE(kind == "grow" ? newCount > oldCount
-                               : kind == "shrink" ? newCount < oldCount : newCount == oldCount);
+    EXPECT_TRUE(kind == "grow"     ? newCount > oldCount
+                : kind == "shrink" ? newCount < oldCount
+                                   : newCount == oldCount);
 
     auto tif = OpenFile(file, "r");
     ASSERT_TRUE(tif);
@@ -122,7 +124,9 @@ TEST_P(TiffUpdateTest, UpdateAllPageNumWritesIndexAndTotalInTheFilesOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, TiffUpdateTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "BigEndian" : "LittleEndian"; });
+                         [](const auto& param) {
+                           return param.param ? "BigEndian" : "LittleEndian";
+                         });
 
 class TiffLibTest : public ::testing::Test {
  protected:
@@ -157,7 +161,8 @@ TEST_F(TiffLibTest, UpdateCurPageRefusesGroup4AndStrippedPagesAndChangesNothing)
   }
   auto tif = OpenFile(strips, "r");
   EXPECT_EQ(TIFFUpdateCurPage(*tif, 0, nullptr, 0), 0);
-  EXPECT_TRUE(PoolHas(TakePool(), "data or cc parameter pass to TIFFUpdateCurPage function is empty"));
+  EXPECT_TRUE(
+      PoolHas(TakePool(), "data or cc parameter pass to TIFFUpdateCurPage function is empty"));
 }
 
 TEST_F(TiffLibTest, EncodedSizeAndMemoryCodingMatchLibTiffsFileCoding) {
@@ -179,13 +184,15 @@ TEST_F(TiffLibTest, EncodedSizeAndMemoryCodingMatchLibTiffsFileCoding) {
   // A fresh strip after Finish starts from row 0 again.
   ASSERT_TRUE(encoder.Begin(1));
   ASSERT_TRUE(encoder.WriteScanline(bitmap.data(), 0));
-  EXPECT_EQ(encoder.Finish()->size(), EncodeFaxRows(FaxCoding{}, bitmap.data(), test::kTestRowBytes)->size());
+  EXPECT_EQ(encoder.Finish()->size(),
+            EncodeFaxRows(FaxCoding{}, bitmap.data(), test::kTestRowBytes)->size());
 
   auto plain = FaxPage(3, COMPRESSION_NONE);
   test::WriteWithLibTiff(File("n.tif"), {plain});
   auto none = OpenFile(File("n.tif"), "r");
   EXPECT_EQ(TIFFGetEncodedSize(*none, 0, bitmap.data(), bitmap.size()), -1);
-  EXPECT_TRUE(PoolHas(TakePool(), "No mothod for GetEncodedSize, it is only available for fax3 tiff"));
+  EXPECT_TRUE(
+      PoolHas(TakePool(), "No mothod for GetEncodedSize, it is only available for fax3 tiff"));
 }
 
 TEST_F(TiffLibTest, LibraryMessagesArriveInThePool) {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/base/log_file.h"
-#include "app/base/settings.h"
+#include "base/log_file.h"
+#include "document/convert_options.h"
 #include "document/txt2tif_reader.h"
 #include "platform/text.h"
 #include "tests/document/tiff_test_pages.h"
@@ -96,8 +96,8 @@ class Txt2TifTest : public ::testing::Test {
     out.tif = dir.path() / ("out" + std::to_string(++files) + ".tif");
     FaxOutputFile file;
     EXPECT_EQ(file.Open(out.tif.string()), 1);
-    out.result = renderer.Text2Tiff(text.string(), file.Tiff(), allowEmpty, cancel, progress,
-                                    &out.pages);
+    out.result =
+        renderer.Text2Tiff(text.string(), file.Tiff(), allowEmpty, cancel, progress, &out.pages);
     file.AddPages(out.pages);
     EXPECT_EQ(file.Close(), 1);
     if (out.pages == 0) return out;
@@ -209,11 +209,11 @@ TEST_F(Txt2TifTest, LineExtraInEveryUnit) {
 }
 
 TEST(Txt2TifSetupTest, ConfiguredAsTheSendJobDoes) {
-  AppSettings settings;
-  settings.T2TQuality = 1;
-  settings.T2TLineExtra = 10;
-  settings.T2TWordWrap = 1;
-  settings.T2TTabSize = 4;
+  ConvertOptions settings;
+  settings.quality = 1;
+  settings.lineExtra = 10;
+  settings.wordWrap = true;
+  settings.tabSize = 4;
   Txt2Tif renderer;
   ASSERT_EQ(renderer.Initialize(), 1);
   ASSERT_EQ(ConfigureTxt2Tif(renderer, settings), 1);
@@ -223,8 +223,8 @@ TEST(Txt2TifSetupTest, ConfiguredAsTheSendJobDoes) {
   EXPECT_EQ(renderer.LineExtraRecord().pixels, 8u);
   EXPECT_TRUE(renderer.WordWrap());
   EXPECT_EQ(renderer.TabSize(), 4u);
-  EXPECT_EQ(renderer.CurrentFont()->LogFont(), settings.T2TFont);
-  settings.T2TPaperHeight = 50;  // shorter than the header
+  EXPECT_EQ(renderer.CurrentFont()->LogFont(), settings.font);
+  settings.paperHeight = 50;  // shorter than the header
   EXPECT_EQ(ConfigureTxt2Tif(renderer, settings), 0);
 }
 
@@ -295,7 +295,8 @@ TEST_F(Txt2TifTest, ThreeLineBreaksGiveTheSamePages) {
 }
 
 TEST_F(Txt2TifTest, EmptyFiles) {
-  for (const std::string& empty : {std::string(), std::string("\xFF\xFE"), std::string("\xEF\xBB\xBF")}) {
+  for (const std::string& empty :
+       {std::string(), std::string("\xFF\xFE"), std::string("\xEF\xBB\xBF")}) {
     const Rendered refused = Render(empty);
     EXPECT_EQ(refused.result, 0);
     EXPECT_EQ(refused.pages, 0u);
@@ -311,9 +312,13 @@ TEST_F(Txt2TifTest, EmptyFiles) {
 // ---- encodings ----
 
 TEST_F(Txt2TifTest, EncodingsRenderTheSameGlyphs) {
-  const std::string utf8 = "Caf\xC3\xA9 fa\xC3\xA7" "ade\n";
+  const std::string utf8 =
+      "Caf\xC3\xA9 fa\xC3\xA7"
+      "ade\n";
   const Rendered fromUtf8 = Render(utf8);
-  EXPECT_EQ(fromUtf8.decoded, Render("Caf\xE9 fa\xE7" "ade\n").decoded);  // 1252
+  EXPECT_EQ(fromUtf8.decoded, Render("Caf\xE9 fa\xE7"
+                                     "ade\n")
+                                  .decoded);  // 1252
   EXPECT_EQ(fromUtf8.decoded, Render("\xEF\xBB\xBF" + utf8).decoded);
   const std::u16string wide = Utf8ToUtf16(utf8);
   std::string utf16 = "\xFF\xFE";
@@ -401,7 +406,8 @@ TEST_F(Txt2TifTest, WrapBreaksBehindBlanksAndHyphensAndCutsLongWords) {
   big.lfHeight = -60;
   ASSERT_EQ(renderer.SetFont(big), 1);
   renderer.SetWordWrap(true);
-  const int room = renderer.Layout().Width() - renderer.Layout().Right() - 1 - renderer.Layout().Left();
+  const int room =
+      renderer.Layout().Width() - renderer.Layout().Right() - 1 - renderer.Layout().Left();
   const Font& font = *renderer.CurrentFont();
 
   // Words that fit are never split: the line breaks behind the blank.
@@ -423,8 +429,9 @@ TEST_F(Txt2TifTest, WrapBreaksBehindBlanksAndHyphensAndCutsLongWords) {
   const std::size_t hyphenCut = hyphened.rfind('-', hyphenFit - 1) + 1;
   wrapped = Render(hyphened + "\n");
   renderer.SetWordWrap(false);
-  EXPECT_EQ(wrapped.decoded,
-            Render(hyphened.substr(0, hyphenCut) + "\n" + hyphened.substr(hyphenCut) + "\n").decoded);
+  EXPECT_EQ(
+      wrapped.decoded,
+      Render(hyphened.substr(0, hyphenCut) + "\n" + hyphened.substr(hyphenCut) + "\n").decoded);
 
   // A word longer than the line is cut where it stops fitting, again and again.
   renderer.SetWordWrap(true);
@@ -434,7 +441,8 @@ TEST_F(Txt2TifTest, WrapBreaksBehindBlanksAndHyphensAndCutsLongWords) {
   wrapped = Render(word);
   renderer.SetWordWrap(false);
   std::string broken;
-  for (std::size_t at = 0; at < word.size(); at += wordFit) broken += word.substr(at, wordFit) + "\n";
+  for (std::size_t at = 0; at < word.size(); at += wordFit)
+    broken += word.substr(at, wordFit) + "\n";
   EXPECT_EQ(wrapped.decoded, Render(broken).decoded);
 }
 
@@ -463,7 +471,8 @@ TEST_F(Txt2TifTest, NoWrapClipsAtTheRightMargin) {
   const Page& page = clipped.decoded[0];
   for (std::size_t r = 0; r < 2362; ++r)
     for (std::size_t x = 1728 - 56; x < 1728; ++x)
-      ASSERT_EQ(page[r * kTestRowBytes + x / 8] & (0x80 >> (x % 8)), 0) << "row " << r << " x " << x;
+      ASSERT_EQ(page[r * kTestRowBytes + x / 8] & (0x80 >> (x % 8)), 0)
+          << "row " << r << " x " << x;
   // The long line stays one line: "next" is on the second.
   EXPECT_EQ(clipped.decoded, Render(std::string(300, 'M') + "\nnext\n").decoded);
 }

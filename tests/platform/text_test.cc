@@ -22,18 +22,26 @@ TEST(Utf8, Utf16RoundTripKeepsSurrogatePairsAndReplacesGarbage) {
   ASSERT_EQ(wide.size(), 4u);
   EXPECT_EQ(wide[1], 0xD83D);
   EXPECT_EQ(Utf16ToUtf8(wide), text);
-  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("\xFF" "a")), "\xEF\xBF\xBD" "a");
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("\xFF"
+                                    "a")),
+            "\xEF\xBF\xBD"
+            "a");
   EXPECT_EQ(Utf8Length("\xC3"), 1u);  // a truncated sequence is one stray byte
 }
 
 TEST(CodePages, ConvertBothWaysAndFailOrReplace) {
   EXPECT_EQ(CodePageToUtf8(1252, "caf\xE9").value(), "caf\xC3\xA9");
   EXPECT_EQ(Utf8ToCodePage(1252, "caf\xC3\xA9").value(), "caf\xE9");
-  EXPECT_EQ(Utf8ToCodePage(936, "\xE4\xB8\xAD").value(), "\xD6\xD0");   // 中 in GBK
-  EXPECT_EQ(Utf8ToCodePage(950, "\xE4\xB8\xAD").value(), "\xA4\xA4");   // 中 in BIG5
+  EXPECT_EQ(Utf8ToCodePage(936, "\xE4\xB8\xAD").value(), "\xD6\xD0");  // 中 in GBK
+  EXPECT_EQ(Utf8ToCodePage(950, "\xE4\xB8\xAD").value(), "\xA4\xA4");  // 中 in BIG5
   EXPECT_EQ(CodePageToUtf8(936, "\xD6\xD0").value(), "\xE4\xB8\xAD");
   EXPECT_FALSE(Utf8ToCodePage(1252, "\xE4\xB8\xAD").has_value());
-  EXPECT_EQ(Utf8ToCodePage(1252, "a\xE4\xB8\xAD" "b", true).value(), "a?b");
+  EXPECT_EQ(Utf8ToCodePage(1252,
+                           "a\xE4\xB8\xAD"
+                           "b",
+                           true)
+                .value(),
+            "a?b");
   EXPECT_FALSE(CodePageToUtf8(936, "\xD6").has_value());  // half a double-byte character
   EXPECT_EQ(CodePageToUtf8(936, "a\xFF", true).value(), "a\xEF\xBF\xBD");
 }

@@ -112,8 +112,8 @@ TEST(Class1GetFrame, CrpIsAnsweredWithTheLastFrame) {
   ASSERT_EQ(rig.fax.SendFrame("AT+FTH=%s", "3", true, fcf::FTT, {}, false), 1);
   Class1Items items;
   ASSERT_EQ(rig.fax.GetFrame(items, kFrameItemsMax, 3000, RepeatMode::kOnCrp), 1);
-  EXPECT_TRUE(std::any_of(items.begin(), items.end(),
-                          [](const Class1Item& i) { return i.Is(fcf::DCS); }));
+  EXPECT_TRUE(
+      std::any_of(items.begin(), items.end(), [](const Class1Item& i) { return i.Is(fcf::DCS); }));
   EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
   EXPECT_TRUE(TakeClass1Messages().empty());
 }
@@ -162,9 +162,9 @@ TEST(Class1Responses, ErrorsNoCarrierAndSilence) {
   EXPECT_EQ(rig.fax.CheckCmdResponse1({"+FCERROR", "OK"}, 3000, true), 1);
   EXPECT_EQ(rig.fax.CheckCmdResponse1({"RING"}, 3000, true), 0);  // reads the NO CARRIER
   EXPECT_EQ(rig.fax.WaitNoCarrier(300, true), 0);
-  EXPECT_EQ(TakeClass1Messages(),
-            (std::vector<std::string>{"Modem return ERROR result.", "Modem return NO CARRIER result.",
-                                      "Wait modem OK response timeout."}));
+  EXPECT_EQ(TakeClass1Messages(), (std::vector<std::string>{"Modem return ERROR result.",
+                                                            "Modem return NO CARRIER result.",
+                                                            "Wait modem OK response timeout."}));
 }
 
 // A modem that keeps sending lines that decide nothing cannot hold the wait
@@ -186,10 +186,7 @@ TEST(Class1Responses, UndecidedLinesDoNotExtendTheWait) {
 
 TEST(Class1Query, TheListMayComeInTwoReads) {
   test::Class1PtyRig rig;
-  rig.modem.Expect("AT+FTM=?\r")
-      .Send("\r\n24,48,72,96")
-      .Pause(400)
-      .Send(",145,146\r\n\r\nOK\r\n");
+  rig.modem.Expect("AT+FTM=?\r").Send("\r\n24,48,72,96").Pause(400).Send(",145,146\r\n\r\nOK\r\n");
   ASSERT_TRUE(rig.Start());
   ASSERT_EQ(rig.fax.QueryBRCap(1), 1);
   EXPECT_TRUE(rig.fax.Offers(4));

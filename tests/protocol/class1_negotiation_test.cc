@@ -104,10 +104,11 @@ TEST(Class1Dis, UnusableDisFramesAreRefused) {
   EXPECT_EQ(fax.AnalysisDIS(DisFrame(0b1101, 0, false, false), 0, dcs), 0);
   EXPECT_EQ(fax.AnalysisDIS(FrameItem(true, fcf::DIS, {0x00}), 0, dcs), 0);  // short, no bit 10
   EXPECT_EQ(fax.AnalysisDIS(DisFrame(0b0000, 0, false), 0, dcs), 0);  // 2400 only, not offered
-  EXPECT_EQ(TakeClass1Messages(),
-            (std::vector<std::string>{"DIS not the final frame.",
-                                      "Remote receiver do not have the capability to receive.",
-                                      "No suitable speed to communication with remote fax machine."}));
+  EXPECT_EQ(
+      TakeClass1Messages(),
+      (std::vector<std::string>{"DIS not the final frame.",
+                                "Remote receiver do not have the capability to receive.",
+                                "No suitable speed to communication with remote fax machine."}));
 }
 
 TEST(Class1Dcs, TheReceiverTakesTheCallersChoice) {

@@ -160,8 +160,11 @@ TEST_F(Class1Send, SilenceAfterTheLastEopIsStillASuccess) {
   m_script.AnswerFrame(fcf::CFR);
   m_script.TakePage("146", fcf::EOP);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    m_rig.modem.Expect("AT+FRH=3\r").Answer("\x18", kOk).Answer("AT+FTH=3\r", kConnect)
-        .Expect(WrittenFrame(true, fcf::EOP)).Send(kOk);
+    m_rig.modem.Expect("AT+FRH=3\r")
+        .Answer("\x18", kOk)
+        .Answer("AT+FTH=3\r", kConnect)
+        .Expect(WrittenFrame(true, fcf::EOP))
+        .Send(kOk);
   }
   m_rig.modem.Expect("AT+FRH=3\r");
   m_script.TakeDcn();
@@ -190,8 +193,7 @@ TEST_F(Class1Send, ThreeDisWithoutTrainingAbandonTheCall) {
     m_rig.modem.Answer("AT+FRH=3\r",
                        kConnect + ModemFrame(false, fcf::CSI, FieldOf("+1 555 9999")));
     if (round < 2)
-      m_rig.modem.Answer("AT+FRH=3\r",
-                         kConnect + ModemFrame(true, fcf::DIS, OnLine(Dis(0b1101))));
+      m_rig.modem.Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::DIS, OnLine(Dis(0b1101))));
   }
   m_script.TakeDcn();
   m_rig.modem.Answer("ATH0\r", kOk);
@@ -275,8 +277,8 @@ TEST_F(Class1Receive, ATcfWithABurstIsRefusedWithFtt) {
       .Answer("AT+FTH=3\r", kConnect)
       .Expect(WrittenFrame(true, fcf::CFR))
       .Send(kOk)
-      .Answer("AT+FRM=48\r", kConnect + std::string(page.begin(), page.end()) +
-                                 "\x10\x03\r\nNO CARRIER\r\n")
+      .Answer("AT+FRM=48\r",
+              kConnect + std::string(page.begin(), page.end()) + "\x10\x03\r\nNO CARRIER\r\n")
       .Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::EOP))
       .Answer("AT+FTH=3\r", kConnect)
       .Expect(WrittenFrame(true, fcf::MCF))
@@ -346,9 +348,10 @@ TEST_F(Class1Receive, TheWrongCarrierTwentyOneTimesEndsTheCall) {
   for (int n = 0; n < 21; ++n) m_rig.modem.Answer("AT+FRM=96\r", "\r\n+FCERROR\r\n");
   m_rig.modem.Answer("ATH0\r", kOk);
   EXPECT_EQ(Receive(), kSessionFailed);
-  EXPECT_EQ(TakeClass1Messages(),
-            (std::vector<std::string>{"Can not match Carrier in specific modulate speed.",
-                                      "Some unknown error happen in Class 1 TCF Receiving process."}));
+  EXPECT_EQ(
+      TakeClass1Messages(),
+      (std::vector<std::string>{"Can not match Carrier in specific modulate speed.",
+                                "Some unknown error happen in Class 1 TCF Receiving process."}));
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "tests/protocol/class1_test_util.h"
 
-#include "app/base/error_pool.h"
-#include "kernel/byte_tables.h"
+#include "base/error_pool.h"
+#include "modem/byte_tables.h"
 
 namespace vexo::test {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/win_com_ce.h"
+#include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
 #include "tests/support/pty_peer.h"
 

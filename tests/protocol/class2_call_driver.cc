@@ -1,6 +1,6 @@
 #include "tests/protocol/class2_call_driver.h"
 
-#include "kernel/fax_comm_func.h"
+#include "modem/fax_comm_func.h"
 
 namespace vexo::test {
 
@@ -73,8 +73,8 @@ std::vector<std::string> SentPages(const std::string& received) {
   while (at != std::string::npos) {
     const std::size_t from = at + start.size();
     const std::size_t next = received.find(start, from);
-    std::string page = received.substr(from, next == std::string::npos ? std::string::npos
-                                                                        : next - from);
+    std::string page =
+        received.substr(from, next == std::string::npos ? std::string::npos : next - from);
     // Cut at the first unstuffed DLE that is not followed by another DLE.
     for (std::size_t i = 0; i + 1 < page.size(); ++i) {
       if (page[i] != 0x10) continue;

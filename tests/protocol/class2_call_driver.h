@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/base/job_control.h"
-#include "kernel/win_com_ce.h"
+#include "base/job_control.h"
+#include "modem/win_com_ce.h"
 #include "protocol/class20_func.h"
 #include "protocol/class2_func.h"
 #include "tests/support/pty_peer.h"
@@ -33,8 +33,8 @@ class Class2CallDriver {
   int Send20(const std::vector<std::string>& files, const std::string& number,
              std::uint32_t* resume, FaxResult* result);
   int Receive20(const std::string& file, FaxResult* result);
-  int Send2(const std::vector<std::string>& files, const std::string& number,
-            std::uint32_t* resume, FaxResult* result);
+  int Send2(const std::vector<std::string>& files, const std::string& number, std::uint32_t* resume,
+            FaxResult* result);
   int Receive2(const std::string& file, FaxResult* result);
 
   Pty pty;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "protocol/class2x_func.h"
 #include "protocol/fax_result.h"
 #include "protocol/page_sender.h"

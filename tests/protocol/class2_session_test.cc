@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/strings.h"
+#include "base/error_pool.h"
+#include "base/strings.h"
 #include "document/page_header.h"
 #include "document/tiff_oper.h"
 #include "platform/text.h"
@@ -501,7 +501,8 @@ void Setup2(test::PtyModem& modem, const std::string& dial) {
       .Answer("AT+FLID=\"           VEXO TEST\"\r", kOk)
       .Answer("AT+FDCC=?\r", kCaps2)
       .Answer("AT+FDCC=1,5,0,2,0,0,0,0\r", kOk)
-      .Answer(dial, "\r\n+FCON\r\n\r\n+FCSI:\" FAR END \"\r\n\r\n+FDCS:1,5,0,2,0,0,0,0\r\n\r\nOK\r\n");
+      .Answer(dial,
+              "\r\n+FCON\r\n\r\n+FCSI:\" FAR END \"\r\n\r\n+FDCS:1,5,0,2,0,0,0,0\r\n\r\nOK\r\n");
 }
 
 void Page2(test::PtyModem& modem, bool last, const char* answer = "\r\n+FPTS:1\r\n\r\nOK\r\n") {
@@ -584,7 +585,8 @@ TEST_F(Class2Sessions, Class2ReceivesAtNormalResolutionWhenTheModemOffersNoMore)
       .Answer("AT+FDCC=?\r", "\r\n+FDCC: 0,(0-3),0,2,0,0,0,(0-7)\r\n\r\nOK\r\n")
       .Answer("AT+FDCC=0,3,0,2,0,0,0,0\r", kOk)
       .Answer("AT+FCR=1\r", kOk)
-      .Answer("ATA\r", "\r\n+FCON\r\n\r\n+FTSI:\"CALLER\"\r\n\r\n+FDCS:0,3,0,2,0,0,0,0\r\n\r\nOK\r\n");
+      .Answer("ATA\r",
+              "\r\n+FCON\r\n\r\n+FTSI:\"CALLER\"\r\n\r\n+FDCS:0,3,0,2,0,0,0,0\r\n\r\nOK\r\n");
   // Class 2 data arrives as stored: most significant bit first here.
   std::string page;
   for (std::uint8_t b : test::CodeRows(33)) {

@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "document/tiff_oper.h"
-#include "kernel/byte_tables.h"
+#include "modem/byte_tables.h"
 
 namespace vexo::test {
 namespace {

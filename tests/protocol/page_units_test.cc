@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/byte_tables.h"
+#include "modem/byte_tables.h"
 #include "protocol/page_receiver.h"
 #include "protocol/page_sender.h"
 #include "tests/protocol/g3_test_pages.h"
@@ -186,7 +186,7 @@ TEST(PageReceiver, StuffedDlesAreReadAsData) {
   struct Case {
     Bytes tail;
     Bytes dataAfterEol;  // as received, before bit reversal
-    bool ends;  // the tail itself ends the page
+    bool ends;           // the tail itself ends the page
   };
   const std::vector<Case> cases = {
       {{0x10, 0x10, 0x10, 0x10}, {0x10, 0x10}, false},  // two stuffed DLEs
@@ -227,8 +227,9 @@ TEST(PageReceiver, DleEtxEndsThePageWhateverTheEolCount) {
 // and a second RTC behind them. The rows are exactly the coded ones whatever
 // the bit position the RTC ends at, and nothing after its last EOL is stored.
 TEST(PageReceiver, NoiseAfterTheRtcAddsNoRows) {
-  const std::string rtc = "000000000001000000000001000000000001"
-                          "000000000001000000000001000000000001";
+  const std::string rtc =
+      "000000000001000000000001000000000001"
+      "000000000001000000000001000000000001";
   for (int rows = 1; rows <= 16; ++rows) {
     const Decoded clean = Receive(WithDleEtx(test::ModemBytes(test::CodeRows(rows))), {});
     const Decoded noisy =
@@ -275,8 +276,7 @@ TEST(PageReceiver, AFailingSinkIsAWriteFailure) {
   PageReceiver receiver(true, [](const std::uint8_t*, std::size_t) { return false; });
   const Bytes stream = WithDleEtx(test::ModemBytes(test::CodeRows(2000)));
   std::size_t used = 0;
-  EXPECT_EQ(receiver.Feed(stream.data(), stream.size(), used),
-            PageReceiver::Status::WriteFailed);
+  EXPECT_EQ(receiver.Feed(stream.data(), stream.size(), used), PageReceiver::Status::WriteFailed);
 }
 
 }  // namespace

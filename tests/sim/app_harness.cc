@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "app/store/db_func.h"
 #include "app/store/fax_list_sink.h"
+#include "base/error_pool.h"
 #include "platform/telephony/linux_provider.h"
 #include "tests/sim/sim_harness.h"
 

@@ -12,13 +12,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
-#include "app/base/strings.h"
 #include "app/jobs/app_oper.h"
-#include "kernel/tapi_oper.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/presenter.h"
+#include "base/strings.h"
+#include "modem/tapi_oper.h"
 #include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"

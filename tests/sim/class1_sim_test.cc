@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "app/base/error_pool.h"
-#include "kernel/win_com_ce.h"
+#include "base/error_pool.h"
+#include "modem/win_com_ce.h"
 #include "platform/text.h"
 #include "protocol/class1_func.h"
 #include "tests/sim/sim_harness.h"
@@ -53,12 +53,12 @@ void ExpectHeaderAbove(const Bitmap& got, const Bitmap& source, const std::strin
   ASSERT_GT(header, 0) << what << ": no header rows";
   ASSERT_LT(header, kHeaderRowsMax) << what << ": " << got.rows << " rows";
   const std::size_t stride = static_cast<std::size_t>(got.width / 8);
-  const std::vector<std::uint8_t> band(got.bits.begin(),
-                                       got.bits.begin() + static_cast<std::ptrdiff_t>(header * stride));
+  const std::vector<std::uint8_t> band(
+      got.bits.begin(), got.bits.begin() + static_cast<std::ptrdiff_t>(header * stride));
   EXPECT_TRUE(std::any_of(band.begin(), band.end(), [](std::uint8_t b) { return b != 0; }))
       << what << ": the header band is blank";
-  const std::vector<std::uint8_t> body(got.bits.begin() + static_cast<std::ptrdiff_t>(header * stride),
-                                       got.bits.end());
+  const std::vector<std::uint8_t> body(
+      got.bits.begin() + static_cast<std::ptrdiff_t>(header * stride), got.bits.end());
   EXPECT_TRUE(body == source.bits) << what << ": the rows below the header differ";
 }
 
@@ -105,15 +105,17 @@ class Class1Sim : public ::testing::Test {
            Class1Station& station) {
     m_file = m_dir.path() / "out.tif";
     EXPECT_TRUE(WriteFaxTiff(m_file, pages, fine));
-    std::vector<std::string> all = {"--far-receive", (m_dir.path() / "rx").string(), "--far-id",
-                                    kFarId, "--report", (m_dir.path() / "calls.json").string()};
+    std::vector<std::string> all = {"--far-receive", (m_dir.path() / "rx").string(),
+                                    "--far-id",      kFarId,
+                                    "--report",      (m_dir.path() / "calls.json").string()};
     all.insert(all.end(), options.begin(), options.end());
     m_sim = std::make_unique<Linesim>(all);
     EXPECT_FALSE(m_sim->Pty(1).empty()) << m_sim->Stderr();
     if (!station.Open(m_sim->Pty(1))) return -1;
     std::uint32_t resume = 0;
     const std::vector<std::string> files = {m_file.string()};
-    const int sent = station.fax.SendFAXClass1(files, "5551234", kLocalId, &resume, &station.result);
+    const int sent =
+        station.fax.SendFAXClass1(files, "5551234", kLocalId, &resume, &station.result);
     EXPECT_EQ(resume, 0u);
     station.fax.HangupModem();  // as the kernel does after every call
     return sent;
@@ -133,7 +135,8 @@ class Class1Sim : public ::testing::Test {
 TEST_F(Class1Sim, ThreeFinePagesGoOutAt14400) {
   const auto pages = Pages(3, 200);
   Class1Station station;
-  ASSERT_EQ(Send({}, pages, true, station), kSessionDone) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(Send({}, pages, true, station), kSessionDone)
+      << ::testing::PrintToString(PoolMessages());
   EXPECT_EQ(station.result.pagesTransferred, 3u);
   EXPECT_EQ(Utf16ToUtf8(station.result.RemoteId()), kFarId);
   const std::string json = FarReport();
@@ -154,7 +157,8 @@ TEST_F(Class1Sim, ThreeFinePagesGoOutAt14400) {
 TEST_F(Class1Sim, SixPagesOfLittleInkAndOneNormalPage) {
   const auto pages = Pages(6, 64);
   Class1Station station;
-  ASSERT_EQ(Send({}, pages, true, station), kSessionDone) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(Send({}, pages, true, station), kSessionDone)
+      << ::testing::PrintToString(PoolMessages());
   EXPECT_EQ(station.result.pagesTransferred, 6u);
   const std::string json = FarReport();
   EXPECT_NE(json.find("\"pages\":6"), std::string::npos) << json;
@@ -168,7 +172,8 @@ TEST_F(Class1Sim, SixPagesOfLittleInkAndOneNormalPage) {
 TEST_F(Class1Sim, OneNormalPage) {
   const auto pages = Pages(1, 100);
   Class1Station station;
-  ASSERT_EQ(Send({}, pages, false, station), kSessionDone) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(Send({}, pages, false, station), kSessionDone)
+      << ::testing::PrintToString(PoolMessages());
   const std::string json = FarReport();
   EXPECT_NE(json.find("\"pages\":1"), std::string::npos) << json;
   EXPECT_NE(json.find("\"bit_rate\":14400"), std::string::npos) << json;
@@ -231,7 +236,8 @@ TEST_F(Class1Sim, ACallInIsReceived) {
   ASSERT_TRUE(station.Open(sim.Pty(1)));
   ASSERT_GT(station.fax.WaitRings(kRingWaitMs, 1, true), 0);
   const fs::path received = m_dir.path() / "QX000001.tif";
-  ASSERT_EQ(station.fax.ReceiveFAXClass1(received.string(), kLocalId, &station.result), kSessionDone)
+  ASSERT_EQ(station.fax.ReceiveFAXClass1(received.string(), kLocalId, &station.result),
+            kSessionDone)
       << ::testing::PrintToString(PoolMessages());
   station.fax.HangupModem();
   EXPECT_EQ(station.result.pagesTransferred, 2u);
@@ -248,7 +254,6 @@ TEST_F(Class1Sim, ACallInIsReceived) {
   EXPECT_NE(line->find("completed, 2 pages"), std::string::npos) << *line;
   EXPECT_NE(line->find(std::string("far saw \"") + kLocalId + "\""), std::string::npos) << *line;
 }
-
 
 // efax, an independent Class 1 program, on the second modem of the line.
 class Class1Efax : public Class1Sim {
@@ -310,8 +315,8 @@ TEST_F(Class1Efax, EfaxsSenderToOurReceiver) {
   ASSERT_FALSE(sim.Pty(2).empty()) << sim.Stderr();
   Class1Station station;
   ASSERT_TRUE(station.Open(sim.Pty(2)));
-  std::vector<std::string> argv = {"/usr/bin/efax", "-d", sim.Pty(1), "-o1", "-l", kFarId,
-                                   "-h", "", "-t", "5550100"};
+  std::vector<std::string> argv = {"/usr/bin/efax", "-d", sim.Pty(1), "-o1", "-l",
+                                   kFarId,          "-h", "",         "-t",  "5550100"};
   argv.insert(argv.end(), files.begin(), files.end());
   ChildProcess efax(argv, m_dir.path() / "efax.log");
   ASSERT_GT(station.fax.WaitRings(kRingWaitMs, 1, true), 0);

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "app/base/job_control.h"
-#include "app/base/strings.h"
+#include "base/job_control.h"
+#include "base/strings.h"
+#include "kernel/fax_kernel.h"
 #include "platform/text.h"
-#include "protocol/fax_kernel.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"
 #include "tests/support/temp_dir.h"
@@ -53,8 +53,8 @@ std::string HeaderAbove(const Bitmap& got, const Bitmap& source) {
 }
 
 struct ClassCase {
-  const char* simClass;   // --class
-  std::uint32_t kernel;   // the class the kernel must detect
+  const char* simClass;  // --class
+  std::uint32_t kernel;  // the class the kernel must detect
 };
 
 class Class2Sim : public ::testing::TestWithParam<ClassCase> {
@@ -82,7 +82,8 @@ class Class2Sim : public ::testing::TestWithParam<ClassCase> {
 
   std::vector<Bitmap> Pages(int count, int rows, unsigned seed = 1) {
     std::vector<Bitmap> pages;
-    for (int n = 0; n < count; ++n) pages.push_back(MakeTestPage(seed + static_cast<unsigned>(n), rows));
+    for (int n = 0; n < count; ++n)
+      pages.push_back(MakeTestPage(seed + static_cast<unsigned>(n), rows));
     return pages;
   }
 
@@ -245,7 +246,8 @@ TEST_P(Class2Sim, LineEventsOnDiallingFailTheSend) {
     ASSERT_TRUE(Open({event.option}, kSendJob)) << (sim ? sim->Stderr() : "");
     EXPECT_EQ(Send(Pages(1, kLightRows), true), -1) << event.option;
     const auto messages = PoolMessages();
-    EXPECT_TRUE(Holds(messages, event.message)) << event.option << ::testing::PrintToString(messages);
+    EXPECT_TRUE(Holds(messages, event.message))
+        << event.option << ::testing::PrintToString(messages);
     EXPECT_EQ(result.pagesTransferred, 0u);
     kernel.ClosePort(0);
     job.EndJob();
@@ -274,15 +276,17 @@ TEST_P(Class2Sim, ACancelBetweenPagesEndsTheCall) {
   EXPECT_EQ(Send(pages, true, &resume), 1);
   job.SetObserver(nullptr);
   const auto messages = PoolMessages();
-  EXPECT_TRUE(Holds(messages, "User terminate the fax operation")) << ::testing::PrintToString(messages);
+  EXPECT_TRUE(Holds(messages, "User terminate the fax operation"))
+      << ::testing::PrintToString(messages);
   EXPECT_EQ(result.pagesTransferred, 1u);
   EXPECT_EQ(resume, ResumePosition::At(0, 1).Raw());
 }
 
 INSTANTIATE_TEST_SUITE_P(Classes, Class2Sim,
-                         ::testing::Values(ClassCase{"2.0", kFaxClass20}, ClassCase{"2", kFaxClass2}),
-                         [](const ::testing::TestParamInfo<ClassCase>& info) {
-                           return info.param.kernel == kFaxClass20 ? "Class20" : "Class2";
+                         ::testing::Values(ClassCase{"2.0", kFaxClass20},
+                                           ClassCase{"2", kFaxClass2}),
+                         [](const ::testing::TestParamInfo<ClassCase>& param) {
+                           return param.param.kernel == kFaxClass20 ? "Class20" : "Class2";
                          });
 
 // Class 2 only: the modem's CONNECT to AT+FDT without XON.

@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/strings.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/strings.h"
+#include "kernel/fax_kernel.h"
 #include "platform/text.h"
-#include "protocol/fax_kernel.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"
 #include "tests/support/temp_dir.h"
@@ -142,7 +142,8 @@ TEST_F(KernelSim, AForcedClassTheModemLacksFailsTheSend) {
 // The combined modem offers 0,1,2,2.0; the kernel takes Class 2.0.
 TEST_F(KernelSim, TheCombinedModemIsDrivenInClass20) {
   const fs::path file = Document(1);
-  sim = std::make_unique<Linesim>(std::vector<std::string>{"--class", "auto", "--far-id", kFarId, "--verbose"});
+  sim = std::make_unique<Linesim>(
+      std::vector<std::string>{"--class", "auto", "--far-id", kFarId, "--verbose"});
   bool combined = false;
   if (!sim->Pty(1).empty()) {
     PtyClient probe(sim->Pty(1));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/win_com_ce.h"
+#include "modem/win_com_ce.h"
 #include "platform/text.h"
 #include "protocol/class1_func.h"
 #include "tests/sim/sim_harness.h"
@@ -52,9 +52,8 @@ void ExpectWholeCommandLines(const std::string& trace) {
   EXPECT_FALSE(commands.empty());
   for (const auto& line : commands) {
     std::string head = line.substr(0, 2);
-    std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) {
-      return static_cast<char>(std::toupper(c));
-    });
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     EXPECT_EQ(head, "AT") << "the modem saw \"" << line << "\"";
   }
 }
@@ -114,8 +113,7 @@ TEST(LinesimClass1, ASendAtDoubleSpeedSucceeds) {
   ASSERT_TRUE(station.Open(sim.Pty(1)));
   std::uint32_t resume = 0;
   const std::vector<std::string> files = {file.string()};
-  EXPECT_EQ(station.fax.SendFAXClass1(files, "5551234", kLocalId, &resume,
-                                      &station.result),
+  EXPECT_EQ(station.fax.SendFAXClass1(files, "5551234", kLocalId, &resume, &station.result),
             kSessionDone)
       << ::testing::PrintToString(PoolMessages()) << sim.Stderr();
   station.fax.HangupModem();

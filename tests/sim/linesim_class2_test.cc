@@ -51,8 +51,8 @@ class LinesimClass2 : public ::testing::TestWithParam<ClassCase> {
       ASSERT_TRUE(WritePbm(pbm, m_pages.back()));
       m_pbms.push_back(pbm);
       const fs::path pattern = m_dir.path() / ("page" + std::to_string(n) + ".%03d");
-      ChildProcess efix({kEfix, "-i", "pbm", "-o", "tiffg3", "-R", "204x196", "-r", "204x196",
-                         "-n", pattern.string(), pbm.string()},
+      ChildProcess efix({kEfix, "-i", "pbm", "-o", "tiffg3", "-R", "204x196", "-r", "204x196", "-n",
+                         pattern.string(), pbm.string()},
                         m_dir.path() / "efix.log");
       ASSERT_EQ(efix.Wait(kToolLimit), 0) << efix.Log();
       m_tiffs.push_back(m_dir.path() / ("page" + std::to_string(n) + ".001"));
@@ -70,8 +70,9 @@ class LinesimClass2 : public ::testing::TestWithParam<ClassCase> {
   }
 
   std::vector<std::string> EfaxSend(const std::string& pty) const {
-    std::vector<std::string> argv = {kEfax, "-d", pty, GetParam().efaxOpt, "-v", "ewinchmr",
-                                     "-l", "+1 555 0100", "-h", "", "-t", "5551234"};
+    std::vector<std::string> argv = {kEfax, "-d",       pty,  GetParam().efaxOpt,
+                                     "-v",  "ewinchmr", "-l", "+1 555 0100",
+                                     "-h",  "",         "-t", "5551234"};
     for (const auto& file : m_tiffs) argv.push_back(file.string());
     return argv;
   }
@@ -97,8 +98,8 @@ class LinesimClass2 : public ::testing::TestWithParam<ClassCase> {
 TEST_P(LinesimClass2, EfaxSendsTwoPagesThatTheFarEndDecodes) {
   const fs::path rx = m_dir.path() / "rx";
   const fs::path report = m_dir.path() / "calls.json";
-  Linesim sim(SimOptions({"--far-receive", rx.string(), "--far-id", "+1 555 9999", "--report",
-                          report.string()}));
+  Linesim sim(SimOptions(
+      {"--far-receive", rx.string(), "--far-id", "+1 555 9999", "--report", report.string()}));
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   ChildProcess efax(EfaxSend(sim.Pty(1)), m_dir.path() / "efax.log");
   ASSERT_EQ(efax.Wait(kCallLimit), 0) << efax.Log();
@@ -198,9 +199,10 @@ TEST_P(LinesimClass2, SendfaxSendsTwoG3Pages) {
   std::vector<std::string> argv = {kSendfax, "-v", "-l", name, "5551234"};
   for (std::size_t i = 0; i < m_pbms.size(); ++i) {
     const fs::path g3 = m_dir.path() / ("page" + std::to_string(i + 1) + ".g3");
-    ChildProcess pbm2g3({"/bin/sh", "-c", std::string(kPbm2g3) + " '" + m_pbms[i].string() +
-                                              "' > '" + g3.string() + "'"},
-                        m_dir.path() / "pbm2g3.log");
+    ChildProcess pbm2g3(
+        {"/bin/sh", "-c",
+         std::string(kPbm2g3) + " '" + m_pbms[i].string() + "' > '" + g3.string() + "'"},
+        m_dir.path() / "pbm2g3.log");
     ASSERT_EQ(pbm2g3.Wait(kToolLimit), 0) << pbm2g3.Log();
     argv.push_back(g3.string());
   }
@@ -290,8 +292,8 @@ TEST(LinesimClass2Commands, Class2ConnectCarriesXonUnlessTurnedOff) {
     EXPECT_EQ(modem.Command("ATD555", milliseconds(5000)),
               "\r\n+FCON\r\n\r\n+FCSI:\"VEXO LINESIM\"\r\n\r\n+FDIS:1,5,0,2,0,0,0,0\r\n\r\nOK\r\n");
     const std::string connect = modem.Command("AT+FDT") + modem.ReadFor(milliseconds(300));
-    EXPECT_EQ(connect, std::string("\r\n+FDCS:1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n") +
-                           (noXon ? "" : "\x11"));
+    EXPECT_EQ(connect,
+              std::string("\r\n+FDCS:1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n") + (noXon ? "" : "\x11"));
     // An abort with +FK after the page: the Class 2 hang-up report in decimal.
     EXPECT_EQ(modem.Command("\x10\x03"), "\r\nOK\r\n");
     EXPECT_EQ(modem.Command("AT+FK"), "\r\n+FHNG:2\r\n\r\nOK\r\n");

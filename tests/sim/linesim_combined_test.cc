@@ -24,8 +24,7 @@ TEST(LinesimCombined, OffersEveryClassAndAnswersAsTheOneSelected) {
     EXPECT_EQ(modem.Command("AT+FCLASS=?"), "\r\n0,1,2,2.0\r\n\r\nOK\r\n");
     EXPECT_EQ(modem.Command("AT+FCLASS=1.0"), "\r\nERROR\r\n");
     // Class 2.0 takes the whole line, with the echo setting, and answers it once.
-    EXPECT_EQ(modem.Command("AT+FCLASS=2.0;+FCLASS?;+FCC=?"),
-              std::string("\r\n2.0\r\n") + kRanges);
+    EXPECT_EQ(modem.Command("AT+FCLASS=2.0;+FCLASS?;+FCC=?"), std::string("\r\n2.0\r\n") + kRanges);
     EXPECT_EQ(modem.Command("AT+FBO?"), "\r\n0\r\n\r\nOK\r\n");
     EXPECT_EQ(modem.Command("AT+FCLASS=?"), "\r\n0,1,2,2.0\r\n\r\nOK\r\n");
     // Class 2 from 2.0: its own words, not 2.0's.

@@ -16,7 +16,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "tests/support/temp_dir.h"
 
 extern char** environ;

@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/settings.h"
-#include "app/base/strings.h"
 #include "app/jobs/app_oper.h"
-#include "protocol/fax_kernel.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/strings.h"
+#include "kernel/fax_kernel.h"
 #include "protocol/fax_result.h"
 #include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
@@ -51,7 +51,8 @@ std::size_t Threads() { return Entries("/proc/self/task"); }
 
 std::vector<Bitmap> Pages(int count, unsigned seed) {
   std::vector<Bitmap> pages;
-  for (int n = 0; n < count; ++n) pages.push_back(MakeTestPage(seed + static_cast<unsigned>(n), kLightRows));
+  for (int n = 0; n < count; ++n)
+    pages.push_back(MakeTestPage(seed + static_cast<unsigned>(n), kLightRows));
   return pages;
 }
 
@@ -70,8 +71,8 @@ struct CallCase {
   const char* name;
   bool receive;
   std::vector<std::string> simOptions;
-  int pages;           // pages of the fax sent or called in
-  int status;          // filed status: 1 done, 2 partly, 0 failed
+  int pages;   // pages of the fax sent or called in
+  int status;  // filed status: 1 done, 2 partly, 0 failed
   // A partial send: the pages the far end took and where a new call resumes.
   int pagesDone = -1;
   std::uint32_t resume = 0;
@@ -196,9 +197,8 @@ TEST_F(Soak, ConsecutiveCallsWithFaultsAreFiledAndGiveEverythingBack) {
   threadsAtStart = Threads();
   for (int n = 0; n < calls; ++n) {
     // The first calls go through every kind once, then the seed decides.
-    const CallCase& call =
-        n < static_cast<int>(cases.size()) ? cases[static_cast<std::size_t>(n)]
-                                           : cases[draw() % cases.size()];
+    const CallCase& call = n < static_cast<int>(cases.size()) ? cases[static_cast<std::size_t>(n)]
+                                                              : cases[draw() % cases.size()];
     const std::string label = "call " + std::to_string(n + 1) + " (" + call.name + ")";
     SCOPED_TRACE(label);
     const std::vector<Bitmap> pages = Pages(call.pages, static_cast<unsigned>(n) * 7 + 1);
@@ -282,9 +282,9 @@ TEST_F(Soak, AReceiveKilledDuringPageThreeKeepsTheCompletedPages) {
   ASSERT_TRUE(WriteFaxTiff(in, pages));
   Linesim sim({"--far-id", kFarId, "--call-in", in.string()});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
-  ChildProcess vexo({VEXO_CLI_PATH, "receive", "--home", home.path().string(), "--device",
-                     sim.Pty(1)},
-                    work.path() / "vexo.log");
+  ChildProcess vexo(
+      {VEXO_CLI_PATH, "receive", "--home", home.path().string(), "--device", sim.Pty(1)},
+      work.path() / "vexo.log");
   const std::string first = Filed(home.path(), FOLDER_INBOX)[0].fileName.value_or("");
   fs::path received;
   // Page 3 is under way once two pages are in the new file.
@@ -336,8 +336,7 @@ TEST_F(Soak, AModemThatVanishesEndsTheJobWithAMessageAndReleasesThePort) {
        [&](AppOper& app, Linesim&) { return status(app, "Waiting for a call"); }},
       {"phase B", kSendJob,
        [&](AppOper&, Linesim& sim) { return sim.Stderr().find("DIS") != std::string::npos; }},
-      {"a page", kSendJob,
-       [&](AppOper& app, Linesim&) { return status(app, "Sending page 2"); }},
+      {"a page", kSendJob, [&](AppOper& app, Linesim&) { return status(app, "Sending page 2"); }},
   };
   for (const Vanish& phase : phases) {
     SCOPED_TRACE(phase.phase);

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/base/presenter.h"
+#include "base/presenter.h"
 
 namespace vexo::test {
 

@@ -119,7 +119,9 @@ PtyModem& PtyModem::Answer(std::string command, std::string answer) {
   return Expect(std::move(command)).Send(std::move(answer));
 }
 
-void PtyModem::Start() { m_thread = std::thread([this] { Run(); }); }
+void PtyModem::Start() {
+  m_thread = std::thread([this] { Run(); });
+}
 
 bool PtyModem::Stop() {
   m_stop = true;
@@ -212,7 +214,8 @@ bool PtyModem::RunStep(const Step& step) {
     case Step::Kind::Pause: {
       const auto start = Clock::now();
       while (!m_stop && MsSince(start) < step.pauseMs)
-        Drain(static_cast<int>(std::min<std::int64_t>(kPollSliceMs, step.pauseMs - MsSince(start))));
+        Drain(
+            static_cast<int>(std::min<std::int64_t>(kPollSliceMs, step.pauseMs - MsSince(start))));
       return !m_stop;
     }
     case Step::Kind::Flood: {

@@ -15,7 +15,7 @@ struct CallReport {
   std::string number;     // the dialled number, for calls out
   std::string outcome;    // "completed", "busy", "no answer", "no dialtone", ...
   int pages = 0;
-  int pagesRefused = 0;  // pages a receiver answered with RTN, where that is known
+  int pagesRefused = 0;          // pages a receiver answered with RTN, where that is known
   std::string farIdent;          // the far end's identifier: --far-id, or what modem 2 sent
   std::string identSeenByFar;    // identifier the far end received from the program
   std::string identSeenByModem;  // identifier the program received from the far end

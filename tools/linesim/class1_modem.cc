@@ -18,9 +18,15 @@ constexpr std::size_t kReadChunk = 512;
 constexpr std::size_t kMaxTraceLine = 256;
 constexpr std::size_t kOutTail = 16;
 // How a reception ends: DLE ETX, then its result code, verbose or numeric.
-constexpr std::string_view kReceptionEnds[] = {"\x10\x03\r\nOK\r\n", "\x10\x03\r\nERROR\r\n",
-                                               "\x10\x03\r\nNO CARRIER\r\n", "\x10\x03" "0\r",
-                                               "\x10\x03" "4\r", "\x10\x03" "3\r"};
+constexpr std::string_view kReceptionEnds[] = {"\x10\x03\r\nOK\r\n",
+                                               "\x10\x03\r\nERROR\r\n",
+                                               "\x10\x03\r\nNO CARRIER\r\n",
+                                               "\x10\x03"
+                                               "0\r",
+                                               "\x10\x03"
+                                               "4\r",
+                                               "\x10\x03"
+                                               "3\r"};
 
 }  // namespace
 

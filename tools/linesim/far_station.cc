@@ -108,7 +108,8 @@ PageVerdict FarStation::EndPage(bool refuse) {
   // A receiver that found no rows or broken rows asks for the page again.
   verdict.accepted = !refuse && stats.length > 0 && stats.bad_rows == 0;
   std::string error;
-  if (verdict.accepted && !AppendPage(error)) std::fprintf(stderr, "vexo-linesim: %s\n", error.c_str());
+  if (verdict.accepted && !AppendPage(error))
+    std::fprintf(stderr, "vexo-linesim: %s\n", error.c_str());
   if (verdict.accepted) ++m_pagesReceived;
   std::error_code ec;
   std::filesystem::remove(m_pageFile, ec);

@@ -28,12 +28,12 @@ struct FarResult {
   bool finished = false;   // phase E was reached
   int completionCode = 0;  // T30_ERR_* value
   std::string completionText;
-  int pages = 0;  // pages sent or received
+  int pages = 0;         // pages sent or received
   int pagesRefused = 0;  // pages answered with RTN (protocol-level far end only)
   int bitRate = 0;
   int xResolution = 0;  // pixels per metre
   int yResolution = 0;
-  std::string remoteIdent;  // the identifier the other side sent
+  std::string remoteIdent;   // the identifier the other side sent
   std::string receivedFile;  // where a protocol-level far end stored what it received
 };
 

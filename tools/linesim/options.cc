@@ -219,8 +219,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       auto [ptr, ec] = std::from_chars(code.data(), code.data() + code.size(), number, 16);
       const bool hex = !code.empty() && code.size() <= 2 && ec == std::errc() &&
                        ptr == code.data() + code.size();
-      if (!hex || (colon != std::string_view::npos &&
-                   (!ParseInt(v.substr(colon + 1), options.hangupPage) || options.hangupPage < 1))) {
+      if (!hex ||
+          (colon != std::string_view::npos &&
+           (!ParseInt(v.substr(colon + 1), options.hangupPage) || options.hangupPage < 1))) {
         error = "--hangup-code takes a hex code of one or two digits and an optional :PAGE";
         return std::nullopt;
       }

@@ -22,18 +22,18 @@ struct Options {
   std::vector<std::string> fclassList = {"0", "1"};
   // Modulation codes listed by "AT+FTM=?"/"AT+FRM=?" and accepted by +FTM/+FRM.
   std::vector<int> modulations = {24, 48, 72, 73, 74, 96, 97, 98, 121, 122, 145, 146};
-  bool phone = false;             // answer like a phone's built-in modem (+CGMI, +CNMI)
-  bool busy = false;              // the dialled number is busy
-  bool noAnswer = false;          // the dialled number rings and nobody answers
-  bool noDialtone = false;        // the line gives no dial tone
-  double hangupAfter = 0;         // seconds after answering when the far end drops the line
-  std::optional<double> noiseDb;  // white noise this many dB below the signal
+  bool phone = false;               // answer like a phone's built-in modem (+CGMI, +CNMI)
+  bool busy = false;                // the dialled number is busy
+  bool noAnswer = false;            // the dialled number rings and nobody answers
+  bool noDialtone = false;          // the line gives no dial tone
+  double hangupAfter = 0;           // seconds after answering when the far end drops the line
+  std::optional<double> noiseDb;    // white noise this many dB below the signal
   bool noiseFollowsSignal = false;  // noise only while a signal is on the line
-  bool farRefuseFine = false;     // the far terminal offers normal resolution only
-  bool once = false;              // stop when every pty was opened and closed again
-  int lineDelayMs = 20;           // one-way transmission delay of the line
-  int speed = 1;                  // 20 ms audio blocks exchanged per 20 ms of real time
-  bool verbose = false;           // AT trace and spandsp protocol log on stderr
+  bool farRefuseFine = false;       // the far terminal offers normal resolution only
+  bool once = false;                // stop when every pty was opened and closed again
+  int lineDelayMs = 20;             // one-way transmission delay of the line
+  int speed = 1;                    // 20 ms audio blocks exchanged per 20 ms of real time
+  bool verbose = false;             // AT trace and spandsp protocol log on stderr
   // Service class of the emulated modem: "1", "2", "2.0", or "auto" (offers
   // 0,1,2,2.0). Classes 2 and 2.0 meet the far end at the protocol level.
   std::string modemClass = "1";
@@ -41,11 +41,11 @@ struct Options {
   // the modem reports hangupCode, numbered as in Class 2.0 (0x00 to 0xFF).
   std::optional<int> hangupCode;
   int hangupPage = 1;
-  int rtnPage = 0;          // the far end answers this page with RTN once
-  int dropDuringPage = 0;   // the far end drops the line while this page comes
-  bool fccError = false;    // AT+FCC= / AT+FDCC= answer ERROR
-  bool vr0Only = false;     // the far end offers normal resolution only
-  bool noXon = false;       // Class 2: CONNECT to AT+FDT without the XON
+  int rtnPage = 0;         // the far end answers this page with RTN once
+  int dropDuringPage = 0;  // the far end drops the line while this page comes
+  bool fccError = false;   // AT+FCC= / AT+FDCC= answer ERROR
+  bool vr0Only = false;    // the far end offers normal resolution only
+  bool noXon = false;      // Class 2: CONNECT to AT+FDT without the XON
 };
 
 // Parses argv; on failure returns nullopt and sets error to a one-line reason.

@@ -14,10 +14,11 @@
 namespace vexo::linesim {
 namespace {
 
-constexpr ServiceDialect kClass2{"2",      "+FDCC",  "+FDIS",  "+FLID",  "+FDCS:", "+FDIS:", "+FCSI:",
-                                 "+FTSI:", "+FCON",  "+FPTS:", "+FHNG:", "+FK",    true};
-constexpr ServiceDialect kClass20{"2.0",   "+FCC",  "+FIS",  "+FLI",  "+FCS:", "+FIS:", "+FCI:",
-                                  "+FTI:", "+FCO",  "+FPS:", "+FHS:", "+FKS",  false};
+constexpr ServiceDialect kClass2{
+    "2",      "+FDCC", "+FDIS",  "+FLID",  "+FDCS:", "+FDIS:", "+FCSI:",
+    "+FTSI:", "+FCON", "+FPTS:", "+FHNG:", "+FK",    true};
+constexpr ServiceDialect kClass20{"2.0",   "+FCC", "+FIS",  "+FLI",  "+FCS:", "+FIS:", "+FCI:",
+                                  "+FTI:", "+FCO", "+FPS:", "+FHS:", "+FKS",  false};
 
 constexpr char kDle = 0x10;
 constexpr char kEtx = 0x03;
@@ -49,10 +50,10 @@ constexpr SessionParams kDefaultParams = {1, 5, 0, 2, 0, 0, 0, 0};
 constexpr const char* kCapabilityRanges = "(0,1),(0-5),(0-2),(0-2),(0,1),0,0,(0-7)";
 // Hang-up codes, in the hexadecimal numbering of Class 2.0.
 constexpr int kNormalEnd = 0x00;
-constexpr int kAborted = 0x02;             // +FKS, +FK or CAN
-constexpr int kNoCallIn = 0x20;            // the far end had nothing to send
-constexpr int kTransmitPhaseC = 0x40;      // the line went during a page sent
-constexpr int kReceivePhaseC = 0x90;       // the line went during a page received
+constexpr int kAborted = 0x02;         // +FKS, +FK or CAN
+constexpr int kNoCallIn = 0x20;        // the far end had nothing to send
+constexpr int kTransmitPhaseC = 0x40;  // the line went during a page sent
+constexpr int kReceivePhaseC = 0x90;   // the line went during a page received
 constexpr int kNormalRowsPerMetre = 3850;
 constexpr int kFineRowsPerMetre = 7700;
 // The far end drops the line this far into a page (--drop-during-page).
@@ -293,7 +294,8 @@ bool ServiceClassModem::SetClass(std::string_view value) {
 
 std::string ServiceClassModem::ParamText(const SessionParams& params) {
   std::string text;
-  for (std::size_t i = 0; i < params.size(); ++i) text += (i ? "," : "") + std::to_string(params[i]);
+  for (std::size_t i = 0; i < params.size(); ++i)
+    text += (i ? "," : "") + std::to_string(params[i]);
   return text;
 }
 
@@ -421,7 +423,8 @@ bool ServiceClassModem::RunCommand(std::string_view raw, std::string& info, bool
   // Caller line, ring and error reporting settings, taken in every class:
   // nothing on this line reports them.
   for (const std::string_view word : {"+CLIP", "+CRC", "+CMEE", "+COLP"}) {
-    const std::string_view arg = std::string_view(command).substr(std::min(word.size(), command.size()));
+    const std::string_view arg =
+        std::string_view(command).substr(std::min(word.size(), command.size()));
     if (StartsWith(command, word) && (arg.empty() || arg[0] == '=' || arg[0] == '?')) return true;
   }
   if (m_dialect == nullptr) return false;
@@ -508,13 +511,12 @@ bool ServiceClassModem::RunFaxCommand(const std::string& command, std::string_vi
   }
   // Settings that change nothing on this line: flow control, reporting,
   // receive enable, quality checks, manufacturer queries.
-  constexpr std::string_view kAccepted[] = {"+FLO", "+FNR", "+FCR", "+FCQ", "+FIP", "+FMI",
-                                            "+FMM", "+FMR", "+FMFR", "+FMDL", "+FREV", "+FAA",
-                                            "+FBOR", "+FPHCTO", "+FCT", "+FTBC", "+FRBC", "+FBUG",
-                                            "+FAP", "+FIE", "+FPP", "+FSP", "+FLP", "+FBU",
-                                            "+FCIG", "+FPI", "+FSPL", "+FLPL", "+FAR", "+FCTCRTY",
-                                            "+FRQ", "+FDFFC", "+FVRFC", "+FWDFC", "+FLNFC",
-                                            "+FECM", "+FBADLIN", "+FBADMUL", "+FMINSP"};
+  constexpr std::string_view kAccepted[] = {
+      "+FLO",   "+FNR",   "+FCR",   "+FCQ",  "+FIP",     "+FMI",     "+FMM",   "+FMR",
+      "+FMFR",  "+FMDL",  "+FREV",  "+FAA",  "+FBOR",    "+FPHCTO",  "+FCT",   "+FTBC",
+      "+FRBC",  "+FBUG",  "+FAP",   "+FIE",  "+FPP",     "+FSP",     "+FLP",   "+FBU",
+      "+FCIG",  "+FPI",   "+FSPL",  "+FLPL", "+FAR",     "+FCTCRTY", "+FRQ",   "+FDFFC",
+      "+FVRFC", "+FWDFC", "+FLNFC", "+FECM", "+FBADLIN", "+FBADMUL", "+FMINSP"};
   for (const auto word : kAccepted) {
     if (StartsWith(command, word)) {
       const char next = command.size() > word.size() ? command[word.size()] : '\0';
@@ -563,8 +565,8 @@ void ServiceClassModem::Connected() {
 std::string ServiceClassModem::ReceiveFile() const {
   namespace fs = std::filesystem;
   if (m_options.farReceiveDir.empty()) {
-    return (fs::temp_directory_path() /
-            ("vexo-linesim-" + std::to_string(::getpid()) + "-m" + std::to_string(m_number) + ".tif"))
+    return (fs::temp_directory_path() / ("vexo-linesim-" + std::to_string(::getpid()) + "-m" +
+                                         std::to_string(m_number) + ".tif"))
         .string();
   }
   std::error_code ec;
@@ -755,7 +757,8 @@ void ServiceClassModem::StartReceivePage(std::string& info) {
   // 2 modems reverse each byte, Class 2.0 ones follow AT+FBO.
   std::string_view data = pages[static_cast<std::size_t>(m_page)].data;
   if (m_options.dropDuringPage == m_page + 1)
-    data = data.substr(0, std::min(data.size(), BytesPerBlock() * kBlocksPerSecond * kDropAfterSeconds));
+    data = data.substr(
+        0, std::min(data.size(), BytesPerBlock() * kBlocksPerSecond * kDropAfterSeconds));
   m_toProgram.clear();
   for (const char c : data) {
     auto byte = static_cast<std::uint8_t>(c);

@@ -23,19 +23,19 @@ namespace vexo::linesim {
 
 // The words that differ between the two command sets.
 struct ServiceDialect {
-  std::string_view fclass;       // "2" or "2.0"
-  std::string_view capability;   // "+FDCC" / "+FCC"
-  std::string_view session;      // "+FDIS" / "+FIS"
-  std::string_view localId;      // "+FLID" / "+FLI"
-  std::string_view sessionRep;   // "+FDCS:" / "+FCS:"
-  std::string_view remoteDis;    // "+FDIS:" / "+FIS:"
-  std::string_view calledId;     // "+FCSI:" / "+FCI:"
-  std::string_view callerId;     // "+FTSI:" / "+FTI:"
-  std::string_view connected;    // "+FCON" / "+FCO"
-  std::string_view pageStatus;   // "+FPTS:" / "+FPS:"
-  std::string_view hangup;       // "+FHNG:" / "+FHS:"
-  std::string_view abort;        // "+FK" / "+FKS"
-  bool classTwo = false;         // XON after CONNECT, decimal hang-up codes, reversed receive data
+  std::string_view fclass;      // "2" or "2.0"
+  std::string_view capability;  // "+FDCC" / "+FCC"
+  std::string_view session;     // "+FDIS" / "+FIS"
+  std::string_view localId;     // "+FLID" / "+FLI"
+  std::string_view sessionRep;  // "+FDCS:" / "+FCS:"
+  std::string_view remoteDis;   // "+FDIS:" / "+FIS:"
+  std::string_view calledId;    // "+FCSI:" / "+FCI:"
+  std::string_view callerId;    // "+FTSI:" / "+FTI:"
+  std::string_view connected;   // "+FCON" / "+FCO"
+  std::string_view pageStatus;  // "+FPTS:" / "+FPS:"
+  std::string_view hangup;      // "+FHNG:" / "+FHS:"
+  std::string_view abort;       // "+FK" / "+FKS"
+  bool classTwo = false;        // XON after CONNECT, decimal hang-up codes, reversed receive data
 };
 
 // Session parameters VR, BR, WD, LN, DF, EC, BF, ST in the order and
@@ -136,11 +136,11 @@ class ServiceClassModem : public EmulatedModem {
   bool m_inCall = false;
   bool m_hangupPending = false;  // the call ended; the line is told on the next service call
   bool m_calling = false;
-  int m_page = 0;             // page transmissions ended in this call
+  int m_page = 0;              // page transmissions ended in this call
   bool m_awaitingFet = false;  // a page ended with DLE ETX; AT+FET gives its post-page message
   bool m_rtnGiven = false;
-  bool m_farGone = false;     // the far end dropped the line during this page
-  int m_retriedPage = -1;     // call in: the page the program asked for again
+  bool m_farGone = false;  // the far end dropped the line during this page
+  int m_retriedPage = -1;  // call in: the page the program asked for again
 
   // Page data from the program: stuffed bytes waiting to go out at the line rate.
   std::string m_toLine;

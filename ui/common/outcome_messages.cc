@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/base/error_pool.h"
-#include "app/base/presenter.h"
+#include "base/error_pool.h"
+#include "base/presenter.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -32,22 +32,33 @@ bool ShowSendOutcome(int result, SendRoute route, const QString& modemName, LogF
   bool keep = false;
   if (route == SendRoute::Fixed) {
     switch (result) {
-      case 0: ShowMessage(MB_ICONINFORMATION, nullptr, 65093); break;
-      case 1:
-        if (PoolEmpty()) ShowMessage(kYesNoInfo, nullptr, 65092);
-        else OfferDetails(kYesNoError, 65091, log);
+      case 0:
+        ShowMessage(MB_ICONINFORMATION, nullptr, 65093);
         break;
-      case -1: OfferDetails(kYesNoError, 65090, log); break;
-      default: break;
+      case 1:
+        if (PoolEmpty())
+          ShowMessage(kYesNoInfo, nullptr, 65092);
+        else
+          OfferDetails(kYesNoError, 65091, log);
+        break;
+      case -1:
+        OfferDetails(kYesNoError, 65090, log);
+        break;
+      default:
+        break;
     }
     return false;
   }
   switch (result) {
-    case 0: keep = OfferModem(65098, modemName); break;
+    case 0:
+      keep = OfferModem(65098, modemName);
+      break;
     case 1:
       keep = OfferModem(65097, modemName);
-      if (PoolEmpty()) ShowMessage(MB_ICONINFORMATION, nullptr, 65092);
-      else OfferDetails(kYesNoInfo, 65095, log);
+      if (PoolEmpty())
+        ShowMessage(MB_ICONINFORMATION, nullptr, 65092);
+      else
+        OfferDetails(kYesNoInfo, 65095, log);
       break;
     case -1:
       ShowMessage(MB_ICONSTOP, nullptr, 65096);
@@ -59,7 +70,8 @@ bool ShowSendOutcome(int result, SendRoute route, const QString& modemName, LogF
       if (!PoolEmpty()) OfferDetails(kYesNoInfo, 65095, log);
       break;
     }
-    default: break;
+    default:
+      break;
   }
   return keep;
 }
@@ -71,16 +83,25 @@ void ShowReceiveOutcome(int result, LogFile* log) {
       ShowMessage(MB_ICONINFORMATION, nullptr, 65105);
       break;
     case 1:
-      if (PoolEmpty()) ShowMessage(MB_ICONSTOP, nullptr, 65104);
-      else OfferDetails(kYesNoError, 65103, log);
+      if (PoolEmpty())
+        ShowMessage(MB_ICONSTOP, nullptr, 65104);
+      else
+        OfferDetails(kYesNoError, 65103, log);
       break;
-    case -1: OfferDetails(kYesNoError, 65102, log); break;
+    case -1:
+      OfferDetails(kYesNoError, 65102, log);
+      break;
     case -2:
-      if (PoolEmpty()) ShowMessage(kYesNoError, nullptr, 65100);
-      else OfferDetails(kYesNoError, 65099, log);
+      if (PoolEmpty())
+        ShowMessage(kYesNoError, nullptr, 65100);
+      else
+        OfferDetails(kYesNoError, 65099, log);
       break;
-    case -3: ShowMessage(MB_ICONINFORMATION, nullptr, 65101); break;
-    default: break;
+    case -3:
+      ShowMessage(MB_ICONINFORMATION, nullptr, 65101);
+      break;
+    default:
+      break;
   }
 }
 

@@ -13,11 +13,16 @@ bool OnGuiThread() { return QThread::currentThread() == qApp->thread(); }
 
 QMessageBox::Icon IconFor(unsigned style) {
   switch (style & 0xF0) {
-    case MB_ICONSTOP: return QMessageBox::Critical;
-    case MB_ICONQUESTION: return QMessageBox::Question;
-    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
-    case MB_ICONINFORMATION: return QMessageBox::Information;
-    default: return QMessageBox::NoIcon;
+    case MB_ICONSTOP:
+      return QMessageBox::Critical;
+    case MB_ICONQUESTION:
+      return QMessageBox::Question;
+    case MB_ICONEXCLAMATION:
+      return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
   }
 }
 
@@ -48,7 +53,8 @@ void QtPresenter::ShowErrorDetails(std::string_view text) {
     ShowDetails(qtext);
     return;
   }
-  QMetaObject::invokeMethod(this, [&] { ShowDetails(qtext); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [&] { ShowDetails(qtext); }, Qt::BlockingQueuedConnection);
 }
 
 int QtPresenter::ShowBox(const QString& text, const QString& caption, bool hasCaption,
@@ -70,10 +76,14 @@ int QtPresenter::ShowBox(const QString& text, const QString& caption, bool hasCa
       break;
   }
   switch (box.exec()) {
-    case QMessageBox::Ok: return IDOK;
-    case QMessageBox::Yes: return IDYES;
-    case QMessageBox::No: return IDNO;
-    default: return (style & 0x0F) == MB_YESNO ? IDNO : (style & 0x0F) == MB_OK ? IDOK : IDCANCEL;
+    case QMessageBox::Ok:
+      return IDOK;
+    case QMessageBox::Yes:
+      return IDYES;
+    case QMessageBox::No:
+      return IDNO;
+    default:
+      return (style & 0x0F) == MB_YESNO ? IDNO : (style & 0x0F) == MB_OK ? IDOK : IDCANCEL;
   }
 }
 

@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "app/base/presenter.h"
+#include "base/presenter.h"
 
 namespace vexo::ui {
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QUrl>
 
-#include "app/base/strings.h"
+#include "base/strings.h"
 
 #ifdef VEXO_HAVE_QT_MULTIMEDIA
 #include <QSoundEffect>

@@ -8,7 +8,7 @@
 
 #include <system_error>
 
-#include "app/base/presenter.h"
+#include "base/presenter.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -76,8 +76,8 @@ int StatusWindow::StartJobThread(JobRequest request) {
     m_thread = std::thread([this, body = std::move(request.body)] {
       const int result = body ? body() : -1;
       m_control.EndJob();
-      QMetaObject::invokeMethod(this, [this, result] { JobThreadEnded(result); },
-                                Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, result] { JobThreadEnded(result); }, Qt::QueuedConnection);
     });
   } catch (const std::system_error&) {
     m_control.EndJob();
@@ -114,7 +114,8 @@ void StatusWindow::reject() { CancelJob(); }
 void StatusWindow::JobStatusChanged() {
   // Called on the job thread: one redraw queued at a time.
   if (!m_refreshPending.exchange(true)) {
-    QMetaObject::invokeMethod(this, [this] { Refresh(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Refresh(); }, Qt::QueuedConnection);
   }
 }
 

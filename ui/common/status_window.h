@@ -11,7 +11,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/base/job_control.h"
+#include "base/job_control.h"
 
 class QLabel;
 class QProgressBar;

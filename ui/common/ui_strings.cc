@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/base/strings.h"
+#include "base/strings.h"
 
 namespace vexo::ui {
 namespace {

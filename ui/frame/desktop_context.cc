@@ -1,9 +1,9 @@
 #include "ui/frame/desktop_context.h"
 
-#include "app/base/error_pool.h"
 #include "app/jobs/app_oper.h"
 #include "app/store/db_func.h"
-#include "kernel/tapi_oper.h"
+#include "base/error_pool.h"
+#include "modem/tapi_oper.h"
 #include "ui/send/send_job.h"
 #include "ui/settings/setting_sheet.h"
 #include "ui/viewer/fax_viewer.h"

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/base/log_file.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "app/store/record_file.h"
+#include "base/log_file.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -24,10 +24,14 @@ QString Text(const std::optional<std::string>& text) {
 
 QString ResolutionName(std::uint16_t resolution) {
   switch (resolution) {
-    case 1: return ResString(65460);
-    case 2: return ResString(65461);
-    case 3: return ResString(65462);
-    default: return {};  // 0xFFFF (not recorded) and unknown values show no name
+    case 1:
+      return ResString(65460);
+    case 2:
+      return ResString(65461);
+    case 3:
+      return ResString(65462);
+    default:
+      return {};  // 0xFFFF (not recorded) and unknown values show no name
   }
 }
 

@@ -8,11 +8,11 @@
 #include <numeric>
 #include <optional>
 
-#include "app/base/error_pool.h"
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "app/store/db_func.h"
 #include "app/store/record_file.h"
+#include "base/error_pool.h"
+#include "base/presenter.h"
 #include "document/pdf_export.h"
 #include "ui/common/ui_strings.h"
 #include "ui/frame/fax_info_view.h"
@@ -42,8 +42,10 @@ struct SortKey {
 int Compare(int column, const SortKey& a, const SortKey& b) {
   if (!a.read || !b.read) return 0;
   switch (column) {
-    case 0: return a.status < b.status ? -1 : a.status > b.status ? 1 : 0;
-    case 3: return a.date < b.date ? -1 : a.date > b.date ? 1 : 0;
+    case 0:
+      return a.status < b.status ? -1 : a.status > b.status ? 1 : 0;
+    case 3:
+      return a.date < b.date ? -1 : a.date > b.date ? 1 : 0;
     default: {
       const int c = a.text.compare(b.text, Qt::CaseInsensitive);
       return c < 0 ? -1 : c > 0 ? 1 : 0;
@@ -91,7 +93,8 @@ CFaxListView::CFaxListView(FrameContext& context, CFaxInfoView& info, QWidget* p
       if (action->data().isValid()) action->setEnabled(CommandEnabled(action->data().toInt()));
       if (QMenu* sub = action->menu()) {
         action->setEnabled(CommandEnabled(ID_FAX_DELETE));
-        for (QAction* entry : sub->actions()) entry->setEnabled(CommandEnabled(entry->data().toInt()));
+        for (QAction* entry : sub->actions())
+          entry->setEnabled(CommandEnabled(entry->data().toInt()));
       }
     }
     m_menu->exec(viewport()->mapToGlobal(at));
@@ -164,9 +167,8 @@ bool CFaxListView::ListFolder(int folder, int column, int direction) {
   m_direction = direction;
   m_clickedColumn = column;
   m_sign = direction == 0 ? 1 : -1;
-  if (!store ||
-      !store->ListFolder(*this, FolderType(folder), PROP_STATUS + static_cast<unsigned>(column),
-                         direction)) {
+  if (!store || !store->ListFolder(*this, FolderType(folder),
+                                   PROP_STATUS + static_cast<unsigned>(column), direction)) {
     DeleteAllItems();
     m_info.Clear();
     m_shownOid = 0;
@@ -253,8 +255,8 @@ void CFaxListView::SortByColumn(int column) {
       continue;
     }
     key.status = record.status;
-    key.text = QString::fromStdString(
-        (column == 1 ? record.contact : record.telephone).value_or(""));
+    key.text =
+        QString::fromStdString((column == 1 ? record.contact : record.telephone).value_or(""));
     key.date = record.date.Ticks();
   }
   // A stable merge sort: items that compare equal (or could not be read) keep
@@ -265,7 +267,8 @@ void CFaxListView::SortByColumn(int column) {
   const int sign = m_sign;
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
     return sign * Compare(column, keys[static_cast<std::size_t>(a)],
-                          keys[static_cast<std::size_t>(b)]) < 0;
+                          keys[static_cast<std::size_t>(b)]) <
+           0;
   });
 
   const QSignalBlocker block(this);
@@ -311,11 +314,16 @@ void CFaxListView::ShowItemAt(int row) {
 bool CFaxListView::CommandEnabled(int id) const {
   const bool selected = !selectedItems().isEmpty();
   switch (id) {
-    case ID_FAX_RESEND: return selected && m_folder == FOLDER_SENT;
-    case ID_FAX_MOVE_SENT: return selected && m_folder != FOLDER_SENT;
-    case ID_FAX_MOVE_INBOX: return selected && m_folder != FOLDER_INBOX;
-    case ID_FAX_MOVE_DELETED: return selected && m_folder != FOLDER_DELETED;
-    default: return selected;
+    case ID_FAX_RESEND:
+      return selected && m_folder == FOLDER_SENT;
+    case ID_FAX_MOVE_SENT:
+      return selected && m_folder != FOLDER_SENT;
+    case ID_FAX_MOVE_INBOX:
+      return selected && m_folder != FOLDER_INBOX;
+    case ID_FAX_MOVE_DELETED:
+      return selected && m_folder != FOLDER_DELETED;
+    default:
+      return selected;
   }
 }
 
@@ -334,14 +342,29 @@ void CFaxListView::RunCommand(int id) {
     case ID_FAX_DELETE:
       if (ShowMessage(MB_ICONEXCLAMATION | MB_YESNO, nullptr, 65081) == IDYES) DeleteSelection();
       break;
-    case ID_FAX_COPY_SENT: TransferSelection(FOLDER_SENT, false); break;
-    case ID_FAX_COPY_INBOX: TransferSelection(FOLDER_INBOX, false); break;
-    case ID_FAX_COPY_DELETED: TransferSelection(FOLDER_DELETED, false); break;
-    case ID_FAX_MOVE_SENT: TransferSelection(FOLDER_SENT, true); break;
-    case ID_FAX_MOVE_INBOX: TransferSelection(FOLDER_INBOX, true); break;
-    case ID_FAX_MOVE_DELETED: TransferSelection(FOLDER_DELETED, true); break;
-    case ID_FAX_EXPORT_PDF: ExportSelectedAsPdf(); break;
-    default: break;
+    case ID_FAX_COPY_SENT:
+      TransferSelection(FOLDER_SENT, false);
+      break;
+    case ID_FAX_COPY_INBOX:
+      TransferSelection(FOLDER_INBOX, false);
+      break;
+    case ID_FAX_COPY_DELETED:
+      TransferSelection(FOLDER_DELETED, false);
+      break;
+    case ID_FAX_MOVE_SENT:
+      TransferSelection(FOLDER_SENT, true);
+      break;
+    case ID_FAX_MOVE_INBOX:
+      TransferSelection(FOLDER_INBOX, true);
+      break;
+    case ID_FAX_MOVE_DELETED:
+      TransferSelection(FOLDER_DELETED, true);
+      break;
+    case ID_FAX_EXPORT_PDF:
+      ExportSelectedAsPdf();
+      break;
+    default:
+      break;
   }
 }
 
@@ -379,9 +402,12 @@ void CFaxListView::TransferSelection(int target, bool move) {
   for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
     const CEOID oid = ItemOid(*it);
     const CEOID one[] = {oid};
-    if (forGood) store->DeleteRecords(m_folder, one);
-    else if (move) store->MoveRecords(m_folder, target, one);
-    else store->CopyRecords(m_folder, target, one, &added);
+    if (forGood)
+      store->DeleteRecords(m_folder, one);
+    else if (move)
+      store->MoveRecords(m_folder, target, one);
+    else
+      store->CopyRecords(m_folder, target, one, &added);
     if (!move) continue;
     // Handled when the record has left the folder shown.
     if (store->FindRecordFolder(oid) == m_folder) continue;

@@ -100,7 +100,7 @@ class CFaxListView : public QTreeWidget, public FaxListSink {
   int m_column = 1;     // the listing's sort column, 1 to 3
   int m_direction = 0;  // 0 ascending, 1 descending
   int m_clickedColumn = -1;
-  int m_sign = 1;       // +1 ascending, -1 descending
+  int m_sign = 1;  // +1 ascending, -1 descending
   int m_arrowColumn = -1;
   CEOID m_shownOid = 0;
   std::size_t m_recordCount = 0;

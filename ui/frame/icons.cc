@@ -84,8 +84,10 @@ QIcon SortArrowIcon(bool descending) {
   return Draw(8, [descending](QPainter& p) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(60, 60, 60));
-    if (descending) p.drawPolygon(QPolygonF({QPointF(0, 2), QPointF(8, 2), QPointF(4, 7)}));
-    else p.drawPolygon(QPolygonF({QPointF(0, 6), QPointF(8, 6), QPointF(4, 1)}));
+    if (descending)
+      p.drawPolygon(QPolygonF({QPointF(0, 2), QPointF(8, 2), QPointF(4, 7)}));
+    else
+      p.drawPolygon(QPolygonF({QPointF(0, 6), QPointF(8, 6), QPointF(4, 1)}));
   });
 }
 

@@ -10,11 +10,11 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "app/base/error_pool.h"
-#include "app/base/log_file.h"
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
-#include "app/base/strings.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
+#include "base/log_file.h"
+#include "base/presenter.h"
+#include "base/strings.h"
 #include "ui/common/sound.h"
 #include "ui/common/status_window.h"
 #include "ui/common/ui_strings.h"
@@ -110,19 +110,38 @@ void CMainFrame::ShowInitialFolder() {
 
 void CMainFrame::RunCommand(int id) {
   switch (id) {
-    case ID_NEW_FAX: NewFax(); break;
-    case ID_RECEIVE: Receive(); break;
-    case ID_SETTINGS: ShowSettings(); break;
-    case ID_HELP: Help(); break;
-    case ID_ATTACHMENTS: ShowAttachments(); break;
-    case ID_EXIT: close(); break;
-    case ID_DELETE_OR_SOUND:
-      if (!m_list->SelectedOids().empty()) m_list->RunCommand(ID_FAX_DELETE);
-      else PlayNotificationSound();
+    case ID_NEW_FAX:
+      NewFax();
       break;
-    case ID_PLAY_SOUND: PlayNotificationSound(); break;
-    case ID_STOP_SOUND: StopSound(); break;
-    default: break;
+    case ID_RECEIVE:
+      Receive();
+      break;
+    case ID_SETTINGS:
+      ShowSettings();
+      break;
+    case ID_HELP:
+      Help();
+      break;
+    case ID_ATTACHMENTS:
+      ShowAttachments();
+      break;
+    case ID_EXIT:
+      close();
+      break;
+    case ID_DELETE_OR_SOUND:
+      if (!m_list->SelectedOids().empty())
+        m_list->RunCommand(ID_FAX_DELETE);
+      else
+        PlayNotificationSound();
+      break;
+    case ID_PLAY_SOUND:
+      PlayNotificationSound();
+      break;
+    case ID_STOP_SOUND:
+      StopSound();
+      break;
+    default:
+      break;
   }
 }
 
@@ -132,8 +151,7 @@ void CMainFrame::RefreshRequest(int value) {
 
 void CMainFrame::RecordFiled(int folder, const FaxRecord& record) {
   QMetaObject::invokeMethod(
-      this, [this, folder, record] { m_list->RecordFiled(folder, record); },
-      Qt::AutoConnection);
+      this, [this, folder, record] { m_list->RecordFiled(folder, record); }, Qt::AutoConnection);
 }
 
 void CMainFrame::Receive() {
@@ -223,9 +241,12 @@ void CMainFrame::ShowAttachments() {
 
 const char* CMainFrame::HelpFileName(std::uint32_t language) {
   switch (language) {
-    case 2: return "vexohelp_chs.htm";
-    case 3: return "vexohelp_cht.htm";
-    default: return "vexohelp.htm";
+    case 2:
+      return "vexohelp_chs.htm";
+    case 3:
+      return "vexohelp_cht.htm";
+    default:
+      return "vexohelp.htm";
   }
 }
 
@@ -238,9 +259,10 @@ void CMainFrame::Help() {
   const bool exists = std::filesystem::is_regular_file(page, error);
   bool opened = false;
   if (exists) {
-    opened = m_context.openHelp
-                 ? m_context.openHelp(page)
-                 : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));
+    opened =
+        m_context.openHelp
+            ? m_context.openHelp(page)
+            : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));
   }
   if (opened) return;
   const std::string text = LoadResString(65164) + page.string();

@@ -15,8 +15,8 @@
 #include <memory>
 #include <string>
 
-#include "app/base/error_pool.h"
-#include "app/base/presenter.h"
+#include "base/error_pool.h"
+#include "base/presenter.h"
 #include "document/tiff_convert.h"
 #include "ui/common/ui_strings.h"
 

@@ -8,7 +8,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/base/strings.h"
+#include "base/strings.h"
 #include "ui/common/ui_strings.h"
 #include "ui/send/send_chain.h"
 
@@ -116,8 +116,10 @@ void ContactListDlg::Fill() {
   }
   m_emptyNote->setVisible(m_book.Count() == 0);
   m_list->setCurrentItem(select);
-  if (select) m_list->scrollToItem(select);
-  else m_list->clearSelection();
+  if (select)
+    m_list->scrollToItem(select);
+  else
+    m_list->clearSelection();
 }
 
 int ContactListDlg::Run() {

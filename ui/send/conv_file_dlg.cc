@@ -9,9 +9,10 @@
 
 #include <filesystem>
 
-#include "app/base/error_pool.h"
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
+#include "app/settings/layer_options.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
+#include "base/presenter.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -67,7 +68,8 @@ void ConvFileDlg::Begin() {
   ConvertRequest request;
   request.sources = m_sources;
   if (!m_fields.coverName.empty())
-    request.coverTemplate = (std::filesystem::path(settings.CoverDir) / m_fields.coverName).string();
+    request.coverTemplate =
+        (std::filesystem::path(settings.CoverDir) / m_fields.coverName).string();
   request.details = {m_fields.recipient, m_fields.number, m_fields.subject, m_fields.note};
   const std::int64_t total = MeasureConversion(request);
   if (total < 0) return Fail();
@@ -83,21 +85,23 @@ void ConvFileDlg::Begin() {
     return Fail();
   }
   request.output = m_output;
-  m_status->setText(
-      ResFormat(65520, QString::fromStdString(std::filesystem::path(m_output).filename().string())));
+  m_status->setText(ResFormat(
+      65520, QString::fromStdString(std::filesystem::path(m_output).filename().string())));
   request.progress = [this](std::uint64_t done) {
     m_done = done;
     // One queued repaint at a time, however fast the converter reports.
     if (!m_progressPending.exchange(true))
-      QMetaObject::invokeMethod(this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { ShowProgress(); }, Qt::QueuedConnection);
   };
   request.completion = [this](std::uint32_t pages, std::uint64_t bytes) {
     m_pages = pages;  // read on the interface thread after the thread's end
     m_bytes = bytes;
   };
-  m_convert = std::make_unique<TiffConvert>(settings, m_context.systemLog);
+  m_convert = std::make_unique<TiffConvert>(ConvertOptionsOf(settings), m_context.systemLog);
   const bool started = m_convert->Start(std::move(request), [this](ConvertOutcome outcome) {
-    QMetaObject::invokeMethod(this, [this, outcome] { Finished(outcome); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { Finished(outcome); }, Qt::QueuedConnection);
   });
   if (!started) {
     ReportError(0, kMsgDefault, "ConvFileDlg", "OnInitDialog",

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
 #include "app/contacts/vcard.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
 #include "ui/send/attach_dlg.h"
 #include "ui/send/contact_dlg.h"
 #include "ui/send/conv_file_dlg.h"

@@ -37,9 +37,9 @@ enum DialogResult : int {
 
 // What the chain composes and keeps between its steps.
 struct SendFields {
-  std::string recipient;   // at most 127 characters
-  std::string number;      // at most 63 characters
-  std::string coverName;   // template file name in CoverDir; empty: no cover page
+  std::string recipient;  // at most 127 characters
+  std::string number;     // at most 63 characters
+  std::string coverName;  // template file name in CoverDir; empty: no cover page
   std::string subject;
   std::string note;
   std::vector<std::string> sources;  // attachments, full paths, in order

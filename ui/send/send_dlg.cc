@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "app/base/presenter.h"
+#include "base/presenter.h"
 #include "ui/common/ui_strings.h"
 #include "ui/send/contact_dlg.h"
 
@@ -91,8 +91,8 @@ bool SendDlg::AcceptNext() {
   }
   m_fields.recipient = m_name->text().trimmed().toStdString();
   m_fields.number = number.toStdString();
-  m_fields.coverName = m_cover->currentIndex() <= 0 ? std::string()
-                                                     : m_cover->currentText().toStdString();
+  m_fields.coverName =
+      m_cover->currentIndex() <= 0 ? std::string() : m_cover->currentText().toStdString();
   return true;
 }
 

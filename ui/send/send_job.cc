@@ -1,8 +1,8 @@
 #include "ui/send/send_job.h"
 
-#include "app/base/presenter.h"
 #include "app/jobs/app_oper.h"
-#include "kernel/tapi_oper.h"
+#include "base/presenter.h"
+#include "modem/tapi_oper.h"
 #include "ui/common/status_window.h"
 #include "ui/common/ui_strings.h"
 

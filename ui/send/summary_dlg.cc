@@ -8,9 +8,9 @@
 
 #include <filesystem>
 
-#include "app/base/error_pool.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "app/store/db_func.h"
+#include "base/error_pool.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -58,10 +58,9 @@ FaxRecord ComposedFaxRecord(const SendFields& fields, const AppSettings& setting
 SummaryDlg::SummaryDlg(const SendContext& context, const SendFields& fields, QWidget* parent)
     : ChainDialog(ResString(65521), parent), m_context(context), m_fields(fields) {
   setObjectName("SummaryDlg156");
-  m_text = new QLabel(FormatTableText(ResString(65054),
-                                      {QString::fromStdString(fields.recipient),
-                                       QString::fromStdString(fields.number),
-                                       QString::number(fields.pages)}),
+  m_text = new QLabel(FormatTableText(ResString(65054), {QString::fromStdString(fields.recipient),
+                                                         QString::fromStdString(fields.number),
+                                                         QString::number(fields.pages)}),
                       this);
   m_text->setObjectName("summary1028");
   m_text->setWordWrap(true);

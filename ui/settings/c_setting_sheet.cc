@@ -5,7 +5,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "kernel/tapi_oper.h"
+#include "modem/tapi_oper.h"
 #include "ui/common/ui_strings.h"
 #include "ui/settings/c_setting_sheet.h"
 #include "ui/settings/mdm_set_dlg.h"

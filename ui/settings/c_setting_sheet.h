@@ -7,7 +7,7 @@
 
 #include <QDialog>
 
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "ui/settings/setting_sheet.h"
 
 class QTabWidget;

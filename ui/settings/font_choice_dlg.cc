@@ -1,11 +1,11 @@
 #include "ui/settings/font_choice_dlg.h"
 
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPushButton>
 
 #include <cstdlib>
 

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
+#include "base/presenter.h"
 #include "ui/common/ui_strings.h"
 #include "ui/settings/hint_dialog.h"
 #include "ui/settings/serial_ports.h"
@@ -46,7 +46,6 @@ QLineEdit* PathEdit(QWidget* parent, const char* name) {
 }
 
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
-
 
 }  // namespace
 
@@ -130,12 +129,12 @@ void CMdmSetDlg::Load() {
   m_modem->setCurrentIndex(modem);
 
   const auto* rate = std::find(std::begin(kBaudRates), std::end(kBaudRates), s.InitBaudRate);
-  m_baud->setCurrentIndex(rate == std::end(kBaudRates) ? 1
-                                                       : static_cast<int>(rate - std::begin(kBaudRates)));
-  const auto* cls = std::find(std::begin(kForcedClasses), std::end(kForcedClasses), s.ForceFaxClass);
-  m_class->setCurrentIndex(cls == std::end(kForcedClasses)
-                               ? 0
-                               : static_cast<int>(cls - std::begin(kForcedClasses)));
+  m_baud->setCurrentIndex(
+      rate == std::end(kBaudRates) ? 1 : static_cast<int>(rate - std::begin(kBaudRates)));
+  const auto* cls =
+      std::find(std::begin(kForcedClasses), std::end(kForcedClasses), s.ForceFaxClass);
+  m_class->setCurrentIndex(
+      cls == std::end(kForcedClasses) ? 0 : static_cast<int>(cls - std::begin(kForcedClasses)));
   m_commLog->setChecked(s.FaxCommLogOn == 1);
   m_csid->setText(QString::fromStdString(s.LocalCSID));
   m_logPath->setText(QString::fromStdString(s.LogPath));

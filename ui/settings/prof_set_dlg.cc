@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {

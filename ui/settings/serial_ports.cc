@@ -36,7 +36,8 @@ std::vector<std::string> ListSerialDevices(const std::string& devDir, const std:
     for (auto& [number, path] : found) devices.push_back(std::move(path));
   }
   std::vector<std::string> byId;
-  for (const auto& entry : fs::directory_iterator(byIdDir, ec)) byId.push_back(entry.path().string());
+  for (const auto& entry : fs::directory_iterator(byIdDir, ec))
+    byId.push_back(entry.path().string());
   std::sort(byId.begin(), byId.end());
   devices.insert(devices.end(), byId.begin(), byId.end());
   return devices;

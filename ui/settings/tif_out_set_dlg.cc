@@ -9,8 +9,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
+#include "base/presenter.h"
 #include "ui/common/ui_strings.h"
 #include "ui/settings/font_choice_dlg.h"
 

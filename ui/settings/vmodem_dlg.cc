@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
+#include "base/presenter.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {

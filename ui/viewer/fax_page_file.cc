@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 
 namespace vexo::ui {
 
@@ -94,7 +94,8 @@ std::optional<ViewerPage> FaxPageFile::Decode() {
   ViewerPage page;
   page.width = m_tags.imageWidth;
   page.rows = m_tags.imageLength;
-  if (page.width == 0 || page.width > kMaxFaxWidth || page.rows == 0 || page.rows > kMaxViewerRows) {
+  if (page.width == 0 || page.width > kMaxFaxWidth || page.rows == 0 ||
+      page.rows > kMaxViewerRows) {
     ReportError(0, kMsgDefault, kViewerModule, "DecodePage",
                 "Page %d of %s has an impossible size (%u x %u).", number, m_path.c_str(),
                 page.width, page.rows);

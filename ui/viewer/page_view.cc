@@ -20,10 +20,12 @@ constexpr int kMaskWhite = 255;
 
 QPen StrokePen(const InkStroke& stroke, int width, bool mask) {
   QColor colour;
-  if (mask) colour = QColor(stroke.colour == InkColour::Black ? kMaskBlack : kMaskWhite,
-                            stroke.colour == InkColour::Black ? kMaskBlack : kMaskWhite,
-                            stroke.colour == InkColour::Black ? kMaskBlack : kMaskWhite);
-  else colour = stroke.colour == InkColour::Black ? QColor(kBlack) : QColor(kWhite);
+  if (mask)
+    colour = QColor(stroke.colour == InkColour::Black ? kMaskBlack : kMaskWhite,
+                    stroke.colour == InkColour::Black ? kMaskBlack : kMaskWhite,
+                    stroke.colour == InkColour::Black ? kMaskBlack : kMaskWhite);
+  else
+    colour = stroke.colour == InkColour::Black ? QColor(kBlack) : QColor(kWhite);
   return QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
@@ -39,8 +41,10 @@ void DrawStrokes(QPainter& painter, const std::vector<InkStroke>& strokes, int f
       // A line of no length draws nothing, so repeated points are left out.
       if (line.isEmpty() || line.back() != screen) line << screen;
     }
-    if (line.size() == 1) painter.drawPoint(line.front());
-    else painter.drawPolyline(line);
+    if (line.size() == 1)
+      painter.drawPoint(line.front());
+    else
+      painter.drawPolyline(line);
   }
 }
 
@@ -58,8 +62,7 @@ QImage PageImage(const ViewerPage& page) {
 
 ViewerPage BurnInk(const ViewerPage& page, const std::vector<InkStroke>& strokes) {
   ViewerPage out = page;
-  QImage mask(static_cast<int>(page.width), static_cast<int>(page.rows),
-              QImage::Format_Grayscale8);
+  QImage mask(static_cast<int>(page.width), static_cast<int>(page.rows), QImage::Format_Grayscale8);
   if (mask.isNull()) return out;
   mask.fill(QColor(kMaskNone, kMaskNone, kMaskNone));
   {
@@ -73,8 +76,10 @@ ViewerPage BurnInk(const ViewerPage& page, const std::vector<InkStroke>& strokes
     std::uint8_t* row = out.bits.data() + y * rowBytes;
     for (std::uint32_t x = 0; x < page.width; ++x) {
       const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (x % 8));
-      if (grey[x] == kMaskBlack) row[x / 8] |= bit;
-      else if (grey[x] == kMaskWhite) row[x / 8] &= static_cast<std::uint8_t>(~bit);
+      if (grey[x] == kMaskBlack)
+        row[x / 8] |= bit;
+      else if (grey[x] == kMaskWhite)
+        row[x / 8] &= static_cast<std::uint8_t>(~bit);
     }
   }
   return out;
@@ -82,11 +87,16 @@ ViewerPage BurnInk(const ViewerPage& page, const std::vector<InkStroke>& strokes
 
 int ScaleFactor(ViewScale scale, int pageWidth, int viewWidth) {
   switch (scale) {
-    case ViewScale::Full: return 1;
-    case ViewScale::Half: return 2;
-    case ViewScale::Quarter: return 4;
-    case ViewScale::Eighth: return 8;
-    case ViewScale::FitWidth: break;
+    case ViewScale::Full:
+      return 1;
+    case ViewScale::Half:
+      return 2;
+    case ViewScale::Quarter:
+      return 4;
+    case ViewScale::Eighth:
+      return 8;
+    case ViewScale::FitWidth:
+      break;
   }
   if (viewWidth <= 0 || pageWidth <= 0) return 1;
   return std::max(1, (pageWidth + viewWidth - 1) / viewWidth);
@@ -134,8 +144,8 @@ QPoint PageView::Origin() const {
 void PageView::SetInverted(bool inverted) {
   if (inverted == m_inverted) return;
   m_inverted = inverted;
-  if (!m_page.isNull()) m_page.setColorTable(inverted ? QList<QRgb>{kBlack, kWhite}
-                                                      : QList<QRgb>{kWhite, kBlack});
+  if (!m_page.isNull())
+    m_page.setColorTable(inverted ? QList<QRgb>{kBlack, kWhite} : QList<QRgb>{kWhite, kBlack});
   Rescale();
 }
 

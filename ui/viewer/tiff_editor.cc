@@ -18,7 +18,7 @@
 
 #include <array>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 #include "document/pdf_export.h"
 #include "document/tiff_update.h"
 #include "ui/common/ui_strings.h"
@@ -28,7 +28,7 @@ namespace {
 
 // Texts of the viewer's commands and buttons.
 enum ViewerText : unsigned {
-  kTextFitWidth = 65009,  // then full size, one half, one quarter, one eighth
+  kTextFitWidth = 65009,   // then full size, one half, one quarter, one eighth
   kTextPenWidth1 = 65025,  // then widths 2, 4 and 8
   kTextBlackPen = 65029,
   kTextWhitePen = 65030,
@@ -281,8 +281,8 @@ void CTiffEditor::GoToTypedPage(const QString& typed) {
 
 void CTiffEditor::UpdatePageBox() {
   m_pageBox->setText(m_shown == 0 ? QString() : QString::number(m_shown));
-  m_totalLabel->setText(m_shown == 0 ? QString()
-                                     : ResFormat(kTextOfPages, static_cast<int>(m_file.PageTotal())));
+  m_totalLabel->setText(
+      m_shown == 0 ? QString() : ResFormat(kTextOfPages, static_cast<int>(m_file.PageTotal())));
 }
 
 void CTiffEditor::SetScale(ViewScale scale) {
@@ -291,9 +291,7 @@ void CTiffEditor::SetScale(ViewScale scale) {
     action->setChecked(action->data().toInt() == static_cast<int>(scale));
 }
 
-void CTiffEditor::SetPenMode(bool on) {
-  (on ? m_penButton : m_moveButton)->setChecked(true);
-}
+void CTiffEditor::SetPenMode(bool on) { (on ? m_penButton : m_moveButton)->setChecked(true); }
 
 void CTiffEditor::SetPenWidth(std::uint16_t width) {
   m_view->SetPen(m_view->PenColour(), width);

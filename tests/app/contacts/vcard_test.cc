@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/base/error_pool.h"
+#include "base/error_pool.h"
 
 namespace vexo {
 namespace {
@@ -87,7 +87,7 @@ TEST(VCardTest, Version40UriNumbersQuotedTypeListsAndCardsWithoutNumbers) {
   EXPECT_EQ(zoe.Number(NumberKind::BusinessTel1), "+1-555-555-0100");
   EXPECT_EQ(zoe.Number(NumberKind::HomeFax), "+1-555-555-0150");
   EXPECT_EQ(zoe.Number(NumberKind::Mobile), "+1-555-555-0177");  // folded value
-  EXPECT_EQ(zoe.second, "zoe@example.org");  // no organisation: the e-mail
+  EXPECT_EQ(zoe.second, "zoe@example.org");                      // no organisation: the e-mail
   const Contact& quiet = book.Item(1);
   EXPECT_EQ(quiet.fileAs, "Numbers, No");
   EXPECT_EQ(quiet.second, "Quiet Corp");
@@ -166,7 +166,7 @@ TEST(VCardTest, AppleLabelsGiveTheKindOfTheirGroupsNumber) {
   const Contact& c = r.contacts[0];
   EXPECT_EQ(c.Number(NumberKind::HomeFax), "111");
   EXPECT_EQ(c.Number(NumberKind::Mobile), "222");
-  EXPECT_EQ(c.Number(NumberKind::BusinessFax), "");  // a label without a number
+  EXPECT_EQ(c.Number(NumberKind::BusinessFax), "");   // a label without a number
   EXPECT_EQ(c.Number(NumberKind::BusinessTel1), "");  // the pager has no kind
 }
 

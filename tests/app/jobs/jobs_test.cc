@@ -13,15 +13,15 @@
 #include <fstream>
 #include <string>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/settings.h"
-#include "app/base/strings.h"
 #include "app/jobs/app_oper.h"
 #include "app/jobs/call_record.h"
 #include "app/jobs/fax_files.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
+#include "app/settings/settings.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/strings.h"
 #include "platform/telephony/linux_provider.h"
 #include "tests/support/temp_dir.h"
 
@@ -189,7 +189,8 @@ TEST_F(AppStartup, ChineseFallsBackToEnglishFirstThenSimplified) {
   }
   TempDir only;
   fs::create_directories(only.path() / "strings");
-  fs::copy_file(resources.path() / "strings" / "ChsRes.txt", only.path() / "strings" / "ChsRes.txt");
+  fs::copy_file(resources.path() / "strings" / "ChsRes.txt",
+                only.path() / "strings" / "ChsRes.txt");
   ::setenv("VEXO_RESOURCES", only.path().c_str(), 1);
   AppOper app(Options());
   ASSERT_EQ(app.Startup(), 1) << PoolText();
@@ -264,7 +265,8 @@ TEST(ListRefresh, ARunningProgramHearsTheRequestAndNoneIsNoError) {
 
   const std::string deep = home.path().string() + "/" + std::string(120, 'd');
   const std::string other = ListRefreshSocketPath(deep);
-  EXPECT_LT(other.size(), sizeof address.sun_path) << "too long for the home: a short name elsewhere";
+  EXPECT_LT(other.size(), sizeof address.sun_path)
+      << "too long for the home: a short name elsewhere";
   EXPECT_NE(other, ListRefreshSocketPath(deep + "x"));
 }
 

@@ -83,7 +83,8 @@ TEST_P(BmpDepth, StretchDoublesEachPixel) {
   canvas.StretchBmp(*image, {20, 30, 36, 42});
   for (int y = 30; y < 42; ++y)
     for (int x = 20; x < 36; ++x)
-      ASSERT_EQ(page.Pixel(x, y) == Ink::Black, Checker((x - 20) / 2, (y - 30) / 2)) << x << "," << y;
+      ASSERT_EQ(page.Pixel(x, y) == Ink::Black, Checker((x - 20) / 2, (y - 30) / 2))
+          << x << "," << y;
   // Outside the rectangle nothing changed.
   EXPECT_EQ(page.CountBlack({0, 0, 100, 30}), 100u * 30);
   EXPECT_EQ(page.CountBlack({36, 30, 100, 42}), 64u * 12);
@@ -147,7 +148,8 @@ TEST(BmpValidation, LyingHeadersAreRefused) {
       {"width overflowing the row size", [](auto& b) { Put32(b, 18, 0x7FFFFFFF); }},
       {"height beyond the file", [](auto& b) { Put32(b, 22, 9); }},
       {"more colours than the depth", [](auto& b) { Put32(b, 46, 257); }},
-      {"pixel data past the end", [](auto& b) { Put32(b, 10, static_cast<std::uint32_t>(b.size())); }},
+      {"pixel data past the end",
+       [](auto& b) { Put32(b, 10, static_cast<std::uint32_t>(b.size())); }},
       {"pixel offset inside the palette", [](auto& b) { Put32(b, 10, 60); }},
       {"short header size", [](auto& b) { Put32(b, 14, 12); }},
       {"header size past the file", [](auto& b) { Put32(b, 14, 0xFFFFFFF0u); }},

@@ -72,12 +72,12 @@ TEST(CanvasText, AmpersandIsDrawnAsItself) {
   // "&&" is two ampersands, not an escaped one.
   MonoBitmap twice(300, 40);
   Canvas(twice).DrawText(*font, "&&", {0, 0, 300, 40});
-  EXPECT_EQ(twice.CountBlack(twice.Bounds()),
-            2 * [&] {
-              MonoBitmap once(300, 40);
-              Canvas(once).DrawText(*font, "&", {0, 0, 300, 40});
-              return once.CountBlack(once.Bounds());
-            }());
+  EXPECT_EQ(
+      twice.CountBlack(twice.Bounds()), 2 * [&] {
+        MonoBitmap once(300, 40);
+        Canvas(once).DrawText(*font, "&", {0, 0, 300, 40});
+        return once.CountBlack(once.Bounds());
+      }());
 }
 
 TEST(CanvasText, ChineseTextLeavesInk) {

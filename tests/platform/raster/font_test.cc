@@ -62,7 +62,8 @@ TEST(Font, ExtentsCountWhatFitsAndGiveRunningWidths) {
   EXPECT_EQ(all.fit, 11u);
   EXPECT_EQ(all.cx, all.partial.back());
   EXPECT_EQ(all.cy, font->Metrics().tmHeight);
-  for (std::size_t i = 1; i < all.partial.size(); ++i) EXPECT_GE(all.partial[i], all.partial[i - 1]);
+  for (std::size_t i = 1; i < all.partial.size(); ++i)
+    EXPECT_GE(all.partial[i], all.partial[i - 1]);
   // Widths add up: the extent of a text is the sum of its pieces.
   EXPECT_EQ(all.cx, font->TextWidth("Page 2") + font->TextWidth(" of 5"));
 

@@ -64,8 +64,12 @@ struct PtyLine {
   LinuxTelephonyProvider provider{pty.SlavePath(), (dir.path() / "by-id").string()};
   std::uint32_t version = 0x20000;
   std::uint32_t devices = 0;
-  LineCallParams params{LINEBEARERMODE_PASSTHROUGH, LINEMEDIAMODE_DATAMODEM,
-                        LINECALLPARAMFLAGS_IDLE,    LINEADDRESSMODE_ADDRESSID, 0, ""};
+  LineCallParams params{LINEBEARERMODE_PASSTHROUGH,
+                        LINEMEDIAMODE_DATAMODEM,
+                        LINECALLPARAMFLAGS_IDLE,
+                        LINEADDRESSMODE_ADDRESSID,
+                        0,
+                        ""};
 };
 
 TEST(LinuxTelephonyProvider, PassThroughCallHandsOutTheDeviceAsDataPort) {
@@ -97,12 +101,12 @@ TEST(LinuxTelephonyProvider, PassThroughCallHandsOutTheDeviceAsDataPort) {
   EXPECT_EQ(provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_INTERACTIVEVOICE,
                           rig.params, line),
             LINEERR_INVALMEDIAMODE);
-  ASSERT_EQ(provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM,
-                          rig.params, line),
-            0);
+  ASSERT_EQ(
+      provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, rig.params, line),
+      0);
   LineHandle second = 0;
-  EXPECT_EQ(provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM,
-                          rig.params, second),
+  EXPECT_EQ(provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, rig.params,
+                          second),
             LINEERR_ALLOCATED);
 
   CallHandle call = 0;
@@ -130,11 +134,9 @@ TEST(LinuxTelephonyProvider, PassThroughCallHandsOutTheDeviceAsDataPort) {
   std::unique_ptr<SerialDevice> port;
   EXPECT_EQ(provider.GetID(line, call, LINECALLSELECT_CALL, "comm", 280, needed, port),
             LINEERR_INVALDEVICECLASS);
-  EXPECT_EQ(provider.GetID(line, call + 1, LINECALLSELECT_CALL, kDataModemClass, 280, needed,
-                           port),
+  EXPECT_EQ(provider.GetID(line, call + 1, LINECALLSELECT_CALL, kDataModemClass, 280, needed, port),
             LINEERR_INVALCALLHANDLE);
-  ASSERT_EQ(provider.GetID(line, call, LINECALLSELECT_CALL, kDataModemClass, 280, needed, port),
-            0);
+  ASSERT_EQ(provider.GetID(line, call, LINECALLSELECT_CALL, kDataModemClass, 280, needed, port), 0);
   ASSERT_TRUE(port);
   std::unique_ptr<SerialDevice> again;
   EXPECT_EQ(provider.GetID(line, call, LINECALLSELECT_CALL, kDataModemClass, 280, needed, again),
@@ -173,9 +175,8 @@ TEST(LinuxTelephonyProvider, DeviceThatCannotOpenFailsTheCallInItsReply) {
   ASSERT_EQ(devices, 1u);
   LineHandle line = 0;
   const LineCallParams params{LINEBEARERMODE_PASSTHROUGH, LINEMEDIAMODE_DATAMODEM, 0, 0, 0, ""};
-  ASSERT_EQ(provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, params,
-                          line),
-            0);
+  ASSERT_EQ(
+      provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, params, line), 0);
   CallHandle call = 0;
   const TapiResult request = provider.MakeCall(line, call, "", 0, params);
   ASSERT_GT(request, 0);
@@ -201,9 +202,8 @@ TEST(LinuxTelephonyProvider, LongDeviceNamesNeedALargerPortResult) {
   ASSERT_EQ(provider.Initialize("test", version, devices), 0);
   LineHandle line = 0;
   const LineCallParams params{LINEBEARERMODE_PASSTHROUGH, LINEMEDIAMODE_DATAMODEM, 0, 0, 0, ""};
-  ASSERT_EQ(provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, params,
-                          line),
-            0);
+  ASSERT_EQ(
+      provider.Open(0, version, LINECALLPRIVILEGE_OWNER, LINEMEDIAMODE_DATAMODEM, params, line), 0);
   CallHandle call = 0;
   ASSERT_GT(provider.MakeCall(line, call, "", 0, params), 0);
   std::unique_ptr<SerialDevice> port;

@@ -1,17 +1,17 @@
 // The Qt presenter, the error dialog, the status window and the outcome
 // messages, driven through real windows answered like a user would.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include <future>
 #include <thread>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/presenter.h"
-#include "app/base/strings.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/presenter.h"
+#include "base/strings.h"
 #include "tests/ui/common/modal_answerer.h"
 #include "ui/common/outcome_messages.h"
 #include "ui/common/qt_presenter.h"
@@ -49,8 +49,8 @@ TEST_F(UiCommonTest, MessageBoxFromJobThreadIsShownOnGuiThreadAndAnswered) {
   auto answer = std::async(std::launch::async, [] {
     return CurrentPresenter().MessageBox("Keep going?", std::nullopt, MB_YESNO | MB_ICONQUESTION);
   });
-  ASSERT_TRUE(WaitFor([&] { return answer.wait_for(std::chrono::seconds(0)) ==
-                                   std::future_status::ready; }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
   EXPECT_EQ(answer.get(), IDYES);
   ASSERT_EQ(answerer.boxes, QStringList{"Keep going?"});
   EXPECT_TRUE(answerer.shownOnGuiThread);
@@ -132,7 +132,8 @@ TEST_F(UiCommonTest, StatusWindowDrawsReceiveProgressAndCancels) {
     control.ShowProgress(2, 0);
     control.AddProgress(1500);
     receiving = true;
-    while (!control.IsCancelled(50)) {}
+    while (!control.IsCancelled(50)) {
+    }
     return -3;
   };
   request.finished = [&](int result) { outcome = result; };

@@ -16,8 +16,7 @@ namespace vexo::ui::test {
 
 class ModalAnswerer {
  public:
-  explicit ModalAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok)
-      : m_answer(answer) {
+  explicit ModalAnswerer(QMessageBox::StandardButton answer = QMessageBox::Ok) : m_answer(answer) {
     QObject::connect(&m_timer, &QTimer::timeout, [this] { Answer(); });
     m_timer.start(20);
   }
@@ -40,8 +39,10 @@ class ModalAnswerer {
       if (!button) button = box->buttons().value(0);
       button->click();
     } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
-      if (auto* text = dialog->findChild<QPlainTextEdit*>()) dialogTexts << text->toPlainText();
-      else dialogTexts << dialog->objectName();
+      if (auto* text = dialog->findChild<QPlainTextEdit*>())
+        dialogTexts << text->toPlainText();
+      else
+        dialogTexts << dialog->objectName();
       dialog->accept();
     }
   }

@@ -1,23 +1,23 @@
 // The main window over a real home: a SQLite record store with faxes in every
 // folder, real fax files in the data folder, the relist socket.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
 
-#include "app/base/error_pool.h"
-#include "app/base/job_control.h"
-#include "app/base/settings.h"
 #include "app/jobs/list_refresh.h"
+#include "app/settings/settings.h"
 #include "app/store/db_func.h"
+#include "base/error_pool.h"
+#include "base/job_control.h"
+#include "base/strings.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/common/modal_answerer.h"
-#include "app/base/strings.h"
 #include "ui/common/error_dialog.h"
 #include "ui/common/qt_presenter.h"
 #include "ui/common/status_window.h"
@@ -31,8 +31,8 @@
 namespace vexo::ui {
 namespace {
 
-using vexo::ui::test::ModalAnswerer;
 using vexo::test::TempDir;
+using vexo::ui::test::ModalAnswerer;
 
 template <typename Ready>
 bool WaitFor(Ready ready, int ms = 10000) {
@@ -139,9 +139,9 @@ TEST_F(FrameTest, StartsWithTheFoldersAndTheFolderOfTheSettingsSortedAsTheySay) 
   EXPECT_EQ(list.headerItem()->text(1), "Contact");
   EXPECT_EQ(list.headerItem()->text(3), "Date");
   EXPECT_FALSE(list.headerItem()->icon(1).isNull());  // the sort arrow
-  for (QAction* action : {frame->Action(ID_NEW_FAX), frame->Action(ID_RECEIVE),
-                          frame->Action(ID_SETTINGS), frame->Action(ID_HELP),
-                          frame->Action(ID_EXIT), frame->Action(ID_ATTACHMENTS)}) {
+  for (QAction* action :
+       {frame->Action(ID_NEW_FAX), frame->Action(ID_RECEIVE), frame->Action(ID_SETTINGS),
+        frame->Action(ID_HELP), frame->Action(ID_EXIT), frame->Action(ID_ATTACHMENTS)}) {
     ASSERT_NE(action, nullptr);
   }
   EXPECT_EQ(frame->Action(ID_RECEIVE)->data().toInt(), 32803);
@@ -306,10 +306,9 @@ TEST_F(FrameTest, ResendOnlyInTheSentFolderAndNothingWithoutSelection) {
   bool asked = false;
   // Only the request is looked at here; the send dialogs have tests of their own.
   QObject::disconnect(&list, &CFaxListView::ForwardRequested, frame.get(), nullptr);
-  QObject::connect(&list, &CFaxListView::ForwardRequested,
-                   [&](const FaxRecord& record, bool resend) {
-                     asked = resend && record.contact == "Bert";
-                   });
+  QObject::connect(
+      &list, &CFaxListView::ForwardRequested,
+      [&](const FaxRecord& record, bool resend) { asked = resend && record.contact == "Bert"; });
   list.RunCommand(ID_FAX_RESEND);
   EXPECT_TRUE(asked);
 }
@@ -416,9 +415,10 @@ TEST_F(FrameTest, Screenshots) {
   EXPECT_TRUE(frame->Status().grab().save(QString::fromStdString(out + "/status.png")));
   job.EndJob();
   frame->Status().hide();
-  ErrorDialog error(QStringLiteral("MsgID = 0, MessageType = Error\r\nModule = DBFunc\r\n"
-                                   "Function = db.Open\r\nMessage = Fail to open Database "
-                                   "[VXORecv], ErrMsg = disk I/O error\r\n-------------------\r\n"));
+  ErrorDialog error(
+      QStringLiteral("MsgID = 0, MessageType = Error\r\nModule = DBFunc\r\n"
+                     "Function = db.Open\r\nMessage = Fail to open Database "
+                     "[VXORecv], ErrMsg = disk I/O error\r\n-------------------\r\n"));
   error.show();
   QTest::qWait(200);
   EXPECT_TRUE(error.grab().save(QString::fromStdString(out + "/error_dialog.png")));

@@ -1,20 +1,20 @@
 // A receive started from the main window's menu over the line simulator with
 // a call-in: the status window shows the job's texts as it runs, the record is
 // filed and joins the Inbox shown at once, and the outcome message follows.
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
-#include "app/base/strings.h"
 #include "app/jobs/app_oper.h"
+#include "app/settings/settings.h"
+#include "base/presenter.h"
+#include "base/strings.h"
 #include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"
@@ -41,7 +41,8 @@ TEST(ReceiveOverLineTest, TheMenuReceivesACallInWithLiveStatusAndTheInboxGainsIt
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
 
   vexo::test::BoxRecorder boxes;
-  auto app = vexo::test::StartSimApp(vexo::test::SimAppOptions(home.path(), sim.Pty(1), noLines.path()));
+  auto app =
+      vexo::test::StartSimApp(vexo::test::SimAppOptions(home.path(), sim.Pty(1), noLines.path()));
   ASSERT_TRUE(app->Started());
   DesktopStore store(*app);
   CMainFrame frame(DesktopFrameContext(*app, store));

@@ -5,8 +5,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -15,8 +15,8 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
-#include "app/base/error_pool.h"
-#include "app/base/strings.h"
+#include "base/error_pool.h"
+#include "base/strings.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/send/send_test_support.h"
 #include "ui/common/ui_strings.h"
@@ -71,12 +71,11 @@ TEST_F(SendDialogsTest, RecipientStepNeedsANumberAndStoresNameNumberAndCover) {
             ClickLater(dialog.NextButton());
           })
       .Box()
-      .On("SendDlg113",
-          [&](QWidget*) {
-            dialog.NumberEdit()->setText(" 555 0101 ");
-            dialog.CoverCombo()->setCurrentText("business.txt");
-            ClickLater(dialog.NextButton());
-          });
+      .On("SendDlg113", [&](QWidget*) {
+        dialog.NumberEdit()->setText(" 555 0101 ");
+        dialog.CoverCombo()->setCurrentText("business.txt");
+        ClickLater(dialog.NextButton());
+      });
   EXPECT_EQ(dialog.exec(), kResultNext);
   EXPECT_TRUE(script.Finished());
   EXPECT_EQ(script.boxes, QStringList{ResString(65084)});
@@ -142,12 +141,11 @@ TEST_F(SendDialogsTest, AttachmentListNeedsAnEntryForNextButNotForBack) {
             ClickLater(dialog.NextButton());  // the list is empty now
           })
       .Box()
-      .On("CAttachDlg177",
-          [&](QWidget* w) {
-            dialog.AddButton()->click();
-            Screenshot(w, "attach_dlg");
-            ClickLater(dialog.NextButton());
-          });
+      .On("CAttachDlg177", [&](QWidget* w) {
+        dialog.AddButton()->click();
+        Screenshot(w, "attach_dlg");
+        ClickLater(dialog.NextButton());
+      });
   EXPECT_EQ(dialog.exec(), kResultNext);
   EXPECT_EQ(script.boxes, (QStringList{ResString(65085), ResString(65086)}));
   EXPECT_EQ(fields.sources, (std::vector<std::string>{"/tmp/a.txt", "/tmp/b.tif"}));
@@ -176,7 +174,9 @@ TEST_F(SendDialogsTest, NewTextIsSavedAsUtf16WithByteOrderMarkAndAttached) {
     });
   });
   // "Grüße 😀" and a line break: a two-byte and a surrogate-pair character.
-  const QString text = QString::fromUtf8("Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80\nline 2");
+  const QString text = QString::fromUtf8(
+      "Gr\xC3\xBC\xC3\x9F"
+      "e \xF0\x9F\x98\x80\nline 2");
   ModalScript script;
   script.On("CAttachDlg177", [&](QWidget*) { ClickLater(dialog.NewTextButton()); })
       .On("TxtEditor",
@@ -205,7 +205,10 @@ TEST_F(SendDialogsTest, TextEditorEmptyTextThrowAwayAndUnwritableFile) {
   {  // An empty text closes with Cancel without asking for a file.
     TxtEditor editor;
     bool asked = false;
-    editor.SetAskSavePath([&] { asked = true; return QString("/tmp/x.txt"); });
+    editor.SetAskSavePath([&] {
+      asked = true;
+      return QString("/tmp/x.txt");
+    });
     ModalScript script;
     script.On("TxtEditor", [&](QWidget* w) { ClickLater(ButtonNamed(w, kOk)); });
     EXPECT_EQ(editor.exec(), QDialog::Rejected);
@@ -436,7 +439,8 @@ TEST_F(SendDialogsTest, PickerListsByFileAsAndReturnsTheChosenNumber) {
         ClickLater(ButtonNamed(w, kOk));
       });
   EXPECT_EQ(picker.Run(), kResultOk);
-  EXPECT_EQ(listed, (QStringList{"Baker, Anne", QString::fromUtf8("M\xC3\xBCller, J\xC3\xBCrgen")}));
+  EXPECT_EQ(listed,
+            (QStringList{"Baker, Anne", QString::fromUtf8("M\xC3\xBCller, J\xC3\xBCrgen")}));
   EXPECT_EQ(lines, (QStringList{"Business Tel1: +49 40 1234-0", "Business Tel2: +49 40 1234-11",
                                 "Business Fax: +49 40 1234-99", "Home Tel1: 040 555 12",
                                 "Car Tel: 0172 999", "Mobile: 0171 2345678"}));
@@ -499,15 +503,13 @@ TEST_F(SendDialogsTest, PickerShowsWhatADamagedBookHeldAndAnEmptyBookAsEmpty) {
   EXPECT_EQ(ErrorPool::Instance().Count(), 0);
   int rows = -1;
   ModalScript emptyScript;
-  emptyScript
-      .On("ContactListDlg",
-          [&](QWidget* w) {
-            rows = empty.List()->topLevelItemCount();
-            EXPECT_TRUE(empty.EmptyNote()->isVisible());
-            Screenshot(w, "contact_list_dlg_empty");
-            ButtonNamed(w, kOk)->click();  // nothing to choose: stays open
-            ClickLater(ButtonNamed(w, kCancel));
-          });
+  emptyScript.On("ContactListDlg", [&](QWidget* w) {
+    rows = empty.List()->topLevelItemCount();
+    EXPECT_TRUE(empty.EmptyNote()->isVisible());
+    Screenshot(w, "contact_list_dlg_empty");
+    ButtonNamed(w, kOk)->click();  // nothing to choose: stays open
+    ClickLater(ButtonNamed(w, kCancel));
+  });
   EXPECT_EQ(empty.Run(), kResultCancel);
   EXPECT_EQ(rows, 0);
 }

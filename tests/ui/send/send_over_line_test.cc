@@ -14,8 +14,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/base/error_pool.h"
 #include "app/jobs/app_oper.h"
+#include "base/error_pool.h"
 #include "platform/telephony/linux_provider.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/support/temp_dir.h"
@@ -72,7 +72,8 @@ TEST_F(SendOverLineTest, ComposedFaxReachesTheFarTerminalAndIsFiledAsSent) {
   app->SetStore(&appStore);
   StatusWindow status(app->Job());
   SendContext desktop = DesktopSendContext(*app, status, &appStore);
-  desktop.contactsFile = fs::path(VEXO_SOURCE_DIR) / "tests" / "data" / "contacts" / "outlook21.vcf";
+  desktop.contactsFile =
+      fs::path(VEXO_SOURCE_DIR) / "tests" / "data" / "contacts" / "outlook21.vcf";
 
   const fs::path scan = home.path() / "scan.tif";
   WriteForeignTiff(scan, 1700, 300, 200);
@@ -80,8 +81,7 @@ TEST_F(SendOverLineTest, ComposedFaxReachesTheFarTerminalAndIsFiledAsSent) {
   vexo::test::WriteFileBytes(text, "Two boxes, one crate.\n");
 
   ModalScript script(120000);
-  script
-      .On("SendDlg113", [](QWidget* w) { ClickLater(static_cast<SendDlg*>(w)->ContactButton()); })
+  script.On("SendDlg113", [](QWidget* w) { ClickLater(static_cast<SendDlg*>(w)->ContactButton()); })
       .On("ContactListDlg",
           [](QWidget* w) {
             auto* picker = static_cast<ContactListDlg*>(w);
@@ -184,7 +184,8 @@ TEST_F(SendOverLineTest, SendWhileAJobRunsStartsNothingAndKeepsTheFax) {
   release = true;
   QElapsedTimer clock;
   clock.start();
-  while (status.Busy() && clock.elapsed() < 10000) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (status.Busy() && clock.elapsed() < 10000)
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
   EXPECT_FALSE(status.Busy());
 }
 

@@ -1,5 +1,6 @@
 #include "tests/ui/send/send_test_support.h"
 
+#include <tiffio.h>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -7,12 +8,11 @@
 #include <QMetaObject>
 #include <QPixmap>
 #include <QWidget>
-#include <tiffio.h>
 
 #include <memory>
 
-#include "app/base/error_pool.h"
-#include "app/base/strings.h"
+#include "base/error_pool.h"
+#include "base/strings.h"
 #include "ui/common/error_dialog.h"
 
 namespace vexo::ui::test {
@@ -63,8 +63,10 @@ void ModalScript::Tick() {
     ADD_FAILURE() << "script stalled at window " << modal->objectName().toStdString()
                   << (m_steps.empty() ? std::string(" (no steps left)")
                                       : " waiting for " + m_steps.front().objectName.toStdString());
-    if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
-    else modal->close();
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+      dialog->reject();
+    else
+      modal->close();
     return;
   }
   if (m_steps.empty() || modal->objectName() != m_steps.front().objectName) return;
@@ -83,8 +85,8 @@ using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
 }  // namespace
 
-void WriteForeignTiff(const std::filesystem::path& file, std::uint32_t width,
-                      std::uint32_t rows, float dpi, std::uint16_t pages) {
+void WriteForeignTiff(const std::filesystem::path& file, std::uint32_t width, std::uint32_t rows,
+                      float dpi, std::uint16_t pages) {
   TiffPtr tif(TIFFOpen(file.c_str(), "w"));
   ASSERT_TRUE(tif);
   const std::uint32_t bytesPerRow = (width + 7) / 8;

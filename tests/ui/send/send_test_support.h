@@ -4,12 +4,12 @@
 // makers (foreign TIFF scans, text files) and readers (fax TIFF pages).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <deque>
@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/base/settings.h"
+#include "app/settings/settings.h"
 #include "app/store/db_func.h"
 #include "app/store/fax_list_sink.h"
 #include "tests/support/temp_dir.h"
@@ -75,8 +75,8 @@ class ModalScript {
 };
 
 // A foreign bilevel scan: width x rows pixels at dpi, Group 4, black bars.
-void WriteForeignTiff(const std::filesystem::path& file, std::uint32_t width,
-                      std::uint32_t rows, float dpi, std::uint16_t pages = 1);
+void WriteForeignTiff(const std::filesystem::path& file, std::uint32_t width, std::uint32_t rows,
+                      float dpi, std::uint16_t pages = 1);
 
 struct FaxPage {
   std::uint32_t width = 0;

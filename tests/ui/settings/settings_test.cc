@@ -1,6 +1,7 @@
 // The settings sheet with its real pages and dialogs: every control loads from
 // and stores to its key, the special entries and refusals, Cancel, the kernel
 // step on OK, the serial device list, the font choice, and screenshots.
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,17 +18,16 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 
-#include "app/base/presenter.h"
-#include "app/base/settings.h"
-#include "app/base/strings.h"
 #include "app/jobs/app_oper.h"
+#include "app/settings/settings.h"
+#include "base/presenter.h"
+#include "base/strings.h"
+#include "kernel/fax_kernel.h"
 #include "platform/telephony/linux_provider.h"
-#include "protocol/fax_kernel.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "ui/settings/c_setting_sheet.h"
@@ -53,7 +53,8 @@ class ModalScript {
       QWidget* modal = QApplication::activeModalWidget();
       if (!modal || modal->property("answered").toBool()) return;
       modal->setProperty("answered", true);
-      if (std::getenv("VEXO_DEBUG_MODAL")) fprintf(stderr, "modal %s\n", modal->metaObject()->className());
+      if (std::getenv("VEXO_DEBUG_MODAL"))
+        fprintf(stderr, "modal %s\n", modal->metaObject()->className());
       ++shown;
       // Answered from a fresh call, so a window the answer opens is answered too.
       QTimer::singleShot(0, modal, [this, modal] {
@@ -89,7 +90,8 @@ class SettingsTest : public ::testing::Test {
     settings.SetHomeDirectory(home.dir());
     ASSERT_EQ(settings.LoadSettings(), 1);
     context.settings = &settings;
-    context.modems = {{"Built-in phone modem", false}, {"usb-Modem_A", false}, {"Voice line", true}};
+    context.modems = {
+        {"Built-in phone modem", false}, {"usb-Modem_A", false}, {"Voice line", true}};
     context.currentModem = kAutoModemIndex;
     context.serialDevices = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0"};
     context.applySettings = [this] { ++applied; };
@@ -392,8 +394,8 @@ TEST_F(SettingsTest, SerialDevicesOtherThanTheComPortsAreKeptByPath) {
 
 TEST_F(SettingsTest, TheDeviceListComesFromTheDeviceFolder) {
   vexo::test::TempDir dev;
-  for (const char* name : {"ttyS10", "ttyS2", "ttyUSB1", "ttyUSB0", "ttyACM0", "tty1", "ttyS",
-                           "ttySx", "null"})
+  for (const char* name :
+       {"ttyS10", "ttyS2", "ttyUSB1", "ttyUSB0", "ttyACM0", "tty1", "ttyS", "ttySx", "null"})
     vexo::test::WriteFileBytes(dev.path() / name, "");
   fs::create_directories(dev.path() / "serial/by-id");
   vexo::test::WriteFileBytes(dev.path() / "serial/by-id/usb-Zoom_Modem-if00", "");
@@ -458,7 +460,8 @@ TEST_F(SettingsTest, AnEmptySeedNumberIsRefusedWhenItIsToBeCalled) {
 
 TEST_F(SettingsTest, ALongLogoPathFromTheBrowseDialogIsKeptWhole) {
   // A logo deep enough that its path is longer than 63 characters.
-  const fs::path folder = home.path() / "a-folder-with-a-rather-long-name" / "and-another-one-below-it";
+  const fs::path folder =
+      home.path() / "a-folder-with-a-rather-long-name" / "and-another-one-below-it";
   fs::create_directories(folder);
   const fs::path logo = folder / "company-logo.bmp";
   vexo::test::WriteFileBytes(logo, "BM");
@@ -518,7 +521,7 @@ TEST_F(SettingsTest, CancelKeepsEveryOldValue) {
 }
 
 TEST(FontChoiceTest, SizesGoToTheNearestEntrySmallerOnATie) {
-  const std::pair<int, int> cases[] = {{-3, 8}, {7, 8}, {8, 8}, {13, 12}, {15, 14}, {18, 16},
+  const std::pair<int, int> cases[] = {{-3, 8},  {7, 8},   {8, 8},   {13, 12}, {15, 14}, {18, 16},
                                        {19, 20}, {22, 20}, {68, 75}, {67, 60}, {75, 75}, {500, 75}};
   for (auto [height, size] : cases) EXPECT_EQ(NearestFontSize(height), size) << height;
 }

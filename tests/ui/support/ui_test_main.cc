@@ -1,7 +1,7 @@
 // Entry point of the widget tests: one QApplication for the whole binary
 // (widgets need it to exist before they are made), then GoogleTest.
-#include <QApplication>
 #include <gtest/gtest.h>
+#include <QApplication>
 
 #include <cstdlib>
 

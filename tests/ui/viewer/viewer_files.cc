@@ -1,10 +1,10 @@
 #include "tests/ui/viewer/viewer_files.h"
 
+#include <gtest/gtest.h>
+#include <tiffio.h>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <gtest/gtest.h>
-#include <tiffio.h>
 
 #include <array>
 #include <cstdlib>
@@ -37,7 +37,9 @@ void WriteSystemFax(const std::string& path, const std::vector<TestPage>& pages)
     const std::vector<std::uint8_t> bits = Bitmap(page);
     const auto coded = EncodeFaxRows(coding, bits.data(), bits.size());
     ASSERT_TRUE(coded.has_value());
-    ASSERT_EQ(writer.SetPageTags(kPageWidth, page.rows, PAGE_FINE | (page.lsbFirst ? PAGE_LSB_FIRST : 0)), 1);
+    ASSERT_EQ(
+        writer.SetPageTags(kPageWidth, page.rows, PAGE_FINE | (page.lsbFirst ? PAGE_LSB_FIRST : 0)),
+        1);
     ASSERT_EQ(writer.WriteFaxData(coded->data(), coded->size()), 1);
     ASSERT_EQ(writer.EndPage(page.rows), 1);
   }

@@ -10,7 +10,7 @@
 #include <QImage>
 #include <QString>
 
-#include "app/base/presenter.h"
+#include "base/presenter.h"
 
 namespace vexo::ui::test {
 

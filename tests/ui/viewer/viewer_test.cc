@@ -1,19 +1,19 @@
 // The page viewer on real fax files: the tag check and its message, page
 // navigation, the scales, ink in page coordinates at every scale, undo and
 // remove all, ink kept in the file, PDF export, and screenshots.
+#include <gtest/gtest.h>
 #include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "app/base/error_pool.h"
-#include "app/base/strings.h"
+#include "base/error_pool.h"
+#include "base/strings.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/viewer/viewer_files.h"
 #include "ui/viewer/fax_page_file.h"
@@ -156,8 +156,8 @@ TEST_F(ViewerTest, ScalesAndScrollBars) {
   editor.SetScale(ViewScale::Full);
   EXPECT_GT(view->horizontalScrollBar()->maximum(), 0);
   EXPECT_GT(view->verticalScrollBar()->maximum(), 0);
-  for (auto [scale, factor] : {std::pair{ViewScale::Half, 2}, {ViewScale::Quarter, 4},
-                               {ViewScale::Eighth, 8}}) {
+  for (auto [scale, factor] :
+       {std::pair{ViewScale::Half, 2}, {ViewScale::Quarter, 4}, {ViewScale::Eighth, 8}}) {
     editor.SetScale(scale);
     EXPECT_EQ(view->Factor(), factor);
     EXPECT_EQ(view->DisplaySize(), QSize(1728 / factor, 2000 / factor));
@@ -227,8 +227,9 @@ TEST_F(ViewerTest, InkSitsAtTheSamePageCoordinatesAtEveryScale) {
   ASSERT_NE(fit, 8);
   Drag({QPoint(100, 100), QPoint(110, 100)});
   ASSERT_EQ(editor.InkOf(1).Strokes().size(), 2u);
-  EXPECT_EQ(editor.InkOf(1).Strokes()[1].points[1],
-            (InkPoint{static_cast<std::uint16_t>(110 * fit), static_cast<std::uint16_t>(100 * fit)}));
+  EXPECT_EQ(
+      editor.InkOf(1).Strokes()[1].points[1],
+      (InkPoint{static_cast<std::uint16_t>(110 * fit), static_cast<std::uint16_t>(100 * fit)}));
 
   // A press outside the page area starts no stroke.
   editor.SetScale(ViewScale::Eighth);
@@ -244,8 +245,7 @@ TEST_F(ViewerTest, ATapLeavesADotAndUndoAndRemoveAllWorkPerPage) {
   editor.SetScale(ViewScale::Eighth);
   Tap(QPoint(10, 10));
   ASSERT_EQ(editor.InkOf(1).Strokes().size(), 1u);
-  EXPECT_EQ(editor.InkOf(1).Strokes()[0].points,
-            (std::vector<InkPoint>{{80, 80}, {87, 87}}));
+  EXPECT_EQ(editor.InkOf(1).Strokes()[0].points, (std::vector<InkPoint>{{80, 80}, {87, 87}}));
   EXPECT_TRUE(BlackAt(Shot(), QPoint(10, 10)));
   editor.SetScale(ViewScale::Full);
   Tap(QPoint(5, 5));  // one screen pixel is one page pixel: no second point
@@ -333,7 +333,8 @@ TEST_F(ViewerTest, KeptInkIsWrittenIntoAValidSystemFaxFile) {
   }
   // No copy is left beside the file.
   int files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) files += entry.is_regular_file();
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    files += entry.is_regular_file();
   EXPECT_EQ(files, 1);
   EXPECT_TRUE(presenter.details.empty()) << presenter.AllDetails();
 }
@@ -363,11 +364,14 @@ TEST_F(ViewerTest, ClosingFreesTheFileAndTheInk) {
 
 // Pictures of the viewer for a person to look at.
 TEST_F(ViewerTest, Screenshots) {
-  test::WriteSystemFax(File("shot.tif"),
-                 {TestPage(2200, {{100, 100, 1528, 12}, {100, 300, 700, 40}, {100, 400, 400, 400},
-                                  {900, 400, 600, 8}, {900, 500, 600, 8}, {900, 600, 600, 8},
-                                  {100, 2000, 1528, 12}}),
-                  TestPage(800)});
+  test::WriteSystemFax(File("shot.tif"), {TestPage(2200, {{100, 100, 1528, 12},
+                                                          {100, 300, 700, 40},
+                                                          {100, 400, 400, 400},
+                                                          {900, 400, 600, 8},
+                                                          {900, 500, 600, 8},
+                                                          {900, 600, 600, 8},
+                                                          {100, 2000, 1528, 12}}),
+                                          TestPage(800)});
   ASSERT_EQ(editor.ShowTiff(File("shot.tif")), 1);
   editor.SetPenMode(true);
   editor.SetPenWidth(8);

@@ -1,0 +1,186 @@
+#include "base/error_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <regex>
+
+#include "base/code_page.h"
+#include "base/log_file.h"
+#include "base/presenter.h"
+#include "tests/support/temp_dir.h"
+
+namespace vexo {
+namespace {
+
+// Records what would reach the person at the screen.
+class RecordingPresenter : public Presenter {
+ public:
+  int MessageBox(std::string_view text, const std::optional<std::string>& caption,
+                 unsigned style) override {
+    boxes.push_back({std::string(text), caption.value_or("<none>"), style});
+    return IDOK;
+  }
+  void ShowErrorDetails(std::string_view text) override { dialogs.emplace_back(text); }
+
+  struct Box {
+    std::string text, caption;
+    unsigned style;
+  };
+  std::vector<Box> boxes;
+  std::vector<std::string> dialogs;
+};
+
+class ErrorPoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ErrorPool::Instance().Clear();
+    SetPresenter(&presenter);
+  }
+  void TearDown() override {
+    ErrorPool::Instance().Clear();
+    SetPresenter(nullptr);
+    SetAnsiCodePage(kDefaultCodePage);
+  }
+  RecordingPresenter presenter;
+};
+
+TEST_F(ErrorPoolTest, TypeZeroIsStoredAsErrorToLogAndUser) {
+  EXPECT_EQ(ReportText(0, 0, "M", "F", "boom"), 1);
+  ErrorRecord r;
+  EXPECT_EQ(ErrorPool::Instance().TakeOldest(r), 1);
+  EXPECT_EQ(r.MessageType, 25u);
+  EXPECT_EQ(ErrorPool::Instance().TakeOldest(r), 0);
+}
+
+TEST_F(ErrorPoolTest, EmptyReportsAreDropped) {
+  EXPECT_EQ(ReportText(0, 25, nullptr, nullptr, ""), 0);
+  EXPECT_EQ(ReportText(0, 25, "", "", ""), 0);
+  EXPECT_EQ(ReportError(0, 25, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(ReportSystemError(0, 25, "M", "F", 987654), 0);  // the system has no text
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0);
+}
+
+TEST_F(ErrorPoolTest, ThirtyThreeReportsKeepTheLastThirtyTwoInOrder) {
+  for (int i = 0; i < 33; ++i) ReportError(0, 25, "M", "F", "record %d", i);
+  EXPECT_EQ(ErrorPool::Instance().Count(), 32);
+  ErrorRecord r;
+  for (int i = 1; i < 33; ++i) {
+    ASSERT_GT(ErrorPool::Instance().TakeOldest(r), 0);
+    EXPECT_EQ(r.message, "record " + std::to_string(i));
+  }
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0);
+}
+
+TEST_F(ErrorPoolTest, FormsFillTheirTexts) {
+  ReportErrorCode(0, 25, "DBFunc", "Open", ENOENT, "Fail to open Database [%s], ErrMsg = ", "x");
+  ReportErrorCode(0, 25, "DBFunc", "Open", 987654, "no text %d, ErrMsg = ", 5);
+  ReportError(0, 25, "M", "F", "%s", std::string(5000, 'a').c_str());
+  ErrorRecord r;
+  ErrorPool::Instance().TakeOldest(r);
+  EXPECT_EQ(r.message, "Fail to open Database [x], ErrMsg = No such file or directory");
+  ErrorPool::Instance().TakeOldest(r);
+  EXPECT_EQ(r.message, "no text 5, ErrMsg = ");
+  ErrorPool::Instance().TakeOldest(r);
+  EXPECT_EQ(r.message.size(), kMaxMessageChars);
+}
+
+TEST_F(ErrorPoolTest, EightBitRecordsAreConvertedAndBadBytesNeverBlockThePool) {
+  SetAnsiCodePage(936);
+  ReportTextA(0, 25, "Mod", "Fn", "\xD6\xD0");  // 中 in GBK
+  ReportTextA(0, 25, "Mod", "Fn", "bad \xFF");  // no meaning in GBK
+  ReportText(0, 25, "Mod", "Fn", "after");
+  ErrorRecord r;
+  EXPECT_EQ(ErrorPool::Instance().TakeOldest(r), 3);
+  EXPECT_EQ(r.message, "\xE4\xB8\xAD");
+  EXPECT_EQ(ErrorPool::Instance().TakeOldest(r), 2);
+  EXPECT_EQ(r.message, "bad \xEF\xBF\xBD");
+  EXPECT_EQ(ErrorPool::Instance().TakeOldest(r), 1);
+  EXPECT_EQ(r.message, "after");
+}
+
+TEST_F(ErrorPoolTest, DialogBlocksFollowTheTypeAndMissingParts) {
+  ErrorRecord r;
+  r.MsgID = 0;
+  r.MessageType = 3;  // no single type: no MessageType text
+  r.module = "Mod";
+  r.message = "";
+  EXPECT_EQ(ErrorDialogBlock(r),
+            "MsgID = 0Module = Mod\r\nMessage = NA\r\n-------------------\r\n\r\n");
+  r.MessageType = 28;
+  r.function = "Fn";
+  r.message = "text";
+  EXPECT_EQ(ErrorDialogBlock(r),
+            "MsgID = 0, MessageType = Information\r\nModule = Mod\r\nFunction = Fn\r\n"
+            "Message = text\r\n-------------------\r\n\r\n");
+}
+
+TEST_F(ErrorPoolTest, FlushWritesLogLinesAndOneDialog) {
+  test::TempDir dir;
+  LogFile log;
+  ASSERT_EQ(log.Open(1, dir.dir(), "T", "est"), 1);
+  ReportText(0, 25, "FaxCommFunc", "MatchOKResult", "Wait modem OK response timeout.");
+  ReportText(0, 9, "FClass20Func", nullptr, "log only");
+  ReportText(0, 16 | MSG_WARNING, nullptr, "F", "user only");
+  EXPECT_EQ(FlushErrorPool(&log, false), 1);
+  log.Close();
+
+  ASSERT_EQ(presenter.dialogs.size(), 1u);
+  EXPECT_NE(presenter.dialogs[0].find("Message = Wait modem OK response timeout."),
+            std::string::npos);
+  EXPECT_EQ(presenter.dialogs[0].find("log only"), std::string::npos);
+  EXPECT_NE(presenter.dialogs[0].find("MessageType = Warning"), std::string::npos);
+
+  const std::string bytes = test::ReadFileBytes(dir.path() / "Test.log");
+  const std::string stamp = "\\[\\d{4}/\\d\\d/\\d\\d - \\d\\d:\\d\\d:\\d\\d:\\d{3}\\]\t";
+  std::string text;
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i];
+  EXPECT_TRUE(std::regex_match(
+      text,
+      std::regex(stamp +
+                 "File=FaxCommFunc, Line=0\tFunc = \\[MatchOKResult\\], Message = "
+                 "\\[Wait modem OK response timeout\\.\\]\r\n\r\n" +
+                 stamp + "File=FClass20Func, Line=0\tFunc = NA, Message = \\[log only\\]\r\n\r\n")))
+      << text;
+}
+
+TEST_F(ErrorPoolTest, QuietFlushAndLogOnlyRecordsShowNoDialog) {
+  ReportText(0, 25, "M", "F", "x");
+  FlushErrorPool(nullptr, true);
+  ReportText(0, 9, "M", "F", "y");
+  FlushErrorPool(nullptr, false);
+  EXPECT_TRUE(presenter.dialogs.empty());
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0);
+}
+
+TEST_F(ErrorPoolTest, DialogTextIsBounded) {
+  for (int i = 0; i < 32; ++i) ReportText(0, 25, "M", "F", std::string(4000, 'x'));
+  FlushErrorPool(nullptr, false);
+  ASSERT_EQ(presenter.dialogs.size(), 1u);
+  EXPECT_EQ(presenter.dialogs[0].size(), kErrorDialogChars);
+}
+
+TEST_F(ErrorPoolTest, BoxesAreShownForLoggedRecordsOnly) {
+  ReportText(0, 25, "AppOper", "Init", "first");
+  ReportText(0, 16 | 1, "AppOper", "Init", "not logged");
+  ReportText(0, 25, "AppOper", nullptr, "second");
+  ShowErrorPoolBoxes("ERROR");
+  ASSERT_EQ(presenter.boxes.size(), 2u);
+  EXPECT_EQ(presenter.boxes[0].text, "Module=AppOper, Func = [Init], Message = [first]");
+  EXPECT_EQ(presenter.boxes[1].text, "Module=AppOper, Func = NA, Message = [second]");
+  EXPECT_EQ(presenter.boxes[1].caption, "ERROR");
+  EXPECT_EQ(presenter.boxes[1].style, 16u);
+}
+
+TEST_F(ErrorPoolTest, ShowMessageCaptionFollowsTheIcon) {
+  EXPECT_EQ(CaptionForStyle(0x24).value(), "QUESTION");
+  EXPECT_EQ(CaptionForStyle(0x30).value(), "WARNING");
+  EXPECT_FALSE(CaptionForStyle(0x01).has_value());
+  ShowMessage(0x24, nullptr, 1);  // an id no table has
+  ASSERT_EQ(presenter.boxes.size(), 1u);
+  EXPECT_EQ(presenter.boxes[0].caption, "QUESTION");
+  EXPECT_EQ(presenter.boxes[0].text, "\tFail to Load String from Resource ID:1 !");
+}
+
+}  // namespace
+}  // namespace vexo
