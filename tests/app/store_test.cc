@@ -21,13 +21,11 @@ class StoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ErrorPool::Instance().Clear();
-    SetPresenter(&presenter);
     options = test::OptionsFor(home);
     store = std::make_unique<DBFunc>(options);
     ASSERT_EQ(store->InitDatabases(), 1);
   }
   void TearDown() override {
-    SetPresenter(nullptr);
     ErrorPool::Instance().Clear();
   }
 
@@ -60,7 +58,7 @@ class StoreTest : public ::testing::Test {
   }
 
   test::TempDir home;
-  test::ScriptedPresenter presenter;
+  test::BoxRecorder presenter{IDNO};
   StoreOptions options;
   std::unique_ptr<DBFunc> store;
 };
@@ -335,7 +333,7 @@ TEST_F(StoreTest, MissingFoldersAreCreatedAndExistingOnesKept) {
   EXPECT_EQ(List(FOLDER_SENT), std::vector<CEOID>{id});
   EXPECT_TRUE(List(FOLDER_INBOX).empty());
   EXPECT_TRUE(List(FOLDER_DELETED).empty());
-  EXPECT_TRUE(presenter.asked.empty());
+  EXPECT_TRUE(presenter.boxes.empty());
 }
 
 TEST_F(StoreTest, FirstStartAsksTwiceBeforeEmptyingOldFolders) {
@@ -345,17 +343,17 @@ TEST_F(StoreTest, FirstStartAsksTwiceBeforeEmptyingOldFolders) {
   const std::vector<std::deque<int>> keeps = {{IDNO}, {IDYES, IDNO}};
   for (const auto& answers : keeps) {
     presenter.answers = answers;
-    presenter.asked.clear();
+    presenter.boxes.clear();
     presenter.styles.clear();
     store = CreateDBFunc(first);
     ASSERT_TRUE(store);
-    EXPECT_EQ(presenter.asked.size(), answers.size());
+    EXPECT_EQ(presenter.boxes.size(), answers.size());
     EXPECT_EQ(List(FOLDER_INBOX), std::vector<CEOID>{id});
   }
   EXPECT_EQ(presenter.styles[0], unsigned{MB_YESNO | MB_ICONQUESTION});
   EXPECT_EQ(presenter.styles[1], unsigned{MB_YESNO | MB_ICONEXCLAMATION});
-  EXPECT_EQ(presenter.asked[0], LoadResString(65079));
-  EXPECT_EQ(presenter.asked[1], LoadResString(65080));
+  EXPECT_EQ(presenter.boxes[0], LoadResString(65079));
+  EXPECT_EQ(presenter.boxes[1], LoadResString(65080));
 
   presenter.answers = {IDYES, IDYES};
   store = CreateDBFunc(first);
@@ -366,11 +364,11 @@ TEST_F(StoreTest, FirstStartAsksTwiceBeforeEmptyingOldFolders) {
 
   // A first start without old folders asks nothing.
   test::TempDir fresh;
-  presenter.asked.clear();
+  presenter.boxes.clear();
   StoreOptions freshOptions = test::OptionsFor(fresh);
   freshOptions.settingsFileExisted = false;
   EXPECT_TRUE(CreateDBFunc(freshOptions));
-  EXPECT_TRUE(presenter.asked.empty());
+  EXPECT_TRUE(presenter.boxes.empty());
 }
 
 TEST_F(StoreTest, DamagedOrForeignFilesAreReportedAndLeftAlone) {

@@ -1,6 +1,5 @@
-// Shared pieces of the record store tests: a store in a temporary home, a
-// presenter that answers questions from a script, a list sink that keeps what
-// it was given, and quick record makers.
+// Shared pieces of the record store tests: a store in a temporary home, a list
+// sink that keeps what it was given, and quick record makers.
 #pragma once
 
 #include <deque>
@@ -12,27 +11,10 @@
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
 #include "base/presenter.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo::test {
-
-class ScriptedPresenter : public Presenter {
- public:
-  int MessageBox(std::string_view text, const std::optional<std::string>&,
-                 unsigned style) override {
-    asked.emplace_back(text);
-    styles.push_back(style);
-    if (answers.empty()) return IDNO;
-    const int answer = answers.front();
-    answers.pop_front();
-    return answer;
-  }
-  void ShowErrorDetails(std::string_view) override {}
-
-  std::deque<int> answers;
-  std::vector<std::string> asked;
-  std::vector<unsigned> styles;
-};
 
 class CollectingSink : public FaxListSink {
  public:

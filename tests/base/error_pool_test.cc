@@ -8,41 +8,22 @@
 #include "base/code_page.h"
 #include "base/log_file.h"
 #include "base/presenter.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo {
 namespace {
 
-// Records what would reach the person at the screen.
-class RecordingPresenter : public Presenter {
- public:
-  int MessageBox(std::string_view text, const std::optional<std::string>& caption,
-                 unsigned style) override {
-    boxes.push_back({std::string(text), caption.value_or("<none>"), style});
-    return IDOK;
-  }
-  void ShowErrorDetails(std::string_view text) override { dialogs.emplace_back(text); }
-
-  struct Box {
-    std::string text, caption;
-    unsigned style;
-  };
-  std::vector<Box> boxes;
-  std::vector<std::string> dialogs;
-};
-
 class ErrorPoolTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ErrorPool::Instance().Clear();
-    SetPresenter(&presenter);
   }
   void TearDown() override {
     ErrorPool::Instance().Clear();
-    SetPresenter(nullptr);
     SetAnsiCodePage(kDefaultCodePage);
   }
-  RecordingPresenter presenter;
+  test::BoxRecorder presenter;
 };
 
 TEST_F(ErrorPoolTest, TypeZeroIsStoredAsErrorToLogAndUser) {
@@ -125,11 +106,11 @@ TEST_F(ErrorPoolTest, FlushWritesLogLinesAndOneDialog) {
   EXPECT_EQ(FlushErrorPool(&log, false), 1);
   log.Close();
 
-  ASSERT_EQ(presenter.dialogs.size(), 1u);
-  EXPECT_NE(presenter.dialogs[0].find("Message = Wait modem OK response timeout."),
+  ASSERT_EQ(presenter.details.size(), 1u);
+  EXPECT_NE(presenter.details[0].find("Message = Wait modem OK response timeout."),
             std::string::npos);
-  EXPECT_EQ(presenter.dialogs[0].find("log only"), std::string::npos);
-  EXPECT_NE(presenter.dialogs[0].find("MessageType = Warning"), std::string::npos);
+  EXPECT_EQ(presenter.details[0].find("log only"), std::string::npos);
+  EXPECT_NE(presenter.details[0].find("MessageType = Warning"), std::string::npos);
 
   const std::string bytes = test::ReadFileBytes(dir.path() / "Test.log");
   const std::string stamp = "\\[\\d{4}/\\d\\d/\\d\\d - \\d\\d:\\d\\d:\\d\\d:\\d{3}\\]\t";
@@ -149,15 +130,15 @@ TEST_F(ErrorPoolTest, QuietFlushAndLogOnlyRecordsShowNoDialog) {
   FlushErrorPool(nullptr, true);
   ReportText(0, 9, "M", "F", "y");
   FlushErrorPool(nullptr, false);
-  EXPECT_TRUE(presenter.dialogs.empty());
+  EXPECT_TRUE(presenter.details.empty());
   EXPECT_EQ(ErrorPool::Instance().Count(), 0);
 }
 
 TEST_F(ErrorPoolTest, DialogTextIsBounded) {
   for (int i = 0; i < 32; ++i) ReportText(0, 25, "M", "F", std::string(4000, 'x'));
   FlushErrorPool(nullptr, false);
-  ASSERT_EQ(presenter.dialogs.size(), 1u);
-  EXPECT_EQ(presenter.dialogs[0].size(), kErrorDialogChars);
+  ASSERT_EQ(presenter.details.size(), 1u);
+  EXPECT_EQ(presenter.details[0].size(), kErrorDialogChars);
 }
 
 TEST_F(ErrorPoolTest, BoxesAreShownForLoggedRecordsOnly) {
@@ -166,10 +147,10 @@ TEST_F(ErrorPoolTest, BoxesAreShownForLoggedRecordsOnly) {
   ReportText(0, 25, "AppOper", nullptr, "second");
   ShowErrorPoolBoxes("ERROR");
   ASSERT_EQ(presenter.boxes.size(), 2u);
-  EXPECT_EQ(presenter.boxes[0].text, "Module=AppOper, Func = [Init], Message = [first]");
-  EXPECT_EQ(presenter.boxes[1].text, "Module=AppOper, Func = NA, Message = [second]");
-  EXPECT_EQ(presenter.boxes[1].caption, "ERROR");
-  EXPECT_EQ(presenter.boxes[1].style, 16u);
+  EXPECT_EQ(presenter.boxes[0], "Module=AppOper, Func = [Init], Message = [first]");
+  EXPECT_EQ(presenter.boxes[1], "Module=AppOper, Func = NA, Message = [second]");
+  EXPECT_EQ(presenter.captions[1].value_or("<none>"), "ERROR");
+  EXPECT_EQ(presenter.styles[1], 16u);
 }
 
 TEST_F(ErrorPoolTest, ShowMessageCaptionFollowsTheIcon) {
@@ -178,8 +159,8 @@ TEST_F(ErrorPoolTest, ShowMessageCaptionFollowsTheIcon) {
   EXPECT_FALSE(CaptionForStyle(0x01).has_value());
   ShowMessage(0x24, nullptr, 1);  // an id no table has
   ASSERT_EQ(presenter.boxes.size(), 1u);
-  EXPECT_EQ(presenter.boxes[0].caption, "QUESTION");
-  EXPECT_EQ(presenter.boxes[0].text, "\tFail to Load String from Resource ID:1 !");
+  EXPECT_EQ(presenter.captions[0].value_or("<none>"), "QUESTION");
+  EXPECT_EQ(presenter.boxes[0], "\tFail to Load String from Resource ID:1 !");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "base/presenter.h"
 #include "document/convert_options.h"
 #include "tests/document/tiff_test_pages.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo {
@@ -85,26 +86,13 @@ std::size_t InkedRows(const Page& page) {
   return n;
 }
 
-// Shows nothing; records the texts of the message boxes.
-class RecordingPresenter : public Presenter {
- public:
-  int MessageBox(std::string_view text, const std::optional<std::string>&, unsigned) override {
-    texts.emplace_back(text);
-    return IDOK;
-  }
-  void ShowErrorDetails(std::string_view) override {}
-  std::vector<std::string> texts;
-};
-
 class Tif2TifTest : public ::testing::Test {
  protected:
   void SetUp() override {
     test::TakePool();
-    SetPresenter(&presenter);
     ASSERT_EQ(converter.Initialize(), 1);
     UsePaper(kPaperA4Fine);
   }
-  void TearDown() override { SetPresenter(nullptr); }
 
   void UsePaper(std::uint32_t id) {
     PaperInfo paper;
@@ -151,7 +139,7 @@ class Tif2TifTest : public ::testing::Test {
   }
 
   test::TempDir dir;
-  RecordingPresenter presenter;
+  test::BoxRecorder presenter;
   Tif2Tif converter;
   int outputs = 0;
 };
@@ -332,13 +320,13 @@ TEST_F(Tif2TifTest, GreyAndColourSourcesAreRefusedOnAnyPage) {
   rgb.photometric = PHOTOMETRIC_RGB;
   WriteSource(Path("rgb.tif"), {rgb});
   for (const char* name : {"grey2.tif", "rgb.tif"}) {
-    presenter.texts.clear();
+    presenter.boxes.clear();
     const Converted out = Convert(Path(name));
     EXPECT_EQ(out.result, 0);
     EXPECT_EQ(out.pages, 0u) << "nothing of " << name << " is converted";
-    ASSERT_EQ(presenter.texts.size(), 1u);
-    EXPECT_NE(presenter.texts[0].find(name), std::string::npos);
-    EXPECT_NE(presenter.texts[0].find("not black and white"), std::string::npos);
+    ASSERT_EQ(presenter.boxes.size(), 1u);
+    EXPECT_NE(presenter.boxes[0].find(name), std::string::npos);
+    EXPECT_NE(presenter.boxes[0].find("not black and white"), std::string::npos);
   }
 }
 

@@ -1,8 +1,10 @@
 // A presenter for tests: while it lives it takes the place of the program's
-// own, records every message box (text and style) and every error details
-// text, and answers each box with `answer`.
+// own, records every message box (text, caption and style) and every error
+// details text, and answers each box with the next of `answers`, or with
+// `answer` once they are used up.
 #pragma once
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,7 +26,9 @@ class BoxRecorder : public Presenter {
   void ShowErrorDetails(std::string_view text) override;
 
   int answer;
+  std::deque<int> answers;
   std::vector<std::string> boxes;
+  std::vector<std::optional<std::string>> captions;
   std::vector<unsigned> styles;
   std::vector<std::string> details;
 };

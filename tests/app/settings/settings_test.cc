@@ -12,23 +12,13 @@
 #include "base/error_pool.h"
 #include "base/log_file.h"
 #include "base/presenter.h"
+#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo {
 namespace {
 
 namespace fs = std::filesystem;
-
-class BoxRecorder : public Presenter {
- public:
-  int MessageBox(std::string_view text, const std::optional<std::string>& caption,
-                 unsigned) override {
-    boxes.push_back(caption.value_or("") + "|" + std::string(text));
-    return IDOK;
-  }
-  void ShowErrorDetails(std::string_view) override {}
-  std::vector<std::string> boxes;
-};
 
 // Sets an environment variable for one scope and puts the old value back.
 class ScopedEnv {
@@ -47,12 +37,10 @@ class ScopedEnv {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetPresenter(&presenter);
     ErrorPool::Instance().Clear();
     settings.SetHomeDirectory(home.dir());
   }
   void TearDown() override {
-    SetPresenter(nullptr);
     ErrorPool::Instance().Clear();
     SetAnsiCodePage(kDefaultCodePage);
   }
@@ -60,6 +48,10 @@ class SettingsTest : public ::testing::Test {
   fs::path File() const { return home.path() / "Init.vxi"; }
   void WriteFile(std::string_view bytes) const { test::WriteFileBytes(File(), bytes); }
   std::string ReadFile() const { return test::ReadFileBytes(File()); }
+  // Message box i as "caption|text".
+  std::string Shown(std::size_t i) const {
+    return presenter.captions[i].value_or("") + "|" + presenter.boxes[i];
+  }
   // Loads a fresh record from the file as it stands.
   AppSettings Reload() const {
     AppSettings s;
@@ -70,7 +62,7 @@ class SettingsTest : public ::testing::Test {
 
   ScopedEnv locale{"LC_ALL", "en_US.UTF-8"};
   test::TempDir home;
-  BoxRecorder presenter;
+  test::BoxRecorder presenter;
   AppSettings settings;
 };
 
@@ -259,7 +251,7 @@ TEST_F(SettingsTest, FontValuesAndBadHexadecimal) {
   EXPECT_EQ(s.T2TFont, DefaultLogFont());
   EXPECT_EQ(s.LocalCSID, "after");  // reading went on
   ASSERT_EQ(presenter.boxes.size(), 1u);
-  EXPECT_EQ(presenter.boxes[0],
+  EXPECT_EQ(Shown(0),
             "Error in ReadINIFile|Format of Binary data field [T2TFont] is incorrect, Vexo will "
             "skip it");
 
@@ -433,7 +425,7 @@ TEST_F(SettingsTest, UnreadableFileFailsTheLoadWithItsMessage) {
   fs::create_directory(File());
   EXPECT_EQ(settings.LoadSettings(), 0);
   ASSERT_EQ(presenter.boxes.size(), 1u);
-  EXPECT_EQ(presenter.boxes[0], "Error in ReadINIFile|CreateFile failed, ErrMsg =Is a directory");
+  EXPECT_EQ(Shown(0), "Error in ReadINIFile|CreateFile failed, ErrMsg =Is a directory");
 }
 
 // Runs the save with a file size limit, SIGXFSZ ignored so that the write fails
@@ -461,10 +453,10 @@ TEST_F(SettingsTest, FailedSaveKeepsThePreviousFile) {
   EXPECT_EQ(ReadFile(), before);
   ASSERT_EQ(presenter.boxes.size(), 2u);
   const std::string path = File().string();
-  EXPECT_EQ(presenter.boxes[0], "Error in WriteINIFile|Write to file [filename=" + path +
+  EXPECT_EQ(Shown(0), "Error in WriteINIFile|Write to file [filename=" + path +
                                     "] not complete, please check there is enough space on your "
                                     "PocketPC");
-  EXPECT_EQ(presenter.boxes[1], "Error in WriteINIFile|Fail to write file [filename=" + path +
+  EXPECT_EQ(Shown(1), "Error in WriteINIFile|Fail to write file [filename=" + path +
                                     "], ErrMsg = File too large");
   // No temporary file is left behind.
   std::size_t entries = 0;
@@ -476,7 +468,7 @@ TEST_F(SettingsTest, FailedSaveKeepsThePreviousFile) {
   AppSettings elsewhere = settings;
   elsewhere.programDirectory = home.dir() + "gone/";
   EXPECT_EQ(elsewhere.SaveSettings(), 0);
-  EXPECT_EQ(presenter.boxes.back(),
+  EXPECT_EQ(Shown(presenter.boxes.size() - 1),
             "Error in WriteINIFile|CreateFile failed, ErrMsg =No such file or directory");
 }
 
