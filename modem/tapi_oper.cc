@@ -7,7 +7,6 @@
 #include "base/error_pool.h"
 #include "base/job_control.h"
 #include "base/log_file.h"
-#include "base/presenter.h"
 #include "base/strings.h"
 #include "modem/tapi_oper_texts.h"
 #include "platform/text.h"
@@ -346,14 +345,14 @@ int TAPIOper::MakePhoneCall(std::string_view number) {
             static_cast<std::uint32_t>(request));
   m_call = request > 0 ? call : 0;
   if (!WaitForReply(request, kMakeCallReplyMs, "lineMakeCall")) {
-    ShowMessage(MB_OK | MB_ICONSTOP, nullptr, kStrCallFailed);
+    CallFailed(VoiceCallFailure::Kind::NoReply);
     DropCall();
     return 0;
   }
   // A call that ends without a known cause (the wait ran out) reads as unknown.
   std::uint32_t reason = LINEDISCONNECTMODE_UNKNOWN;
   if (!WaitForConnected(kConnectWaitMs, "lineMakeCall", reason)) {
-    ShowDisconnectReason(reason);
+    CallFailed(VoiceCallFailure::Kind::Disconnected, reason);
     DropCall();
     return 0;
   }
@@ -440,14 +439,8 @@ int TAPIOper::WaitForConnected(std::uint32_t timeoutMs, const char* function,
   }
 }
 
-void TAPIOper::ShowDisconnectReason(std::uint32_t reason) const {
-  const std::uint32_t use = m_dialSettings().useWhatAsSeedNum;
-  unsigned box = 0;
-  if (use == kUseDialNumber) box = kStrCallFailedDialled;
-  if (use == kUseSeedNumber) box = kStrCallFailedSeed;
-  if (box == 0) return;
-  const std::string text = DisconnectReasonText(reason);
-  ShowMessage(MB_OK | MB_ICONSTOP, nullptr, box, text.c_str());
+void TAPIOper::CallFailed(VoiceCallFailure::Kind kind, std::uint32_t reason) const {
+  if (m_callFailed) m_callFailed(VoiceCallFailure{kind, reason});
 }
 
 }  // namespace vexo

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "modem/telephony_port.h"
@@ -46,9 +47,6 @@ constexpr std::uint32_t kNoLineDevice = 0xFFFFFFFF;
 
 // String ids of the modem line.
 constexpr unsigned kStrPhoneModemName = 65196;
-constexpr unsigned kStrCallFailed = 65173;
-constexpr unsigned kStrCallFailedDialled = 65174;
-constexpr unsigned kStrCallFailedSeed = 65175;
 constexpr unsigned kStrCallingStatus = 65190;
 
 // One entry of the modem list.
@@ -64,6 +62,15 @@ struct ModemEntry {
 struct DialSettings {
   std::uint32_t useWhatAsSeedNum = 1;
   std::string seedCallNum;
+};
+
+// A voice call that did not go through: lineMakeCall got no good reply, or
+// the call disconnected (or the wait ran out) before it connected; then
+// disconnectReason holds the disconnect mode (BUSY after a busy signal).
+struct VoiceCallFailure {
+  enum class Kind { NoReply, Disconnected };
+  Kind kind = Kind::NoReply;
+  std::uint32_t disconnectReason = 0;
 };
 
 // Time and pauses; tests give a script clock so nothing sleeps.
@@ -84,6 +91,11 @@ class TAPIOper : public TelephonyPort {
 
   // The job whose status text shows the voice call; may be null.
   void SetJobControl(JobControl* job) { m_job = job; }
+  // Told, on the calling thread and before the call is dropped, of each voice
+  // call that failed; the application decides what the user sees.
+  void SetCallFailedHandler(std::function<void(const VoiceCallFailure&)> handler) {
+    m_callFailed = std::move(handler);
+  }
 
   // Initialises the provider (once more after a pause on LINEERR_REINIT) and
   // builds the modem list; 1 or 0. Either log may be null.
@@ -113,8 +125,6 @@ class TAPIOper : public TelephonyPort {
   // Waits for the call to connect within timeoutMs in all; on failure reason
   // holds the disconnect mode (BUSY after a busy signal).
   int WaitForConnected(std::uint32_t timeoutMs, const char* function, std::uint32_t& reason);
-  // The message box for a voice call that did not connect.
-  void ShowDisconnectReason(std::uint32_t reason) const;
   void ReportTapiError(const char* function, TapiResult code) const;
 
   // TelephonyPort, for the serial port object.
@@ -131,6 +141,7 @@ class TAPIOper : public TelephonyPort {
                    LineMessage& message);
   void Trace(const LineMessage& message) const;
   void TraceText(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+  void CallFailed(VoiceCallFailure::Kind kind, std::uint32_t reason = 0) const;
   void DropCall();
   void CloseLineHandle();
   std::uint64_t Now() const { return m_env.nowMs(); }
@@ -141,6 +152,7 @@ class TAPIOper : public TelephonyPort {
   LogFile* m_systemLog = nullptr;
   LogFile* m_commLog = nullptr;
   JobControl* m_job = nullptr;
+  std::function<void(const VoiceCallFailure&)> m_callFailed;
 
   bool m_initialised = false;
   std::vector<ModemEntry> m_modems;

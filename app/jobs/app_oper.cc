@@ -10,6 +10,7 @@
 #include "app/jobs/call_record.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
+#include "app/jobs/voice_call_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
@@ -102,6 +103,9 @@ bool AppOper::StartKernel() {
     m_provider = std::make_unique<LinuxTelephonyProvider>(m_settings.TelephonyDevices);
   m_tapi = std::make_unique<TAPIOper>(*m_provider, [this] { return DialSettingsOf(m_settings); });
   m_tapi->SetJobControl(&m_job);
+  m_tapi->SetCallFailedHandler([this](const VoiceCallFailure& failure) {
+    ShowVoiceCallFailure(failure, DialSettingsOf(m_settings).useWhatAsSeedNum);
+  });
   PortEnvironment environment;
   environment.telephony = m_tapi.get();
   m_kernel = std::make_unique<FaxKernel>(environment);

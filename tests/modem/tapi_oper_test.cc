@@ -1,6 +1,6 @@
 // The telephony modem line on the scripted provider: the modem list, opening
-// data and voice lines, busy and disconnected calls with their messages, the
-// REINIT retry, the deadlines of the waits and the trace of every message.
+// data and voice lines, failed voice calls and what is told of them, the
+// REINIT retry, the deadlines of the waits and the trace of the messages.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,23 +9,20 @@
 
 #include "base/job_control.h"
 #include "base/log_file.h"
-#include "base/presenter.h"
 #include "base/strings.h"
 #include "modem/tapi_oper.h"
-#include "modem/tapi_oper_texts.h"
 #include "platform/serial/fake_serial_device.h"
 #include "platform/telephony/scripted_provider.h"
 #include "platform/text.h"
 #include "tests/modem/modem_test_util.h"
-#include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo {
 namespace {
 
-using test::BoxRecorder;
 using test::TakeErrors;
 using test::TakeMessages;
+using test::TakeReports;
 
 constexpr std::uint32_t kVoiceMedia = LINEMEDIAMODE_DATAMODEM | LINEMEDIAMODE_INTERACTIVEVOICE;
 
@@ -44,24 +41,27 @@ ScriptedDevice VoiceDevice(std::string name) {
 }
 
 struct Rig {
-  test::TempDir dir;
+  test::CommLogFile comm;  // its folder holds the system log as well
   LogFile systemLog;
-  LogFile commLog;
   ScriptClock clock;
   ScriptedTelephonyProvider provider{clock};
   DialSettings settings;
-  BoxRecorder presenter;
+  // The failures told, each with whether the call was still held then.
+  std::vector<std::pair<VoiceCallFailure, bool>> failures;
   TAPIOper tapi{provider, [this] { return settings; },
                 TapiEnvironment{[this] { return clock.NowMs(); },
                                 [this](std::uint32_t ms) { clock.Sleep(ms); }}};
 
-  Rig() {
-    systemLog.Open(1, dir.dir(), "VexoS", "ysLog");
-    commLog.Open(1, dir.dir(), "VexoC", "ommLog");
+  explicit Rig(std::vector<ScriptedDevice> devices = {}) {
+    provider.devices = std::move(devices);
+    tapi.SetCallFailedHandler([this](const VoiceCallFailure& failure) {
+      failures.emplace_back(failure, !Called("lineDrop"));
+    });
+    systemLog.Open(1, comm.dir.dir(), "VexoS", "ysLog");
     TakeErrors();
   }
   bool Init() {
-    const bool ok = tapi.InitTapi(&systemLog, &commLog) == 1;
+    const bool ok = tapi.InitTapi(&systemLog, &comm.log) == 1;
     provider.calls.clear();
     return ok;
   }
@@ -70,14 +70,13 @@ struct Rig {
     for (const auto& m : tapi.Modems()) names.push_back(m.name);
     return names;
   }
-  static std::string Text(LogFile& log, const char* file) {
-    log.Close();
-    return test::LogText(test::ReadFileBytes(std::filesystem::path(file)));
+  std::string SystemLogText() {
+    systemLog.Close();
+    return test::LogText(test::ReadFileBytes(comm.dir.path() / "VexoSysLog.log"));
   }
-  std::string SystemLogText() { return Text(systemLog, (dir.dir() + "VexoSysLog.log").c_str()); }
   // The trace lines of the communication log, without their stamps.
   std::vector<std::string> Traces() {
-    const std::string all = Text(commLog, (dir.dir() + "VexoCommLog.log").c_str());
+    const std::string all = comm.Text();
     const std::string marker = "File=TAPIOper, Line=0\t";
     std::vector<std::string> lines;
     for (auto at = all.find(marker); at != std::string::npos; at = all.find(marker, at)) {
@@ -93,8 +92,9 @@ struct Rig {
   }
 };
 
-TEST(TapiOperList, DataLinesComeFirstThenVoiceLinesEachDeviceOnce) {
+TEST(TapiOperList, DataLinesComeFirstThenVoiceLinesEachDeviceOnceFoundByExactName) {
   Rig rig;
+  EXPECT_EQ(rig.tapi.FindModem("Data A"), kNoIndex);  // no list yet
   ScriptedDevice both = VoiceDevice("Both kinds");
   both.bearerModes = LINEBEARERMODE_PASSTHROUGH | LINEBEARERMODE_VOICE;
   ScriptedDevice voiceNoTalk = VoiceDevice("Voice without talk");
@@ -120,17 +120,13 @@ TEST(TapiOperList, DataLinesComeFirstThenVoiceLinesEachDeviceOnce) {
   EXPECT_EQ(rig.ModemNames(),
             (std::vector<std::string>{LoadResString(65196), "Data A", "Both kinds", "Data B",
                                       "Voice A", "Voice B"}));
-  const auto modems = rig.tapi.Modems();
-  EXPECT_EQ(modems[0].lineDevice, kNoLineDevice);
-  EXPECT_EQ(modems[1].lineDevice, 1u);
-  EXPECT_EQ(modems[4].lineDevice, 0u);
-  EXPECT_EQ(modems[2].bearerModes, LINEBEARERMODE_PASSTHROUGH | LINEBEARERMODE_VOICE);
-
-  EXPECT_EQ(rig.tapi.IsVoiceLine(0), 0);
-  EXPECT_EQ(rig.tapi.IsVoiceLine(1), 0);
   EXPECT_EQ(rig.tapi.IsVoiceLine(2), 0);  // pass-through wins
   EXPECT_EQ(rig.tapi.IsVoiceLine(4), 1);
   EXPECT_EQ(rig.tapi.IsVoiceLine(6), 0);  // past the end
+  EXPECT_EQ(rig.tapi.FindModem(LoadResString(65196)), 0u);
+  EXPECT_EQ(rig.tapi.FindModem("Voice A"), 4u);
+  EXPECT_EQ(rig.tapi.FindModem("Data"), kNoIndex);
+  EXPECT_EQ(rig.tapi.FindModem(""), kNoName);
 
   // Each failing device is reported once a pass and skipped.
   const auto errors = TakeErrors();
@@ -138,31 +134,15 @@ TEST(TapiOperList, DataLinesComeFirstThenVoiceLinesEachDeviceOnce) {
   EXPECT_EQ(*errors[0].function, "lineGetDevCaps");
   EXPECT_EQ(errors[0].message, "TAPI errormsg=The line device is not present.");
   EXPECT_EQ(*errors[1].function, "lineNegotiateAPIVersion");
-  EXPECT_EQ(*errors[1].module, "TAPIOper");
 
   // Every named device is written into the system log in both passes.
   const std::string log = rig.SystemLogText();
   const std::string enumeration = "GetModemName Enum all TAPI device:\r\n";
   ASSERT_NE(log.find(enumeration), std::string::npos);
-  const std::string pass =
-      "Voice A : 0x1 : 0x14\r\nData A : 0x40 : 0x10\r\nBoth kinds : 0x41 : 0x14\r\n"
-      "Voice without talk : 0x1 : 0x10\r\nFax only : 0x40 : 0x20\r\nData B : 0x40 : 0x10\r\n"
-      "Voice B : 0x1 : 0x14\r\n";
-  EXPECT_NE(log.find(enumeration + pass + pass), std::string::npos) << log;
-}
-
-TEST(TapiOperList, FindModemMatchesExactNamesOnly) {
-  Rig rig;
-  EXPECT_EQ(rig.tapi.FindModem("Data A"), kNoIndex);  // no list yet
-  rig.provider.devices = {DataDevice("Data A"), VoiceDevice("Voice A")};
-  ASSERT_TRUE(rig.Init());
-  EXPECT_EQ(rig.tapi.FindModem(LoadResString(65196)), 0u);
-  EXPECT_EQ(rig.tapi.FindModem("Data A"), 1u);
-  EXPECT_EQ(rig.tapi.FindModem("Voice A"), 2u);
-  EXPECT_EQ(rig.tapi.FindModem("data a"), kNoIndex);
-  EXPECT_EQ(rig.tapi.FindModem("Data"), kNoIndex);
-  EXPECT_EQ(rig.tapi.FindModem(""), kNoName);
-  EXPECT_EQ(kNoName, 0xFFFFFFFFu);
+  const std::string first = "Voice A : 0x1 : 0x14\r\nData A : 0x40 : 0x10\r\n";
+  const auto at = log.find(enumeration + first);
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_NE(log.find("Voice B : 0x1 : 0x14\r\n" + first, at), std::string::npos) << log;
 
   rig.tapi.ShutdownTapi();
   EXPECT_TRUE(rig.tapi.Modems().empty());
@@ -170,28 +150,8 @@ TEST(TapiOperList, FindModemMatchesExactNamesOnly) {
   EXPECT_TRUE(rig.Called("lineShutdown"));
 }
 
-TEST(TapiOperList, DeviceCapabilitiesGrowToTheSizeAskedOnlyWithinBounds) {
-  Rig rig;
-  rig.provider.devices = {DataDevice("Data A")};
-  rig.provider.devCapsNeededBytes = 3000;
-  ASSERT_TRUE(rig.tapi.InitTapi(nullptr, nullptr));
-  EXPECT_EQ(rig.ModemNames().size(), 2u);
-  EXPECT_TRUE(rig.Called("lineGetDevCaps 0 1024"));
-  EXPECT_TRUE(rig.Called("lineGetDevCaps 0 3000"));
-
-  // A provider asking for more than any capability record needs gets nothing.
-  rig.provider.devCapsNeededBytes = 1u << 30;
-  ASSERT_TRUE(rig.tapi.InitTapi(nullptr, nullptr));
-  EXPECT_EQ(rig.ModemNames().size(), 1u);
-  const auto errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 2u);
-  EXPECT_EQ(errors[0].message, "Memory allocation failed.");
-  EXPECT_EQ(*errors[0].function, "GetModemName");
-}
-
 TEST(TapiOperInit, ReinitIsRetriedOnceAfterOnePause) {
-  Rig rig;
-  rig.provider.devices = {DataDevice("Data A")};
+  Rig rig({DataDevice("Data A")});
   rig.provider.initializeResults = {LINEERR_REINIT};
   ASSERT_TRUE(rig.Init());
   EXPECT_EQ(rig.clock.sleeps, std::vector<std::uint32_t>{kReinitPauseMs});
@@ -199,26 +159,21 @@ TEST(TapiOperInit, ReinitIsRetriedOnceAfterOnePause) {
 
   Rig twice;
   twice.provider.initializeResults = {LINEERR_REINIT, LINEERR_REINIT};
-  EXPECT_EQ(twice.tapi.InitTapi(&twice.systemLog, &twice.commLog), 0);
+  EXPECT_EQ(twice.tapi.InitTapi(&twice.systemLog, &twice.comm.log), 0);
   EXPECT_EQ(twice.clock.sleeps, std::vector<std::uint32_t>{kReinitPauseMs});
-  EXPECT_EQ(twice.provider.calls,
-            (std::vector<std::string>{"lineInitializeEx Vexo TAPIOper 0x20000",
-                                      "lineInitializeEx Vexo TAPIOper 0x20000"}));
   EXPECT_TRUE(twice.tapi.Modems().empty());
   const auto errors = TakeErrors();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(*errors[0].function, "lineInitializeEx");
   EXPECT_EQ(errors[0].message,
             "TAPI errormsg=The telephony configuration changed; initialise again.");
-  EXPECT_EQ(errors[0].MessageType, kMsgDefault);
   EXPECT_EQ(twice.Traces(),
             std::vector<std::string>{"TAPI Func=lineInitializeEx, errormsg=The telephony "
                                      "configuration changed; initialise again."});
 }
 
 TEST(TapiOperOpen, DataLineMakesAPassThroughCallAndHandsOutItsPort) {
-  Rig rig;
-  rig.provider.devices = {VoiceDevice("Voice A"), DataDevice("Data A")};
+  Rig rig({VoiceDevice("Voice A"), DataDevice("Data A")});
   ASSERT_TRUE(rig.Init());
   auto port = rig.tapi.OpenLine(1, "5551234");
   ASSERT_TRUE(port);
@@ -247,8 +202,7 @@ TEST(TapiOperOpen, DataLineMakesAPassThroughCallAndHandsOutItsPort) {
 }
 
 TEST(TapiOperOpen, PortResultGrowsOnceAndAnyFailureLeavesNoLineOpen) {
-  Rig rig;
-  rig.provider.devices = {DataDevice("Data A")};
+  Rig rig({DataDevice("Data A")});
   ASSERT_TRUE(rig.Init());
   rig.provider.getIdNeededBytes = 600;
   auto port = rig.tapi.OpenModem(1, "");
@@ -260,21 +214,15 @@ TEST(TapiOperOpen, PortResultGrowsOnceAndAnyFailureLeavesNoLineOpen) {
   rig.provider.getIdNeededBytes = 1u << 30;
   EXPECT_FALSE(rig.tapi.OpenModem(1, ""));
   EXPECT_FALSE(rig.provider.LineOpen());
-  EXPECT_EQ(rig.provider.Call(), 0u);
-  auto errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].message, "Memory allocation failed.");
-  EXPECT_EQ(*errors[0].function, "OpenModem");
+  EXPECT_EQ(TakeReports(), std::vector<std::string>{"OpenModem: Memory allocation failed."});
 
   // The reply of the call reports a failure: no port, no line.
   rig.provider.getIdNeededBytes = 0;
   rig.provider.nextCall.replyResult = LINEERR_RESOURCEUNAVAIL;
   EXPECT_FALSE(rig.tapi.OpenModem(1, ""));
   EXPECT_FALSE(rig.provider.LineOpen());
-  errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(*errors[0].function, "lineMakeCall");
-  EXPECT_EQ(errors[0].message, "TAPI errormsg=The telephony resources are in use.");
+  EXPECT_EQ(TakeReports(), std::vector<std::string>{
+                               "lineMakeCall: TAPI errormsg=The telephony resources are in use."});
 
   // Entry 0 and entries past the end never reach the provider.
   rig.provider.calls.clear();
@@ -284,24 +232,19 @@ TEST(TapiOperOpen, PortResultGrowsOnceAndAnyFailureLeavesNoLineOpen) {
 }
 
 TEST(TapiOperOpen, VoiceLineWithoutANumberPlacesNoCallAndFails) {
-  Rig rig;
-  rig.provider.devices = {VoiceDevice("Voice A")};
-  rig.settings.useWhatAsSeedNum = 1;
+  Rig rig({VoiceDevice("Voice A")});  // dialling the job's number, the default
   ASSERT_TRUE(rig.Init());
   EXPECT_FALSE(rig.tapi.OpenModem(1, ""));  // a receive job has no number
   EXPECT_FALSE(rig.Called("lineMakeCall"));
   EXPECT_TRUE(rig.Called("lineOpen 0 privileges=4 media=0x4 bearer=0x1"));
   EXPECT_FALSE(rig.provider.LineOpen());
-  const auto errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(*errors[0].function, "lineGetID");
-  EXPECT_EQ(errors[0].message, "TAPI errormsg=The call handle is not valid.");
-  EXPECT_TRUE(rig.presenter.boxes.empty());
+  EXPECT_EQ(TakeReports(),
+            std::vector<std::string>{"lineGetID: TAPI errormsg=The call handle is not valid."});
+  EXPECT_TRUE(rig.failures.empty());
 }
 
 TEST(TapiOperOpen, VoiceCallDialsTheTranslatedNumberOrTheSeedNumber) {
-  Rig rig;
-  rig.provider.devices = {VoiceDevice("Voice A")};
+  Rig rig({VoiceDevice("Voice A")});
   rig.provider.dialablePrefix = "9W";
   rig.provider.destCountry = 49;
   rig.provider.translateNeededBytes = 500;  // more than the first 40 bytes
@@ -319,9 +262,7 @@ TEST(TapiOperOpen, VoiceCallDialsTheTranslatedNumberOrTheSeedNumber) {
   EXPECT_TRUE(
       rig.Called("lineMakeCall \"9W5551234\" country=49 bearer=0x1 media=0x4 flags=2 "
                  "mode=1 id=0 display=\"5551234\""));
-  std::string status = LoadResString(65190);
-  status.replace(status.find("%s"), 2, "5551234");
-  EXPECT_EQ(job.Status().text, status);
+  EXPECT_NE(job.Status().text.find("5551234"), std::string::npos);  // the calling status
   EXPECT_EQ(rig.clock.sleeps, std::vector<std::uint32_t>{kAfterCallPauseMs});
   rig.tapi.CloseModem(std::move(port));
   EXPECT_TRUE(TakeErrors().empty());
@@ -332,8 +273,7 @@ TEST(TapiOperOpen, VoiceCallDialsTheTranslatedNumberOrTheSeedNumber) {
                 "CALLSTATE: Dialing completed, call proceeding.", "CALLSTATE: Connected"}));
 
   // With UseWhatAsSeedNum 2 the seed number is called, whatever the job dials.
-  Rig seed;
-  seed.provider.devices = {VoiceDevice("Voice A")};
+  Rig seed({VoiceDevice("Voice A")});
   seed.settings.useWhatAsSeedNum = 2;
   seed.settings.seedCallNum = "100";
   ASSERT_TRUE(seed.Init());
@@ -342,71 +282,58 @@ TEST(TapiOperOpen, VoiceCallDialsTheTranslatedNumberOrTheSeedNumber) {
   EXPECT_TRUE(seed.Called("lineMakeCall \"100\""));
 }
 
-TEST(TapiOperCall, BusyThenDisconnectShowsTheBusyTextInTheDialledMessage) {
-  for (const std::uint32_t use : {1u, 2u}) {
-    Rig rig;
-    rig.provider.devices = {VoiceDevice("Voice A")};
-    rig.settings.useWhatAsSeedNum = use;
-    rig.settings.seedCallNum = "100";
+TEST(TapiOperCall, AFailedVoiceCallIsToldBeforeItIsDroppedAndLeavesNoLine) {
+  using Kind = VoiceCallFailure::Kind;
+  const std::string busy = "WaitForConnected: CallState=LINECALLSTATE_BUSY";
+  struct Row {
+    Kind kind;
+    std::uint32_t reason;
+    std::uint64_t tookMs;
+    ScriptedCall call;
+    std::vector<std::string> reports;
+  };
+  const Row rows[] = {
+      {Kind::Disconnected,
+       LINEDISCONNECTMODE_BUSY,
+       21000,  // busy, then disconnected
+       {0, 0, 0, {{1000, LINECALLSTATE_BUSY}, {20000, LINECALLSTATE_DISCONNECTED, 0x20}}},
+       {busy, "WaitForConnected: CallState=LINECALLSTATE_DISCONNECTED, Reason=20"}},
+      // Busy without a disconnect waits out the deadline and reads as busy.
+      {Kind::Disconnected,
+       LINEDISCONNECTMODE_BUSY,
+       300 + kConnectWaitMs,
+       {0, 300, 0, {{1000, LINECALLSTATE_BUSY}}},
+       {busy,
+        "WaitForConnected: Timeout waiting for LINE_REPLY message for function=lineMakeCall."}},
+      {Kind::NoReply,
+       0,
+       0,
+       {LINEERR_INVALADDRESS, 0, 0, {}},
+       {"lineMakeCall: TAPI errormsg=The address is not valid."}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.reports.back());
+    Rig rig({VoiceDevice("Voice A")});
     ASSERT_TRUE(rig.Init());
-    rig.provider.nextCall.states = {{1000, LINECALLSTATE_BUSY},
-                                    {20000, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_BUSY}};
+    rig.provider.nextCall = row.call;
+    const std::uint64_t start = rig.clock.NowMs();
     EXPECT_FALSE(rig.tapi.OpenModem(1, "5551234"));
+    EXPECT_EQ(rig.clock.NowMs() - start, row.tookMs);
     EXPECT_FALSE(rig.provider.LineOpen());
-    EXPECT_TRUE(rig.Called("lineDrop 0x101"));
-    EXPECT_TRUE(rig.Called("lineDeallocateCall 0x101"));
     EXPECT_FALSE(rig.Called("lineGetID"));
-    EXPECT_EQ(TakeMessages(),
-              (std::vector<std::string>{"CallState=LINECALLSTATE_BUSY",
-                                        "CallState=LINECALLSTATE_DISCONNECTED, Reason=20"}));
-    std::string box = LoadResString(use == 1 ? 65174 : 65175);
-    box.replace(box.find("%s"), 2, LoadResString(65176));
-    EXPECT_EQ(rig.presenter.boxes, std::vector<std::string>{box});
+    // A call that was placed is dropped and freed.
+    EXPECT_EQ(rig.Called("lineDrop 0x101"), row.kind == Kind::Disconnected);
+    EXPECT_EQ(rig.Called("lineDeallocateCall 0x101"), row.kind == Kind::Disconnected);
+    EXPECT_EQ(TakeReports(), row.reports);
+    ASSERT_EQ(rig.failures.size(), 1u);
+    EXPECT_EQ(rig.failures[0].first.kind, row.kind);
+    EXPECT_EQ(rig.failures[0].first.disconnectReason, row.reason);
+    EXPECT_TRUE(rig.failures[0].second);  // the call was still held
   }
 }
 
-TEST(TapiOperCall, BusyWithoutDisconnectWaitsOutTheDeadlineAndReadsAsBusy) {
-  Rig rig;
-  rig.provider.devices = {VoiceDevice("Voice A")};
-  ASSERT_TRUE(rig.Init());
-  rig.provider.nextCall.replyDelayMs = 300;
-  rig.provider.nextCall.states = {{1000, LINECALLSTATE_BUSY}};
-  const std::uint64_t start = rig.clock.NowMs();
-  EXPECT_FALSE(rig.tapi.OpenModem(1, "5551234"));
-  EXPECT_EQ(rig.clock.NowMs() - start, 300u + kConnectWaitMs);
-  const auto errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 2u);
-  EXPECT_EQ(errors[1].message, "Timeout waiting for LINE_REPLY message for function=lineMakeCall.");
-  EXPECT_EQ(*errors[1].function, "WaitForConnected");
-  std::string box = LoadResString(65174);
-  box.replace(box.find("%s"), 2, LoadResString(65176));
-  EXPECT_EQ(rig.presenter.boxes, std::vector<std::string>{box});
-}
-
-TEST(TapiOperCall, NoMessageBoxForDisconnectsWhenNoNumberSettingApplies) {
-  Rig rig;
-  rig.settings.useWhatAsSeedNum = 0;
-  rig.tapi.ShowDisconnectReason(LINEDISCONNECTMODE_BUSY);
-  EXPECT_TRUE(rig.presenter.boxes.empty());
-}
-
-TEST(TapiOperCall, FailedReplyShowsTheCallFailedMessage) {
-  Rig rig;
-  rig.provider.devices = {VoiceDevice("Voice A")};
-  ASSERT_TRUE(rig.Init());
-  rig.provider.nextCall.immediateResult = LINEERR_INVALADDRESS;
-  EXPECT_FALSE(rig.tapi.OpenModem(1, "#"));
-  EXPECT_EQ(rig.presenter.boxes, std::vector<std::string>{LoadResString(65173)});
-  const auto errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(*errors[0].function, "lineMakeCall");
-  EXPECT_EQ(errors[0].message, "TAPI errormsg=The address is not valid.");
-  EXPECT_FALSE(rig.Called("lineDrop"));
-}
-
 TEST(TapiOperCall, StatesOfAnEarlierCallDoNotEndTheNextOne) {
-  Rig rig;
-  rig.provider.devices = {VoiceDevice("Voice A")};
+  Rig rig({VoiceDevice("Voice A")});
   ASSERT_TRUE(rig.Init());
   rig.provider.nextCall.states = {{10, LINECALLSTATE_CONNECTED}};
   auto port = rig.tapi.OpenModem(1, "5551234");
@@ -422,8 +349,7 @@ TEST(TapiOperCall, StatesOfAnEarlierCallDoNotEndTheNextOne) {
 }
 
 TEST(TapiOperWait, DeadlineCountsFromTheStartWhateverElseArrives) {
-  Rig rig;
-  rig.provider.devices = {DataDevice("Data A")};
+  Rig rig({DataDevice("Data A")});
   ASSERT_TRUE(rig.Init());
   for (int i = 0; i < 10; ++i) rig.provider.Post(20000, {LINE_CALLINFO, 0, 0, 1, 0, 0});
   const std::uint64_t start = rig.clock.NowMs();
@@ -440,135 +366,46 @@ TEST(TapiOperWait, DeadlineCountsFromTheStartWhateverElseArrives) {
 
   rig.provider.waitError = EIO;
   EXPECT_EQ(rig.tapi.WaitForReply(1, kMakeCallReplyMs, "lineDrop"), 0);
-  const auto errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].message,
-            "Fail to wait TAPI event for function=lineDrop, ErrMsg=" + *SystemErrorText(EIO));
-  EXPECT_EQ(*errors[0].function, "WaitForReply");
+  EXPECT_EQ(TakeReports(),
+            std::vector<std::string>{"WaitForReply: Fail to wait TAPI event for function=lineDrop, "
+                                     "ErrMsg=" +
+                                     *SystemErrorText(EIO)});
 }
 
-TEST(TapiOperWait, BusyWhileWaitingForTheReplyIsReportedAndTheWaitGoesOn) {
-  Rig rig;
-  rig.provider.Post(10, {LINE_CALLSTATE, 5, 0, LINECALLSTATE_BUSY, 0, 0});
-  rig.provider.Post(10, {LINE_REPLY, 1, 0, 3, 0, 0});  // another request
-  rig.provider.Post(10, {LINE_REPLY, 1, 0, 4, 0, 0});
-  EXPECT_EQ(rig.tapi.WaitForReply(4, 1000, "lineMakeCall"), 1);
-  const auto errors = TakeErrors();
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].message, "CallState=LINECALLSTATE_BUSY");
-  EXPECT_EQ(*errors[0].function, "WaitForState");
-}
-
-TEST(TapiOperTrace, EveryMessageKindIsTracedWithItsText) {
+// Each kind of trace line; a busy state while waiting for a reply is reported
+// and, like another request's reply, does not end the wait.
+TEST(TapiOperTrace, EachMessageFormIsTracedAndUnknownErrorsByNumber) {
   Rig rig;
   ASSERT_TRUE(rig.Init());
-  const std::vector<LineMessage> stream = {
-      {LINE_ADDRESSSTATE, 1, 0, 2, 3, 4},
-      {LINE_CALLINFO, 1, 0, 0x20, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_IDLE, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_RINGBACK, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_BUSY, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_SPECIALINFO, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_ONHOLD, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_CONFERENCED, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_ONHOLDPENDCONF, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_OFFERING, 0, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_UNKNOWN, 0},
-      {LINE_CALLSTATE, 1, 0, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NODIALTONE, 0},
-      {LINE_CLOSE, 1, 0, 0, 0, 0},
-      {LINE_DEVSPECIFIC, 1, 0, 1, 2, 3},
-      {LINE_DEVSPECIFICFEATURE, 1, 0, 4, 5, 6},
-      {LINE_GATHERDIGITS, 1, 0, 7, 0, 0},
-      {LINE_GENERATE, 1, 0, 8, 0, 0},
-      {LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_RINGING, 1, 2},
-      {LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_REMOVED, 0, 0},
-      {LINE_LINEDEVSTATE, 1, 0, 0x2000000, 0, 0},
-      {LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_REINIT, 0, 0},
-      {LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_REINIT, LINE_LINEDEVSTATE, 0},
-      {LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_REINIT, LINE_CREATE, 0},
-      {LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_REINIT, 5, 0},  // not traced
-      {LINE_MONITORDIGITS, 1, 0, 0x31, 2, 0},
-      {LINE_MONITORMEDIA, 1, 0, 0x10, 9, 0xAB},
-      {LINE_MONITORTONE, 1, 0, 1, 2, 3},
-      {LINE_REPLY, 1, 0, 9, static_cast<std::uint32_t>(LINEERR_OPERATIONFAILED), 0},
-      {LINE_REQUEST, 1, 0, 1, 2, 3},
-      {LINE_CREATE, 0, 0, 4, 0, 0},
-      {LINE_REMOVE, 0, 0, 4, 0, 0},
-      {0x20, 6, 0, 1, 2, 3},
-      {LINE_REPLY, 1, 0, 10, 0, 0},
+  const std::pair<LineMessage, std::string> rows[] = {
+      {{LINE_CALLSTATE, 1, 0, LINECALLSTATE_BUSY, 0, 0}, "CALLSTATE: Line busy"},
+      {{LINE_CALLSTATE, 1, 0, LINECALLSTATE_OFFERING, 0, 0}, "UnReport CALLSTATE: 2"},
+      {{LINE_CALLSTATE, 1, 0, LINECALLSTATE_DISCONNECTED, LINEDISCONNECTMODE_NORMAL, 0},
+       "CALLSTATE: LINECALLSTATE_DISCONNECTED: Remote party disconnected"},
+      {{LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_RINGING, 1, 2},
+       "Line: LINE_LINEDEVSTATE: LINEDEVSTATE_RINGING, dwParam2=0x1, dwParam3=0x2"},
+      {{LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_REINIT, LINE_CREATE, 0},
+       "Line: REINIT: dwParam2=LINE_CREATE"},
+      {{LINE_LINEDEVSTATE, 1, 0, LINEDEVSTATE_REINIT, 5, 0}, ""},  // not traced
+      {{LINE_MONITORMEDIA, 1, 0, 0x10, 9, 0xAB}, "LINE_MONITORMEDIA: dwParam1=0x10, dwParam3=0xab"},
+      {{LINE_REPLY, 1, 0, 9, static_cast<std::uint32_t>(LINEERR_OPERATIONFAILED), 0},
+       "LINE_REPLY(ReqID=0x9): Error=80000048"},
+      {{0x20, 6, 0, 1, 2, 3},
+       "UNKNOW MSG: dwMsg=0x20, dwDevice=0x6, dwParam1=0x1, dwParam2=0x2, dwParam3=0x3"},
+      {{LINE_REPLY, 1, 0, 10, 0, 0}, "LINE_REPLY(ReqID=0xa): OK"},
   };
-  for (const auto& m : stream) rig.provider.Post(5, m);
-  EXPECT_EQ(rig.tapi.WaitForReply(10, kMakeCallReplyMs, "lineMakeCall"), 1);
-  EXPECT_EQ(rig.Traces(),
-            (std::vector<std::string>{
-                "LINE_ADDRESSSTATE: dwParam1=0x2, dwParam2=0x3",
-                "LINE_CALLINFO: dwParam1=0x20",
-                "CALLSTATE: Line is idle",
-                "CALLSTATE: Ring back",
-                "CALLSTATE: Line busy",
-                "CALLSTATE: Special Information, couldn't dial number",
-                "CALLSTATE: ONHOLD",
-                "CALLSTATE: CONFERENCED",
-                "CALLSTATE: ONHOLDPENDCONF",
-                "UnReport CALLSTATE: 2",
-                "CALLSTATE: LINECALLSTATE_DISCONNECTED: Remote party disconnected",
-                "CALLSTATE: LINECALLSTATE_DISCONNECTED: Unknown reason",
-                "CALLSTATE: LINECALLSTATE_DISCONNECTED: No dial tone",
-                "LINE_CLOSE: current line device has been closed",
-                "LINE_DEVSPECIFIC: dwParam1=0x1, dwParam2=0x2, dwParam3=0x3",
-                "LINE_DEVSPECIFICFEATURE: dwParam1=0x4, dwParam2=0x5, dwParam3=0x6",
-                "LINE_GATHERDIGITS: dwParam1=0x7",
-                "LINE_GENERATE: dwParam1=0x8",
-                "Line: LINE_LINEDEVSTATE: LINEDEVSTATE_RINGING, dwParam2=0x1, dwParam3=0x2",
-                "Line: LINE_LINEDEVSTATE: The Line device has been removed; no action taken., "
-                "dwParam2=0x0, dwParam3=0x0",
-                "Line: LINE_LINEDEVSTATE: , dwParam2=0x0, dwParam3=0x0",
-                "Line: REINIT: Line configuration changed",
-                "Line: REINIT: dwParam2=LINE_LINEDEVSTATE",
-                "Line: REINIT: dwParam2=LINE_CREATE",
-                "LINE_MONITORDIGITS: dwParam1=0x31, dwParam2=0x2",
-                "LINE_MONITORMEDIA: dwParam1=0x10, dwParam3=0xab",
-                "LINE_MONITORTONE: dwParam1=0x1, dwParam2=0x2, dwParam3=0x3",
-                "LINE_REPLY(ReqID=0x9): Error=80000048",
-                "LINE_REQUEST: dwParam1=0x1, dwParam2=0x2, dwParam3=0x3",
-                "LINE_CREATE: creation of a new line device",
-                "LINE_REMOVE: dwParam1=0x4",
-                "UNKNOW MSG: dwMsg=0x20, dwDevice=0x6, dwParam1=0x1, dwParam2=0x2, dwParam3=0x3",
-                "LINE_REPLY(ReqID=0xa): OK",
-            }));
-  EXPECT_EQ(TakeMessages(), std::vector<std::string>{"CallState=LINECALLSTATE_BUSY"});
-}
-
-TEST(TapiOperTrace, UnknownErrorCodesAreReportedByNumber) {
-  Rig rig;
-  ASSERT_TRUE(rig.Init());
-  rig.tapi.ReportTapiError("lineOpen", TapiCode(0x80001234));
-  rig.tapi.ReportTapiError("lineOpen", TapiCode(0xFFFF0005));
-  EXPECT_EQ(TakeMessages(),
-            (std::vector<std::string>{"TAPI errorno=0x80001234", "TAPI errorno=0xffff0005"}));
-  EXPECT_EQ(rig.Traces(), (std::vector<std::string>{"TAPI Func=lineOpen, errorno=0x80001234",
-                                                    "TAPI Func=lineOpen, errorno=0xffff0005"}));
-}
-
-TEST(TapiOperTexts, DisconnectModesPickTheirReasonStrings) {
-  struct Row {
-    std::uint32_t mode;
-    unsigned id;
-  };
-  for (const Row& row :
-       {Row{LINEDISCONNECTMODE_UNKNOWN, 65186}, Row{LINEDISCONNECTMODE_UNAVAIL, 65186},
-        Row{LINEDISCONNECTMODE_REJECT, 65177}, Row{LINEDISCONNECTMODE_BLOCKED, 65177},
-        Row{LINEDISCONNECTMODE_BUSY, 65176}, Row{LINEDISCONNECTMODE_NOANSWER, 65184},
-        Row{LINEDISCONNECTMODE_BADADDRESS, 65180}, Row{LINEDISCONNECTMODE_UNREACHABLE, 65181},
-        Row{LINEDISCONNECTMODE_CONGESTION, 65182}, Row{LINEDISCONNECTMODE_INCOMPATIBLE, 65183},
-        Row{LINEDISCONNECTMODE_NODIALTONE, 65185}, Row{LINEDISCONNECTMODE_DONOTDISTURB, 65179},
-        Row{LINEDISCONNECTMODE_CANCELLED, 65178}}) {
-    EXPECT_EQ(DisconnectReasonText(row.mode), LoadResString(row.id)) << row.mode;
-    EXPECT_TRUE(HasResString(row.id));
+  std::vector<std::string> expected;
+  for (const auto& [message, trace] : rows) {
+    rig.provider.Post(5, message);
+    if (!trace.empty()) expected.push_back(trace);
   }
-  EXPECT_EQ(DisconnectReasonText(LINEDISCONNECTMODE_NORMAL), "0x1");
-  EXPECT_EQ(DisconnectReasonText(LINEDISCONNECTMODE_TEMPFAILURE), "0x8000");
+  EXPECT_EQ(rig.tapi.WaitForReply(10, kMakeCallReplyMs, "lineMakeCall"), 1);
+  // Error codes without a text are reported by number.
+  rig.tapi.ReportTapiError("lineOpen", TapiCode(0x80001234));
+  expected.push_back("TAPI Func=lineOpen, errorno=0x80001234");
+  EXPECT_EQ(rig.Traces(), expected);
+  EXPECT_EQ(TakeReports(), (std::vector<std::string>{"WaitForState: CallState=LINECALLSTATE_BUSY",
+                                                     "lineOpen: TAPI errorno=0x80001234"}));
 }
 
 }  // namespace

@@ -1,0 +1,32 @@
+#include "app/jobs/voice_call_messages.h"
+
+#include <string>
+
+#include "base/presenter.h"
+#include "base/string_ids.h"
+#include "modem/tapi_oper_texts.h"
+
+namespace vexo {
+namespace {
+
+// The UseWhatAsSeedNum values that call the job's number and the seed number.
+constexpr std::uint32_t kUseDialNumber = 1;
+constexpr std::uint32_t kUseSeedNumber = 2;
+
+}  // namespace
+
+void ShowVoiceCallFailure(const VoiceCallFailure& failure, std::uint32_t useWhatAsSeedNum) {
+  constexpr unsigned kStyle = MB_OK | MB_ICONSTOP;
+  if (failure.kind == VoiceCallFailure::Kind::NoReply) {
+    ShowMessage(kStyle, nullptr, str::kCallFailed);
+    return;
+  }
+  unsigned box = 0;
+  if (useWhatAsSeedNum == kUseDialNumber) box = str::kCallFailedDialled;
+  if (useWhatAsSeedNum == kUseSeedNumber) box = str::kCallFailedSeed;
+  if (box == 0) return;
+  const std::string text = DisconnectReasonText(failure.disconnectReason);
+  ShowMessage(kStyle, nullptr, box, text.c_str());
+}
+
+}  // namespace vexo
