@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/full_io.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -101,10 +102,7 @@ bool LogFile::FlushBufferLocked() {
   // below starts from an empty buffer and never writes this block again.
   m_used = 0;
   ++m_fileWrites;
-  ssize_t n;
-  do {
-    n = ::write(m_fd, m_buffer.data(), size);
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = RetryOnEintr([&] { return ::write(m_fd, m_buffer.data(), size); });
   if (n < 0) {
     ReportWriteFailure(false, errno);
     return false;

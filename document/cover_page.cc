@@ -13,6 +13,7 @@
 #include "base/code_page.h"
 #include "base/error_pool.h"
 #include "document/txt2tif_reader.h"
+#include "platform/posix/full_io.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -89,11 +90,7 @@ struct CoverPage::Source {
       position += n;
       return static_cast<long>(n);
     }
-    for (;;) {
-      const ssize_t n = ::read(fd.get(), out, size);
-      if (n < 0 && errno == EINTR) continue;
-      return static_cast<long>(n);
-    }
+    return static_cast<long>(RetryOnEintr([&] { return ::read(fd.get(), out, size); }));
   }
 
   // A template is UTF-8 when it starts with the UTF-8 mark (which is then
@@ -114,8 +111,8 @@ struct CoverPage::Source {
     std::array<std::uint8_t, 1 << 14> block{};
     off_t offset = 0;
     for (;;) {
-      const ssize_t n = ::pread(fd.get(), block.data(), block.size(), offset);
-      if (n < 0 && errno == EINTR) continue;
+      const ssize_t n =
+          RetryOnEintr([&] { return ::pread(fd.get(), block.data(), block.size(), offset); });
       if (n < 0) return false;
       if (n == 0) break;
       if (offset == 0 && n >= 3 &&

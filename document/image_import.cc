@@ -16,6 +16,7 @@
 #include "document/dither.h"
 #include "document/pdf_import.h"
 #include "document/tif2tif.h"
+#include "platform/posix/full_io.h"
 #include "platform/raster/bmp_image.h"
 
 namespace vexo {
@@ -155,16 +156,11 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) 
     return std::nullopt;
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ReportErrorCode(0, kMsgDefault, kModule, kFunction, n < 0 ? errno : EIO,
-                      "Read File Error FileName=[%s], ErrMsg = ", path.c_str());
-      return std::nullopt;
-    }
-    done += static_cast<std::size_t>(n);
+  const IoResult read = FullRead(fd.get(), bytes.data(), bytes.size());
+  if (read.bytes < bytes.size()) {
+    ReportErrorCode(0, kMsgDefault, kModule, kFunction, read.error != 0 ? read.error : EIO,
+                    "Read File Error FileName=[%s], ErrMsg = ", path.c_str());
+    return std::nullopt;
   }
   return bytes;
 }

@@ -15,27 +15,9 @@
 #include "base/code_page.h"
 #include "base/error_pool.h"
 #include "document/tiff_raw.h"
+#include "platform/posix/full_io.h"
 
 namespace vexo {
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    Reset();
-    m_fd = other.Release();
-  }
-  return *this;
-}
-
-int UniqueFd::Release() {
-  const int fd = m_fd;
-  m_fd = -1;
-  return fd;
-}
-
-void UniqueFd::Reset() {
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
-}
 
 namespace {
 
@@ -113,15 +95,7 @@ tmsize_t ClientRead(thandle_t handle, void* buffer, tmsize_t size) {
     c.pos += n;
     return static_cast<tmsize_t>(n);
   }
-  tmsize_t done = 0;
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  while (done < size) {
-    const ssize_t n = ::read(c.fd.get(), out + done, static_cast<std::size_t>(size - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-  return done;
+  return static_cast<tmsize_t>(FullRead(c.fd.get(), buffer, static_cast<std::size_t>(size)).bytes);
 }
 
 tmsize_t ClientWrite(thandle_t handle, void* buffer, tmsize_t size) {
@@ -135,15 +109,8 @@ tmsize_t ClientWrite(thandle_t handle, void* buffer, tmsize_t size) {
     c.pos = end;
     return size;
   }
-  tmsize_t done = 0;
-  const auto* in = static_cast<const std::uint8_t*>(buffer);
-  while (done < size) {
-    const ssize_t n = ::write(c.fd.get(), in + done, static_cast<std::size_t>(size - done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += n;
-  }
-  return done == size ? done : 0;
+  const IoResult written = FullWrite(c.fd.get(), buffer, static_cast<std::size_t>(size));
+  return written.bytes == static_cast<std::size_t>(size) ? size : 0;
 }
 
 toff_t ClientSeek(thandle_t handle, toff_t offset, int whence) {

@@ -14,27 +14,9 @@
 
 #include <tiffio.h>
 
+#include "platform/posix/unique_fd.h"
+
 namespace vexo {
-
-// A file descriptor closed when the object goes.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : m_fd(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return m_fd; }
-  bool valid() const { return m_fd >= 0; }
-  int Release();
-  void Reset();
-
- private:
-  int m_fd = -1;
-};
 
 // A TIFF RATIONAL as stored in the file.
 struct Rational {

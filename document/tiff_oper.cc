@@ -11,6 +11,7 @@
 
 #include "base/error_pool.h"
 #include "document/tiff_update.h"
+#include "platform/posix/full_io.h"
 
 namespace vexo {
 namespace {
@@ -289,22 +290,14 @@ void TiffOper::SetPageHeader(std::vector<std::uint8_t> coded) {
 }
 
 bool TiffOper::ReadStripBytes(std::uint8_t* buffer, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const std::uint64_t at = m_readPos + done;
-    if (at > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) break;
-    const ssize_t n = ::pread(m_tiff->fd(), buffer + done, count - done, static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ReportErrorCode(
-          0, kMsgDefault, kModule, "ReadFAXData", errno,
-          "TiffOper encounter filesystem error: TiffFileName = %s, ErrMsg =", m_fileName.c_str());
-      return false;
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+  const IoResult read = FullPread(m_tiff->fd(), buffer, count, m_readPos);
+  if (read.error != 0) {
+    ReportErrorCode(
+        0, kMsgDefault, kModule, "ReadFAXData", read.error,
+        "TiffOper encounter filesystem error: TiffFileName = %s, ErrMsg =", m_fileName.c_str());
+    return false;
   }
-  if (done == count) return true;
+  if (read.bytes == count) return true;
   ReportError(0, kMsgDefault, kModule, "ReadFAXData",
               "TiffOper encounter error: TiffFileName = %s, ErrMsg = %s", m_fileName.c_str(),
               "Try to read data beyond end of file.");

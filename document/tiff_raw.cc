@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/full_io.h"
+
 namespace vexo {
 namespace {
 
@@ -18,6 +20,15 @@ constexpr std::array<std::uint8_t, 19> kTypeBytes{0, 1, 1, 2, 4, 8, 1, 1, 2, 4,
                                                   8, 4, 8, 4, 0, 0, 8, 8, 8};
 
 bool MachineBigEndian() { return std::endian::native == std::endian::big; }
+
+// A whole transfer as a RawIo: the errno goes to error on a failure.
+RawIo Outcome(const IoResult& io, std::size_t size, int& error) {
+  if (io.error != 0) {
+    error = io.error;
+    return RawIo::Failed;
+  }
+  return io.bytes == size ? RawIo::Ok : RawIo::Short;
+}
 
 }  // namespace
 
@@ -35,35 +46,11 @@ std::uint32_t RawTiff::Order32(std::uint32_t v) const {
 }
 
 RawIo RawTiff::Read(std::uint64_t offset, void* buffer, std::size_t size) {
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(m_fd, out + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      m_error = errno;
-      return RawIo::Failed;
-    }
-    if (n == 0) return RawIo::Short;
-    done += static_cast<std::size_t>(n);
-  }
-  return RawIo::Ok;
+  return Outcome(FullPread(m_fd, buffer, size, offset), size, m_error);
 }
 
 RawIo RawTiff::Write(std::uint64_t offset, const void* buffer, std::size_t size) {
-  const auto* in = static_cast<const std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pwrite(m_fd, in + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      m_error = errno;
-      return RawIo::Failed;
-    }
-    if (n == 0) return RawIo::Short;
-    done += static_cast<std::size_t>(n);
-  }
-  return RawIo::Ok;
+  return Outcome(FullPwrite(m_fd, buffer, size, offset), size, m_error);
 }
 
 RawIo RawTiff::ReadU16(std::uint64_t offset, std::uint16_t& value) {

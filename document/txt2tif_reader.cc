@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/posix/full_io.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -18,10 +19,7 @@ bool IsLeadByte(std::uint8_t b) { return b >= 0x81 && b <= 0xFE; }
 
 // Reads up to size bytes, retrying interrupted reads; -1 with errno on failure.
 ssize_t ReadSome(int fd, void* buffer, std::size_t size) {
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, size);
-    if (n >= 0 || errno != EINTR) return n;
-  }
+  return RetryOnEintr([&] { return ::read(fd, buffer, size); });
 }
 
 // CR LF and lone CR become LF.

@@ -18,7 +18,7 @@ namespace vexo {
 namespace {
 
 constexpr const char* kModule = "FaxCommFunc";
-constexpr const char* kRing = "RING";
+constexpr const char* kRing = ResultWord(FinalResult::Ring);
 constexpr std::uint32_t kHangupDelayMs = 20;
 constexpr const char* kHangupCommands[] = {"AT", "ATH0", "AT+FCLASS=0", "ATZ"};
 

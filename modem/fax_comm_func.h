@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "modem/final_results.h"
+
 namespace vexo {
 
 class WinCOMCE;
@@ -79,8 +81,9 @@ class FaxCommFunc {
   WinCOMCE* m_port = nullptr;
   LogFile* m_log = nullptr;
   JobControl* m_job = nullptr;
-  char m_okText[16] = "OK";
-  char m_errorText[16] = "ERROR";
+  // The two final results a command ends in, for the classes' own readers.
+  static constexpr const char* m_okText = ResultWord(FinalResult::Ok);
+  static constexpr const char* m_errorText = ResultWord(FinalResult::Error);
   std::uint32_t m_pacingRate = 0;
   std::uint32_t m_lastChunkLength = 0;
   std::uint32_t m_lastChunkTime = 0;

@@ -79,6 +79,10 @@ struct PortEnvironment {
 // name that is a path as it is, else "COMn:" -> /dev/ttyS<n-1>; empty when none.
 std::string ResolvePortDevice(std::string_view portName, std::string_view comPortDevice);
 
+// Which port of the modem a transfer uses: commands and result lines, or page
+// data (a separate port only on the two-port phone modem).
+enum class Channel { Command, Data };
+
 class WinCOMCE {
  public:
   explicit WinCOMCE(PortEnvironment environment = {});
@@ -110,11 +114,12 @@ class WinCOMCE {
   // still announces the call.
   int RingLinesRead() const { return m_ringLines; }
 
-  // Transfers: 1 for success, 0 for failure.
-  int ReadComDataSYN(int useDataPort, void* buffer, std::uint32_t length, std::uint32_t* count,
+  // Transfers: 1 for success, 0 for failure. Channel::Data is the phone
+  // modem's data port where it has one, else the command port.
+  int ReadComDataSYN(Channel channel, void* buffer, std::uint32_t length, std::uint32_t* count,
                      std::uint32_t flags);
   // A null buffer writes from the command buffer.
-  int WriteComDataSYN(int useDataPort, const void* buffer, std::uint32_t length,
+  int WriteComDataSYN(Channel channel, const void* buffer, std::uint32_t length,
                       std::uint32_t* count, std::uint32_t flags);
   // length 0 = up to the NUL.
   int WriteCommandA(const char* bytes, std::uint32_t length, std::uint32_t flags);
@@ -162,6 +167,32 @@ class WinCOMCE {
   };
   struct ResultRead;
 
+  // Puts the port's timeouts back as they were at its making when its scope
+  // ends, once they have been changed. A failed change is reported and makes
+  // the putting back quiet.
+  class TimeoutsGuard {
+   public:
+    TimeoutsGuard(WinCOMCE& port, const char* function, bool report);
+    ~TimeoutsGuard();
+    TimeoutsGuard(const TimeoutsGuard&) = delete;
+    TimeoutsGuard& operator=(const TimeoutsGuard&) = delete;
+
+    bool Saved() const { return m_saved; }  // false: the timeouts could not be read (reported)
+    const COMMTIMEOUTS& Timeouts() const { return m_timeouts; }
+    bool Set(const COMMTIMEOUTS& timeouts);
+    void Changing() { m_changed = true; }  // the timeouts are changed by other means
+    void RestoreQuietly() { m_restoreReport = false; }
+
+   private:
+    WinCOMCE& m_port;
+    const char* m_function;
+    bool m_report;
+    bool m_restoreReport;
+    COMMTIMEOUTS m_timeouts{};
+    bool m_saved = false;
+    bool m_changed = false;
+  };
+
   int OpenComPort_Normal(DCB* lineSettings, std::string_view portName, std::uint32_t listIndex,
                          std::string_view dialNumber, int viaTelephony);
   int OpenComPort_XDA(DCB* lineSettings);
@@ -173,7 +204,7 @@ class WinCOMCE {
   void CloseAll();
   int HangUpDataConnections();
 
-  Port& PortFor(int useDataPort);
+  Port& PortFor(Channel channel);
   bool DriverTimeouts(Port& port, COMMTIMEOUTS& out, int& error);
   bool ApplyTimeouts(Port& port, const COMMTIMEOUTS& timeouts, int& error);
   bool GetTimeoutsReporting(const char* function, COMMTIMEOUTS& out, bool report);
@@ -186,9 +217,10 @@ class WinCOMCE {
                  std::uint32_t& count);
   bool EvaluateCommEvent(SerialDevice& device, std::uint32_t events, bool quiet);
   bool ClearWaitingInput(std::uint32_t waiting, bool quiet);
+  int WriteCommandLine(std::string_view command, std::uint32_t flags);
   int ReadResultLines(const ResultRead& how, char* buffer, std::size_t kept, std::size_t size,
                       std::span<char*> lines, std::uint32_t timeoutMs, int* xonSeen);
-  int ReadToFinalLine(int useDataPort, std::uint8_t* buffer, std::uint32_t length,
+  int ReadToFinalLine(Channel channel, std::uint8_t* buffer, std::uint32_t length,
                       std::uint32_t* count, std::uint32_t flags);
   void WriteDebugLine(const char* format, ...) __attribute__((format(printf, 2, 3)));
   void LogDeviceNotes(SerialDevice& device);
@@ -214,6 +246,28 @@ class WinCOMCE {
   std::set<std::string> m_notesLogged;
   std::unique_ptr<RadioControl> m_ownRadio;
   std::unique_ptr<DataConnections> m_ownConnections;
+};
+
+// Puts the port's timeouts back, quietly, as they were at its making when the
+// scope ends; for callers that change them for a while through
+// SetComPortTimeouts. Nothing is put back when they could not be read.
+class ScopedComPortTimeouts {
+ public:
+  ScopedComPortTimeouts(WinCOMCE& port, bool report)
+      : m_port(port), m_saved(port.GetComPortTimeouts(&m_timeouts, report) == 1) {}
+  ~ScopedComPortTimeouts() {
+    if (m_saved) m_port.SetComPortTimeouts(m_timeouts, false);
+  }
+  ScopedComPortTimeouts(const ScopedComPortTimeouts&) = delete;
+  ScopedComPortTimeouts& operator=(const ScopedComPortTimeouts&) = delete;
+
+  bool saved() const { return m_saved; }
+  const COMMTIMEOUTS& timeouts() const { return m_timeouts; }
+
+ private:
+  WinCOMCE& m_port;
+  COMMTIMEOUTS m_timeouts{};
+  bool m_saved;
 };
 
 }  // namespace vexo

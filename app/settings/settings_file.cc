@@ -13,6 +13,8 @@
 
 #include "app/settings/settings.h"
 #include "base/presenter.h"
+#include "platform/posix/full_io.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -42,24 +44,6 @@ bool EmptyIsAValue(const SettingKey& key) {
   const std::string_view name = key.key;
   return name == "ModemName" || name == "ProfileLogo";
 }
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : m_fd(fd) {}
-  ~Fd() { Close(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return m_fd; }
-  bool ok() const { return m_fd >= 0; }
-  int Close() {
-    const int rc = m_fd >= 0 ? ::close(m_fd) : 0;
-    m_fd = -1;
-    return rc;
-  }
-
- private:
-  int m_fd;
-};
 
 void ShowBox(const char* caption, const std::string& text) {
   CurrentPresenter().MessageBox(text, std::string(caption), MB_OK | MB_ICONSTOP);
@@ -230,10 +214,7 @@ std::string HexText(const LOGFONTW& font) {
 
 // Writes all of data with one write call; reports a failure or a short write.
 bool WritePiece(int fd, std::string_view data, const std::string& path) {
-  ssize_t n;
-  do {
-    n = ::write(fd, data.data(), data.size());
-  } while (n < 0 && errno == EINTR);
+  const ssize_t n = RetryOnEintr([&] { return ::write(fd, data.data(), data.size()); });
   if (n < 0) {
     ShowBox(kWriteCaption,
             Format(kMessageChars, "Fail to write file [filename=%s], ErrMsg = ", path.c_str()) +
@@ -281,11 +262,11 @@ int AppSettings::ReadINIFile(const std::string& path) {
 
 int AppSettings::ReadINIFileIn(const std::string& path, std::uint32_t codePage) {
   // Read-only is enough: the file is replaced, never written through this handle.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (!fd.ok() && errno == ENOENT) return WriteINIFile(path);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.valid() && errno == ENOENT) return WriteINIFile(path);
   struct stat st {};
-  int error = fd.ok() ? 0 : errno;
-  if (fd.ok() && ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode))
+  int error = fd.valid() ? 0 : errno;
+  if (fd.valid() && ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode))
     error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
   if (error != 0) {
     ShowBox(kReadCaption, "CreateFile failed, ErrMsg =" + SystemText(error));
@@ -295,8 +276,7 @@ int AppSettings::ReadINIFileIn(const std::string& path, std::uint32_t codePage) 
   std::vector<char> buffer(kLineBufferBytes);
   std::size_t ask = kFirstReadBytes;
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer.data(), ask);
-    if (n < 0 && errno == EINTR) continue;
+    const ssize_t n = RetryOnEintr([&] { return ::read(fd.get(), buffer.data(), ask); });
     if (n < 0) {
       ShowBox(kReadCaption,
               Format(kMessageChars, "Fail to read file [filename=%s], ErrMsg = ", path.c_str()) +
@@ -318,8 +298,8 @@ int AppSettings::WriteINIFile(const std::string& path) const {
   // Everything goes into a new file beside the old one, which is replaced only
   // once the new one is complete on disk.
   std::string temp = path + ".XXXXXX";
-  Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (!fd.ok()) {
+  UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
+  if (!fd.valid()) {
     ShowBox(kWriteCaption, "CreateFile failed, ErrMsg =" + SystemText(errno));
     return 0;
   }

@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/posix/full_io.h"
+#include "platform/posix/unique_fd.h"
+
 namespace vexo {
 
 namespace {
@@ -126,46 +129,25 @@ std::optional<BmpImage> BmpImage::FromFile(std::span<const std::uint8_t> file) {
 
 namespace {
 
-class ReadOnlyFile {
- public:
-  explicit ReadOnlyFile(const std::string& path)
-      : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~ReadOnlyFile() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-  int fd() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 // Reads exactly size bytes at offset; 0, or the errno (-1 for a short read).
 int ReadAt(int fd, std::uint8_t* out, std::size_t size, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return errno;
-    if (n == 0) return -1;
-    done += static_cast<std::size_t>(n);
-  }
-  return 0;
+  const IoResult read = FullPread(fd, out, size, offset);
+  if (read.error != 0) return read.error;
+  return read.bytes == size ? 0 : -1;
 }
 
 }  // namespace
 
 BmpReadResult ReadBmpFile(const std::string& path) {
   BmpReadResult result;
-  const ReadOnlyFile file(path);
-  if (file.fd() < 0) {
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) {
     result.error = errno;
     result.status = errno == ENOENT ? BmpReadStatus::NotFound : BmpReadStatus::OpenFailed;
     return result;
   }
   struct stat info {};
-  if (::fstat(file.fd(), &info) != 0) {
+  if (::fstat(file.get(), &info) != 0) {
     result.error = errno;
     result.status = BmpReadStatus::SeekFailed;
     return result;
@@ -176,7 +158,7 @@ BmpReadResult ReadBmpFile(const std::string& path) {
     result.status = BmpReadStatus::ReadFailed;
     return result;
   }
-  if (const int error = ReadAt(file.fd(), head.data(), head.size(), 0); error != 0) {
+  if (const int error = ReadAt(file.get(), head.data(), head.size(), 0); error != 0) {
     result.error = std::max(error, 0);
     result.status = BmpReadStatus::ReadFailed;
     return result;
@@ -194,7 +176,7 @@ BmpReadResult ReadBmpFile(const std::string& path) {
     return result;
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(needed));
-  if (const int error = ReadAt(file.fd(), bytes.data(), bytes.size(), 0); error != 0) {
+  if (const int error = ReadAt(file.get(), bytes.data(), bytes.size(), 0); error != 0) {
     result.error = std::max(error, 0);
     result.status = BmpReadStatus::ReadFailed;
     return result;

@@ -12,6 +12,9 @@
 #include <climits>
 #include <thread>
 
+#include "platform/posix/full_io.h"
+#include "platform/posix/unique_fd.h"
+
 namespace vexo {
 namespace {
 
@@ -65,28 +68,26 @@ int PollMs(std::int64_t ms) { return static_cast<int>(std::clamp<std::int64_t>(m
 }  // namespace
 
 std::unique_ptr<TermiosDevice> TermiosDevice::Open(const std::string& path, int& error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) {
     error = errno;
     return nullptr;
   }
   termios original{};
-  if (::tcgetattr(fd, &original) != 0) {
+  if (::tcgetattr(fd.get(), &original) != 0) {
     error = errno;
-    ::close(fd);
     return nullptr;
   }
   // No sharing: a second opening of the device is refused while we hold it,
   // and programs that keep to the lock files see it as taken.
-  ::ioctl(fd, TIOCEXCL);
+  ::ioctl(fd.get(), TIOCEXCL);
   auto lock = std::make_unique<UucpLock>(path);
   if (!lock->Acquire()) {
-    ::ioctl(fd, TIOCNXCL);
-    ::close(fd);
+    ::ioctl(fd.get(), TIOCNXCL);
     error = EBUSY;
     return nullptr;
   }
-  return std::unique_ptr<TermiosDevice>(new TermiosDevice(fd, original, std::move(lock)));
+  return std::unique_ptr<TermiosDevice>(new TermiosDevice(fd.Release(), original, std::move(lock)));
 }
 
 TermiosDevice::TermiosDevice(int fd, const termios& original, std::unique_ptr<UucpLock> lock)
@@ -375,14 +376,13 @@ bool TermiosDevice::Read(void* buffer, std::uint32_t length, std::uint32_t& coun
   bool hungUp = false;
 
   while (count < length) {
-    const ssize_t n = ::read(m_fd, bytes + count, length - count);
+    const ssize_t n = RetryOnEintr([&] { return ::read(m_fd, bytes + count, length - count); });
     if (n > 0) {
       count += static_cast<std::uint32_t>(n);
       lastByte = Clock::now();
       if (firstByteEnds) break;
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return Fail(errno);
     if (hungUp) return Fail(EIO);  // the other end is gone and nothing is left
     if (returnAtOnce) break;
@@ -410,12 +410,11 @@ bool TermiosDevice::Write(const void* buffer, std::uint32_t length, std::uint32_
   const auto start = Clock::now();
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   while (count < length) {
-    const ssize_t n = ::write(m_fd, bytes + count, length - count);
+    const ssize_t n = RetryOnEintr([&] { return ::write(m_fd, bytes + count, length - count); });
     if (n > 0) {
       count += static_cast<std::uint32_t>(n);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) return Fail(errno);
     std::int64_t wait = -1;
     if (total > 0) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "base/error_pool.h"
+#include "platform/posix/unique_fd.h"
 
 namespace vexo::ui {
 
