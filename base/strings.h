@@ -1,7 +1,9 @@
 // The string tables that hold every user-visible text by numeric id, one file a
 // language (resources/strings/EngRes.txt, ChsRes.txt, ChtRes.txt; UTF-8 lines of
 // "id<TAB>text" with the escapes \t \n \r \\). LoadResDll chooses the table for
-// the run; LoadResString looks a text up.
+// the run; LoadResString looks a text up. Code names the ids through
+// "base/string_ids.h" (str::kCallFailed and so on), which the build writes
+// from the English table and the names in resources/strings/string_ids.txt.
 #pragma once
 
 #include <filesystem>

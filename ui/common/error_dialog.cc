@@ -5,12 +5,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
 
 ErrorDialog::ErrorDialog(const QString& text, QWidget* parent) : QDialog(parent) {
-  setWindowTitle(ResString(65470));
+  setWindowTitle(ResString(str::kErrorDetailsTitle));
   setObjectName(QStringLiteral("ErrorDialog"));
   auto* layout = new QVBoxLayout(this);
   m_text = new QPlainTextEdit(this);
@@ -19,7 +20,8 @@ ErrorDialog::ErrorDialog(const QString& text, QWidget* parent) : QDialog(parent)
   m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   layout->addWidget(m_text);
   auto* buttons = new QDialogButtonBox(this);
-  QPushButton* close = buttons->addButton(ResString(65471), QDialogButtonBox::AcceptRole);
+  QPushButton* close =
+      buttons->addButton(ResString(str::kErrorDetailsClose), QDialogButtonBox::AcceptRole);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
   layout->addWidget(buttons);
   resize(480, 360);

@@ -4,6 +4,7 @@
 
 #include "base/error_pool.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -33,16 +34,16 @@ bool ShowSendOutcome(int result, SendRoute route, const QString& modemName, LogF
   if (route == SendRoute::Fixed) {
     switch (result) {
       case 0:
-        ShowMessage(MB_ICONINFORMATION, nullptr, 65093);
+        ShowMessage(MB_ICONINFORMATION, nullptr, str::kSent);
         break;
       case 1:
         if (PoolEmpty())
-          ShowMessage(kYesNoInfo, nullptr, 65092);
+          ShowMessage(kYesNoInfo, nullptr, str::kPartlySent);
         else
-          OfferDetails(kYesNoError, 65091, log);
+          OfferDetails(kYesNoError, str::kPartlySentDetails, log);
         break;
       case -1:
-        OfferDetails(kYesNoError, 65090, log);
+        OfferDetails(kYesNoError, str::kSendFailed, log);
         break;
       default:
         break;
@@ -51,23 +52,23 @@ bool ShowSendOutcome(int result, SendRoute route, const QString& modemName, LogF
   }
   switch (result) {
     case 0:
-      keep = OfferModem(65098, modemName);
+      keep = OfferModem(str::kAutoSent, modemName);
       break;
     case 1:
-      keep = OfferModem(65097, modemName);
+      keep = OfferModem(str::kAutoPartlySent, modemName);
       if (PoolEmpty())
-        ShowMessage(MB_ICONINFORMATION, nullptr, 65092);
+        ShowMessage(MB_ICONINFORMATION, nullptr, str::kPartlySent);
       else
-        OfferDetails(kYesNoInfo, 65095, log);
+        OfferDetails(kYesNoInfo, str::kShowDetails, log);
       break;
     case -1:
-      ShowMessage(MB_ICONSTOP, nullptr, 65096);
-      OfferDetails(kYesNoInfo, 65095, log);
+      ShowMessage(MB_ICONSTOP, nullptr, str::kNoModemSent);
+      OfferDetails(kYesNoInfo, str::kShowDetails, log);
       break;
     case -2: {
       const std::string name = AutoModemName().toStdString();
-      ShowMessage(MB_ICONINFORMATION, nullptr, 65094, name.c_str());
-      if (!PoolEmpty()) OfferDetails(kYesNoInfo, 65095, log);
+      ShowMessage(MB_ICONINFORMATION, nullptr, str::kAutoCancelled, name.c_str());
+      if (!PoolEmpty()) OfferDetails(kYesNoInfo, str::kShowDetails, log);
       break;
     }
     default:
@@ -80,25 +81,25 @@ void ShowReceiveOutcome(int result, LogFile* log) {
   switch (result) {
     case 0:
       if (!PoolEmpty()) FlushErrorPool(log, true);
-      ShowMessage(MB_ICONINFORMATION, nullptr, 65105);
+      ShowMessage(MB_ICONINFORMATION, nullptr, str::kReceived);
       break;
     case 1:
       if (PoolEmpty())
-        ShowMessage(MB_ICONSTOP, nullptr, 65104);
+        ShowMessage(MB_ICONSTOP, nullptr, str::kPartlyReceived);
       else
-        OfferDetails(kYesNoError, 65103, log);
+        OfferDetails(kYesNoError, str::kPartlyReceivedDetails, log);
       break;
     case -1:
-      OfferDetails(kYesNoError, 65102, log);
+      OfferDetails(kYesNoError, str::kReceiveFailed, log);
       break;
     case -2:
       if (PoolEmpty())
-        ShowMessage(kYesNoError, nullptr, 65100);
+        ShowMessage(kYesNoError, nullptr, str::kWaitFailed);
       else
-        OfferDetails(kYesNoError, 65099, log);
+        OfferDetails(kYesNoError, str::kWaitFailedDetails, log);
       break;
     case -3:
-      ShowMessage(MB_ICONINFORMATION, nullptr, 65101);
+      ShowMessage(MB_ICONINFORMATION, nullptr, str::kReceiveCancelled);
       break;
     default:
       break;

@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -16,7 +17,7 @@ namespace vexo::ui {
 StatusWindow::StatusWindow(JobControl& control, QWidget* parent)
     : QDialog(parent), m_control(control) {
   setObjectName(QStringLiteral("StatusWindow"));
-  setWindowTitle(ResString(65469));
+  setWindowTitle(ResString(str::kStatusTitle));
   setModal(true);
   auto* layout = new QVBoxLayout(this);
   m_status = new QLabel(this);
@@ -35,7 +36,7 @@ StatusWindow::StatusWindow(JobControl& control, QWidget* parent)
   pageLine->addWidget(m_left);
   pageLine->addWidget(m_right);
   layout->addLayout(pageLine);
-  m_cancel = new QPushButton(ResString(65468), this);
+  m_cancel = new QPushButton(ResString(str::kStatusCancel), this);
   connect(m_cancel, &QPushButton::clicked, this, &StatusWindow::CancelJob);
   auto* buttonLine = new QHBoxLayout;
   buttonLine->addStretch();
@@ -56,7 +57,8 @@ StatusWindow::~StatusWindow() {
 }
 
 QString StatusWindow::TitleFor(JobMode mode, const QString& device) {
-  return ResFormat(mode == JobMode::Send ? 65464 : 65463, device).left(127);
+  return ResFormat(mode == JobMode::Send ? str::kStatusTitleSend : str::kStatusTitleReceive, device)
+      .left(127);
 }
 
 int StatusWindow::StartJobThread(JobRequest request) {
@@ -65,7 +67,7 @@ int StatusWindow::StartJobThread(JobRequest request) {
   setWindowTitle(TitleFor(m_mode, request.device));
   const auto kind = m_mode == JobMode::Send ? kSendJob : kReceiveJob;
   if (m_control.StartJob(kind) != 1) {
-    ShowMessage(MB_ICONSTOP, nullptr, 65089);
+    ShowMessage(MB_ICONSTOP, nullptr, str::kJobNotStarted);
     return 0;
   }
   m_busy = true;
@@ -83,7 +85,7 @@ int StatusWindow::StartJobThread(JobRequest request) {
     m_control.EndJob();
     m_busy = false;
     hide();
-    ShowMessage(MB_ICONSTOP, nullptr, 65089);
+    ShowMessage(MB_ICONSTOP, nullptr, str::kJobNotStarted);
     return 0;
   }
   return 1;
@@ -101,7 +103,7 @@ void StatusWindow::JobThreadEnded(int result) {
 
 void StatusWindow::CancelJob() {
   if (m_control.WaitDone(0) != 0) {
-    m_control.SetStatusString(65061);
+    m_control.SetStatusString(str::kCancelling);
     m_control.Cancel();
   } else if (!m_busy) {
     hide();
@@ -132,7 +134,7 @@ void StatusWindow::Refresh() {
   if (m_mode == JobMode::Send) {
     m_progress->setValue(static_cast<int>(status.percent));
     m_progress->setVisible(true);
-    m_left->setText(ResFormat(65068, static_cast<int>(status.total)));
+    m_left->setText(ResFormat(str::kStatusPage, static_cast<int>(status.total)));
     m_right->setText(QString::number(status.percent) + QLatin1Char('%'));
   } else {
     m_progress->setVisible(false);

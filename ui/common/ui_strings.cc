@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/string_ids.h"
 #include "base/strings.h"
 
 namespace vexo::ui {
@@ -33,7 +34,8 @@ QString ResFormat(unsigned id, const QString& argument) {
 QString ResFormat(unsigned id, int number) { return Format(id, number); }
 
 QString AutoModemName() {
-  return HasResString(65055) ? ResString(65055) : QStringLiteral("Auto Retry All Modem");
+  return HasResString(str::kAutoRetryLabel) ? ResString(str::kAutoRetryLabel)
+                                            : QStringLiteral("Auto Retry All Modem");
 }
 
 }  // namespace vexo::ui

@@ -11,7 +11,7 @@ QString ResString(unsigned id);
 QString ResFormat(unsigned id, const QString& argument);
 // The string-table text for id used as a printf format with one number.
 QString ResFormat(unsigned id, int number);
-// The automatic modem choice's name: string 65055, or its English default.
+// The automatic modem choice's name: string str::kAutoRetryLabel, or its English default.
 QString AutoModemName();
 
 }  // namespace vexo::ui

@@ -9,6 +9,7 @@
 #include "app/settings/settings.h"
 #include "app/store/record_file.h"
 #include "base/log_file.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -25,11 +26,11 @@ QString Text(const std::optional<std::string>& text) {
 QString ResolutionName(std::uint16_t resolution) {
   switch (resolution) {
     case 1:
-      return ResString(65460);
+      return ResString(str::kInfoNormal);
     case 2:
-      return ResString(65461);
+      return ResString(str::kInfoFine);
     case 3:
-      return ResString(65462);
+      return ResString(str::kInfoSuperFine);
     default:
       return {};  // 0xFFFF (not recorded) and unknown values show no name
   }
@@ -123,14 +124,14 @@ void CFaxInfoView::BuildLines() {
   if (m_record) {
     const FaxRecord& r = *m_record;
     m_lines << Text(r.contact);
-    m_lines << ResString(65453) + Text(r.telephone);
-    m_lines << ResString(65454) + Text(r.remoteStationId);
-    m_lines << ResString(65455) + Text(r.info1);
-    m_lines << ResString(65474) + Text(r.info2);
-    m_lines << ResFormat(65457, static_cast<int>(r.pages));
-    m_lines << ResString(65458) + ResolutionName(r.resolution);
+    m_lines << ResString(str::kInfoTelephone) + Text(r.telephone);
+    m_lines << ResString(str::kInfoRemoteId) + Text(r.remoteStationId);
+    m_lines << ResString(str::kInfoInfo) + Text(r.info1);
+    m_lines << ResString(str::kInfoMoreInfo) + Text(r.info2);
+    m_lines << ResFormat(str::kInfoPages, static_cast<int>(r.pages));
+    m_lines << ResString(str::kInfoResolution) + ResolutionName(r.resolution);
     const auto size = FileSize(r);
-    m_lines << ResString(65459) + (size ? SizeText(*size) : QString());
+    m_lines << ResString(str::kInfoSize) + (size ? SizeText(*size) : QString());
   }
   m_canvas->Fit(viewport()->height(), viewport()->width());
   m_canvas->update();

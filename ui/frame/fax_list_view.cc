@@ -13,6 +13,7 @@
 #include "app/store/record_file.h"
 #include "base/error_pool.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "document/pdf_export.h"
 #include "ui/common/ui_strings.h"
 #include "ui/frame/fax_info_view.h"
@@ -70,7 +71,8 @@ CFaxListView::CFaxListView(FrameContext& context, CFaxInfoView& info, QWidget* p
     : QTreeWidget(parent), m_context(context), m_info(info) {
   setObjectName(QStringLiteral("CFaxListView"));
   setColumnCount(kColumnCount);
-  setHeaderLabels({QString(), ResString(65450), ResString(65451), ResString(65452)});
+  setHeaderLabels({QString(), ResString(str::kColumnContact), ResString(str::kColumnTelephone),
+                   ResString(str::kColumnDate)});
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -126,23 +128,23 @@ void CFaxListView::BuildMenu() {
   const auto run = [this](QAction* action) {
     if (action->data().isValid()) RunCommand(action->data().toInt());
   };
-  add(m_menu, ID_FAX_OPEN, ResString(65465));
-  add(m_menu, ID_FAX_FORWARD, ResString(65014));
-  add(m_menu, ID_FAX_RESEND, ResString(65015));
-  add(m_menu, ID_FAX_DELETE, ResString(65016));
+  add(m_menu, ID_FAX_OPEN, ResString(str::kMenuOpen));
+  add(m_menu, ID_FAX_FORWARD, ResString(str::kMenuForward));
+  add(m_menu, ID_FAX_RESEND, ResString(str::kMenuResend));
+  add(m_menu, ID_FAX_DELETE, ResString(str::kMenuDelete));
   m_menu->addSeparator();
-  QMenu* copy = m_menu->addMenu(ResString(65017));
+  QMenu* copy = m_menu->addMenu(ResString(str::kMenuCopyTo));
   copy->setObjectName(QStringLiteral("CopyMenu"));
-  add(copy, ID_FAX_COPY_SENT, ResString(65019));
-  add(copy, ID_FAX_COPY_INBOX, ResString(65020));
-  add(copy, ID_FAX_COPY_DELETED, ResString(65021));
-  QMenu* move = m_menu->addMenu(ResString(65018));
+  add(copy, ID_FAX_COPY_SENT, ResString(str::kMenuToSent));
+  add(copy, ID_FAX_COPY_INBOX, ResString(str::kMenuToInbox));
+  add(copy, ID_FAX_COPY_DELETED, ResString(str::kMenuToDeleted));
+  QMenu* move = m_menu->addMenu(ResString(str::kMenuMoveTo));
   move->setObjectName(QStringLiteral("MoveMenu"));
-  add(move, ID_FAX_MOVE_SENT, ResString(65019));
-  add(move, ID_FAX_MOVE_INBOX, ResString(65020));
-  add(move, ID_FAX_MOVE_DELETED, ResString(65021));
+  add(move, ID_FAX_MOVE_SENT, ResString(str::kMenuToSent));
+  add(move, ID_FAX_MOVE_INBOX, ResString(str::kMenuToInbox));
+  add(move, ID_FAX_MOVE_DELETED, ResString(str::kMenuToDeleted));
   m_menu->addSeparator();
-  add(m_menu, ID_FAX_EXPORT_PDF, ResString(65466));
+  add(m_menu, ID_FAX_EXPORT_PDF, ResString(str::kExportPdf));
   connect(m_menu, &QMenu::triggered, this, run);
 }
 
@@ -340,7 +342,8 @@ void CFaxListView::RunCommand(int id) {
       break;
     }
     case ID_FAX_DELETE:
-      if (ShowMessage(MB_ICONEXCLAMATION | MB_YESNO, nullptr, 65081) == IDYES) DeleteSelection();
+      if (ShowMessage(MB_ICONEXCLAMATION | MB_YESNO, nullptr, str::kAskDeleteSelected) == IDYES)
+        DeleteSelection();
       break;
     case ID_FAX_COPY_SENT:
       TransferSelection(FOLDER_SENT, false);
@@ -468,10 +471,10 @@ void CFaxListView::ExportSelectedAsPdf() {
     return;
   }
   QString suggested = QString::fromStdString(path->stem().string()) + QStringLiteral(".pdf");
-  const QString pdf =
-      m_context.askPdfFile
-          ? m_context.askPdfFile(window(), suggested)
-          : QFileDialog::getSaveFileName(window(), ResString(65466), suggested, ResString(65467));
+  const QString pdf = m_context.askPdfFile
+                          ? m_context.askPdfFile(window(), suggested)
+                          : QFileDialog::getSaveFileName(window(), ResString(str::kExportPdf),
+                                                         suggested, ResString(str::kPdfFilter));
   if (pdf.isEmpty()) return;
   std::uint32_t pages = 0;
   if (!ExportFaxToPdf(path->string(), pdf.toStdString(), &pages)) Flush();

@@ -14,6 +14,7 @@
 #include "base/error_pool.h"
 #include "base/log_file.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "base/strings.h"
 #include "ui/common/sound.h"
 #include "ui/common/status_window.h"
@@ -65,22 +66,23 @@ void CMainFrame::BuildActions() {
     m_actions[id] = action;
     return action;
   };
-  QMenu* fax = menuBar()->addMenu(ResString(65004));
-  fax->addAction(make(ID_NEW_FAX, ResString(65000), ToolIcon(ToolPicture::NewFax)));
-  fax->addAction(make(ID_RECEIVE, ResString(65001), ToolIcon(ToolPicture::Receive)));
-  fax->addAction(make(ID_ATTACHMENTS, ResString(65007)));
+  QMenu* fax = menuBar()->addMenu(ResString(str::kMenuFax));
+  fax->addAction(make(ID_NEW_FAX, ResString(str::kMenuNewFax), ToolIcon(ToolPicture::NewFax)));
+  fax->addAction(make(ID_RECEIVE, ResString(str::kMenuReceive), ToolIcon(ToolPicture::Receive)));
+  fax->addAction(make(ID_ATTACHMENTS, ResString(str::kMenuAttachments)));
   fax->addSeparator();
-  fax->addAction(make(ID_DELETE_OR_SOUND, ResString(65016), ToolIcon(ToolPicture::Delete)));
-  fax->addAction(make(ID_SETTINGS, ResString(65002), ToolIcon(ToolPicture::Settings)));
+  fax->addAction(
+      make(ID_DELETE_OR_SOUND, ResString(str::kMenuDelete), ToolIcon(ToolPicture::Delete)));
+  fax->addAction(make(ID_SETTINGS, ResString(str::kSettings), ToolIcon(ToolPicture::Settings)));
   fax->addSeparator();
-  fax->addAction(make(ID_EXIT, ResString(65006)));
-  QMenu* help = menuBar()->addMenu(ResString(65005));
-  help->addAction(make(ID_HELP, ResString(65005), ToolIcon(ToolPicture::Help)));
+  fax->addAction(make(ID_EXIT, ResString(str::kMenuExit)));
+  QMenu* help = menuBar()->addMenu(ResString(str::kMenuHelp));
+  help->addAction(make(ID_HELP, ResString(str::kMenuHelp), ToolIcon(ToolPicture::Help)));
   help->addSeparator();
-  help->addAction(make(ID_PLAY_SOUND, ResString(65472)));
-  help->addAction(make(ID_STOP_SOUND, ResString(65473)));
+  help->addAction(make(ID_PLAY_SOUND, ResString(str::kMenuPlaySound)));
+  help->addAction(make(ID_STOP_SOUND, ResString(str::kMenuStopSound)));
 
-  QToolBar* bar = addToolBar(ResString(65004));
+  QToolBar* bar = addToolBar(ResString(str::kMenuFax));
   bar->setObjectName(QStringLiteral("CommandBar"));
   bar->setMovable(false);
   bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
@@ -164,7 +166,8 @@ void CMainFrame::Receive() {
     const std::string name = readiness == ReceiveReadiness::AutomaticChoice
                                  ? automatic.toStdString()
                                  : (m_context.settings ? m_context.settings->ModemName : "");
-    const unsigned id = readiness == ReceiveReadiness::AutomaticChoice ? 65088 : 65195;
+    const unsigned id = readiness == ReceiveReadiness::AutomaticChoice ? str::kReceiveNeedsOneModem
+                                                                       : str::kModemCannotReceive;
     if (ShowMessage(MB_ICONEXCLAMATION | MB_OKCANCEL, nullptr, id, name.c_str()) != IDOK) return;
     // Without a settings sheet the check could never change its answer.
     if (!m_context.showSettings) return;
@@ -224,7 +227,7 @@ void CMainFrame::Forward(const FaxRecord& record, bool resend) {
   SendContext send = MakeSendContext();
   SendKind kind = SendKind::Forward;
   // Re-send: Yes edits the cover page through the dialogs first, No sends at once.
-  if (resend && ShowMessage(MB_ICONQUESTION | MB_YESNO, nullptr, 65082) == IDNO) {
+  if (resend && ShowMessage(MB_ICONQUESTION | MB_YESNO, nullptr, str::kAskEditCoverAgain) == IDNO) {
     kind = SendKind::Resend;
   }
   RunSendDialogChain(this, send, SendRequest{kind, record});
@@ -265,7 +268,7 @@ void CMainFrame::Help() {
             : QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(page.string())));
   }
   if (opened) return;
-  const std::string text = LoadResString(65164) + page.string();
+  const std::string text = LoadResString(str::kHelpNotOpened) + page.string();
   if (m_context.systemLog) {
     m_context.systemLog->WriteErrorText("VexoMFC", 0, text, exists ? EIO : ENOENT);
   }

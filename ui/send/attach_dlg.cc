@@ -17,6 +17,7 @@
 
 #include "base/error_pool.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "document/tiff_convert.h"
 #include "ui/common/ui_strings.h"
 
@@ -75,13 +76,13 @@ bool WriteUtf16TextFile(const QString& path, const QString& text) {
 
 TxtEditor::TxtEditor(QWidget* parent) : QDialog(parent) {
   setObjectName("TxtEditor");
-  setWindowTitle(ResString(65517));
+  setWindowTitle(ResString(str::kNewTextTitle));
   auto* layout = new QVBoxLayout(this);
   m_text = new QPlainTextEdit(this);
   layout->addWidget(m_text);
   auto* box = new QDialogButtonBox(this);
-  box->addButton(ResString(65518), QDialogButtonBox::AcceptRole);
-  box->addButton(ResString(65509), QDialogButtonBox::RejectRole);
+  box->addButton(ResString(str::kOk), QDialogButtonBox::AcceptRole);
+  box->addButton(ResString(str::kCancel), QDialogButtonBox::RejectRole);
   connect(box, &QDialogButtonBox::accepted, this, &TxtEditor::accept);
   connect(box, &QDialogButtonBox::rejected, this, &TxtEditor::reject);
   layout->addWidget(box);
@@ -101,7 +102,8 @@ void TxtEditor::accept() {
   QString path = m_askSavePath();
   if (path.isEmpty()) {
     // Yes throws the text away; No goes back to it.
-    if (ShowMessage(MB_YESNO | MB_ICONEXCLAMATION, nullptr, 65528) == IDYES) reject();
+    if (ShowMessage(MB_YESNO | MB_ICONEXCLAMATION, nullptr, str::kAskDiscardText) == IDYES)
+      reject();
     return;
   }
   if (!WriteUtf16TextFile(path, text)) {
@@ -114,7 +116,9 @@ void TxtEditor::accept() {
 }
 
 CAttachDlg::CAttachDlg(SendFields& fields, LogFile* systemLog, QWidget* parent)
-    : ChainDialog(ResString(65513), parent), m_fields(fields), m_systemLog(systemLog) {
+    : ChainDialog(ResString(str::kAttachmentsTitle), parent),
+      m_fields(fields),
+      m_systemLog(systemLog) {
   setObjectName("CAttachDlg177");
   auto* row = new QHBoxLayout;
   m_list = new QListWidget(this);
@@ -122,9 +126,9 @@ CAttachDlg::CAttachDlg(SendFields& fields, LogFile* systemLog, QWidget* parent)
   for (const std::string& source : fields.sources) m_list->addItem(QString::fromStdString(source));
   row->addWidget(m_list, 1);
   auto* column = new QVBoxLayout;
-  m_add = new QPushButton(ResString(65514), this);
-  m_newText = new QPushButton(ResString(65515), this);
-  m_remove = new QPushButton(ResString(65516), this);
+  m_add = new QPushButton(ResString(str::kAttachAddFile), this);
+  m_newText = new QPushButton(ResString(str::kAttachNewText), this);
+  m_remove = new QPushButton(ResString(str::kAttachRemove), this);
   column->addWidget(m_add);
   column->addWidget(m_newText);
   column->addWidget(m_remove);
@@ -155,7 +159,7 @@ void CAttachDlg::NewText() {
 void CAttachDlg::RemoveSelected() {
   QListWidgetItem* item = m_list->currentItem();
   if (!item || !item->isSelected()) {
-    ShowMessage(MB_ICONEXCLAMATION, nullptr, 65085);
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kNoAttachmentChosen);
     return;
   }
   std::unique_ptr<QListWidgetItem> removed(m_list->takeItem(m_list->row(item)));
@@ -169,7 +173,7 @@ void CAttachDlg::Store() {
 
 bool CAttachDlg::AcceptNext() {
   if (m_list->count() == 0) {
-    ShowMessage(MB_ICONEXCLAMATION, nullptr, 65086);
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kNoAttachments);
     return false;
   }
   Store();

@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 #include "ui/send/send_chain.h"
 
@@ -17,9 +18,9 @@ ChainDialog::ChainDialog(const QString& title, QWidget* parent) : QDialog(parent
   outer->addLayout(m_body, 1);
   m_buttons = new QHBoxLayout;
   m_buttons->addStretch(1);
-  m_back = new QPushButton(ResString(65507), this);
-  m_next = new QPushButton(ResString(65508), this);
-  m_cancel = new QPushButton(ResString(65509), this);
+  m_back = new QPushButton(ResString(str::kChainBack), this);
+  m_next = new QPushButton(ResString(str::kChainNext), this);
+  m_cancel = new QPushButton(ResString(str::kCancel), this);
   m_next->setDefault(true);
   m_buttons->addWidget(m_back);
   m_buttons->addWidget(m_next);

@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "base/string_ids.h"
 #include "base/strings.h"
 #include "ui/common/ui_strings.h"
 #include "ui/send/send_chain.h"
@@ -21,8 +22,8 @@ QString Utf8(const std::string& text) { return QString::fromStdString(text); }
 template <typename Slot>
 QDialogButtonBox* OkCancel(QDialog* dialog, Slot onOk) {
   auto* box = new QDialogButtonBox(dialog);
-  box->addButton(ResString(65518), QDialogButtonBox::AcceptRole);
-  box->addButton(ResString(65509), QDialogButtonBox::RejectRole);
+  box->addButton(ResString(str::kOk), QDialogButtonBox::AcceptRole);
+  box->addButton(ResString(str::kCancel), QDialogButtonBox::RejectRole);
   QObject::connect(box, &QDialogButtonBox::accepted, dialog, onOk);
   QObject::connect(box, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
   return box;
@@ -36,15 +37,15 @@ std::array<QString, kNumberKinds> NumberLabels() {
     const char* fallback;
   };
   static constexpr std::array<Label, kNumberKinds> kLabels{{
-      {65124, "Business Tel1:"},
-      {65138, "Business Tel2:"},
-      {65117, "Business Fax:"},
-      {65126, "Home Tel1:"},
-      {65130, "Home Tel2:"},
-      {65131, "Home Fax:"},
-      {65132, "Car Tel:"},
-      {65121, "Mobile:"},
-      {65134, "Assistant Tel:"},
+      {str::kContactBusinessTel1, "Business Tel1:"},
+      {str::kContactBusinessTel2, "Business Tel2:"},
+      {str::kContactBusinessFax, "Business Fax:"},
+      {str::kContactHomeTel1, "Home Tel1:"},
+      {str::kContactHomeTel2, "Home Tel2:"},
+      {str::kContactHomeFax, "Home Fax:"},
+      {str::kContactCarTel, "Car Tel:"},
+      {str::kContactMobile, "Mobile:"},
+      {str::kContactAssistantTel, "Assistant Tel:"},
   }};
   std::array<QString, kNumberKinds> labels;
   for (std::size_t i = 0; i < kNumberKinds; ++i)
@@ -57,7 +58,7 @@ DetailListDlg::DetailListDlg(const Contact& contact,
                              const std::array<QString, kNumberKinds>& labels, QWidget* parent)
     : QDialog(parent) {
   setObjectName("DetailListDlg");
-  setWindowTitle(ResFormat(65527, Utf8(contact.name)));
+  setWindowTitle(ResFormat(str::kContactNumbersTitle, Utf8(contact.name)));
   auto* layout = new QVBoxLayout(this);
   m_list = new QListWidget(this);
   for (std::size_t i = 0; i < kNumberKinds; ++i) {
@@ -80,15 +81,15 @@ void DetailListDlg::accept() {
 
 ContactListDlg::ContactListDlg(QWidget* parent) : QDialog(parent) {
   setObjectName("ContactListDlg");
-  setWindowTitle(ResString(65524));
+  setWindowTitle(ResString(str::kContactsTitle));
   auto* layout = new QVBoxLayout(this);
   m_list = new QTreeWidget(this);
   m_list->setColumnCount(2);
-  m_list->setHeaderLabels({ResString(65525), ResString(65526)});
+  m_list->setHeaderLabels({ResString(str::kContactsName), ResString(str::kContactsCompany)});
   m_list->setRootIsDecorated(false);
   m_list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
   layout->addWidget(m_list);
-  m_emptyNote = new QLabel(ResString(65529), this);
+  m_emptyNote = new QLabel(ResString(str::kAddressBookEmpty), this);
   m_emptyNote->hide();
   layout->addWidget(m_emptyNote);
   // OK in the list shows the chosen contact's numbers.

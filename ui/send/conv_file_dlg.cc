@@ -13,6 +13,7 @@
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -26,14 +27,14 @@ ConvFileDlg::ConvFileDlg(const SendContext& context, SendFields& fields,
                          std::vector<std::string> sources, QWidget* parent)
     : QDialog(parent), m_context(context), m_fields(fields), m_sources(std::move(sources)) {
   setObjectName("ConvFileDlg155");
-  setWindowTitle(ResString(65519));
+  setWindowTitle(ResString(str::kConvertingTitle));
   setModal(true);
   auto* layout = new QVBoxLayout(this);
   m_status = new QLabel(this);
   m_progress = new QProgressBar(this);
   m_progress->setRange(0, kBarSteps);
   m_progress->setValue(0);
-  m_cancel = new QPushButton(ResString(65509), this);
+  m_cancel = new QPushButton(ResString(str::kCancel), this);
   layout->addWidget(m_status);
   layout->addWidget(m_progress);
   layout->addWidget(m_cancel, 0, Qt::AlignRight);
@@ -73,7 +74,8 @@ void ConvFileDlg::Begin() {
   request.details = {m_fields.recipient, m_fields.number, m_fields.subject, m_fields.note};
   const std::int64_t total = MeasureConversion(request);
   if (total < 0) return Fail();
-  if (total == 0 && ShowMessage(MB_OKCANCEL | MB_ICONEXCLAMATION, nullptr, 65087) != IDOK) {
+  if (total == 0 &&
+      ShowMessage(MB_OKCANCEL | MB_ICONEXCLAMATION, nullptr, str::kNothingToConvert) != IDOK) {
     done(kResultBack);
     return;
   }
@@ -85,8 +87,9 @@ void ConvFileDlg::Begin() {
     return Fail();
   }
   request.output = m_output;
-  m_status->setText(ResFormat(
-      65520, QString::fromStdString(std::filesystem::path(m_output).filename().string())));
+  m_status->setText(
+      ResFormat(str::kConvertingFile,
+                QString::fromStdString(std::filesystem::path(m_output).filename().string())));
   request.progress = [this](std::uint64_t done) {
     m_done = done;
     // One queued repaint at a time, however fast the converter reports.

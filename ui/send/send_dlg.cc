@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 #include "ui/send/contact_dlg.h"
 
@@ -45,7 +46,8 @@ std::vector<std::string> CoverTemplates(const std::filesystem::path& coverDir) {
 
 SendDlg::SendDlg(Form form, SendFields& fields, const std::filesystem::path& coverDir,
                  ContactListDlg* picker, QWidget* parent)
-    : ChainDialog(ResString(form == Form::NewFax ? 65500 : 65501), parent),
+    : ChainDialog(ResString(form == Form::NewFax ? str::kNewFaxTitle : str::kForwardFaxTitle),
+                  parent),
       m_fields(fields),
       m_picker(picker) {
   setObjectName(form == Form::NewFax ? "SendDlg113" : "SendDlg175");
@@ -56,11 +58,11 @@ SendDlg::SendDlg(Form form, SendFields& fields, const std::filesystem::path& cov
   m_number->setMaxLength(kNumberLimit);
   auto* nameRow = new QHBoxLayout;
   nameRow->addWidget(m_name, 1);
-  m_contacts = new QPushButton(ResString(65506), this);
+  m_contacts = new QPushButton(ResString(str::kSendContacts), this);
   m_contacts->setEnabled(picker != nullptr);
   nameRow->addWidget(m_contacts);
-  grid->addRow(ResString(65502), nameRow);
-  grid->addRow(ResString(65503), m_number);
+  grid->addRow(ResString(str::kSendRecipient), nameRow);
+  grid->addRow(ResString(str::kSendFaxNumber), m_number);
   m_cover = new QComboBox(this);
   m_cover->addItem(QStringLiteral("None"));
   for (const std::string& name : CoverTemplates(coverDir)) {
@@ -69,7 +71,7 @@ SendDlg::SendDlg(Form form, SendFields& fields, const std::filesystem::path& cov
         Utf8(name).compare(Utf8(fields.coverName), Qt::CaseInsensitive) == 0)
       m_cover->setCurrentIndex(m_cover->count() - 1);
   }
-  grid->addRow(ResString(65504), m_cover);
+  grid->addRow(ResString(str::kSendCoverPage), m_cover);
   Body()->addLayout(grid);
   BackButton()->setEnabled(false);  // the first step
   connect(m_contacts, &QPushButton::clicked, this, &SendDlg::PickContact);
@@ -85,7 +87,7 @@ void SendDlg::PickContact() {
 bool SendDlg::AcceptNext() {
   const QString number = m_number->text().trimmed();
   if (number.isEmpty()) {
-    ShowMessage(MB_ICONEXCLAMATION, nullptr, 65084);
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kNoFaxNumber);
     m_number->setFocus();
     return false;
   }
@@ -97,14 +99,14 @@ bool SendDlg::AcceptNext() {
 }
 
 CoverDetailsDlg::CoverDetailsDlg(SendFields& fields, QWidget* parent)
-    : ChainDialog(ResString(65510), parent), m_fields(fields) {
+    : ChainDialog(ResString(str::kCoverDetailsTitle), parent), m_fields(fields) {
   setObjectName("CoverDetailsDlg186");
   auto* form = new QFormLayout;
   m_subject = new QLineEdit(Utf8(fields.subject), this);
   m_subject->setMaxLength(255);
   m_note = new QPlainTextEdit(Utf8(fields.note), this);
-  form->addRow(ResString(65511), m_subject);
-  form->addRow(ResString(65512), m_note);
+  form->addRow(ResString(str::kCoverSubject), m_subject);
+  form->addRow(ResString(str::kCoverNote), m_note);
   Body()->addLayout(form);
   resize(420, 300);
 }

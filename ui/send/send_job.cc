@@ -2,14 +2,13 @@
 
 #include "app/jobs/app_oper.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "modem/tapi_oper.h"
 #include "ui/common/status_window.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
 namespace {
-
-constexpr unsigned kStrJobNotStarted = 65089;
 
 // The list name of modem index, empty when the list has no such entry.
 QString ModemListName(const AppOper& app, std::uint32_t index) {
@@ -31,7 +30,7 @@ QString SendDeviceName(const AppOper& app) {
 int StartSendJob(AppOper& app, StatusWindow& status, const SendFields& fields) {
   if (status.Busy() || fields.generatedFile.empty()) {
     // One job at a time: the composed fax stays with the caller.
-    ShowMessage(MB_ICONEXCLAMATION, nullptr, kStrJobNotStarted);
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kJobNotStarted);
     return 0;
   }
   app.Inputs() = SendInputs{fields.generatedFile, fields.number, fields.recipient, fields.note};

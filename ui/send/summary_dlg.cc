@@ -11,6 +11,7 @@
 #include "app/settings/settings.h"
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -56,24 +57,26 @@ FaxRecord ComposedFaxRecord(const SendFields& fields, const AppSettings& setting
 }
 
 SummaryDlg::SummaryDlg(const SendContext& context, const SendFields& fields, QWidget* parent)
-    : ChainDialog(ResString(65521), parent), m_context(context), m_fields(fields) {
+    : ChainDialog(ResString(str::kSummaryTitle), parent), m_context(context), m_fields(fields) {
   setObjectName("SummaryDlg156");
-  m_text = new QLabel(FormatTableText(ResString(65054), {QString::fromStdString(fields.recipient),
-                                                         QString::fromStdString(fields.number),
-                                                         QString::number(fields.pages)}),
-                      this);
+  m_text = new QLabel(
+      FormatTableText(ResString(str::kSummaryText),
+                      {QString::fromStdString(fields.recipient),
+                       QString::fromStdString(fields.number), QString::number(fields.pages)}),
+      this);
   m_text->setObjectName("summary1028");
   m_text->setWordWrap(true);
   m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
   Body()->addWidget(m_text);
   Body()->addStretch(1);
-  m_sendNow = new QPushButton(ResString(65522), this);
+  m_sendNow = new QPushButton(ResString(str::kSummarySendNow), this);
   m_file = new QToolButton(this);
-  m_file->setText(ResString(65523));
+  m_file->setText(ResString(str::kSummaryFileInto));
   m_file->setPopupMode(QToolButton::InstantPopup);
   auto* menu = new QMenu(m_file);
-  for (const auto& [command, folder] : {std::pair{65019u, 0}, {65020u, 2}, {65021u, 3}}) {
-    QAction* action = menu->addAction(ResString(command));
+  for (const auto& [text, folder] :
+       {std::pair{str::kMenuToSent, 0}, {str::kMenuToInbox, 2}, {str::kMenuToDeleted, 3}}) {
+    QAction* action = menu->addAction(ResString(text));
     action->setData(folder);
     connect(action, &QAction::triggered, this, [this, folder = folder] { FileInto(folder); });
   }

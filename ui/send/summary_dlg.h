@@ -1,5 +1,5 @@
-// The last step of the send chain: the summary of the composed fax (string
-// 65054 with recipient, number and pages), Send Now, and File Into with the
+// The last step of the send chain: the summary of the composed fax
+// (str::kSummaryText with recipient, number and pages), Send Now, and File Into with the
 // folders Sent, Inbox and Deleted for filing the fax without sending it.
 #pragma once
 

@@ -5,6 +5,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "base/string_ids.h"
 #include "modem/tapi_oper.h"
 #include "ui/common/ui_strings.h"
 #include "ui/settings/c_setting_sheet.h"
@@ -15,19 +16,6 @@
 #include "ui/settings/vmodem_dlg.h"
 
 namespace vexo::ui {
-namespace {
-
-enum SheetText : unsigned {
-  kTextSettings = 65002,
-  kTextOk = 65518,
-  kTextCancel = 65509,
-  kTextModemPage = 65620,
-  kTextTextPage = 65621,
-  kTextProfilePage = 65622,
-  kTextVoicePage = 65623,
-};
-
-}  // namespace
 
 std::vector<SheetModem> SheetModemsOf(const TAPIOper* modems) {
   std::vector<SheetModem> list;
@@ -41,7 +29,7 @@ std::vector<SheetModem> SheetModemsOf(const TAPIOper* modems) {
 CSettingSheet::CSettingSheet(SettingSheetContext& context, QWidget* parent)
     : QDialog(parent), m_context(context), m_edited(*context.settings) {
   setObjectName("CSettingSheet");
-  setWindowTitle(ResString(kTextSettings));
+  setWindowTitle(ResString(str::kSettings));
   auto* layout = new QVBoxLayout(this);
   m_tabs = new QTabWidget(this);
   std::vector<std::string> devices = context.serialDevices;
@@ -50,14 +38,14 @@ CSettingSheet::CSettingSheet(SettingSheetContext& context, QWidget* parent)
   m_text = new CTifOutSetDlg(m_tabs);
   m_profile = new CProfSetDlg(m_tabs);
   m_voice = new CVModem(m_tabs);
-  m_tabs->addTab(m_modem, ResString(kTextModemPage));
-  m_tabs->addTab(m_text, ResString(kTextTextPage));
-  m_tabs->addTab(m_profile, ResString(kTextProfilePage));
-  m_tabs->addTab(m_voice, ResString(kTextVoicePage));
+  m_tabs->addTab(m_modem, ResString(str::kSettingsModemPage));
+  m_tabs->addTab(m_text, ResString(str::kSettingsTextPage));
+  m_tabs->addTab(m_profile, ResString(str::kSettingsProfilePage));
+  m_tabs->addTab(m_voice, ResString(str::kSettingsVoicePage));
   layout->addWidget(m_tabs);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(ResString(kTextOk));
-  buttons->button(QDialogButtonBox::Cancel)->setText(ResString(kTextCancel));
+  buttons->button(QDialogButtonBox::Ok)->setText(ResString(str::kOk));
+  buttons->button(QDialogButtonBox::Cancel)->setText(ResString(str::kCancel));
   connect(buttons, &QDialogButtonBox::accepted, this, &CSettingSheet::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   layout->addWidget(buttons);

@@ -9,17 +9,11 @@
 
 #include <cstdlib>
 
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
 namespace {
-
-enum FontDialogText : unsigned {
-  kTextTitle = 65653,
-  kTextFace = 65654,
-  kTextSize = 65655,
-  kTextWeight = 65656,
-};
 
 // The entry nearest to value among values (the first at equal distance).
 template <typename Values, typename Value>
@@ -43,11 +37,11 @@ QStringList FontFamilies() { return QFontDatabase::families(); }
 CFontChoiceDlg::CFontChoiceDlg(const LOGFONTW& font, const QStringList& families, QWidget* parent)
     : QDialog(parent), m_font(font) {
   setObjectName("CFontChoiceDlg");
-  setWindowTitle(ResString(kTextTitle));
+  setWindowTitle(ResString(str::kFontTitle));
   auto* grid = new QGridLayout(this);
-  grid->addWidget(new QLabel(ResString(kTextFace), this), 0, 0);
-  grid->addWidget(new QLabel(ResString(kTextSize), this), 0, 1);
-  grid->addWidget(new QLabel(ResString(kTextWeight), this), 0, 2);
+  grid->addWidget(new QLabel(ResString(str::kFontFace), this), 0, 0);
+  grid->addWidget(new QLabel(ResString(str::kFontSize), this), 0, 1);
+  grid->addWidget(new QLabel(ResString(str::kFontWeight), this), 0, 2);
 
   m_faces = new QListWidget(this);
   m_faces->setObjectName("control1036");
@@ -85,8 +79,8 @@ CFontChoiceDlg::CFontChoiceDlg(const LOGFONTW& font, const QStringList& families
   grid->addWidget(m_weights, 1, 2);
   grid->setColumnStretch(0, 3);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->button(QDialogButtonBox::Ok)->setText(ResString(65518));
-  buttons->button(QDialogButtonBox::Cancel)->setText(ResString(65509));
+  buttons->button(QDialogButtonBox::Ok)->setText(ResString(str::kOk));
+  buttons->button(QDialogButtonBox::Cancel)->setText(ResString(str::kCancel));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
   grid->addWidget(buttons, 2, 0, 1, 3);

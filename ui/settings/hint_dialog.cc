@@ -7,18 +7,19 @@
 
 #include <cstdint>
 
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
 
 HintDialog::HintDialog(const QString& text, QWidget* parent) : QDialog(parent) {
   setObjectName("HintDialog");
-  setWindowTitle(ResString(65658));
+  setWindowTitle(ResString(str::kHintTitle));
   auto* layout = new QVBoxLayout(this);
   auto* label = new QLabel(text, this);
   label->setWordWrap(true);
   layout->addWidget(label);
-  m_turnOff = new QCheckBox(ResString(65657), this);
+  m_turnOff = new QCheckBox(ResString(str::kHintTurnOff), this);
   layout->addWidget(m_turnOff);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);

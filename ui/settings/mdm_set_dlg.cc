@@ -12,31 +12,13 @@
 
 #include "app/settings/settings.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 #include "ui/settings/hint_dialog.h"
 #include "ui/settings/serial_ports.h"
 
 namespace vexo::ui {
 namespace {
-
-enum ModemPageText : unsigned {
-  kTextAutoHint = 65056,
-  kTextChooseModem = 65106,
-  kTextAutomaticClass = 65167,
-  kTextVoiceHint = 65191,
-  kTextPortMode = 65624,
-  kTextModemMode = 65625,
-  kTextSpeed = 65626,
-  kTextClass = 65627,
-  kTextCommLog = 65628,
-  kTextStationId = 65629,
-  kTextLogPath = 65630,
-  kTextPhoneCommand = 65631,
-  kTextPhoneData = 65632,
-  kTextTelephony = 65633,
-  kTextPort = 65659,
-  kTextModem = 65660,
-};
 
 QLineEdit* PathEdit(QWidget* parent, const char* name) {
   auto* edit = new QLineEdit(parent);
@@ -55,7 +37,7 @@ CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
   setObjectName("CMdmSetDlg");
   auto* form = new QFormLayout(this);
 
-  m_portMode = new QRadioButton(ResString(kTextPortMode), this);
+  m_portMode = new QRadioButton(ResString(str::kModemPortMode), this);
   m_portMode->setObjectName("portMode");
   m_port = new QComboBox(this);
   m_port->setObjectName("control1016");
@@ -64,45 +46,45 @@ CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
   for (const std::string& device : serialDevices)
     m_port->addItem(QString::fromStdString(PortLabel(device)), QString::fromStdString(device));
   form->addRow(m_portMode);
-  form->addRow(ResString(kTextPort), m_port);
+  form->addRow(ResString(str::kModemPort), m_port);
 
-  m_modemMode = new QRadioButton(ResString(kTextModemMode), this);
+  m_modemMode = new QRadioButton(ResString(str::kModemListMode), this);
   m_modemMode->setObjectName("control1050");
   m_modem = new QComboBox(this);
   m_modem->setObjectName("control1051");
   m_modem->addItem(AutoModemName());
   for (const SheetModem& modem : m_modems) m_modem->addItem(QString::fromStdString(modem.name));
   form->addRow(m_modemMode);
-  form->addRow(ResString(kTextModem), m_modem);
+  form->addRow(ResString(str::kModemChoice), m_modem);
   connect(m_portMode, &QRadioButton::toggled, this, &CMdmSetDlg::UpdateEnabled);
   connect(m_modem, &QComboBox::activated, this, &CMdmSetDlg::ModemChosen);
 
   m_baud = new QComboBox(this);
   m_baud->setObjectName("control1019");
   for (std::uint32_t rate : kBaudRates) m_baud->addItem(QString::number(rate));
-  form->addRow(ResString(kTextSpeed), m_baud);
+  form->addRow(ResString(str::kModemSpeed), m_baud);
 
   m_class = new QComboBox(this);
   m_class->setObjectName("control1025");
-  m_class->addItems({ResString(kTextAutomaticClass), "Class 1", "Class 2", "Class 2.0"});
-  form->addRow(ResString(kTextClass), m_class);
+  m_class->addItems({ResString(str::kAutomaticClass), "Class 1", "Class 2", "Class 2.0"});
+  form->addRow(ResString(str::kModemClass), m_class);
 
-  m_commLog = new QCheckBox(ResString(kTextCommLog), this);
+  m_commLog = new QCheckBox(ResString(str::kModemCommLog), this);
   m_commLog->setObjectName("control1031");
   form->addRow(m_commLog);
 
   m_csid = new QLineEdit(this);
   m_csid->setObjectName("control1027");
   m_csid->setMaxLength(kLocalCSIDMaxChars);
-  form->addRow(ResString(kTextStationId), m_csid);
+  form->addRow(ResString(str::kModemStationId), m_csid);
   m_logPath = PathEdit(this, "control1029");
-  form->addRow(ResString(kTextLogPath), m_logPath);
+  form->addRow(ResString(str::kModemLogPath), m_logPath);
   m_phoneCommand = PathEdit(this, "PhoneCommandDevice");
-  form->addRow(ResString(kTextPhoneCommand), m_phoneCommand);
+  form->addRow(ResString(str::kModemPhoneCommand), m_phoneCommand);
   m_phoneData = PathEdit(this, "PhoneDataDevice");
-  form->addRow(ResString(kTextPhoneData), m_phoneData);
+  form->addRow(ResString(str::kModemPhoneData), m_phoneData);
   m_telephony = PathEdit(this, "TelephonyDevices");
-  form->addRow(ResString(kTextTelephony), m_telephony);
+  form->addRow(ResString(str::kModemTelephony), m_telephony);
 }
 
 int CMdmSetDlg::PortEntry(const std::string& device) {
@@ -152,10 +134,10 @@ void CMdmSetDlg::UpdateEnabled() {
 
 void CMdmSetDlg::ModemChosen(int index) {
   if (index == 0) {
-    ShowHint(this, kTextAutoHint, m_settings.HintAutoModem);
+    ShowHint(this, str::kAutoModemHint, m_settings.HintAutoModem);
   } else if (index > 0 && static_cast<std::size_t>(index) <= m_modems.size() &&
              m_modems[static_cast<std::size_t>(index) - 1].voice) {
-    ShowHint(this, kTextVoiceHint, m_settings.HintSetVoiceModem);
+    ShowHint(this, str::kVoiceModemHint, m_settings.HintSetVoiceModem);
   }
 }
 
@@ -163,7 +145,7 @@ bool CMdmSetDlg::Accept(AppSettings& s, std::uint32_t& currentModem) {
   if (m_modemMode->isChecked()) {
     const int index = m_modem->currentIndex();
     if (index < 0) {
-      ShowMessage(MB_ICONEXCLAMATION, nullptr, kTextChooseModem);
+      ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kChooseModem);
       m_modem->setFocus();
       return false;
     }

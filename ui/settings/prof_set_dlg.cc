@@ -8,13 +8,11 @@
 #include <QPushButton>
 
 #include "app/settings/settings.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
 namespace {
-
-constexpr unsigned kTextLogo = 65648;
-constexpr unsigned kTextBrowse = 65649;
 
 struct ProfileField {
   unsigned label;
@@ -22,12 +20,12 @@ struct ProfileField {
   std::string AppSettings::*field;
 };
 constexpr std::array<ProfileField, 6> kFields{{
-    {65642, "control1009", &AppSettings::ProfileFullName},
-    {65643, "control1005", &AppSettings::ProfileEmail},
-    {65644, "control1013", &AppSettings::ProfileFaxNO},
-    {65645, "control1015", &AppSettings::ProfilePhone1},
-    {65646, "control1018", &AppSettings::ProfilePhone2},
-    {65647, "control1035", &AppSettings::ProfileMobile},
+    {str::kProfileFullName, "control1009", &AppSettings::ProfileFullName},
+    {str::kProfileEmail, "control1005", &AppSettings::ProfileEmail},
+    {str::kProfileFaxNumber, "control1013", &AppSettings::ProfileFaxNO},
+    {str::kProfilePhone1, "control1015", &AppSettings::ProfilePhone1},
+    {str::kProfilePhone2, "control1018", &AppSettings::ProfilePhone2},
+    {str::kProfileMobile, "control1035", &AppSettings::ProfileMobile},
 }};
 
 }  // namespace
@@ -45,12 +43,12 @@ CProfSetDlg::CProfSetDlg(QWidget* parent) : QWidget(parent) {
   m_logo = new QLineEdit(this);
   m_logo->setObjectName("control1020");
   m_logo->setMaxLength(kLogoMaxChars);
-  m_browse = new QPushButton(ResString(kTextBrowse), this);
+  m_browse = new QPushButton(ResString(str::kProfileBrowse), this);
   m_browse->setObjectName("browseLogo");
   connect(m_browse, &QPushButton::clicked, this, &CProfSetDlg::BrowseLogo);
   logoRow->addWidget(m_logo, 1);
   logoRow->addWidget(m_browse);
-  form->addRow(ResString(kTextLogo), logoRow);
+  form->addRow(ResString(str::kProfileLogo), logoRow);
 }
 
 void CProfSetDlg::Load(const AppSettings& s) {
@@ -66,7 +64,8 @@ void CProfSetDlg::Accept(AppSettings& s) const {
 }
 
 void CProfSetDlg::BrowseLogo() {
-  QFileDialog dialog(this, ResString(kTextLogo).remove(':').remove(QChar(0xFF1A)).trimmed());
+  QFileDialog dialog(this,
+                     ResString(str::kProfileLogo).remove(':').remove(QChar(0xFF1A)).trimmed());
   dialog.setObjectName("logoBrowser");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setFileMode(QFileDialog::ExistingFile);

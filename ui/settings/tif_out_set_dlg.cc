@@ -11,27 +11,12 @@
 
 #include "app/settings/settings.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 #include "ui/settings/font_choice_dlg.h"
 
 namespace vexo::ui {
 namespace {
-
-enum TextPageText : unsigned {
-  kTextBadPaperHeight = 65107,
-  kTextNormal = 65165,
-  kTextFine = 65166,
-  kTextKeepResolution = 65193,
-  kTextFineResolution = 65194,
-  kTextPaperHeight = 65634,
-  kTextLineExtra = 65635,
-  kTextTabSize = 65636,
-  kTextQuality = 65637,
-  kTextImages = 65638,
-  kTextWordWrap = 65639,
-  kTextFontButton = 65640,
-  kTextFont = 65641,
-};
 
 // An edit for a number of at most digits digits.
 QLineEdit* NumberEdit(QWidget* parent, const char* name, int digits) {
@@ -51,31 +36,32 @@ CTifOutSetDlg::CTifOutSetDlg(QWidget* parent) : QWidget(parent), m_font(DefaultL
   setObjectName("CTifOutSetDlg");
   auto* form = new QFormLayout(this);
   m_paperHeight = NumberEdit(this, "control1004", 4);
-  form->addRow(ResString(kTextPaperHeight), m_paperHeight);
+  form->addRow(ResString(str::kTextPaperHeight), m_paperHeight);
   m_lineExtra = NumberEdit(this, "control1008", 3);
-  form->addRow(ResString(kTextLineExtra), m_lineExtra);
+  form->addRow(ResString(str::kTextLineExtra), m_lineExtra);
   m_tabSize = NumberEdit(this, "control1012", 2);
-  form->addRow(ResString(kTextTabSize), m_tabSize);
+  form->addRow(ResString(str::kTextTabSize), m_tabSize);
   m_quality = new QComboBox(this);
   m_quality->setObjectName("control1030");
-  m_quality->addItems({ResString(kTextNormal), ResString(kTextFine)});
-  form->addRow(ResString(kTextQuality), m_quality);
+  m_quality->addItems({ResString(str::kQualityNormal), ResString(str::kQualityFine)});
+  form->addRow(ResString(str::kTextQuality), m_quality);
   m_resTransfer = new QComboBox(this);
   m_resTransfer->setObjectName("control1031");
-  m_resTransfer->addItems({ResString(kTextKeepResolution), ResString(kTextFineResolution)});
-  form->addRow(ResString(kTextImages), m_resTransfer);
-  m_wordWrap = new QCheckBox(ResString(kTextWordWrap), this);
+  m_resTransfer->addItems(
+      {ResString(str::kImagesKeepResolution), ResString(str::kImagesFineResolution)});
+  form->addRow(ResString(str::kTextImages), m_resTransfer);
+  m_wordWrap = new QCheckBox(ResString(str::kTextWordWrap), this);
   m_wordWrap->setObjectName("control1033");
   form->addRow(m_wordWrap);
 
   auto* fontRow = new QHBoxLayout;
   m_fontLabel = new QLabel(this);
-  m_fontButton = new QPushButton(ResString(kTextFontButton), this);
+  m_fontButton = new QPushButton(ResString(str::kTextFontButton), this);
   m_fontButton->setObjectName("fontButton");
   connect(m_fontButton, &QPushButton::clicked, this, &CTifOutSetDlg::ChooseFont);
   fontRow->addWidget(m_fontLabel, 1);
   fontRow->addWidget(m_fontButton);
-  form->addRow(ResString(kTextFont), fontRow);
+  form->addRow(ResString(str::kTextFont), fontRow);
 }
 
 void CTifOutSetDlg::Load(const AppSettings& s) {
@@ -93,7 +79,7 @@ bool CTifOutSetDlg::Accept(AppSettings& s) {
   bool ok = false;
   const std::uint32_t height = m_paperHeight->text().toUInt(&ok);
   if (!ok || height < kMinPaperHeight || height > kMaxPaperHeight) {
-    ShowMessage(MB_ICONEXCLAMATION, nullptr, kTextBadPaperHeight);
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kBadPaperHeight);
     m_paperHeight->setFocus();
     m_paperHeight->selectAll();
     return false;

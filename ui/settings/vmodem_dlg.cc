@@ -9,17 +9,12 @@
 
 #include "app/settings/settings.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
 namespace {
 
-enum VoicePageText : unsigned {
-  kTextNoSeedNumber = 65172,
-  kTextCallFax = 65650,
-  kTextCallSeed = 65651,
-  kTextHangupBreak = 65652,
-};
 // The hang-up pause is read as a text of up to this many characters.
 constexpr int kHangupReadChars = 10;
 
@@ -33,9 +28,9 @@ std::uint32_t LeadingNumber(const QString& text) {
 CVModem::CVModem(QWidget* parent) : QWidget(parent) {
   setObjectName("CVModem");
   auto* form = new QFormLayout(this);
-  m_callFax = new QRadioButton(ResString(kTextCallFax), this);
+  m_callFax = new QRadioButton(ResString(str::kVoiceCallFax), this);
   m_callFax->setObjectName("control1075");
-  m_callSeed = new QRadioButton(ResString(kTextCallSeed), this);
+  m_callSeed = new QRadioButton(ResString(str::kVoiceCallSeed), this);
   m_callSeed->setObjectName("control1076");
   m_seed = new QLineEdit(this);
   m_seed->setObjectName("control1078");
@@ -47,7 +42,7 @@ CVModem::CVModem(QWidget* parent) : QWidget(parent) {
       new QRegularExpressionValidator(QRegularExpression("[0-9]{0,3}"), m_hangupBreak));
   form->addRow(m_callFax);
   form->addRow(m_callSeed, m_seed);
-  form->addRow(ResString(kTextHangupBreak), m_hangupBreak);
+  form->addRow(ResString(str::kVoiceHangupBreak), m_hangupBreak);
   connect(m_callSeed, &QRadioButton::toggled, this, &CVModem::UpdateEnabled);
 }
 
@@ -62,7 +57,7 @@ void CVModem::UpdateEnabled() { m_seed->setEnabled(m_callSeed->isChecked()); }
 
 bool CVModem::Accept(AppSettings& s) {
   if (m_callSeed->isChecked() && m_seed->text().isEmpty()) {
-    ShowMessage(MB_ICONEXCLAMATION, nullptr, kTextNoSeedNumber);
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kNoSeedNumber);
     m_seed->setFocus();
     return false;
   }

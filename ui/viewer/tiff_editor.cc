@@ -19,6 +19,7 @@
 #include <array>
 
 #include "base/error_pool.h"
+#include "base/string_ids.h"
 #include "document/pdf_export.h"
 #include "document/tiff_update.h"
 #include "ui/common/ui_strings.h"
@@ -26,32 +27,12 @@
 namespace vexo::ui {
 namespace {
 
-// Texts of the viewer's commands and buttons.
-enum ViewerText : unsigned {
-  kTextFitWidth = 65009,   // then full size, one half, one quarter, one eighth
-  kTextPenWidth1 = 65025,  // then widths 2, 4 and 8
-  kTextBlackPen = 65029,
-  kTextWhitePen = 65030,
-  kTextUndo = 65031,
-  kTextKeepInk = 65032,
-  kTextRemoveAll = 65033,
-  kTextInvert = 65034,
-  kTextExportPdf = 65466,
-  kTextPdfFilter = 65467,
-  kTextTitle = 65600,
-  kTextPrevious = 65601,
-  kTextNext = 65602,
-  kTextScale = 65603,
-  kTextInk = 65604,
-  kTextPen = 65605,
-  kTextMove = 65606,
-  kTextUndoButton = 65607,
-  kTextView = 65608,
-  kTextOk = 65518,
-  kTextOfPages = 65610,
-};
-
+// The scale menu's entries in the order of ViewScale.
+constexpr std::array kScaleTexts{str::kViewerFitWidth, str::kViewerFullSize, str::kViewerOneHalf,
+                                 str::kViewerOneQuarter, str::kViewerOneEighth};
 constexpr std::array<std::uint16_t, 4> kPenWidths{1, 2, 4, 8};
+constexpr std::array kPenWidthTexts{str::kViewerPenWidth1, str::kViewerPenWidth2,
+                                    str::kViewerPenWidth4, str::kViewerPenWidth8};
 constexpr int kPageBoxChars = 3;
 
 QToolButton* MenuButton(const QString& text, QMenu* menu, QWidget* parent) {
@@ -66,7 +47,7 @@ QToolButton* MenuButton(const QString& text, QMenu* menu, QWidget* parent) {
 
 CTiffEditor::CTiffEditor(LogFile* systemLog, QWidget* parent)
     : QDialog(parent), m_systemLog(systemLog) {
-  setWindowTitle(ResString(kTextTitle));
+  setWindowTitle(ResString(str::kViewerTitle));
   setObjectName("TiffEditor");
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -91,8 +72,9 @@ void CTiffEditor::BuildToolBar() {
   bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   static_cast<QVBoxLayout*>(layout())->addWidget(bar);
 
-  QAction* previous = bar->addAction(style()->standardIcon(QStyle::SP_ArrowBack),
-                                     ResString(kTextPrevious), this, &CTiffEditor::PreviousPage);
+  QAction* previous =
+      bar->addAction(style()->standardIcon(QStyle::SP_ArrowBack), ResString(str::kViewerPrevious),
+                     this, &CTiffEditor::PreviousPage);
   previous->setObjectName("button151");
   m_pageBox = new QLineEdit(bar);
   m_pageBox->setObjectName("control112");
@@ -105,19 +87,19 @@ void CTiffEditor::BuildToolBar() {
   bar->addWidget(m_pageBox);
   m_totalLabel = new QLabel(bar);
   m_totalLabel->setMinimumWidth(
-      m_totalLabel->fontMetrics().horizontalAdvance(ResFormat(kTextOfPages, 999)) + 8);
+      m_totalLabel->fontMetrics().horizontalAdvance(ResFormat(str::kViewerOfPages, 999)) + 8);
   m_totalLabel->setContentsMargins(4, 0, 4, 0);
   bar->addWidget(m_totalLabel);
   QAction* next = bar->addAction(style()->standardIcon(QStyle::SP_ArrowForward),
-                                 ResString(kTextNext), this, &CTiffEditor::NextPage);
+                                 ResString(str::kViewerNext), this, &CTiffEditor::NextPage);
   next->setObjectName("button149");
   bar->addSeparator();
 
   // Scale menu (button 144).
   auto* scaleMenu = new QMenu(this);
   m_scales = new QActionGroup(this);
-  for (int i = 0; i < 5; ++i) {
-    QAction* action = scaleMenu->addAction(ResString(kTextFitWidth + static_cast<unsigned>(i)));
+  for (int i = 0; i < static_cast<int>(kScaleTexts.size()); ++i) {
+    QAction* action = scaleMenu->addAction(ResString(kScaleTexts[static_cast<std::size_t>(i)]));
     action->setCheckable(true);
     action->setData(i);
     action->setChecked(i == static_cast<int>(m_view->Scale()));
@@ -125,15 +107,16 @@ void CTiffEditor::BuildToolBar() {
   }
   connect(m_scales, &QActionGroup::triggered, this,
           [this](QAction* a) { SetScale(static_cast<ViewScale>(a->data().toInt())); });
-  bar->addWidget(MenuButton(ResString(kTextScale), scaleMenu, bar))->setObjectName("button144");
+  bar->addWidget(MenuButton(ResString(str::kViewerScale), scaleMenu, bar))
+      ->setObjectName("button144");
 
   // Pen (167) and move (146): check buttons that exclude each other.
   m_penButton = new QToolButton(bar);
-  m_penButton->setText(ResString(kTextPen));
+  m_penButton->setText(ResString(str::kViewerPen));
   m_penButton->setObjectName("button167");
   m_penButton->setCheckable(true);
   m_moveButton = new QToolButton(bar);
-  m_moveButton->setText(ResString(kTextMove));
+  m_moveButton->setText(ResString(str::kViewerMove));
   m_moveButton->setObjectName("button146");
   m_moveButton->setCheckable(true);
   m_moveButton->setChecked(true);
@@ -149,7 +132,7 @@ void CTiffEditor::BuildToolBar() {
   auto* inkMenu = new QMenu(this);
   m_widths = new QActionGroup(this);
   for (std::size_t i = 0; i < kPenWidths.size(); ++i) {
-    QAction* action = inkMenu->addAction(ResString(kTextPenWidth1 + static_cast<unsigned>(i)));
+    QAction* action = inkMenu->addAction(ResString(kPenWidthTexts[i]));
     action->setCheckable(true);
     action->setData(kPenWidths[i]);
     action->setChecked(kPenWidths[i] == m_view->PenWidth());
@@ -160,8 +143,8 @@ void CTiffEditor::BuildToolBar() {
   inkMenu->addSeparator();
   m_colours = new QActionGroup(this);
   for (InkColour colour : {InkColour::Black, InkColour::White}) {
-    QAction* action =
-        inkMenu->addAction(ResString(colour == InkColour::Black ? kTextBlackPen : kTextWhitePen));
+    QAction* action = inkMenu->addAction(
+        ResString(colour == InkColour::Black ? str::kViewerBlackPen : str::kViewerWhitePen));
     action->setCheckable(true);
     action->setData(static_cast<int>(colour));
     action->setChecked(colour == m_view->PenColour());
@@ -170,26 +153,28 @@ void CTiffEditor::BuildToolBar() {
   connect(m_colours, &QActionGroup::triggered, this,
           [this](QAction* a) { SetPenColour(static_cast<InkColour>(a->data().toInt())); });
   inkMenu->addSeparator();
-  m_undo = inkMenu->addAction(ResString(kTextUndo), this, &CTiffEditor::UndoStroke);
-  m_keepInk = inkMenu->addAction(ResString(kTextKeepInk), this, [this] { KeepInk(); });
-  m_removeAll = inkMenu->addAction(ResString(kTextRemoveAll), this, &CTiffEditor::RemoveAllStrokes);
-  bar->addWidget(MenuButton(ResString(kTextInk), inkMenu, bar))->setObjectName("button168");
+  m_undo = inkMenu->addAction(ResString(str::kViewerUndoStroke), this, &CTiffEditor::UndoStroke);
+  m_keepInk = inkMenu->addAction(ResString(str::kViewerKeepInk), this, [this] { KeepInk(); });
+  m_removeAll =
+      inkMenu->addAction(ResString(str::kViewerRemoveInk), this, &CTiffEditor::RemoveAllStrokes);
+  bar->addWidget(MenuButton(ResString(str::kViewerInk), inkMenu, bar))->setObjectName("button168");
 
-  QAction* undo = bar->addAction(ResString(kTextUndoButton), this, &CTiffEditor::UndoStroke);
+  QAction* undo = bar->addAction(ResString(str::kViewerUndo), this, &CTiffEditor::UndoStroke);
   undo->setObjectName("button170");
 
   // View menu (button 171): invert, PDF export.
   auto* viewMenu = new QMenu(this);
-  m_invert = viewMenu->addAction(ResString(kTextInvert));
+  m_invert = viewMenu->addAction(ResString(str::kViewerInvert));
   m_invert->setCheckable(true);
   connect(m_invert, &QAction::toggled, this, &CTiffEditor::SetInverted);
-  viewMenu->addAction(ResString(kTextExportPdf), this, &CTiffEditor::ChooseExportFile);
-  bar->addWidget(MenuButton(ResString(kTextView), viewMenu, bar))->setObjectName("button171");
+  viewMenu->addAction(ResString(str::kExportPdf), this, &CTiffEditor::ChooseExportFile);
+  bar->addWidget(MenuButton(ResString(str::kViewerView), viewMenu, bar))
+      ->setObjectName("button171");
 
   auto* spacer = new QWidget(bar);
   spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
   bar->addWidget(spacer);
-  auto* ok = new QPushButton(ResString(kTextOk), bar);
+  auto* ok = new QPushButton(ResString(str::kOk), bar);
   ok->setObjectName("ok");
   // Return in the page number box shows the typed page; it must not close.
   ok->setAutoDefault(false);
@@ -281,8 +266,9 @@ void CTiffEditor::GoToTypedPage(const QString& typed) {
 
 void CTiffEditor::UpdatePageBox() {
   m_pageBox->setText(m_shown == 0 ? QString() : QString::number(m_shown));
-  m_totalLabel->setText(
-      m_shown == 0 ? QString() : ResFormat(kTextOfPages, static_cast<int>(m_file.PageTotal())));
+  m_totalLabel->setText(m_shown == 0
+                            ? QString()
+                            : ResFormat(str::kViewerOfPages, static_cast<int>(m_file.PageTotal())));
 }
 
 void CTiffEditor::SetScale(ViewScale scale) {
@@ -371,8 +357,8 @@ void CTiffEditor::ChooseExportFile() {
   if (m_shown == 0) return;
   const QFileInfo tiff(QString::fromStdString(m_file.Path()));
   const QString suggested = tiff.absolutePath() + "/" + tiff.completeBaseName() + ".pdf";
-  QString chosen = QFileDialog::getSaveFileName(this, ResString(kTextExportPdf).remove("..."),
-                                                suggested, ResString(kTextPdfFilter));
+  QString chosen = QFileDialog::getSaveFileName(this, ResString(str::kExportPdf).remove("..."),
+                                                suggested, ResString(str::kPdfFilter));
   if (chosen.isEmpty()) return;
   if (!chosen.endsWith(".pdf", Qt::CaseInsensitive)) chosen += ".pdf";
   ExportPdf(chosen.toStdString());

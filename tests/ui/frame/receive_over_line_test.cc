@@ -3,23 +3,19 @@
 // filed and joins the Inbox shown at once, and the outcome message follows.
 #include <gtest/gtest.h>
 #include <QAction>
-#include <QElapsedTimer>
 #include <QSet>
-#include <QTest>
 
 #include <filesystem>
-#include <string>
-#include <vector>
 
 #include "app/jobs/app_oper.h"
-#include "app/settings/settings.h"
-#include "base/presenter.h"
+#include "base/string_ids.h"
 #include "base/strings.h"
 #include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/sim/test_pages.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
+#include "tests/ui/support/ui_test_support.h"
 #include "ui/common/status_window.h"
 #include "ui/frame/desktop_context.h"
 #include "ui/frame/fax_list_view.h"
@@ -39,7 +35,6 @@ TEST(ReceiveOverLineTest, TheMenuReceivesACallInWithLiveStatusAndTheInboxGainsIt
   ASSERT_TRUE(vexo::test::WriteFaxTiff(in, {vexo::test::MakeTestPage(5, 120)}));
   vexo::test::Linesim sim({"--speed", "2", "--far-id", kFarId, "--call-in", in.string()});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
-
   vexo::test::BoxRecorder boxes;
   auto app =
       vexo::test::StartSimApp(vexo::test::SimAppOptions(home.path(), sim.Pty(1), noLines.path()));
@@ -50,30 +45,23 @@ TEST(ReceiveOverLineTest, TheMenuReceivesACallInWithLiveStatusAndTheInboxGainsIt
       [&frame](int folder, const FaxRecord& record) { frame.RecordFiled(folder, record); });
   frame.ShowInitialFolder();
   ASSERT_EQ(frame.List().topLevelItemCount(), 0);
-
   frame.Action(ID_RECEIVE)->trigger();
   EXPECT_TRUE(frame.Status().Busy());
   QSet<QString> shown;
-  QElapsedTimer clock;
-  clock.start();
-  while (frame.Status().Busy() && clock.elapsed() < 180000) {
-    shown.insert(frame.Status().StatusText());
-    QTest::qWait(20);
-  }
+  const bool ended = test::WaitFor(
+      [&] {
+        shown.insert(frame.Status().StatusText());
+        return !frame.Status().Busy();
+      },
+      180000);
   app->SetFiledCallback(nullptr);
-  ASSERT_FALSE(frame.Status().Busy()) << "the receive did not end";
-
-  auto saw = [&shown](const char* text) {
-    for (const QString& s : shown)
-      if (s.contains(text)) return true;
-    return false;
-  };
-  EXPECT_TRUE(saw("Waiting for a call")) << shown.values().join(" | ").toStdString();
-  EXPECT_TRUE(saw("Receiving page 1")) << shown.values().join(" | ").toStdString();
-
+  ASSERT_TRUE(ended) << "the receive did not end";
+  const QString texts = shown.values().join(" | ");
+  EXPECT_TRUE(texts.contains("Waiting for a call")) << texts.toStdString();
+  EXPECT_TRUE(texts.contains("Receiving page 1")) << texts.toStdString();
   ASSERT_EQ(frame.List().topLevelItemCount(), 1) << "the Inbox shown gains the record at once";
   EXPECT_EQ(frame.List().topLevelItem(0)->text(1).toStdString(), kFarId);
-  EXPECT_EQ(boxes.boxes, std::vector<std::string>{LoadResString(65105)});
+  EXPECT_EQ(boxes.boxes, std::vector<std::string>{LoadResString(str::kReceived)});
   EXPECT_TRUE(boxes.details.empty());
 }
 

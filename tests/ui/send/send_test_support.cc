@@ -3,28 +3,29 @@
 #include <tiffio.h>
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
-#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMetaObject>
-#include <QPixmap>
+#include <QPushButton>
 #include <QWidget>
 
 #include <memory>
 
+#include "app/store/fax_list_sink.h"
 #include "base/error_pool.h"
 #include "base/strings.h"
+#include "tests/ui/support/ui_test_support.h"
 #include "ui/common/error_dialog.h"
+#include "ui/send/attach_dlg.h"
+#include "ui/send/send_dlg.h"
+#include "ui/send/summary_dlg.h"
 
 namespace vexo::ui::test {
 
 void ClickLater(QAbstractButton* button) {
   QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
-}
-
-void Screenshot(QWidget* widget, const QString& name) {
-  const QString dir = QString::fromUtf8(VEXO_SCREENSHOT_DIR);
-  QDir().mkpath(dir);
-  widget->grab().save(dir + "/" + name + ".png");
 }
 
 ModalScript::ModalScript(int limitMs) : m_limitMs(limitMs) {
@@ -59,7 +60,6 @@ void ModalScript::Tick() {
   QWidget* modal = QApplication::activeModalWidget();
   if (!modal) return;
   if (m_clock.elapsed() > m_limitMs) {
-    m_timedOut = true;
     ADD_FAILURE() << "script stalled at window " << modal->objectName().toStdString()
                   << (m_steps.empty() ? std::string(" (no steps left)")
                                       : " waiting for " + m_steps.front().objectName.toStdString());
@@ -76,57 +76,61 @@ void ModalScript::Tick() {
   step.action(modal);
 }
 
-namespace {
+ModalScript::Action Recipient(QString name, QString number, QString cover) {
+  return [=](QWidget* w) {
+    auto* dialog = As<SendDlg>(w);
+    if (!name.isNull()) dialog->NameEdit()->setText(name);
+    if (!number.isNull()) dialog->NumberEdit()->setText(number);
+    dialog->CoverCombo()->setCurrentText(cover);
+    ClickLater(dialog->NextButton());
+  };
+}
 
-struct TiffCloser {
-  void operator()(TIFF* tif) const { TIFFClose(tif); }
-};
-using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
+ModalScript::Action Attach(std::vector<std::filesystem::path> files) {
+  return [=](QWidget* w) {
+    auto* dialog = As<CAttachDlg>(w);
+    dialog->List()->clear();
+    QStringList paths;
+    for (const auto& file : files) paths << QString::fromStdString(file.string());
+    dialog->SetAskFiles([paths] { return paths; });
+    dialog->AddButton()->click();
+    ClickLater(dialog->NextButton());
+  };
+}
 
-}  // namespace
+ModalScript::Action Press(QPushButton* (ChainDialog::*button)() const) {
+  return [button](QWidget* w) { ClickLater((As<ChainDialog>(w)->*button)()); };
+}
 
-void WriteForeignTiff(const std::filesystem::path& file, std::uint32_t width, std::uint32_t rows,
-                      float dpi, std::uint16_t pages) {
-  TiffPtr tif(TIFFOpen(file.c_str(), "w"));
-  ASSERT_TRUE(tif);
-  const std::uint32_t bytesPerRow = (width + 7) / 8;
-  std::vector<unsigned char> row(bytesPerRow);
-  for (std::uint16_t page = 0; page < pages; ++page) {
-    TIFFSetField(tif.get(), TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tif.get(), TIFFTAG_IMAGELENGTH, rows);
-    TIFFSetField(tif.get(), TIFFTAG_BITSPERSAMPLE, 1);
-    TIFFSetField(tif.get(), TIFFTAG_SAMPLESPERPIXEL, 1);
-    TIFFSetField(tif.get(), TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-    TIFFSetField(tif.get(), TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-    TIFFSetField(tif.get(), TIFFTAG_XRESOLUTION, dpi);
-    TIFFSetField(tif.get(), TIFFTAG_YRESOLUTION, dpi);
-    TIFFSetField(tif.get(), TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
-    TIFFSetField(tif.get(), TIFFTAG_ROWSPERSTRIP, rows);
-    TIFFSetField(tif.get(), TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
-    TIFFSetField(tif.get(), TIFFTAG_PAGENUMBER, page, pages);
-    for (std::uint32_t y = 0; y < rows; ++y) {
-      // A black bar every 40 rows, a left margin line throughout.
-      const bool bar = (y / 20) % 2 == 1 && (y / 20) % 4 == 1;
-      std::fill(row.begin(), row.end(), bar ? 0xFF : 0x00);
-      row[bytesPerRow / 10] |= 0x80;
-      ASSERT_EQ(TIFFWriteScanline(tif.get(), row.data(), y, 0), 1);
-    }
-    ASSERT_EQ(TIFFWriteDirectory(tif.get()), 1);
-  }
+ModalScript::Action SendNow() {
+  return [](QWidget* w) { ClickLater(As<SummaryDlg>(w)->SendNowButton()); };
 }
 
 std::vector<FaxPage> ReadFaxPages(const std::filesystem::path& file) {
   std::vector<FaxPage> pages;
-  TiffPtr tif(TIFFOpen(file.c_str(), "r"));
+  std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(file.c_str(), "r"), TIFFClose);
   if (!tif) return pages;
   do {
     FaxPage page;
     TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &page.width);
-    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &page.length);
     TIFFGetField(tif.get(), TIFFTAG_PAGENUMBER, &page.pageNumber, &page.pageTotal);
     pages.push_back(page);
   } while (TIFFReadDirectory(tif.get()));
   return pages;
+}
+
+std::vector<FaxRecord> RecordsOf(DBFunc& store, int folder) {
+  struct Ids : FaxListSink {
+    void DeleteAllItems() override { ids.clear(); }
+    void SetRecordCount(std::size_t) override {}
+    void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
+    std::vector<CEOID> ids;
+  } sink;
+  std::vector<FaxRecord> records;
+  if (store.ListFolder(sink, FolderType(folder), 0, kSortAscending) != 1) return records;
+  for (CEOID oid : sink.ids)
+    if (FaxRecord record; store.ReadRecord(oid, record) == 1) records.push_back(record);
+  return records;
 }
 
 void SendTest::SetUp() {
@@ -158,7 +162,6 @@ void SendTest::SetUp() {
   };
   context.startSend = [this](const SendFields& fields) {
     sends.push_back(fields);
-    sendFileExisted.push_back(std::filesystem::exists(fields.generatedFile));
     return 1;
   };
   context.filed = [this](int folder, const FaxRecord& record) {
@@ -178,17 +181,6 @@ std::vector<std::string> SendTest::DataFiles() const {
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
-}
-
-std::vector<FaxRecord> SendTest::Records(int folder) {
-  RecordIds sink;
-  std::vector<FaxRecord> records;
-  if (store->ListFolder(sink, FolderType(folder), 0, kSortAscending) != 1) return records;
-  for (CEOID oid : sink.ids) {
-    FaxRecord record;
-    if (store->ReadRecord(oid, record) == 1) records.push_back(record);
-  }
-  return records;
 }
 
 }  // namespace vexo::ui::test

@@ -1,7 +1,6 @@
 // What the send dialog tests share: a script that plays the user's part in the
-// modal windows the chain opens one after the other, a home directory with
-// cover templates, a data folder and a real record store, and small file
-// makers (foreign TIFF scans, text files) and readers (fax TIFF pages).
+// modal windows the chain opens one after the other, and a home with cover
+// templates, a data folder and a real record store.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,9 +19,9 @@
 
 #include "app/settings/settings.h"
 #include "app/store/db_func.h"
-#include "app/store/fax_list_sink.h"
 #include "tests/support/temp_dir.h"
 #include "ui/common/qt_presenter.h"
+#include "ui/send/chain_dialog.h"
 #include "ui/send/send_chain.h"
 
 class QAbstractButton;
@@ -30,12 +29,8 @@ class QWidget;
 
 namespace vexo::ui::test {
 
-// Clicks a button once the event loop runs again, so that a window the click
-// opens runs its own loop outside the script's step.
+// Clicks a button once the event loop runs again, outside the script's step.
 void ClickLater(QAbstractButton* button);
-
-// Saves widget's picture as <screenshot dir>/<name>.png.
-void Screenshot(QWidget* widget, const QString& name);
 
 // Plays the user: each step waits until the active modal window has the
 // step's object name, then acts on it. Message boxes and the error dialog are
@@ -48,16 +43,13 @@ class ModalScript {
   explicit ModalScript(int limitMs = 60000);
 
   ModalScript& On(const QString& objectName, Action action);
-  // The next message box: its text is recorded and button clicked.
+  // The next message box, answered with button; the next error dialog, closed.
   ModalScript& Box(QMessageBox::StandardButton button = QMessageBox::Ok);
-  // The next error dialog: its text is recorded and it is closed.
   ModalScript& Error();
 
   bool Finished() const { return m_steps.empty(); }
-  bool TimedOut() const { return m_timedOut; }
-  // Object names of the windows acted on, in order.
-  QStringList windows;
-  QStringList boxes;
+  QStringList windows;  // object names of the windows acted on, in order
+  QStringList boxes;    // texts of the message boxes and error dialogs
   QStringList errors;
 
  private:
@@ -71,30 +63,36 @@ class ModalScript {
   QTimer m_timer;
   QElapsedTimer m_clock;
   int m_limitMs;
-  bool m_timedOut = false;
 };
 
-// A foreign bilevel scan: width x rows pixels at dpi, Group 4, black bars.
-void WriteForeignTiff(const std::filesystem::path& file, std::uint32_t width, std::uint32_t rows,
-                      float dpi, std::uint16_t pages = 1);
+// Steps of the chain's windows for ModalScript::On: the window as its class;
+// name, number (when not null) and cover page typed into SendDlg, then Next;
+// the attachment list set to files, then Next; a chain dialog's button
+// clicked; the summary's Send Now.
+template <typename Dialog>
+Dialog* As(QWidget* window) {
+  auto* dialog = qobject_cast<Dialog*>(window);
+  EXPECT_NE(dialog, nullptr) << window->objectName().toStdString();
+  return dialog;
+}
+ModalScript::Action Recipient(QString name, QString number, QString cover);
+ModalScript::Action Attach(std::vector<std::filesystem::path> files);
+ModalScript::Action Press(QPushButton* (ChainDialog::*button)() const);
+ModalScript::Action SendNow();
+constexpr auto kBack = &ChainDialog::BackButton;
+constexpr auto kNext = &ChainDialog::NextButton;
+constexpr auto kCancel = &ChainDialog::CancelButton;
 
 struct FaxPage {
   std::uint32_t width = 0;
-  std::uint32_t length = 0;
   std::uint16_t pageNumber = 0;
   std::uint16_t pageTotal = 0;
 };
 // The pages of a TIFF file as libtiff reads them; empty when it cannot be opened.
 std::vector<FaxPage> ReadFaxPages(const std::filesystem::path& file);
 
-// The record ids a folder listing gives, in order.
-class RecordIds : public FaxListSink {
- public:
-  void DeleteAllItems() override { ids.clear(); }
-  void SetRecordCount(std::size_t) override {}
-  void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
-  std::vector<CEOID> ids;
-};
+// The records of a store's folder, in filing order.
+std::vector<FaxRecord> RecordsOf(DBFunc& store, int folder);
 
 // A home with the sample cover templates in Cover/, an empty Data/, a record
 // store, and a send context whose send job only records what it was given.
@@ -105,16 +103,14 @@ class SendTest : public ::testing::Test {
 
   // Files in the data folder.
   std::vector<std::string> DataFiles() const;
-  // The records of a folder, in filing order.
-  std::vector<FaxRecord> Records(int folder);
+  std::vector<FaxRecord> Records(int folder) { return RecordsOf(*store, folder); }
 
   vexo::test::TempDir home;
   std::filesystem::path coverDir, dataDir;
   AppSettings settings;
   std::unique_ptr<DBFunc> store;
   SendContext context;
-  std::vector<SendFields> sends;      // what the send job was started with
-  std::vector<bool> sendFileExisted;  // whether its file was there at the start
+  std::vector<SendFields> sends;  // what the send job was started with
   std::vector<std::pair<int, FaxRecord>> filed;
   int fileCounter = 0;
   std::unique_ptr<ScopedQtPresenter> presenter;
