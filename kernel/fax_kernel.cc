@@ -23,12 +23,9 @@ constexpr const char* kIndicationsOff = "AT+CNMI=0,0,0,0,0";
 constexpr const char* kIndicationToken = "+CNMI:";
 constexpr int kAtRounds = 12;
 
-constexpr const char* kMsgTimeout = "Timeout waiting for modem response.";
-constexpr const char* kMsgModemError = "Modem return ERROR result.";
 constexpr const char* kMsgCnmi = "Failed to query original cnmi value.";
 constexpr const char* kMsgForcedClass = "this modem does not support the user-forced FAX class %d";
 constexpr const char* kMsgNoClass = "Cannot determine FAX modem class type";
-constexpr const char* kMsgMemory = "Memory allocation failed.";
 
 // The class table in its order of preference.
 struct ClassRow {
@@ -137,24 +134,16 @@ FaxCommFunc* FaxKernel::Attached(FaxCommFunc& protocol) {
   return &protocol;
 }
 
-bool FaxKernel::EnsureClass2() {
-  if (m_class2) return true;
-  m_class2 = std::make_unique<FClass2Func>();
-  Attached(*m_class2);
-  m_class2->SetSystemLog(m_systemLog);
-  m_class2->SetHeaderParties(m_sender, m_recipient);
-  if (m_class2Timeouts) m_class2->SetTimeouts(*m_class2Timeouts);
-  return true;
-}
-
-bool FaxKernel::EnsureClass20() {
-  if (m_class20) return true;
-  m_class20 = std::make_unique<FClass20Func>();
-  Attached(*m_class20);
-  m_class20->SetSystemLog(m_systemLog);
-  m_class20->SetHeaderParties(m_sender, m_recipient);
-  if (m_class2Timeouts) m_class20->SetTimeouts(*m_class2Timeouts);
-  return true;
+template <typename Session>
+Session& FaxKernel::Class2x(std::unique_ptr<Session>& session) {
+  if (!session) {
+    session = std::make_unique<Session>();
+    Attached(*session);
+    session->SetSystemLog(m_systemLog);
+    session->SetHeaderParties(m_sender, m_recipient);
+    if (m_class2Timeouts) session->SetTimeouts(*m_class2Timeouts);
+  }
+  return *session;
 }
 
 // ---- the port
@@ -225,7 +214,7 @@ bool FaxKernel::ProbePhoneModem(const char* function) {
   for (;;) {
     if (count < 0) return false;
     if (count == 0) {
-      ReportError(0, kMsgDefault, kModule, function, "%s", kMsgTimeout);
+      ReportError(0, kMsgDefault, kModule, function, "%s", kTimeoutText);
       return false;
     }
     if (AnyLineContains(lines, count, "ERROR")) break;
@@ -293,11 +282,11 @@ bool FaxKernel::DetectFaxClass(Entry entry, const char* function) {
   const int count = m_port->ReadResultA(nullptr, kReadBufferBytes, lines, m_timeouts.answer, true);
   if (count < 0) return false;
   if (count == 0) {
-    ReportError(0, kMsgDefault, kModule, function, "%s", kMsgTimeout);
+    ReportError(0, kMsgDefault, kModule, function, "%s", kTimeoutText);
     return false;
   }
   if (StartsWith(lines[0], "ERROR")) {
-    ReportError(0, kMsgDefault, kModule, function, "%s", kMsgModemError);
+    ReportError(0, kMsgDefault, kModule, function, "%s", kErrorText);
     return false;
   }
   bool matched = false;
@@ -371,17 +360,13 @@ int FaxKernel::RunReceive(const std::string& outputFile, std::string_view localI
     case kFaxClass1:
       return m_class1->ReceiveFAXClass1(outputFile, localId, result);
     case kFaxClass2:
-      if (!EnsureClass2()) break;
-      return m_class2->ReceiveFAXClass2(outputFile, localId, result);
+      return Class2x(m_class2).ReceiveFAXClass2(outputFile, localId, result);
     case kFaxClass20:
-      if (!EnsureClass20()) break;
-      return m_class20->ReceiveFAXClass20(outputFile, localId, result);
+      return Class2x(m_class20).ReceiveFAXClass20(outputFile, localId, result);
     default:
       ReportError(0, kMsgDefault, kModule, "ReceiveFax", "%s", kMsgNoClass);
       return -1;
   }
-  ReportError(0, kMsgDefault, kModule, "ReceiveFax", "%s", kMsgMemory);
-  return -1;
 }
 
 int FaxKernel::ReceiveFax(const std::string& outputFile, std::string_view localId, int initialise,
@@ -419,17 +404,13 @@ int FaxKernel::RunSend(std::span<const std::string> files, std::string_view numb
     case kFaxClass1:
       return m_class1->SendFAXClass1(files, number, localId, resume, result);
     case kFaxClass2:
-      if (!EnsureClass2()) break;
-      return m_class2->SendFAXClass2(files, number, localId, resume, result);
+      return Class2x(m_class2).SendFAXClass2(files, number, localId, resume, result);
     case kFaxClass20:
-      if (!EnsureClass20()) break;
-      return m_class20->SendFAXClass20(files, number, localId, resume, result);
+      return Class2x(m_class20).SendFAXClass20(files, number, localId, resume, result);
     default:
       ReportError(0, kMsgDefault, kModule, "SendFax", "%s", kMsgNoClass);
       return -1;
   }
-  ReportError(0, kMsgDefault, kModule, "SendFax", "%s", kMsgMemory);
-  return -1;
 }
 
 void FaxKernel::ReadFirstFileInfo(std::span<const std::string> files, FaxResult* result) {

@@ -137,8 +137,9 @@ class FaxKernel {
   void RestoreIndications();
   bool HasSavedIndication() const { return m_savedIndication[0] != 0; }
 
-  bool EnsureClass2();
-  bool EnsureClass20();
+  // The Class 2 or Class 2.0 object, made and set up on first use.
+  template <typename Session>
+  Session& Class2x(std::unique_ptr<Session>& session);
   FaxCommFunc* Attached(FaxCommFunc& protocol);
   int RunReceive(const std::string& outputFile, std::string_view localId, FaxResult* result);
   int RunSend(std::span<const std::string> files, std::string_view number, std::string_view localId,

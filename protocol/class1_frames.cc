@@ -10,13 +10,14 @@
 #include "modem/byte_tables.h"
 #include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
+#include "protocol/class1_session.h"
 
 namespace vexo {
+
+using namespace class1;
+
 namespace {
 
-constexpr const char* kModule = "FClass1Func";
-constexpr const char* kFrameCommand = "AT+FTH=%s";
-constexpr const char* kReceiveCommand = "AT+FRH=%s";
 constexpr std::uint32_t kResponseIntervalMs = 50;
 constexpr std::uint32_t kFrameReadIntervalMs = 250;
 constexpr std::uint32_t kFrameReadBytes = 255;
@@ -37,10 +38,6 @@ std::uint32_t Remaining(std::uint32_t timeoutMs, Clock::time_point start) {
   const auto spent =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   return spent >= timeoutMs ? 0 : static_cast<std::uint32_t>(timeoutMs - spent);
-}
-
-void Report(const char* function, const char* message) {
-  ReportError(0, kMsgDefault, kModule, function, "%s", message);
 }
 
 // Splits the bytes of one AT+FRH reception into text lines and frames. Frames
@@ -147,6 +144,10 @@ bool AwaitsFrame(const Class1Items& items) {
 
 }  // namespace
 
+void class1::Report(const char* function, const char* message) {
+  ReportError(0, kMsgDefault, kModule, function, "%s", message);
+}
+
 std::span<const std::uint8_t> Class1Item::Fif() const {
   constexpr std::size_t kHead = 3;
   constexpr std::size_t kCheckBytes = 2;
@@ -173,7 +174,7 @@ int FClass1Func::DecideLines(const std::vector<std::string>& lines, const char* 
       case kWordConnect:
         return 1;
       case kWordError:
-        if (report) Report(function, "Modem return ERROR result.");
+        if (report) Report(function, kErrorText);
         return 0;
       case kWordNoCarrier:
         if (report) Report(function, "Modem return NO CARRIER result.");
@@ -316,7 +317,7 @@ int FClass1Func::ReadFrameList(Class1Items& items, std::size_t maxItems, std::ui
       break;
     }
     std::uint32_t got = 0;
-    if (!m_port->ReadComDataSYN(0, buffer.data(), kFrameReadBytes, &got,
+    if (!m_port->ReadComDataSYN(Channel::Command, buffer.data(), kFrameReadBytes, &got,
                                 report ? 0u : std::uint32_t{kQuiet})) {
       result = -1;
       break;
@@ -350,12 +351,12 @@ int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_
           mode == RepeatMode::kAlways || (mode == RepeatMode::kOnCrp && crpReceived);
       if (m_lastFrame && repeat) {
         const LastFrame last = *m_lastFrame;
-        SendFrame(kFrameCommand, "3", last.final, last.fcfValue, last.data, last.reverseBits);
+        SendFrame(kFrameCommand, kV21Code, last.final, last.fcfValue, last.data, last.reverseBits);
       }
     }
     crpReceived = false;
     m_port->Delay(kFrameWaitMs);
-    if (!m_port->WriteCommandF(kReceiveCommand, "3", 0)) continue;
+    if (!m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, 0)) continue;
     const auto start = Clock::now();
     for (;;) {
       const std::uint32_t left = Remaining(timeoutMs, start);
@@ -375,7 +376,7 @@ int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_
     }
   }
   items.clear();
-  if (report) Report(kFunction, "Timeout waiting for modem response.");
+  if (report) Report(kFunction, kTimeoutText);
   return 0;
 }
 

@@ -18,6 +18,8 @@
 #include "modem/fax_comm_func.h"
 #include "protocol/class1_tables.h"
 #include "protocol/fax_result.h"
+#include "protocol/page_feed.h"
+#include "protocol/page_sender.h"
 
 namespace vexo {
 
@@ -63,6 +65,14 @@ int ClassifyResult(std::string_view text);
 constexpr std::size_t kStationIdBytes = 20;
 using StationIdField = std::array<std::uint8_t, kStationIdBytes>;
 
+// The far end's answer to a post-page message (MPS or EOP).
+enum class PostPageAnswer {
+  kRefusedMore = -1,   // RTN, more pages to come
+  kFailed = 0,         // no usable answer
+  kConfirmedMore = 1,  // MCF or RTP, more pages to come
+  kCallComplete = 2,   // any answer to EOP, or none
+};
+
 // How GetFrame repeats the last frame sent on its second and third attempts.
 enum class RepeatMode { kNever = 0, kOnCrp = 1, kAlways = 2 };
 
@@ -88,7 +98,7 @@ struct Class1Timeouts {
   std::uint32_t drain = 10000;            // drain after a failed page
 };
 
-class FClass1Func : public FaxCommFunc {
+class FClass1Func : public FaxCommFunc, private PageSteps {
  public:
   FClass1Func() = default;
 
@@ -105,16 +115,20 @@ class FClass1Func : public FaxCommFunc {
   // kSessionFailed. resume and result may be null.
   int SendFAXClass1(std::span<const std::string> files, std::string_view number,
                     std::string_view localId, std::uint32_t* resume, FaxResult* result);
-  // 0 training confirmed, 1 dial or modem failure, 2 nothing in time, 3 DCN, 4 other failure.
-  int ProcessSendPhaseA(FaxResult* result, std::uint32_t pageFlags, CapabilityBytes& dcs,
-                        const StationIdField& tsi);
-  // 0 CFR, 1 failure, 2 the remote sent CSI again.
-  int ProcessTrain(CapabilityBytes& dcs, const StationIdField& tsi);
+  enum class PhaseA {
+    kTrained,       // the training was confirmed (CFR)
+    kModemFailed,   // the dial or the modem failed (reported)
+    kNoAnswer,      // nothing in time
+    kDisconnected,  // the remote sent DCN
+    kFailed,        // any other failure
+  };
+  PhaseA ProcessSendPhaseA(FaxResult* result, std::uint32_t pageFlags, CapabilityBytes& dcs,
+                           const StationIdField& tsi);
+  enum class Training { kConfirmed, kFailed, kRemoteRestarted /* CSI again */ };
+  Training ProcessTrain(CapabilityBytes& dcs, const StationIdField& tsi);
   int SendTrainSeq();
-  // 0, -1 reading the file failed, -2 writing to the modem failed, -3 no EOL.
-  int SendClass1FaxPage(TiffOper& tiff);
-  // 0 failure, 1 confirmed and more pages, 2 call complete, -1 refused and more pages.
-  int SendPostPageMessage(std::uint32_t pagesLeft);
+  PageSendResult SendClass1FaxPage(TiffOper& tiff);
+  PostPageAnswer SendPostPageMessage(std::uint32_t pagesLeft);
   // Whether the last post-page answer was RTN.
   bool LastPageRefused() const { return m_lastPageRefused; }
 
@@ -126,14 +140,20 @@ class FClass1Func : public FaxCommFunc {
   int ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries,
                        bool afterAnswer = true);
   int RevTrainSeqLoop(FaxResult* result);
-  // 1 good TCF, 0 bad or none, 2 "+FCERROR", -1 port timeouts not set.
-  int CheckTrainData();
+  enum class TrainCheck {
+    kGood,          // a good training check, then NO CARRIER
+    kBad,           // a bad one, or none
+    kWrongCarrier,  // "+FCERROR"
+    kPortFailed,    // the port's timeouts could not be set
+  };
+  TrainCheck CheckTrainData();
   // 0 page complete, -1 read failed or timed out, -2 writing the file failed.
   int RevClass1FaxPage(TiffOper& tiff, std::span<const std::uint8_t> first, std::uint32_t& rows);
 
   // ---- modem setup ----
-  // Asks the modem for its modulations: direction 1 "AT+FTM=?", 0 "AT+FRM=?".
-  int QueryBRCap(int direction);
+  // Asks the modem for its modulations: "AT+FTM=?" or "AT+FRM=?".
+  enum class ModulationQuery { kReceive = 0, kTransmit = 1 };
+  int QueryBRCap(ModulationQuery direction);
   // Fills the modulation set from the answer lines; 1 when a usable line came.
   int AnalysisMod(const std::vector<std::string>& lines);
 
@@ -207,22 +227,22 @@ class FClass1Func : public FaxCommFunc {
   // One decision over lines: 1 OK/CONNECT, 0 ERROR/NO CARRIER, -1 none.
   static int DecideLines(const std::vector<std::string>& lines, const char* function, bool report);
 
-  // Transmit helpers.
-  struct SendPlan;
-  bool CountPages(std::span<const std::string> files, SendPlan& plan);
-  int SendPages(std::span<const std::string> files, const SendPlan& plan, std::uint32_t* resume,
-                FaxResult* result);
+  // Transmit helpers: the page steps the page feed drives, and the writes.
+  bool TransmitPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total) override;
+  PageAnswer AnswerPage(bool last, std::uint32_t pageNo, std::uint32_t total) override;
+  void EndSent() override { SendDcn(); }
+  void AbortSend();
   bool WritePageChunked(const std::uint8_t* bytes, std::size_t count);
   bool WriteData(const std::uint8_t* bytes, std::size_t count);
-  void AbortSend();
   void SendDcn();
   // Receive helpers.
   int FirstPageData(std::vector<std::uint8_t>& first);
   int ReadPageChunk(std::vector<std::uint8_t>& chunk);
   void DrainPage();
   int FailReceive(TiffOper& tiff, FaxResult* result);
-  // The DCS of a batch (with the TSI before it): 1 taken, 0 refused, -1 none.
-  int TakeDcs(const Class1Items& items, FaxResult* result);
+  // The DCS of a batch (with the TSI before it).
+  enum class DcsTaken { kTaken, kRefused, kNone };
+  DcsTaken TakeDcs(const Class1Items& items, FaxResult* result);
 
   void ShowStatus(unsigned id);
   template <typename... Args>

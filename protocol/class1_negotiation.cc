@@ -11,17 +11,16 @@
 #include "modem/byte_tables.h"
 #include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
+#include "protocol/class1_session.h"
 
 namespace vexo {
+
+using namespace class1;
+
 namespace {
 
-constexpr const char* kModule = "FClass1Func";
 constexpr std::uint32_t kQueryWaitMs = 10000;
 constexpr std::uint32_t kFaxPageWidth = 1728;
-
-void Report(const char* function, const char* message) {
-  ReportError(0, kMsgDefault, kModule, function, "%s", message);
-}
 
 // Highest modulation a DIS rate code allows (bits 11 to 14, bit 11 first).
 int HighestForDisRate(std::uint8_t rate) {
@@ -79,10 +78,11 @@ CapabilityBytes CapabilityOf(const Class1Item& frame) {
 
 }  // namespace
 
-int FClass1Func::QueryBRCap(int direction) {
+int FClass1Func::QueryBRCap(ModulationQuery direction) {
   constexpr const char* kFunction = "QueryBRCap";
   if (m_port == nullptr) return 0;
-  if (!m_port->WriteCommand(direction == 1 ? "AT+FTM=?" : "AT+FRM=?", 0)) return 0;
+  if (!m_port->WriteCommand(direction == ModulationQuery::kTransmit ? "AT+FTM=?" : "AT+FRM=?", 0))
+    return 0;
   // The list and the final result may come in separate reads, and a read may
   // end inside the list: until the final result has come, the last line is
   // kept in the buffer and read again with what follows it.
@@ -116,7 +116,7 @@ int FClass1Func::QueryBRCap(int direction) {
     std::memmove(m_lineBuffer.data(), pending.data(), pending.size());
   }
   if (lines.empty()) {
-    Report(kFunction, "Timeout waiting for modem response.");
+    Report(kFunction, kTimeoutText);
     return 0;
   }
   return AnalysisMod(lines);

@@ -46,10 +46,6 @@ COMMTIMEOUTS DataReads(std::uint32_t totalMs) {
 constexpr std::string_view kFcError = "+FCERROR";
 constexpr std::string_view kNoCarrier = "NO CARRIER";
 
-void Report(const char* function, const char* message) {
-  ReportError(0, kMsgDefault, kModule, function, "%s", message);
-}
-
 std::string_view AsText(const std::vector<std::uint8_t>& bytes, std::size_t from = 0) {
   from = std::min(from, bytes.size());
   return {reinterpret_cast<const char*>(bytes.data()) + from, bytes.size() - from};
@@ -157,7 +153,7 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   const StationIdField csi = BuildStationIdField(localId);
 
   m_port->Delay(kCommandPauseMs);
-  if (!QueryBRCap(0) || !m_port->WriteCommand("ATA", kSkipLineCheck) ||
+  if (!QueryBRCap(ModulationQuery::kReceive) || !m_port->WriteCommand("ATA", kSkipLineCheck) ||
       !CheckCmdResponse2(m_timeouts.answerConnect, true))
     return FailReceive(tiff, result);
   const COMMTIMEOUTS pageTimeouts = DataReads(m_timeouts.pageData);
@@ -285,8 +281,8 @@ int FClass1Func::ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, 
           Report(kFunction, "Hangup (DCN) frame received.");
           return 0;
         }
-      const int dcs = TakeDcs(items, result);
-      if (dcs >= 0) return dcs;
+      const DcsTaken dcs = TakeDcs(items, result);
+      if (dcs != DcsTaken::kNone) return dcs == DcsTaken::kTaken ? 1 : 0;
       if (HasNonFinalFrame(items)) {
         m_port->Delay(kCommandPauseMs);
         if (!m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, 0)) return 0;
@@ -297,19 +293,19 @@ int FClass1Func::ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, 
   return 0;
 }
 
-int FClass1Func::TakeDcs(const Class1Items& items, FaxResult* result) {
+FClass1Func::DcsTaken FClass1Func::TakeDcs(const Class1Items& items, FaxResult* result) {
   for (std::size_t i = 0; i < items.size(); ++i) {
     const Class1Item& item = items[i];
     if (item.Is(fcf::TSI)) {
       if (result) result->SetRemoteId(Utf8ToUtf16(DecodeStationId(item.Fif())));
     } else if (item.Is(fcf::DCS)) {
-      if (!AnalysisDCS(item)) return 0;
+      if (!AnalysisDCS(item)) return DcsTaken::kRefused;
       if (result) result->resolution = m_fine ? kResultResolutionFine : kResultResolutionNormal;
       CheckCmdResponse1(LinesAfter(items, i), kDcsOkMs, false);
-      return 1;
+      return DcsTaken::kTaken;
     }
   }
-  return -1;
+  return DcsTaken::kNone;
 }
 
 int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
@@ -319,25 +315,26 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
     m_port->Delay(kCommandPauseMs);
     const char* code = kClass1Modulations[ToLongTrain(m_modulation)].code;
     if (!m_port->WriteCommandF("AT+FRM=%s", code, 0)) return -1;
-    const int judged = CheckTrainData();
-    if (judged == 2) {
+    const TrainCheck judged = CheckTrainData();
+    if (judged == TrainCheck::kWrongCarrier) {
       if (++carrierTries >= kCarrierTriesMax) {
         Report(kFunction, "Can not match Carrier in specific modulate speed.");
         return -1;
       }
       continue;
     }
-    if (judged < 0) return -1;
-    if (judged == 1) return SendFrame(kFrameCommand, kV21Code, true, fcf::CFR, {}, false) ? 1 : -1;
+    if (judged == TrainCheck::kPortFailed) return -1;
+    if (judged == TrainCheck::kGood)
+      return SendFrame(kFrameCommand, kV21Code, true, fcf::CFR, {}, false) ? 1 : -1;
     if (!SendFrame(kFrameCommand, kV21Code, true, fcf::FTT, {}, false)) return -1;
     ++round;
     // The caller answers FTT with TSI and a new DCS.
     for (;;) {
       Class1Items items;
       if (!GetFrame(items, kFrameItemsMax, m_timeouts.dcsAfterFtt, RepeatMode::kOnCrp)) return -1;
-      const int dcs = TakeDcs(items, result);
-      if (dcs == 0) return -1;
-      if (dcs == 1) break;
+      const DcsTaken dcs = TakeDcs(items, result);
+      if (dcs == DcsTaken::kRefused) return -1;
+      if (dcs == DcsTaken::kTaken) break;
       if (!HasNonFinalFrame(items)) return -1;
     }
     carrierTries = 0;
@@ -345,19 +342,20 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
   return -1;
 }
 
-int FClass1Func::CheckTrainData() {
+FClass1Func::TrainCheck FClass1Func::CheckTrainData() {
   TimeoutsGuard guard(*m_port);
-  if (!guard.saved() || !m_port->SetComPortTimeouts(DataReads(m_timeouts.tcfData), true)) return -1;
+  if (!guard.saved() || !m_port->SetComPortTimeouts(DataReads(m_timeouts.tcfData), true))
+    return TrainCheck::kPortFailed;
   TcfJudge judge(kClass1Modulations[m_modulation].bitRate);
   std::vector<std::uint8_t> seen;  // what came before CONNECT
   bool connected = false;
   std::vector<std::uint8_t> chunk;
   for (;;) {
-    if (ReadPageChunk(chunk) != 1) return 0;
+    if (ReadPageChunk(chunk) != 1) return TrainCheck::kBad;
     if (!connected) {
       seen.insert(seen.end(), chunk.begin(), chunk.end());
       const std::string_view text = AsText(seen);
-      if (text.find(kFcError) != std::string_view::npos) return 2;
+      if (text.find(kFcError) != std::string_view::npos) return TrainCheck::kWrongCarrier;
       const std::size_t at = text.find(kConnect);
       if (at == std::string_view::npos) {
         // Keep only a tail that may hold the start of a word.
@@ -372,10 +370,10 @@ int FClass1Func::CheckTrainData() {
     }
     const std::size_t used = judge.Feed(chunk.data(), chunk.size());
     if (!judge.ended()) continue;
-    if (!judge.Good()) return 0;
+    if (!judge.Good()) return TrainCheck::kBad;
     const bool ended = AsText(chunk, used).find(kNoCarrier) != std::string_view::npos ||
                        WaitNoCarrier(m_timeouts.tcfNoCarrier, false) == 1;
-    return ended ? 1 : 0;
+    return ended ? TrainCheck::kGood : TrainCheck::kBad;
   }
 }
 
@@ -383,7 +381,7 @@ int FClass1Func::CheckTrainData() {
 int FClass1Func::ReadPageChunk(std::vector<std::uint8_t>& chunk) {
   chunk.resize(kChunkBytes);
   std::uint32_t got = 0;
-  if (!m_port->ReadComDataSYN(1, chunk.data(), kChunkBytes, &got, 0)) {
+  if (!m_port->ReadComDataSYN(Channel::Data, chunk.data(), kChunkBytes, &got, 0)) {
     chunk.clear();
     return 0;
   }
@@ -466,7 +464,9 @@ void FClass1Func::DrainPage() {
   const std::uint32_t start = TickCountMs();
   while (TickCountMs() - start < kDrainLimitMs) {
     std::uint32_t got = 0;
-    if (!m_port->ReadComDataSYN(1, buffer.data(), kChunkBytes, &got, kQuiet) || got == 0) break;
+    if (!m_port->ReadComDataSYN(Channel::Data, buffer.data(), kChunkBytes, &got, kQuiet) ||
+        got == 0)
+      break;
   }
 }
 

@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 
+#include "protocol/session_names.h"
+
 namespace vexo {
 
 // One row of the modulation table. rateBits holds the DCS bits 11 to 14 as a
@@ -54,8 +56,6 @@ constexpr int ToShortTrain(int index) {
 constexpr std::uint8_t kHdlcAddress = 0xFF;
 constexpr std::uint8_t kControlFinal = 0x13;
 constexpr std::uint8_t kControlMore = 0x03;
-constexpr std::uint8_t kDle = 0x10;
-constexpr std::uint8_t kEtx = 0x03;
 constexpr std::uint8_t kCan = 0x18;
 
 // Facsimile control fields, with the T.30 "X" bit (the least significant bit

@@ -153,7 +153,7 @@ void Class2xFunc::ApplyReport(const char* line) { ParseFaxParams(line, m_params.
 bool Class2xFunc::WritePageBytes(const std::uint8_t* bytes, std::size_t count) {
   if (m_pacing) PaceData(0, static_cast<std::uint32_t>(count));
   std::uint32_t written = 0;
-  return m_port->WriteComDataSYN(1, bytes, static_cast<std::uint32_t>(count), &written,
+  return m_port->WriteComDataSYN(Channel::Data, bytes, static_cast<std::uint32_t>(count), &written,
                                  kTransferAll) == 1 &&
          written == count;
 }

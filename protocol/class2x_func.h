@@ -1,9 +1,9 @@
 // Class2xFunc runs one fax call over a modem that carries out T.30 itself and
 // is driven with AT+F commands: service Class 2.0 (T.32) and the older Class 2
 // share this code, their differences (command and report names, the waits
-// for XON and the page end) read from a Class2Dialect. It counts the pages,
-// sets the modem up, dials or answers, streams the pages through PageSender
-// and PageReceiver and fills the FaxResult. FClass20Func and FClass2Func are
+// for XON and the page end) read from a Class2Dialect. It sets the modem up,
+// dials or answers, sends the pages the PageFeed walks through PageSender,
+// receives through PageReceiver and fills the FaxResult. FClass20Func and FClass2Func are
 // the two named faces the fax kernel calls.
 #pragma once
 
@@ -18,8 +18,11 @@
 
 #include "base/job_control.h"
 #include "modem/fax_comm_func.h"
+#include "modem/win_com_ce.h"
 #include "platform/serial/comm_types.h"
 #include "protocol/fax_result.h"
+#include "protocol/page_feed.h"
+#include "protocol/page_sender.h"
 
 namespace vexo {
 
@@ -91,7 +94,7 @@ std::string RemoteIdOf(const char* line);
 // last line kept, the first holding a digit, "(", ")" or ","; -1 when none.
 int CapabilityLine(std::span<const std::string> kept);
 
-class Class2xFunc : public FaxCommFunc {
+class Class2xFunc : public FaxCommFunc, private PageSteps {
  public:
   explicit Class2xFunc(const Class2Dialect& dialect);
   ~Class2xFunc() override;
@@ -114,7 +117,6 @@ class Class2xFunc : public FaxCommFunc {
   int Receive(const std::string& fileName, std::string_view localId, FaxResult* result);
 
  private:
-  struct SendPlan;
   struct Raw;
 
   // Set-up and parameters.
@@ -122,28 +124,22 @@ class Class2xFunc : public FaxCommFunc {
   bool QueryCapabilities(const char* function);
   void ApplyReport(const char* line);
   // Pages.
-  bool CountPages(std::span<const std::string> files, SendPlan& plan);
-  bool FirstPageFlags(std::span<const std::string> files, SendPlan& plan);
-  int Dial(std::string_view number, FaxResult* result);
-  int SendPages(std::span<const std::string> files, SendPlan& plan, std::uint32_t* resume,
-                FaxResult* result);
-  bool WaitPageConnect();
-  int SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total);
-  // The far end's answer to a page: confirmed once a post-page status, OK or a
-  // normal hang-up arrived; goOn when the call continues (or, after the last
-  // page, ends well).
-  struct PageAnswer {
-    bool confirmed = false;
-    bool refused = false;
-    bool goOn = false;
-  };
-  PageAnswer PostPage(bool last, std::uint32_t pageNo);
+  bool Dial(std::string_view number, FaxResult* result);
+  // The page steps the page feed drives.
+  bool TransmitPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total) override;
+  PageAnswer AnswerPage(bool last, std::uint32_t pageNo, std::uint32_t total) override;
+  void EndUnreadable() override { AbortSend(); }
   void AbortSend();
+  bool WaitPageConnect();
+  PageSendResult SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total);
+  // The far end's answer to a page: confirmed once a post-page status, OK or a
+  // normal hang-up arrived.
+  PageAnswer PostPage(bool last, std::uint32_t pageNo);
   // Reception.
   int AnswerPhase(FaxResult* result);
   int ReceivePages(TiffOper& tiff, FaxResult* result);
   int ReceivePage(TiffOper& tiff, Raw& raw);
-  int ReadChunk(Raw& raw, int useDataPort);
+  int ReadChunk(Raw& raw, Channel channel);
   int NextRawLine(Raw& raw, std::string& line, bool& timedOut);
   int FinalAnswer();
   void AbortReceive();

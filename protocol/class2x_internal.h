@@ -1,5 +1,5 @@
 // Constants and small helpers the Class 2 session files share: buffer sizes,
-// protocol bytes, status string ids, report texts, and the bounded wait of a
+// protocol bytes, the dial failure words, and the bounded wait of a
 // phase made of a first read and further reads. Only protocol/class2x_*.cc
 // include it.
 #pragma once
@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "modem/fax_comm_func.h"
+#include "protocol/session_names.h"
 
 namespace vexo::class2x {
 
@@ -25,29 +26,12 @@ inline constexpr std::uint32_t kReceiveMultiplierMs = 10;
 // A line longer than this in the raw receive stream is cut.
 inline constexpr std::size_t kRawLineChars = 256;
 
-inline constexpr std::uint8_t kDle = 0x10;
-inline constexpr std::uint8_t kEtx = 0x03;
 inline constexpr std::uint8_t kDc2 = 0x12;
 inline constexpr std::uint8_t kMorePages = 0x2C;  // ","
 inline constexpr std::uint8_t kLastPage = 0x2E;   // "."
 
-// Post-page answers that refuse the page: RTN and PIN.
-inline constexpr long kPageRetrainNegative = 2;
-inline constexpr long kPageInterruptNegative = 4;
-
-inline constexpr unsigned kStrDialling = 65062;
-inline constexpr unsigned kStrRemoteAnswered = 65063;
-inline constexpr unsigned kStrRemoteId = 65064;
-inline constexpr unsigned kStrPageSentWaiting = 65065;
-inline constexpr unsigned kStrSendingPage = 65066;
-inline constexpr unsigned kStrSendEnd = 65067;
-inline constexpr unsigned kStrRemoteIdReceive = 65071;
-inline constexpr unsigned kStrReceivingPage = 65072;
-inline constexpr unsigned kStrReceiveEnd = 65073;
-
-inline constexpr const char* kTimeoutText = "Timeout waiting for modem response.";
-inline constexpr const char* kErrorText = "Modem return ERROR result.";
-inline constexpr const char* kCancelText = "User terminate the fax operation";
+// The post-page status of "+FPS:" / "+FPTS:": the far end's answer to a page.
+enum class PostPageStatus : long { kMcf = 1, kRtn = 2, kRtp = 3, kPin = 4, kPip = 5 };
 
 struct DialWord {
   const char* word;

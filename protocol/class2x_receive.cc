@@ -106,12 +106,12 @@ int Class2xFunc::AnswerPhase(FaxResult* result) {
   }
 }
 
-int Class2xFunc::ReadChunk(Raw& raw, int useDataPort) {
+int Class2xFunc::ReadChunk(Raw& raw, Channel channel) {
   std::uint8_t* into = m_buffer.data() + kChunkBytes;
   std::uint32_t got = 0;
   // The page's closing reports end in OK: the read need not wait out the
   // interval after them before the next page is asked for.
-  if (m_port->ReadComDataSYN(useDataPort, into, kChunkBytes, &got, kEndAtFinalLine) != 1) return -1;
+  if (m_port->ReadComDataSYN(channel, into, kChunkBytes, &got, kEndAtFinalLine) != 1) return -1;
   if (got == 0) {
     ReportError(0, kMsgDefault, m_dialect.module, m_dialect.accessFunction, "%s", kTimeoutText);
     return 0;
@@ -138,7 +138,7 @@ int Class2xFunc::NextRawLine(Raw& raw, std::string& line, bool& timedOut) {
       if (line.size() < kRawLineChars) line.push_back(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     }
     // Result lines come on the command handle.
-    const int got = ReadChunk(raw, 0);
+    const int got = ReadChunk(raw, Channel::Command);
     if (got <= 0) {
       timedOut = got == 0;
       return got;
@@ -176,7 +176,7 @@ int Class2xFunc::ReceivePages(TiffOper& tiff, FaxResult* result) {
     }
     const std::uint8_t start = kDc2;
     std::uint32_t written = 0;
-    if (m_port->WriteComDataSYN(1, &start, 1, &written, kTransferAll) != 1) return 0;
+    if (m_port->WriteComDataSYN(Channel::Data, &start, 1, &written, kTransferAll) != 1) return 0;
     // A line end right after CONNECT belongs to the line, not to the page.
     while (raw.pos < raw.size && (raw.data[raw.pos] == '\n' || raw.data[raw.pos] == '\r'))
       ++raw.pos;
@@ -251,7 +251,7 @@ int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw) {
                   static_cast<unsigned long long>(taken));
       return -2;
     }
-    if (ReadChunk(raw, 1) != 1) return -1;
+    if (ReadChunk(raw, Channel::Data) != 1) return -1;
   }
   if (!receiver.FullRtc())
     ReportError(0, kMsgLogOnly, m_dialect.module, m_dialect.pageFunction,
@@ -287,7 +287,9 @@ void Class2xFunc::AbortReceive() {
   const std::uint32_t start = TickCountMs();
   for (;;) {
     std::uint32_t got = 0;
-    if (m_port->ReadComDataSYN(1, sink.data(), sink.size(), &got, kQuiet) != 1 || got == 0) break;
+    if (m_port->ReadComDataSYN(Channel::Data, sink.data(), sink.size(), &got, kQuiet) != 1 ||
+        got == 0)
+      break;
     if (TickCountMs() - start >= m_timeouts.drainTotal) break;
   }
   m_port->WriteCommand(m_dialect.abortCommand, kQuiet);

@@ -10,91 +10,37 @@
 #include "platform/text.h"
 #include "protocol/class2x_func.h"
 #include "protocol/class2x_internal.h"
+#include "protocol/page_feed.h"
 #include "protocol/page_sender.h"
 
 namespace vexo {
 
 using namespace class2x;
 
-struct Class2xFunc::SendPlan {
-  std::uint32_t startFile = 0;
-  std::uint32_t startPage = 0;
-  std::uint32_t total = 0;
-  std::uint32_t firstFlags = 0;
-};
-
-bool Class2xFunc::CountPages(std::span<const std::string> files, SendPlan& plan) {
-  const char* fn = m_dialect.sendFunction;
-  for (std::uint32_t f = plan.startFile; f < files.size(); ++f) {
-    TiffOper tiff;
-    tiff.SetErrorPool(true);
-    if (tiff.OpenReadTiffHeader(files[f]) != 1) {
-      Debug("Debug: %s: TiffFile.OpenReadTiffHeader failed", fn);
-      return false;
-    }
-    int pages = tiff.GetTotalPageNum();
-    if (pages <= 0) {
-      ReportError(0, kMsgDefault, m_dialect.module, fn,
-                  "Fail to GetTotalPageNum or page number of TIFF image file is zero, "
-                  "Filename=%s",
-                  files[f].c_str());
-      pages = 0;
-    }
-    if (f == plan.startFile && plan.startPage != 0) {
-      if (plan.startPage >= static_cast<std::uint32_t>(pages)) {
-        // Nothing left of this file: start with the next one.
-        ++plan.startFile;
-        plan.startPage = 0;
-        pages = 0;
-      } else {
-        pages -= static_cast<int>(plan.startPage);
-      }
-    }
-    plan.total += static_cast<std::uint32_t>(pages);
-    tiff.CloseReadTiff();
-  }
-  if (plan.total == 0) {
-    Debug("Debug: %s: dwTotalPageNumber == 0", fn);
-    ReportError(0, kMsgDefault, m_dialect.module, fn, "Page number of TIFF image files is zero");
-    return false;
-  }
-  return true;
-}
-
-bool Class2xFunc::FirstPageFlags(std::span<const std::string> files, SendPlan& plan) {
-  for (std::uint32_t f = plan.startFile; f < files.size(); ++f) {
-    TiffOper tiff;
-    tiff.SetErrorPool(true);
-    if (tiff.OpenReadTiffHeader(files[f]) != 1) {
-      Debug("Debug: %s: TiffFile.OpenReadTiffHeader return FALSE", m_dialect.sendFunction);
-      return false;
-    }
-    if (tiff.GetTotalPageNum() <= 0) continue;
-    if (f == plan.startFile && plan.startPage != 0 &&
-        tiff.MovePage(static_cast<int>(plan.startPage)) < 0)
-      return false;
-    if (tiff.ReadTags() != 1) return false;
-    plan.firstFlags = tiff.PageInfo().flags;
-    tiff.CloseReadTiff();
-    return true;
-  }
-  return false;
-}
-
 int Class2xFunc::Send(std::span<const std::string> files, std::string_view number,
                       std::string_view localId, std::uint32_t* resume, FaxResult* result) {
   const char* fn = m_dialect.sendFunction;
   if (m_port == nullptr) return kSessionFailed;
-  const ResumePosition from(resume ? *resume : 0);
-  SendPlan plan;
-  plan.startFile = from.FileIndex();
-  plan.startPage = from.PageIndex();
-  if (plan.startFile >= files.size()) {
+  PageFeed feed(files, resume, {m_dialect.module, fn});
+  if (feed.Finished()) {
     Debug("Debug: %s: dwStartFileIndex >= dwFileNum", fn);
     return kSessionDone;
   }
-  if (!CountPages(files, plan)) return kSessionFailed;
-  if (!FirstPageFlags(files, plan)) return kSessionFailed;
+  switch (feed.CountPages(PageFeed::FirstPage::kExactly)) {
+    case PageFeed::Count::kReady:
+      break;
+    case PageFeed::Count::kFileUnreadable:
+      Debug("Debug: %s: TiffFile.OpenReadTiffHeader failed", fn);
+      return kSessionFailed;
+    case PageFeed::Count::kNoPages:
+      Debug("Debug: %s: dwTotalPageNumber == 0", fn);
+      return kSessionFailed;
+    case PageFeed::Count::kFirstFileUnreadable:
+      Debug("Debug: %s: TiffFile.OpenReadTiffHeader return FALSE", fn);
+      return kSessionFailed;
+    case PageFeed::Count::kFirstPageUnreadable:
+      return kSessionFailed;
+  }
 
   if (result) result->Clear();
   const std::string field = LocalIdField(localId);
@@ -108,7 +54,7 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
   if (!CommandOk(m_dialect.localIdCommand, field.c_str())) return kSessionFailed;
   if (m_dialect.class20 && !CommandOk("AT+FLO=%s", "2")) return kSessionFailed;
   if (!QueryCapabilities(fn)) return kSessionFailed;
-  const std::uint32_t flags = plan.firstFlags;
+  const std::uint32_t flags = feed.FirstPageFlags();
   m_params[kVR] = (flags & PAGE_FINE) ? 1 : 0;
   m_params[kDF] = (flags & PAGE_G4) ? 3 : (flags & PAGE_2D) ? 1 : 0;
   m_params[kWD] = 0;
@@ -119,7 +65,7 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
   if (m_dialect.class20 && !CommandOk("AT+FNR=1,1,1,1", nullptr)) return kSessionFailed;
   m_port->Delay(kSetupPauseMs);
 
-  if (Dial(number, result) != 1) return kSessionFailed;
+  if (!Dial(number, result)) return kSessionFailed;
 
   m_buffer.assign(kPageBufferBytes, 0);
   const COMMTIMEOUTS pageTimeouts{0, 0, 0, kWriteMultiplierMs, m_timeouts.writeConstant};
@@ -128,37 +74,37 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
     return kSessionFailed;
   }
   m_pacing = m_port->PhoneModem() == 1;
-  const int sent = SendPages(files, plan, resume, result);
+  const int sent = feed.Send(*this, {m_sender, m_recipient, m_systemLog}, m_job, result);
   m_buffer.clear();
   m_buffer.shrink_to_fit();
   return sent;
 }
 
-int Class2xFunc::Dial(std::string_view number, FaxResult* result) {
+bool Class2xFunc::Dial(std::string_view number, FaxResult* result) {
   const char* fn = m_dialect.sendFunction;
   const char* module = m_dialect.module;
   ShowStatus(kStrDialling);
   std::string digits = WideToMultiLossy(number);
   if (digits.size() > kDialNumberBytes) digits.resize(kDialNumberBytes);
   const char* dial = (!m_dialect.class20 && digits.empty()) ? "ATD" : "ATX4DT%s";
-  if (!m_port->WriteCommandF(dial, digits.c_str(), 0)) return 0;
+  if (!m_port->WriteCommandF(dial, digits.c_str(), 0)) return false;
 
   PhaseWait wait(m_timeouts.dialFirst, m_timeouts.dialFurther);
   std::array<char*, kResultLinesMax> lines{};
   for (;;) {
     const std::uint32_t ms = wait.Next();
     const int count = ms ? m_port->ReadResultA(nullptr, kReadBufferBytes, lines, ms, true) : 0;
-    if (count < 0) return 0;
+    if (count < 0) return false;
     if (count == 0) {
       ReportError(0, kMsgDefault, module, fn, "%s", kTimeoutText);
-      return 0;
+      return false;
     }
     const std::span<char*> batch(lines.data(), static_cast<std::size_t>(count));
     for (const DialWord& failure : kDialFailures)
       for (const char* line : batch)
         if (Has(line, failure.word)) {
           ReportError(0, kMsgDefault, module, fn, "%s", failure.message);
-          return 0;
+          return false;
         }
     for (const char* line : batch)
       if (Has(line, m_dialect.connected) && !Has(line, m_dialect.remoteIdSend))
@@ -166,7 +112,7 @@ int Class2xFunc::Dial(std::string_view number, FaxResult* result) {
     for (const char* line : batch)
       if (Has(line, m_dialect.hangup)) {
         ReportHangupCodeError(line, m_dialect.hangupClass);
-        return 0;
+        return false;
       }
     bool ok = false;
     for (const char* line : batch) {
@@ -178,103 +124,31 @@ int Class2xFunc::Dial(std::string_view number, FaxResult* result) {
         ok = true;
       }
     }
-    if (ok) return 1;
+    if (ok) return true;
   }
 }
 
-int Class2xFunc::SendPages(std::span<const std::string> files, SendPlan& plan,
-                           std::uint32_t* resume, FaxResult* result) {
-  const char* fn = m_dialect.sendFunction;
-  const char* module = m_dialect.module;
-  std::uint32_t sent = 0;
-  std::uint32_t refusedPages = 0;
-  TiffOper tiff;
-  tiff.SetErrorPool(true);
-  PageHeader& header = PageHeaderOf(tiff);
-  header.SetSender(m_sender);
-  header.SetRecipient(m_recipient);
-  header.SetSystemLog(m_systemLog);
-
-  std::uint32_t pageInFile = plan.startPage;
-  for (std::uint32_t f = plan.startFile; f < files.size(); ++f, pageInFile = 0) {
-    if (Cancelled()) {
-      ReportError(0, kMsgDefault, module, fn, "%s", kCancelText);
-      return kSessionFailed;
-    }
-    if (tiff.OpenReadTiffHeader(files[f]) != 1) {
-      AbortSend();
-      return kSessionFailed;
-    }
-    if (tiff.GetTotalPageNum() <= 0) {
-      tiff.CloseReadTiff();
-      continue;
-    }
-    if (pageInFile != 0 && tiff.MovePage(static_cast<int>(pageInFile)) < 0) {
-      AbortSend();
-      return kSessionFailed;
-    }
-    for (;;) {
-      ShowStatusF(kStrSendingPage, sent + 1, plan.total);
-      if (m_job) m_job->ShowProgress(sent + 1, plan.total);
-      if (Cancelled()) {
-        ReportError(0, kMsgDefault, module, fn, "%s", kCancelText);
-        return kSessionFailed;
-      }
-      if (tiff.ReadTags() != 1) {
-        AbortSend();
-        return kSessionFailed;
-      }
-      if (!m_port->WriteCommand("AT+FDT", 0) || !WaitPageConnect()) return kSessionFailed;
-      const int page = SendPageData(tiff, sent + 1, plan.total);
-      if (page != PageSender::kPageSent) {
-        AbortSend();
-        return kSessionFailed;
-      }
-      const bool last = sent + 1 == plan.total;
-      bool moreInFile = false;
-      if (m_dialect.class20) {
-        const std::uint8_t end[2] = {kDle, last ? kLastPage : kMorePages};
-        if (!WritePageBytes(end, sizeof end)) return kSessionFailed;
-      } else {
-        const std::uint8_t end[2] = {kDle, kEtx};
-        if (!WritePageBytes(end, sizeof end)) return kSessionFailed;
-      }
-      if (!last) moreInFile = tiff.NextPage() == 1;
-      ShowStatus(kStrPageSentWaiting);
-      if (!m_dialect.class20) {
-        MatchOKResult(m_timeouts.pageEndOk, false);
-        if (!m_port->WriteCommand(last ? "AT+FET=2" : "AT+FET=0", 0)) return kSessionFailed;
-      }
-      // The page counts, and the resume position moves past it, only once the
-      // far end has answered it: a page the line dropped during is sent again.
-      const PageAnswer answer = PostPage(last, sent + 1);
-      if (answer.refused) ++refusedPages;
-      if (answer.confirmed) {
-        ++sent;
-        if (result) result->pagesTransferred = sent;
-        if (resume) {
-          if (last)
-            *resume = 0;
-          else if (moreInFile)
-            *resume = ResumePosition::At(f, pageInFile + 1).Raw();
-          else
-            *resume = ResumePosition::At(f + 1, 0).Raw();
-        }
-      }
-      if (!answer.goOn) return kSessionFailed;
-      if (last) {
-        tiff.CloseReadTiff();
-        ShowStatusF(kStrSendEnd, sent);
-        return refusedPages ? kSessionPartly : kSessionDone;
-      }
-      ++pageInFile;
-      if (!moreInFile) break;
-    }
-    tiff.CloseReadTiff();
+// AT+FDT, CONNECT (and for Class 2 the XON), the page, and the page end:
+// Class 2.0 tells with it whether more pages follow.
+bool Class2xFunc::TransmitPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total) {
+  if (!m_port->WriteCommand("AT+FDT", 0) || !WaitPageConnect()) return false;
+  if (SendPageData(tiff, pageNo, total) != PageSendResult::kSent) {
+    AbortSend();
+    return false;
   }
-  // The count said more pages than the files held.
-  ShowStatusF(kStrSendEnd, sent);
-  return refusedPages ? kSessionPartly : kSessionDone;
+  const bool last = pageNo == total;
+  const std::uint8_t end[2] = {kDle, !m_dialect.class20 ? kEtx : last ? kLastPage : kMorePages};
+  return WritePageBytes(end, sizeof end);
+}
+
+// Class 2 waits for the page end's OK and tells with AT+FET whether more pages follow.
+PageAnswer Class2xFunc::AnswerPage(bool last, std::uint32_t pageNo, std::uint32_t /*total*/) {
+  ShowStatus(kStrPageSentWaiting);
+  if (!m_dialect.class20) {
+    MatchOKResult(m_timeouts.pageEndOk, false);
+    if (!m_port->WriteCommand(last ? "AT+FET=2" : "AT+FET=0", 0)) return {};
+  }
+  return PostPage(last, pageNo);
 }
 
 bool Class2xFunc::WaitPageConnect() {
@@ -312,7 +186,8 @@ bool Class2xFunc::WaitPageConnect() {
   }
 }
 
-int Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total) {
+PageSendResult Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo,
+                                         std::uint32_t total) {
   const std::uint8_t vr = m_params[kVR];
   GenHeader(tiff, pageNo, total, vr == 0);
   m_progressTotal = static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize());
@@ -337,19 +212,19 @@ int Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_
   std::uint8_t* input = m_buffer.data();
   for (;;) {
     const int got = tiff.ReadFAXData(input, kChunkBytes, m_resolution == 0);
-    if (got < 0) return -1;
+    if (got < 0) return PageSendResult::kReadFailed;
     if (got == 0) break;
-    if (!sender.Feed(input, static_cast<std::size_t>(got))) return PageSender::kWriteFailed;
+    if (!sender.Feed(input, static_cast<std::size_t>(got))) return PageSendResult::kWriteFailed;
     if (m_job)
       m_job->SetProgressPercent(static_cast<std::uint32_t>(
           std::min<std::uint64_t>(sender.Consumed() * 100 / m_progressTotal, 100)));
   }
-  const int done = sender.Finish();
-  if (done == PageSender::kPageSent && m_job) m_job->SetProgressPercent(100);
+  const PageSendResult done = sender.Finish();
+  if (done == PageSendResult::kSent && m_job) m_job->SetProgressPercent(100);
   return done;
 }
 
-Class2xFunc::PageAnswer Class2xFunc::PostPage(bool last, std::uint32_t pageNo) {
+PageAnswer Class2xFunc::PostPage(bool last, std::uint32_t pageNo) {
   const char* fn = m_dialect.sendFunction;
   const char* module = m_dialect.module;
   PageAnswer answer;
@@ -376,9 +251,8 @@ Class2xFunc::PageAnswer Class2xFunc::PostPage(bool last, std::uint32_t pageNo) {
       const char* line = lines[i];
       if (Has(line, m_dialect.pageStatus)) {
         answer.confirmed = true;
-        const long status = ParseNumberAfterColon(line, false);
-        if ((status == kPageRetrainNegative || status == kPageInterruptNegative) &&
-            !answer.refused) {
+        const auto status = static_cast<PostPageStatus>(ParseNumberAfterColon(line, false));
+        if ((status == PostPageStatus::kRtn || status == PostPageStatus::kPin) && !answer.refused) {
           answer.refused = true;
           ReportError(0, kMsgDefault, module, fn, "Page %u was refused by the remote fax machine.",
                       pageNo);
@@ -401,7 +275,7 @@ Class2xFunc::PageAnswer Class2xFunc::PostPage(bool last, std::uint32_t pageNo) {
 void Class2xFunc::AbortSend() {
   const std::uint8_t cancel[2] = {kDle, kLastPage};
   std::uint32_t written = 0;
-  m_port->WriteComDataSYN(1, cancel, sizeof cancel, &written, kTransferAll | kQuiet);
+  m_port->WriteComDataSYN(Channel::Data, cancel, sizeof cancel, &written, kTransferAll | kQuiet);
   if (MatchOKResult(m_timeouts.abortOk, false) == 1) {
     m_port->WriteCommand(m_dialect.abortCommand, kQuiet);
     MatchOKResult(m_timeouts.command, false);

@@ -5,12 +5,11 @@
 
 #include "modem/byte_tables.h"
 #include "protocol/page_sender.h"
+#include "protocol/session_names.h"
 
 namespace vexo {
 namespace {
 
-constexpr std::uint8_t kDle = 0x10;
-constexpr std::uint8_t kEtx = 0x03;
 constexpr std::uint8_t kSub = 0x1A;
 // Zero bytes in a row that are kept; longer runs are fill.
 constexpr std::uint32_t kZeroBytesKept = 2;

@@ -3,11 +3,11 @@
 #include <algorithm>
 
 #include "modem/byte_tables.h"
+#include "protocol/session_names.h"
 
 namespace vexo {
 namespace {
 
-constexpr std::uint8_t kDle = 0x10;
 // Zero bits carried are capped: any count past this is as good as an EOL's.
 constexpr std::uint32_t kZeroBitsCap = 0x10000;
 
@@ -79,14 +79,14 @@ bool PageSender::FlushIfFull() {
   return !m_failed;
 }
 
-int PageSender::Finish() {
-  if (m_failed) return kWriteFailed;
-  if (!m_sending) return kNoEol;
+PageSendResult PageSender::Finish() {
+  if (m_failed) return PageSendResult::kWriteFailed;
+  if (!m_sending) return PageSendResult::kNoEol;
   if (m_options.minLineBytes != 0 && m_lineBytes != 0 && m_lineBytes < m_lastMinimum)
     PutZeros(m_lastMinimum - m_lineBytes);
   if (!m_failed && !m_out.empty() && !m_sink(m_out.data(), m_out.size())) m_failed = true;
   m_out.clear();
-  return m_failed ? kWriteFailed : kPageSent;
+  return m_failed ? PageSendResult::kWriteFailed : PageSendResult::kSent;
 }
 
 }  // namespace vexo

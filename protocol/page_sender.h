@@ -21,6 +21,14 @@ constexpr std::uint32_t MinimumLineBytes(std::uint32_t bitsPerSecond, std::uint3
 // Zeros that make an EOL: eleven zero bits and a one.
 constexpr std::uint32_t kEolZeroBits = 11;
 
+// How the sending of a page ended.
+enum class PageSendResult {
+  kSent = 0,
+  kReadFailed = -1,   // the fax file could not be read
+  kWriteFailed = -2,  // the modem did not take the bytes
+  kNoEol = -3,        // the page held no EOL
+};
+
 struct PageSendOptions {
   bool lsbFirstInput = false;        // the file holds bytes least significant bit first
   bool skipToFirstEol = true;        // drop everything before the first EOL
@@ -33,17 +41,13 @@ class PageSender {
   // Writes bytes to the modem; false when they could not all be written.
   using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t count)>;
 
-  static constexpr int kPageSent = 0;
-  static constexpr int kWriteFailed = -2;
-  static constexpr int kNoEol = -3;
-
   PageSender(PageSendOptions options, Sink sink);
 
   // Takes the next input bytes; false when the sink failed.
   bool Feed(const std::uint8_t* data, std::size_t count);
-  // Pads the last line and writes what is left: kPageSent, kWriteFailed or
+  // Pads the last line and writes what is left: kSent, kWriteFailed or
   // kNoEol (the page held no EOL, nothing was written).
-  int Finish();
+  PageSendResult Finish();
 
   std::uint64_t Consumed() const { return m_consumed; }
   bool EolFound() const { return m_sending; }

@@ -1,31 +1,62 @@
 // Helpers of the Class 1 tests: a Class 1 protocol object on a real pty whose
-// master side a scripted modem plays, frames written as the modem sends them,
-// and the error pool's messages.
+// master side a scripted modem plays, and frames written as the modem sends them.
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "modem/byte_tables.h"
 #include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
+#include "tests/support/error_records.h"
 #include "tests/support/pty_peer.h"
 
 namespace vexo::test {
 
-// The messages in the error pool, oldest first; empties the pool.
-std::vector<std::string> TakeClass1Messages();
+// Address, control, FCF and information field, each DLE doubled.
+inline std::string FrameBody(bool final, std::uint8_t fcfValue,
+                             const std::vector<std::uint8_t>& fif) {
+  std::string out;
+  std::vector<std::uint8_t> bytes = {kHdlcAddress, final ? kControlFinal : kControlMore, fcfValue};
+  bytes.insert(bytes.end(), fif.begin(), fif.end());
+  for (std::uint8_t b : bytes) {
+    if (b == kDle) out.push_back(static_cast<char>(kDle));
+    out.push_back(static_cast<char>(b));
+  }
+  return out;
+}
 
-// A frame as a modem delivers it after AT+FRH: address, control, FCF, the
-// information field (DLE doubled), two check bytes, DLE ETX, then "OK".
-std::string ModemFrame(bool final, std::uint8_t fcfValue, std::vector<std::uint8_t> fif = {});
+// A frame as a modem delivers it after AT+FRH: the body, two check bytes, DLE
+// ETX, then "OK".
+inline std::string ModemFrame(bool final, std::uint8_t fcfValue,
+                              const std::vector<std::uint8_t>& fif = {}) {
+  return FrameBody(final, fcfValue, fif) + "\x5A\xA5\x10\x03\r\nOK\r\n";
+}
+
 // The bytes the program writes for a frame after AT+FTH's CONNECT.
-std::string WrittenFrame(bool final, std::uint8_t fcfValue, std::vector<std::uint8_t> fif = {});
+inline std::string WrittenFrame(bool final, std::uint8_t fcfValue,
+                                const std::vector<std::uint8_t>& fif = {}) {
+  return FrameBody(final, fcfValue, fif) + "\x10\x03";
+}
+
 // Capability bytes in their line order (each byte bit-reversed).
-std::vector<std::uint8_t> OnLine(const CapabilityBytes& bytes);
+inline std::vector<std::uint8_t> OnLine(const CapabilityBytes& bytes) {
+  std::vector<std::uint8_t> out;
+  for (std::uint8_t b : bytes) out.push_back(kBitReverse[b]);
+  return out;
+}
+
 // A received frame item with two dummy check bytes.
-Class1Item FrameItem(bool final, std::uint8_t fcfValue, std::vector<std::uint8_t> fif);
+inline Class1Item FrameItem(bool final, std::uint8_t fcfValue, std::vector<std::uint8_t> fif) {
+  Class1Item item;
+  item.isFrame = true;
+  item.frame = {kHdlcAddress, final ? kControlFinal : kControlMore, fcfValue};
+  for (std::uint8_t b : fif) item.frame.push_back(b);
+  item.frame.push_back(0x5A);
+  item.frame.push_back(0xA5);
+  return item;
+}
 
 // A protocol object attached to a serial port object opened on a pty.
 struct Class1PtyRig {
@@ -34,10 +65,24 @@ struct Class1PtyRig {
   WinCOMCE port;
   FClass1Func fax;
 
-  Class1PtyRig();
-  ~Class1PtyRig();
-  // Opens the port and starts the script; false when the port did not open.
-  bool Start();
+  Class1PtyRig() {
+    port.SetBaudRate(115200);
+    port.SetOptions({pty.SlavePath(), "", "", false});
+    TakeMessages();
+  }
+  ~Class1PtyRig() {
+    modem.Stop();
+    port.CloseComPort(0);
+  }
+  // Opens the port, then starts the script (opening clears what the modem
+  // sent); false when the port did not open.
+  bool Start() {
+    const bool ok = port.OpenComPort(nullptr, "COM1:", 0, "", 0) == 1;
+    modem.Start();
+    fax.Attach(&port);
+    TakeMessages();
+    return ok;
+  }
 };
 
 }  // namespace vexo::test

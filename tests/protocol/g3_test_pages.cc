@@ -1,5 +1,6 @@
 #include "tests/protocol/g3_test_pages.h"
 
+#include <string>
 #include <string_view>
 
 #include "document/tiff_oper.h"
@@ -9,53 +10,30 @@ namespace vexo::test {
 namespace {
 
 constexpr std::string_view kEol = "000000000001";
-constexpr std::string_view kWhite1728 = "010011011";  // make-up code
-constexpr std::string_view kWhite0 = "00110101";      // terminating code
-constexpr std::string_view kBlack1728 = "0000001100101";
-constexpr std::string_view kBlack0 = "0000110111";
-
-class BitWriter {
- public:
-  void Put(std::string_view bits) {
-    for (char c : bits) {
-      m_byte = static_cast<std::uint8_t>((m_byte << 1) | (c == '1' ? 1 : 0));
-      if (++m_bits == 8) {
-        m_out.push_back(m_byte);
-        m_byte = 0;
-        m_bits = 0;
-      }
-    }
-  }
-  std::vector<std::uint8_t> Take() {
-    if (m_bits) m_out.push_back(static_cast<std::uint8_t>(m_byte << (8 - m_bits)));
-    return std::move(m_out);
-  }
-
- private:
-  std::vector<std::uint8_t> m_out;
-  std::uint8_t m_byte = 0;
-  int m_bits = 0;
-};
+// White 1728 (make-up and terminating codes); a row starts with white, so a
+// black row is a white run of 0, then black 1728.
+constexpr std::string_view kWhiteRow =
+    "010011011"
+    "00110101";
+constexpr std::string_view kBlackRow =
+    "00110101"
+    "0000001100101"
+    "0000110111";
 
 }  // namespace
 
 std::vector<std::uint8_t> CodeRows(int rows, int rtcEols, std::string_view tailBits) {
-  BitWriter w;
+  std::string bits;
   for (int r = 0; r < rows; ++r) {
-    w.Put(kEol);
-    if (r % 2 == 0) {
-      w.Put(kWhite1728);
-      w.Put(kWhite0);
-    } else {
-      // A row starts with white: a white run of 0, then 1728 black.
-      w.Put(kWhite0);
-      w.Put(kBlack1728);
-      w.Put(kBlack0);
-    }
+    bits += kEol;
+    bits += r % 2 == 0 ? kWhiteRow : kBlackRow;
   }
-  for (int i = 0; i < rtcEols; ++i) w.Put(kEol);
-  w.Put(tailBits);
-  return w.Take();
+  for (int i = 0; i < rtcEols; ++i) bits += kEol;
+  bits += tailBits;
+  std::vector<std::uint8_t> out((bits.size() + 7) / 8);
+  for (std::size_t i = 0; i < bits.size(); ++i)
+    if (bits[i] == '1') out[i / 8] |= static_cast<std::uint8_t>(0x80u >> (i % 8));
+  return out;
 }
 
 std::vector<std::uint8_t> ModemBytes(const std::vector<std::uint8_t>& msbFirst) {

@@ -1,11 +1,14 @@
 // The page data units on their own: what the sender hands the modem and what
-// the receiver makes of the modem's bytes, DLE escapes at every chunk boundary.
+// the receivers (Class 2 and Class 1) make of the modem's bytes, DLE escapes at
+// every chunk boundary, where a page ends and how its rows are counted.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "modem/byte_tables.h"
+#include "protocol/class1_page_decoder.h"
 #include "protocol/page_receiver.h"
 #include "protocol/page_sender.h"
 #include "tests/protocol/g3_test_pages.h"
@@ -15,44 +18,52 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Send(const Bytes& input, PageSendOptions options, int* result = nullptr,
-           std::size_t chunk = 4096) {
+Bytes Send(const Bytes& input, PageSendOptions options, PageSendResult* result = nullptr) {
   Bytes out;
   PageSender sender(options, [&](const std::uint8_t* b, std::size_t n) {
     out.insert(out.end(), b, b + n);
     return true;
   });
-  for (std::size_t i = 0; i < input.size(); i += chunk)
-    sender.Feed(input.data() + i, std::min(chunk, input.size() - i));
-  const int done = sender.Finish();
+  sender.Feed(input.data(), input.size());
+  const PageSendResult done = sender.Finish();
   if (result) *result = done;
   return out;
 }
 
+// Both receivers order their statuses More, PageEnd, WriteFailed.
+enum class End { More, Page, WriteFailed };
+
 struct Decoded {
   Bytes bytes;
-  PageReceiver::Status status = PageReceiver::Status::More;
+  End end = End::More;
   std::size_t used = 0;  // bytes taken in total
   std::uint32_t rows = 0;
   int eolRun = 0;
   bool fullRtc = false;
 };
 
-// Feeds the stream in pieces cut at the given positions.
-Decoded Receive(const Bytes& stream, const std::vector<std::size_t>& cuts, bool reverse = true) {
+// Feeds the stream to a receiver in pieces cut at the given positions.
+template <class Receiver = PageReceiver>
+Decoded Receive(const Bytes& stream, std::vector<std::size_t> cuts) {
   Decoded d;
-  PageReceiver receiver(reverse, [&](const std::uint8_t* b, std::size_t n) {
+  const auto sink = [&](const std::uint8_t* b, std::size_t n) {
     d.bytes.insert(d.bytes.end(), b, b + n);
     return true;
-  });
+  };
+  Receiver receiver = [&] {
+    if constexpr (std::is_same_v<Receiver, PageReceiver>)
+      return PageReceiver(true, sink);
+    else
+      return Receiver(sink);
+  }();
   std::size_t from = 0;
-  std::vector<std::size_t> ends = cuts;
-  ends.push_back(stream.size());
-  for (std::size_t end : ends) {
+  cuts.push_back(stream.size());
+  for (std::size_t end : cuts) {
     std::size_t used = 0;
-    d.status = receiver.Feed(stream.data() + from, end - from, used);
+    d.end =
+        static_cast<End>(static_cast<int>(receiver.Feed(stream.data() + from, end - from, used)));
     d.used += used;
-    if (d.status != PageReceiver::Status::More) break;
+    if (d.end != End::More) break;
     from = end;
   }
   d.rows = receiver.Rows();
@@ -67,99 +78,53 @@ Bytes WithDleEtx(Bytes b) {
   return b;
 }
 
-TEST(PageSender, DropsDataBeforeTheFirstEolAndSendsEveryByteReversedAndStuffed) {
+TEST(PageSender, SendsFromTheFirstEolOnReversedAndStuffedAndNothingWithoutOne) {
   const Bytes page = test::CodeRows(20);
   Bytes input = {0xFF, 0x80, 0x13};  // garbage, no EOL in it
   input.insert(input.end(), page.begin(), page.end());
-  int result = 0;
+  PageSendResult result{};
   const Bytes out = Send(input, {}, &result);
-  EXPECT_EQ(result, PageSender::kPageSent);
+  EXPECT_EQ(result, PageSendResult::kSent);
   // The first EOL completes in the page's second byte (0x00 0x1x); one zero
   // byte of fill goes ahead of it in place of the dropped bytes.
   Bytes expected(page.begin() + 1, page.end());
   expected.insert(expected.begin(), 0x00);
   EXPECT_EQ(out, test::ModemBytes(expected));
-}
-
-TEST(PageSender, LsbFirstInputIsNormalisedAndClass2KeepsEverything) {
-  const Bytes page = test::CodeRows(5);
-  Bytes lsb;
-  for (auto b : page) lsb.push_back(kBitReverse[b]);
-  PageSendOptions options;
-  options.lsbFirstInput = true;
-  options.skipToFirstEol = false;
-  options.writeThreshold = 4095;
-  EXPECT_EQ(Send(lsb, options), test::ModemBytes(page));
-}
-
-TEST(PageSender, APageWithoutEolSendsNothing) {
-  const Bytes input(5000, 0x55);
-  int result = 0;
-  EXPECT_TRUE(Send(input, {}, &result).empty());
-  EXPECT_EQ(result, PageSender::kNoEol);
-}
-
-TEST(PageSender, DleIsDoubledAndWritesStayAtMostTwoHundredFiftySixBytes) {
-  // 0x08 reversed is 0x10: a stream of them after one EOL.
-  Bytes input = {0x00, 0x10};
-  input.insert(input.end(), 1000, 0x08);
-  std::vector<std::size_t> writes;
-  Bytes out;
-  PageSender sender({}, [&](const std::uint8_t* b, std::size_t n) {
-    writes.push_back(n);
-    out.insert(out.end(), b, b + n);
-    return true;
-  });
-  sender.Feed(input.data(), input.size());
-  ASSERT_EQ(sender.Finish(), PageSender::kPageSent);
-  EXPECT_EQ(out.size(), 1 + 1 + 2000u);  // fill, the EOL byte, the doubled DLEs
-  for (std::size_t n : writes) EXPECT_LE(n, 256u);
+  // A page without an EOL sends nothing.
+  EXPECT_TRUE(Send(Bytes(5000, 0x55), {}, &result).empty());
+  EXPECT_EQ(result, PageSendResult::kNoEol);
 }
 
 TEST(PageSender, ShortLinesArePaddedToTheMinimumLength) {
-  // Rows of 2 to 3 bytes, a minimum of 6 bytes: zero fill before each EOL byte.
+  // Rows of 2 to 3 bytes padded to 6 with zero fill before each EOL byte; the
+  // receiver cuts fill to two zero bytes, so the rows still count.
   const Bytes page = test::CodeRows(10);
   PageSendOptions options;
   options.minLineBytes = 6;
   const Bytes out = Send(page, options);
-  // Receiving cuts fill to two zero bytes, so the rows still count.
+  EXPECT_GE(out.size(), 10 * 6u);
   const Decoded d = Receive(WithDleEtx(out), {});
-  EXPECT_EQ(d.status, PageReceiver::Status::PageEnd);
+  EXPECT_EQ(d.end, End::Page);
   EXPECT_EQ(d.rows, 10u);
-  // Between two EOL bytes at least the minimum of bytes went.
-  std::size_t last = 0, shortest = out.size();
-  const Bytes msb = [&] {
-    Bytes m;
-    for (auto b : out) m.push_back(kBitReverse[b]);
-    return m;
-  }();
-  std::uint32_t zeros = 0;
-  bool first = true;
-  for (std::size_t i = 0; i < msb.size(); ++i) {
-    const auto b = msb[i];
-    const bool eol = b != 0 && zeros + kLeadingZeroBits[b] >= 11;
-    zeros = b == 0 ? zeros + 8 : kTrailingZeroBits[b];
-    if (!eol) continue;
-    if (!first) shortest = std::min(shortest, i - last);
-    first = false;
-    last = i;
-  }
-  EXPECT_GE(shortest, 6u);
-  EXPECT_GT(out.size(), test::ModemBytes(page).size());
 }
 
-TEST(PageSender, AFailingSinkEndsThePage) {
-  const Bytes page = test::CodeRows(400);
+// A sink that fails ends the page on either side.
+TEST(PageUnits, AFailingSinkEndsThePage) {
+  const Bytes page = test::CodeRows(2000);
   PageSender sender({}, [](const std::uint8_t*, std::size_t) { return false; });
   EXPECT_FALSE(sender.Feed(page.data(), page.size()));
-  EXPECT_EQ(sender.Finish(), PageSender::kWriteFailed);
+  EXPECT_EQ(sender.Finish(), PageSendResult::kWriteFailed);
+  PageReceiver receiver(true, [](const std::uint8_t*, std::size_t) { return false; });
+  const Bytes stream = WithDleEtx(test::ModemBytes(page));
+  std::size_t used = 0;
+  EXPECT_EQ(receiver.Feed(stream.data(), stream.size(), used), PageReceiver::Status::WriteFailed);
 }
 
 TEST(PageReceiver, RoundTripAtEveryChunkBoundary) {
   const Bytes page = test::CodeRows(12);
   const Bytes stream = WithDleEtx(Send(page, {}));
   const Decoded whole = Receive(stream, {});
-  ASSERT_EQ(whole.status, PageReceiver::Status::PageEnd);
+  ASSERT_EQ(whole.end, End::Page);
   EXPECT_EQ(whole.rows, 12u);
   EXPECT_TRUE(whole.fullRtc);
   EXPECT_EQ(whole.used, stream.size());
@@ -176,12 +141,6 @@ TEST(PageReceiver, RoundTripAtEveryChunkBoundary) {
 }
 
 // After a first EOL (00 80 reversed: 00 01), the escapes in data.
-Bytes AfterEol(Bytes tail) {
-  Bytes s = {0x00, 0x80};
-  s.insert(s.end(), tail.begin(), tail.end());
-  return s;
-}
-
 TEST(PageReceiver, StuffedDlesAreReadAsData) {
   struct Case {
     Bytes tail;
@@ -196,14 +155,15 @@ TEST(PageReceiver, StuffedDlesAreReadAsData) {
       {{0x10, 0x10, 0x10, 0x03}, {0x10}, true},         // a DLE, then the end
   };
   for (const Case& c : cases) {
-    Bytes stream = AfterEol(c.tail);
+    Bytes stream = {0x00, 0x80};
+    stream.insert(stream.end(), c.tail.begin(), c.tail.end());
     if (!c.ends) stream = WithDleEtx(stream);
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
       const Decoded d = Receive(stream, {cut});
       Bytes expected = {0, 0, 0, 0, kBitReverse[0x80]};
       for (auto b : c.dataAfterEol) expected.push_back(kBitReverse[b]);
       ASSERT_EQ(d.bytes, expected) << "case " << &c - cases.data() << " cut " << cut;
-      ASSERT_EQ(d.status, PageReceiver::Status::PageEnd);
+      ASSERT_EQ(d.end, End::Page);
       ASSERT_EQ(d.used, stream.size());
     }
   }
@@ -215,38 +175,12 @@ TEST(PageReceiver, DleEtxEndsThePageWhateverTheEolCount) {
     Bytes withTail = stream;
     withTail.insert(withTail.end(), {'\r', '\n', 'O', 'K'});
     const Decoded d = Receive(withTail, {});
-    EXPECT_EQ(d.status, PageReceiver::Status::PageEnd);
+    EXPECT_EQ(d.end, End::Page);
     EXPECT_EQ(d.used, stream.size()) << "the reports after the page stay unread";
     EXPECT_EQ(d.eolRun, eols);
     EXPECT_FALSE(d.fullRtc);
     EXPECT_EQ(d.rows, 8u) << eols << " EOLs at the end";
   }
-}
-
-// Modems pass on what follows the RTC: one bits in the byte of its last EOL
-// and a second RTC behind them. The rows are exactly the coded ones whatever
-// the bit position the RTC ends at, and nothing after its last EOL is stored.
-TEST(PageReceiver, NoiseAfterTheRtcAddsNoRows) {
-  const std::string rtc =
-      "000000000001000000000001000000000001"
-      "000000000001000000000001000000000001";
-  for (int rows = 1; rows <= 16; ++rows) {
-    const Decoded clean = Receive(WithDleEtx(test::ModemBytes(test::CodeRows(rows))), {});
-    const Decoded noisy =
-        Receive(WithDleEtx(test::ModemBytes(test::CodeRows(rows, 6, "11" + rtc))), {});
-    EXPECT_EQ(noisy.rows, static_cast<std::uint32_t>(rows)) << rows << " rows";
-    EXPECT_TRUE(noisy.fullRtc) << rows << " rows";
-    EXPECT_EQ(noisy.bytes, clean.bytes) << rows << " rows";
-  }
-}
-
-TEST(PageReceiver, AfterAFullRtcNothingMoreIsStored) {
-  Bytes page = test::CodeRows(3);
-  const Decoded clean = Receive(WithDleEtx(test::ModemBytes(page)), {});
-  page.insert(page.end(), {0xFF, 0x12, 0x34});
-  const Decoded extra = Receive(WithDleEtx(test::ModemBytes(page)), {});
-  EXPECT_EQ(extra.bytes, clean.bytes);
-  EXPECT_EQ(extra.rows, 3u);
 }
 
 TEST(PageReceiver, ZeroFillIsCutToTwoBytes) {
@@ -259,24 +193,60 @@ TEST(PageReceiver, ZeroFillIsCutToTwoBytes) {
   EXPECT_EQ(d.rows, 1u);
 }
 
-TEST(PageReceiver, WithoutReversalBytesAreStoredAsReceived) {
-  const Bytes page = test::CodeRows(6);
-  Bytes stuffed;
-  for (auto b : page) {
-    stuffed.push_back(b);
-    if (b == 0x10) stuffed.push_back(b);
-  }
-  const Decoded d = Receive(WithDleEtx(stuffed), {}, false);
-  EXPECT_EQ(d.rows, 6u);
-  ASSERT_GE(d.bytes.size(), 5u);
-  EXPECT_EQ(d.bytes[4], page[1]);
+// ---- the Class 1 page decoder
+
+Decoded Class1Receive(const Bytes& coded, Bytes extra = {}, std::size_t cut = 7) {
+  Bytes line = test::ModemBytes(coded);
+  line.insert(line.end(), extra.begin(), extra.end());
+  return Receive<Class1PageDecoder>(WithDleEtx(line), {cut});
 }
 
-TEST(PageReceiver, AFailingSinkIsAWriteFailure) {
-  PageReceiver receiver(true, [](const std::uint8_t*, std::size_t) { return false; });
-  const Bytes stream = WithDleEtx(test::ModemBytes(test::CodeRows(2000)));
-  std::size_t used = 0;
-  EXPECT_EQ(receiver.Feed(stream.data(), stream.size(), used), PageReceiver::Status::WriteFailed);
+// DLE ETX ends a page whatever came before it; the rows stay, EOLs ahead of
+// the page are no rows, and only six EOLs make a full RTC.
+TEST(Class1PageDecoder, DleEtxEndsThePageAndTheRowsAreCounted) {
+  Bytes filled = test::CodeRows(0, 6);  // a run of EOLs only
+  const Bytes page = test::CodeRows(4);
+  filled.insert(filled.end(), page.begin(), page.end());
+  const Decoded full = Class1Receive(filled);
+  EXPECT_EQ(full.end, End::Page);
+  EXPECT_EQ(full.rows, 4u);
+  EXPECT_TRUE(full.fullRtc);
+  const Decoded shortRtc = Class1Receive(test::CodeRows(3, 3));
+  EXPECT_EQ(shortRtc.end, End::Page);
+  EXPECT_EQ(shortRtc.rows, 3u);
+  EXPECT_FALSE(shortRtc.fullRtc);
+}
+
+// Ones after the RTC's last EOL in the same byte (what the line carries once
+// the page is over) neither hide the RTC nor reach the file.
+TEST(Class1PageDecoder, TheRtcIsFoundWhenItsLastByteHoldsLineNoise) {
+  for (int rows = 1; rows <= 8; ++rows) {
+    Bytes coded = test::CodeRows(rows);
+    std::uint8_t& last = coded.back();
+    const int lowest = __builtin_ctz(last);
+    if (lowest == 0) continue;  // the EOL's one is the byte's last bit: no room
+    last = static_cast<std::uint8_t>(last | ((1u << lowest) - 1));
+    const Decoded page = Class1Receive(coded, Bytes(40, 0xFF));
+    EXPECT_TRUE(page.fullRtc) << rows;
+    EXPECT_EQ(page.rows, static_cast<std::uint32_t>(rows));
+    EXPECT_NE(page.bytes.back(), 0xFF) << rows;
+    return;
+  }
+  FAIL() << "no row count left room after the RTC";
+}
+
+// 10 10 10 10 is two 0x10 bytes of data, also when the escapes are split
+// across reads; 10 10 03 is a 0x10 and an 0x03, not the end.
+TEST(Class1PageDecoder, StuffedDlesAreData) {
+  const Bytes escapes = {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x03};
+  for (std::size_t cut = 0; cut < 12; ++cut) {
+    const Decoded page = Class1Receive(test::CodeRows(1, 0), escapes, cut);
+    EXPECT_EQ(page.end, End::Page) << cut;
+    ASSERT_GE(page.bytes.size(), 4u);
+    // Stored most significant bit first: 0x10 reversed is 0x08, 0x03 is 0xC0.
+    EXPECT_EQ(Bytes(page.bytes.end() - 4, page.bytes.end()), (Bytes{0x08, 0x08, 0x08, 0xC0}))
+        << cut;
+  }
 }
 
 }  // namespace
