@@ -2,16 +2,16 @@
 // sink that keeps what it was given, and quick record makers.
 #pragma once
 
-#include <deque>
 #include <filesystem>
-#include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
 #include "base/presenter.h"
 #include "tests/support/box_recorder.h"
+#include "tests/support/error_records.h"
 #include "tests/support/temp_dir.h"
 
 namespace vexo::test {
@@ -44,14 +44,19 @@ inline StoreOptions OptionsFor(const TempDir& home) {
   return options;
 }
 
+// Every field of a record, for comparing whole records.
+inline auto Fields(const FaxRecord& r) {
+  return std::tie(r.oid, r.contact, r.remoteStationId, r.date, r.telephone, r.info1, r.info2,
+                  r.fileName, r.status, r.reserved, r.pages, r.resolution, r.noteFlag, r.note);
+}
+
 inline FaxRecord MakeRecord(const std::string& contact, const std::string& file,
                             std::uint16_t status = 1) {
   FaxRecord r;
   r.contact = contact;
   r.telephone = "555-" + contact;
   r.remoteStationId = "ID " + contact;
-  r.info1 = "";
-  r.info2 = "";
+  r.info1 = r.info2 = "";
   r.fileName = file;
   r.status = status;
   r.pages = 2;
@@ -59,13 +64,4 @@ inline FaxRecord MakeRecord(const std::string& contact, const std::string& file,
   r.date = FileTime::FromTicks(133'000'000'000'000'000ULL);
   return r;
 }
-
-// Every message the error pool holds, taken out of it.
-inline std::vector<ErrorRecord> TakeErrors() {
-  std::vector<ErrorRecord> out;
-  ErrorRecord r;
-  while (ErrorPool::Instance().TakeOldest(r) > 0) out.push_back(r);
-  return out;
-}
-
 }  // namespace vexo::test

@@ -4,23 +4,11 @@
 
 #include "app/settings/settings.h"
 #include "app/store/db_func.h"
-#include "app/store/fax_list_sink.h"
 #include "base/error_pool.h"
 #include "platform/telephony/linux_provider.h"
-#include "tests/sim/sim_harness.h"
+#include "tests/app/store_test_util.h"
 
 namespace vexo::test {
-namespace {
-
-class Records : public FaxListSink {
- public:
-  void DeleteAllItems() override { ids.clear(); }
-  void SetRecordCount(std::size_t) override {}
-  void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
-  std::vector<CEOID> ids;
-};
-
-}  // namespace
 
 void ConfigureHome(const std::filesystem::path& home,
                    const std::function<void(AppSettings&)>& change) {
@@ -46,7 +34,7 @@ AppOperOptions SimAppOptions(const std::filesystem::path& home, const std::strin
 
 std::unique_ptr<AppOper> StartSimApp(AppOperOptions options) {
   auto app = std::make_unique<AppOper>(std::move(options));
-  EXPECT_EQ(app->Startup(), 1) << ::testing::PrintToString(PoolMessages());
+  EXPECT_EQ(app->Startup(), 1) << ::testing::PrintToString(TakeMessages());
   return app;
 }
 
@@ -61,10 +49,10 @@ std::vector<FaxRecord> FiledRecords(const std::filesystem::path& home, int folde
   options.dataDir = home / "Data";
   DBFunc store(options);
   EXPECT_TRUE(store.InitDatabases());
-  Records list;
-  EXPECT_TRUE(store.ListFolder(list, kFolderTypeBase + folder, 104, kSortAscending));
+  CollectingSink list;
+  EXPECT_TRUE(store.ListFolder(list, FolderType(folder), PROP_DATE, kSortAscending));
   std::vector<FaxRecord> records;
-  for (const CEOID id : list.ids) {
+  for (const CEOID id : list.Ids()) {
     FaxRecord record;
     EXPECT_TRUE(store.ReadRecord(id, record));
     records.push_back(record);

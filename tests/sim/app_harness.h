@@ -13,10 +13,9 @@
 
 #include "app/jobs/app_oper.h"
 #include "app/store/fax_record.h"
+#include "tests/sim/sim_harness.h"
 
 namespace vexo::test {
-
-inline constexpr const char* kSimLocalId = "+1 555 0100";
 
 // Writes the home's settings file with kSimLocalId as the station id, after
 // change (may be empty) had its say.

@@ -4,26 +4,12 @@
 // every modem of the list in turn where only the third one answers.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <deque>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "app/jobs/app_oper.h"
 #include "app/settings/settings.h"
-#include "base/error_pool.h"
-#include "base/job_control.h"
-#include "base/presenter.h"
 #include "base/strings.h"
 #include "modem/tapi_oper.h"
 #include "tests/sim/app_harness.h"
-#include "tests/sim/sim_harness.h"
-#include "tests/sim/test_pages.h"
 #include "tests/support/box_recorder.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/wait_for.h"
 
 namespace vexo::test {
 namespace {
@@ -31,21 +17,13 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-constexpr const char* kFarId = "+1 555 9999";
-constexpr const char* kLocalId = kSimLocalId;
-
 class JobsSim : public ::testing::Test {
  protected:
   void SetUp() override {
     LoadResDll("EngRes");
-    PoolMessages();
+    TakeMessages();
   }
-  void TearDown() override { SetPresenter(nullptr); }
 
-  // Writes settings into the home before the AppOper reads them.
-  void Configure(const std::function<void(AppSettings&)>& change) {
-    ConfigureHome(home.path(), change);
-  }
   std::unique_ptr<AppOper> Start(const std::string& device) {
     return StartSimApp(SimAppOptions(home.path(), device, noLines.path()));
   }
@@ -55,7 +33,6 @@ class JobsSim : public ::testing::Test {
     EXPECT_TRUE(WriteFaxTiff(file, {MakeTestPage(3, 120)}));
     return file.string();
   }
-  int Run(AppOper& app, std::uint32_t kind) { return RunAppJob(app, kind); }
   std::vector<FaxRecord> Filed(int folder) { return FiledRecords(home.path(), folder); }
 
   TempDir home;
@@ -63,7 +40,7 @@ class JobsSim : public ::testing::Test {
 };
 
 TEST_F(JobsSim, ASendIsFiledInSentWithTheCallsFacts) {
-  Linesim sim({"--far", "terminal", "--far-id", kFarId});
+  Linesim sim({"--far", "terminal", "--far-id", kSimFarId});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   auto app = Start(sim.Pty(1));
   std::vector<int> filedFolders;
@@ -73,7 +50,7 @@ TEST_F(JobsSim, ASendIsFiledInSentWithTheCallsFacts) {
   inputs.number = "5551234";
   inputs.recipient = "Ann Example";
   inputs.note = "one page";
-  ASSERT_EQ(Run(*app, kSendJob), 0) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(RunAppJob(*app, kSendJob), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(app->Job().State(), 0u);
   EXPECT_EQ(filedFolders, std::vector<int>{FOLDER_SENT});
 
@@ -82,7 +59,7 @@ TEST_F(JobsSim, ASendIsFiledInSentWithTheCallsFacts) {
   EXPECT_EQ(sent[0].status, 1);
   EXPECT_EQ(sent[0].contact, "Ann Example");
   EXPECT_EQ(sent[0].telephone, "5551234");
-  EXPECT_EQ(sent[0].remoteStationId, kFarId);
+  EXPECT_EQ(sent[0].remoteStationId, kSimFarId);
   EXPECT_EQ(sent[0].fileName, "QXAAAAAA.tif");
   EXPECT_EQ(sent[0].pages, 1);
   EXPECT_EQ(sent[0].resolution, 2) << "fine";
@@ -97,7 +74,7 @@ TEST_F(JobsSim, ABusyLineIsFiledAsFailedWithThePagesOfTheFileAndNoStaleFacts) {
   auto app = Start(sim.Pty(1));
   app->Inputs().file = Fax(*app);
   app->Inputs().number = "5551234";
-  ASSERT_EQ(Run(*app, kSendJob), -1);
+  ASSERT_EQ(RunAppJob(*app, kSendJob), -1);
   const auto sent = Filed(FOLDER_SENT);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].status, 0);
@@ -108,10 +85,10 @@ TEST_F(JobsSim, ABusyLineIsFiledAsFailedWithThePagesOfTheFileAndNoStaleFacts) {
 TEST_F(JobsSim, ACallInIsReceivedUnderANewNameAndFiledWithTheSendersId) {
   const fs::path in = home.path() / "in.tif";
   ASSERT_TRUE(WriteFaxTiff(in, {MakeTestPage(5, 150)}));
-  Linesim sim({"--far", "terminal", "--far-id", kFarId, "--call-in", in.string()});
+  Linesim sim({"--far", "terminal", "--far-id", kSimFarId, "--call-in", in.string()});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   auto app = Start(sim.Pty(1));
-  ASSERT_EQ(Run(*app, kReceiveJob), 0) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(RunAppJob(*app, kReceiveJob), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(app->JobFileName(), "QXAAAAAA.tif");
   EXPECT_EQ(app->Settings().StoredTiffAutoNumber(), 1u);
   EXPECT_EQ(ReadTiffPages(home.path() / "Data" / "QXAAAAAA.tif").size(), 1u);
@@ -119,8 +96,8 @@ TEST_F(JobsSim, ACallInIsReceivedUnderANewNameAndFiledWithTheSendersId) {
   const auto inbox = Filed(FOLDER_INBOX);
   ASSERT_EQ(inbox.size(), 1u);
   EXPECT_EQ(inbox[0].status, 1);
-  EXPECT_EQ(inbox[0].contact, kFarId);
-  EXPECT_EQ(inbox[0].remoteStationId, kFarId);
+  EXPECT_EQ(inbox[0].contact, kSimFarId);
+  EXPECT_EQ(inbox[0].remoteStationId, kSimFarId);
   EXPECT_EQ(inbox[0].telephone, "");
   EXPECT_EQ(inbox[0].fileName, "QXAAAAAA.tif");
   EXPECT_EQ(inbox[0].pages, 1);
@@ -134,22 +111,21 @@ TEST_F(JobsSim, CancelWhileWaitingForARingEndsTheJobWithMinusThree) {
   JobThread thread(*app);
   ASSERT_EQ(thread.Start(kReceiveJob, [&](std::uint32_t, int r) { result = r; }), 1);
   EXPECT_EQ(thread.Start(kReceiveJob, nullptr), 0) << "one job at a time";
-  const auto deadline = std::chrono::steady_clock::now() + seconds(20);
-  while (app->Job().Status().text.find("Waiting for a call") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_TRUE(WaitFor(
+      [&] { return app->Job().Status().text.find("Waiting for a call") != std::string::npos; },
+      seconds(20)));
   app->Job().Cancel();
   thread.Join();
-  EXPECT_EQ(result, kJobWaitCancelled) << ::testing::PrintToString(PoolMessages());
+  EXPECT_EQ(result, kJobWaitCancelled) << ::testing::PrintToString(TakeMessages());
   EXPECT_TRUE(Filed(FOLDER_INBOX).empty());
   EXPECT_EQ(app->Settings().StoredTiffAutoNumber(), 0u) << "no name used up";
 }
 
 TEST_F(JobsSim, EveryModemInTurnSendsThroughTheThirdAndYesKeepsIt) {
-  Linesim sim({"--far", "terminal", "--far-id", kFarId});
+  Linesim sim({"--far", "terminal", "--far-id", kSimFarId});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   const std::string line = sim.Pty(1);
-  Configure([&](AppSettings& s) {
+  ConfigureHome(home.path(), [&](AppSettings& s) {
     s.ModemName = "Auto Retry All Modem";
     s.TelephonyDevices = (home.path() / "no-such-modem").string() + ";" + line;
   });
@@ -158,7 +134,7 @@ TEST_F(JobsSim, EveryModemInTurnSendsThroughTheThirdAndYesKeepsIt) {
   ASSERT_EQ(app->CurrentModem(), kEveryModem);
   app->Inputs().file = Fax(*app);
   app->Inputs().number = "5551234";
-  ASSERT_EQ(Run(*app, kSendJob), 0) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(RunAppJob(*app, kSendJob), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_TRUE(app->LastSendAutoModem());
   EXPECT_EQ(app->AutoRetryIndex(), 2u);
   EXPECT_EQ(app->CurrentModem(), kEveryModem);

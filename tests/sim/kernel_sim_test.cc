@@ -4,22 +4,12 @@
 // call), a forced class the modem lacks, and the combined-class modem where
 // the kernel must pick 2.0 over 2 over 1.
 #include <gtest/gtest.h>
-#include <tiffio.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "base/error_pool.h"
-#include "base/job_control.h"
 #include "base/strings.h"
-#include "kernel/fax_kernel.h"
 #include "platform/text.h"
 #include "tests/sim/sim_harness.h"
-#include "tests/sim/test_pages.h"
-#include "tests/support/temp_dir.h"
 
 namespace vexo::test {
 namespace {
@@ -27,71 +17,34 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 
-constexpr const char* kLocalId = "+1 555 0100";
-constexpr const char* kFarId = "+1 555 9999";
 // What the simulator's phone modem answers to "AT+CNMI?".
 constexpr const char* kSimCnmi = "2,1,0,0,0";
 
-class KernelSim : public ::testing::Test {
+class KernelSim : public ::testing::Test, public KernelCall {
  protected:
   void SetUp() override {
     LoadResDll("EngRes");
-    PoolMessages();
+    TakeMessages();
   }
-  void TearDown() override {
-    kernel.ClosePort(0);
-    job.EndJob();
-  }
-  // Starts the simulator and opens the kernel on its first modem.
-  bool Open(std::vector<std::string> options, std::uint32_t jobKind) {
-    options.insert(options.end(), {"--far-id", kFarId, "--far-receive",
-                                   (dir.path() / "rx").string(), "--verbose"});
-    sim = std::make_unique<Linesim>(options);
-    if (sim->Pty(1).empty()) return false;
-    return OpenKernel(jobKind);
-  }
-  bool OpenKernel(std::uint32_t jobKind) {
-    kernel.SetPortOptions({sim->Pty(1), "", "", false});
-    kernel.SetBaudRate(115200);
-    if (kernel.InitKernel(nullptr, dir.path().string() + "/", &job) != 1) return false;
-    job.StartJob(jobKind);
-    return kernel.OpenPort(1, nullptr, "", 0) == 1;
-  }
-  fs::path Document(int pages) {
-    std::vector<Bitmap> bitmaps;
-    for (int n = 1; n <= pages; ++n) bitmaps.push_back(MakeTestPage(static_cast<unsigned>(n), 160));
-    const fs::path file = dir.path() / "out.tif";
-    EXPECT_TRUE(WriteFaxTiff(file, bitmaps));
-    return file;
-  }
-  int Send(const fs::path& file) {
+  int Send(int pages) {
     std::uint32_t resume = 0;
-    const std::vector<std::string> files = {file.string()};
-    const int sent = kernel.SendFax(files, "5551234", kLocalId, &resume, &result);
+    const int sent = KernelCall::Send(TestPages(pages, 160), true, &resume);
     EXPECT_EQ(resume, 0u);
     return sent;
   }
-
-  TempDir dir;
-  JobControl job;
-  FaxKernel kernel;
-  FaxResult result;
-  std::unique_ptr<Linesim> sim;
 };
 
 TEST_F(KernelSim, APhoneModemSendPutsTheIndicationsBack) {
-  const fs::path file = Document(2);
   ASSERT_TRUE(Open({"--phone"}, kSendJob)) << (sim ? sim->Stderr() : "");
-  ASSERT_EQ(Send(file), 0) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(Send(2), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(kernel.DetectedClass(), kFaxClass1);
   EXPECT_EQ(result.pagesTransferred, 2u);
   EXPECT_EQ(result.totalPages, 2u);
-  EXPECT_EQ(Utf16ToUtf8(result.RemoteId()), kFarId);
-  const auto report = sim->WaitForReport(seconds(20));
-  ASSERT_TRUE(report) << sim->Stderr();
-  EXPECT_NE(report->find("completed, 2 pages"), std::string::npos) << *report;
+  EXPECT_EQ(Utf16ToUtf8(result.RemoteId()), kSimFarId);
+  const std::string report = Report();
+  EXPECT_NE(report.find("completed, 2 pages"), std::string::npos) << report;
 
-  const auto commands = Commands(sim->Stderr());
+  const auto commands = Trace();
   const int off = IndexOf(commands, "AT+CNMI=0,0,0,0,0");
   const int query = IndexOf(commands, "AT+FCLASS=?");
   const int dial = IndexOf(commands, "ATX4DT5551234");
@@ -108,18 +61,16 @@ TEST_F(KernelSim, ACallInOnAPhoneModemIsReceivedAndTheIndicationsComeBack) {
   ASSERT_TRUE(WriteFaxTiff(in, pages));
   ASSERT_TRUE(Open({"--phone", "--call-in", in.string()}, kReceiveJob))
       << (sim ? sim->Stderr() : "");
-  ASSERT_EQ(kernel.WaitRing_NoEvent(), 0) << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(kernel.WaitRing_NoEvent(), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(kernel.SavedIndication(), kSimCnmi);
   const fs::path received = dir.path() / "QX000001.tif";
-  ASSERT_EQ(kernel.ReceiveFax(received.string(), kLocalId, 0, &result), 0)
-      << ::testing::PrintToString(PoolMessages());
+  ASSERT_EQ(kernel.ReceiveFax(received.string(), kSimLocalId, 0, &result), 0)
+      << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(result.pagesTransferred, 1u);
-  EXPECT_EQ(Utf16ToUtf8(result.RemoteId()), kFarId);
-  const auto got = ReadTiffPages(received);
-  ASSERT_EQ(got.size(), 1u);
-  EXPECT_TRUE(got[0].bits == pages[0].bits);
+  EXPECT_EQ(Utf16ToUtf8(result.RemoteId()), kSimFarId);
+  EXPECT_TRUE(ReadTiffPages(received) == pages);
 
-  const auto commands = Commands(sim->Stderr());
+  const auto commands = Trace();
   const int answer = IndexOf(commands, "ATA");
   ASSERT_GE(answer, 0) << sim->Stderr();
   EXPECT_GT(IndexOf(commands, std::string("AT+CNMI=") + kSimCnmi), answer);
@@ -127,33 +78,24 @@ TEST_F(KernelSim, ACallInOnAPhoneModemIsReceivedAndTheIndicationsComeBack) {
 }
 
 TEST_F(KernelSim, AForcedClassTheModemLacksFailsTheSend) {
-  const fs::path file = Document(1);
   kernel.ApplyKernelSettings(kFaxClass20, 0, kApplyForcedClass);
   ASSERT_TRUE(Open({}, kSendJob)) << (sim ? sim->Stderr() : "");
-  EXPECT_EQ(Send(file), -1);
-  const auto messages = PoolMessages();
+  EXPECT_EQ(Send(1), -1);
+  const auto messages = TakeMessages();
   EXPECT_NE(std::find(messages.begin(), messages.end(),
                       "this modem does not support the user-forced FAX class 20"),
             messages.end())
       << ::testing::PrintToString(messages);
-  EXPECT_EQ(IndexOf(Commands(sim->Stderr()), "ATX4DT"), -1) << "nothing was dialled";
+  EXPECT_EQ(IndexOf(Trace(), "ATX4DT"), -1) << "nothing was dialled";
 }
 
 // The combined modem offers 0,1,2,2.0; the kernel takes Class 2.0.
 TEST_F(KernelSim, TheCombinedModemIsDrivenInClass20) {
-  const fs::path file = Document(1);
-  sim = std::make_unique<Linesim>(
-      std::vector<std::string>{"--class", "auto", "--far-id", kFarId, "--verbose"});
-  bool combined = false;
-  if (!sim->Pty(1).empty()) {
-    PtyClient probe(sim->Pty(1));
-    combined = probe.ok() && probe.Command("AT+FCLASS=?").find("2.0") != std::string::npos;
-  }
-  ASSERT_TRUE(combined) << "the simulator's --class auto modem offers 2.0";
-  ASSERT_TRUE(OpenKernel(kSendJob));
-  ASSERT_EQ(Send(file), 0) << ::testing::PrintToString(PoolMessages());
+  ASSERT_TRUE(Open({"--class", "auto"}, kSendJob)) << (sim ? sim->Stderr() : "");
+  ASSERT_EQ(Send(1), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(kernel.DetectedClass(), kFaxClass20);
-  EXPECT_GE(IndexOf(Commands(sim->Stderr()), "AT+FCLASS=2.0"), 0);
+  const auto commands = Trace();
+  EXPECT_LT(IndexOf(commands, "AT+FCLASS=?"), IndexOf(commands, "AT+FCLASS=2.0"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/sim/sim_harness.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,11 +14,13 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
-#include <thread>
+#include <sstream>
 
 #include "base/error_pool.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_for.h"
 
 extern char** environ;
 
@@ -34,23 +37,26 @@ constexpr std::string_view kFinalResults[] = {"OK\r\n",         "ERROR\r\n", "CO
                                               "NO CARRIER\r\n", "BUSY\r\n",  "NO ANSWER\r\n",
                                               "NO DIALTONE\r\n"};
 
-std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
-  std::vector<char*> out;
-  for (const auto& a : argv) out.push_back(const_cast<char*>(a.c_str()));
-  out.push_back(nullptr);
-  return out;
+// Starts argv[0] with the file actions, which it then destroys; the pid, or -1.
+pid_t Spawn(const std::vector<std::string>& argv, posix_spawn_file_actions_t& actions) {
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
 // Waits for pid until deadline; the wait status, or nullopt if it still runs.
 std::optional<int> WaitUntil(pid_t pid, Clock::time_point deadline) {
-  while (true) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid, &status, WNOHANG);
-    if (r == pid) return status;
-    if (r < 0) return std::nullopt;
-    if (Clock::now() >= deadline) return std::nullopt;
-    std::this_thread::sleep_for(kPollStep);
-  }
+  int status = 0;
+  pid_t r = 0;
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (!WaitFor([&] { return (r = ::waitpid(pid, &status, WNOHANG)) != 0; }, left, kPollStep) ||
+      r != pid)
+    return std::nullopt;
+  return status;
 }
 
 void EndProcess(pid_t pid) {
@@ -104,13 +110,6 @@ bool WriteFaxTiff(const std::filesystem::path& file, const std::vector<Bitmap>& 
   return true;
 }
 
-std::vector<std::string> PoolMessages() {
-  std::vector<std::string> messages;
-  ErrorRecord record;
-  while (ErrorPool::Instance().TakeOldest(record) > 0) messages.push_back(record.message);
-  return messages;
-}
-
 std::vector<std::string> Commands(const std::string& trace) {
   std::vector<std::string> commands;
   const std::string mark = "modem 1 < ";
@@ -127,6 +126,92 @@ int IndexOf(const std::vector<std::string>& commands, const std::string& prefix,
   return -1;
 }
 
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+std::string ReportJson(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::string json;
+  std::getline(in, json);
+  return json;
+}
+
+bool Class1Station::Open(const std::string& pty) {
+  port.SetBaudRate(115200);
+  port.SetOptions({pty, "", "", false});
+  if (port.OpenComPort(nullptr, "COM1:", 0, "", 0) != 1) return false;
+  fax.Attach(&port);
+  return port.WriteCommand("AT+FCLASS=1", 0) == 1 && fax.MatchOKResult(kWaitOkMs, true) == 1;
+}
+
+Class1Station::~Class1Station() {
+  fax.HangupModem();
+  port.CloseComPort(0);
+}
+
+bool OpenSimKernel(FaxKernel& kernel, JobControl& job, const std::string& pty,
+                   const std::string& logDir, std::uint32_t jobKind) {
+  kernel.SetPortOptions({pty, "", "", false});
+  kernel.SetBaudRate(115200);
+  if (kernel.InitKernel(nullptr, logDir, &job) != 1) return false;
+  job.StartJob(jobKind);
+  return kernel.OpenPort(1, nullptr, "", 0) == 1;
+}
+
+std::vector<std::filesystem::path> EfixPages(const std::filesystem::path& dir,
+                                             const std::vector<Bitmap>& pages) {
+  std::vector<std::filesystem::path> files;
+  for (std::size_t n = 1; n <= pages.size(); ++n) {
+    const auto name = dir / ("page" + std::to_string(n));
+    const auto pbm = name.string() + ".pbm";
+    EXPECT_TRUE(WritePbm(pbm, pages[n - 1]));
+    ChildProcess efix({"/usr/bin/efix", "-i", "pbm", "-o", "tiffg3", "-R", "204x196", "-r",
+                       "204x196", "-n", name.string() + ".%03d", pbm},
+                      dir / "efix.log");
+    EXPECT_EQ(efix.Wait(std::chrono::seconds(20)), 0) << efix.Log();
+    files.push_back(name.string() + ".001");
+  }
+  return files;
+}
+
+bool KernelCall::Open(std::vector<std::string> options, std::uint32_t jobKind) {
+  options.insert(options.end(), {"--far-id", kSimFarId, "--far-receive",
+                                 (dir.path() / "rx").string(), "--verbose"});
+  sim = std::make_unique<Linesim>(options);
+  return !sim->Pty(1).empty() && OpenSimKernel(kernel, job, sim->Pty(1), dir.dir(), jobKind);
+}
+
+void KernelCall::End() {
+  kernel.ClosePort(0);
+  job.EndJob();
+}
+
+int KernelCall::Send(const std::vector<Bitmap>& pages, bool fine, std::uint32_t* resume) {
+  const auto file = dir.path() / "out.tif";
+  EXPECT_TRUE(WriteFaxTiff(file, pages, fine));
+  std::uint32_t start = resume ? *resume : 0;
+  const std::vector<std::string> files = {file.string()};
+  const int sent = kernel.SendFax(files, "5551234", kSimLocalId, &start, &result);
+  if (resume) *resume = start;
+  return sent;
+}
+
+std::string KernelCall::Report() { return sim->Report(std::chrono::seconds(20)); }
+
+std::vector<Bitmap> EfaxReceived(const std::filesystem::path& dir) {
+  std::vector<Bitmap> pages;
+  for (int n = 1; std::filesystem::exists(dir / ("in.00" + std::to_string(n))); ++n) {
+    auto more = ReadTiffPages(dir / ("in.00" + std::to_string(n)));
+    EXPECT_EQ(more.size(), 1u) << "in.00" << n;
+    pages.insert(pages.end(), more.begin(), more.end());
+  }
+  return pages;
+}
+
 std::string LinesimPath() { return VEXO_LINESIM_PATH; }
 
 bool HaveEfax() { return ::access("/usr/bin/efax", X_OK) == 0; }
@@ -140,9 +225,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::file
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  auto args = ArgvPointers(argv);
-  if (::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  m_pid = Spawn(argv, actions);
 }
 
 ChildProcess::~ChildProcess() { Stop(); }
@@ -155,11 +238,8 @@ void ChildProcess::Stop() {
 std::optional<int> ChildProcess::Wait(std::chrono::seconds timeout) {
   if (m_pid <= 0) return std::nullopt;
   const auto status = WaitUntil(m_pid, Clock::now() + timeout);
-  if (!status) {
-    Stop();
-    return std::nullopt;
-  }
-  m_pid = -1;
+  if (status) m_pid = -1;
+  Stop();  // still running: ended
   return ExitCode(status);
 }
 
@@ -184,9 +264,7 @@ Linesim::Linesim(const std::vector<std::string>& options) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
   if (errFd >= 0) posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-  auto args = ArgvPointers(argv);
-  if (::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0) m_pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  m_pid = Spawn(argv, actions);
   ::close(pipeFds[1]);
   if (errFd >= 0) ::close(errFd);
   m_stdout = pipeFds[0];
@@ -244,23 +322,22 @@ std::optional<std::string> Linesim::ReadLine(std::chrono::milliseconds timeout) 
   }
 }
 
-std::optional<std::string> Linesim::WaitForReport(std::chrono::seconds timeout) {
+std::string Linesim::Report(std::chrono::seconds timeout) {
   const auto deadline = Clock::now() + timeout;
   while (Clock::now() < deadline) {
     auto line =
         ReadLine(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
-    if (!line) return std::nullopt;
-    if (line->starts_with("call ")) return line;
+    if (!line) break;
+    if (line->starts_with("call ")) return *line;
   }
-  return std::nullopt;
+  return "no report: " + Stderr();
 }
 
 std::optional<int> Linesim::Stop(std::chrono::seconds timeout) {
   if (m_pid <= 0) return std::nullopt;
   ::kill(m_pid, SIGTERM);
   const auto status = WaitUntil(m_pid, Clock::now() + timeout);
-  if (!status) return std::nullopt;
-  m_pid = -1;
+  if (status) m_pid = -1;
   return ExitCode(status);
 }
 
@@ -280,31 +357,26 @@ PtyClient::~PtyClient() {
 std::string PtyClient::Command(const std::string& command, std::chrono::milliseconds timeout) {
   const std::string line = command + "\r";
   if (::write(m_fd, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return {};
-  std::string answer;
-  const auto deadline = Clock::now() + timeout;
-  while (Clock::now() < deadline) {
-    for (auto final : kFinalResults)
-      if (answer.ends_with(final)) return answer;
-    pollfd p{m_fd, POLLIN, 0};
-    if (::poll(&p, 1, 50) > 0) {
-      char buffer[256];
-      const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-      if (n > 0) answer.append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  return answer;
+  return ReadUntil(timeout, [](const std::string& answer) {
+    return std::any_of(std::begin(kFinalResults), std::end(kFinalResults),
+                       [&](std::string_view final) { return answer.ends_with(final); });
+  });
 }
 
 std::string PtyClient::ReadFor(std::chrono::milliseconds duration) {
+  return ReadUntil(duration, [](const std::string&) { return false; });
+}
+
+std::string PtyClient::ReadUntil(std::chrono::milliseconds timeout,
+                                 const std::function<bool(const std::string&)>& done) {
   std::string out;
-  const auto deadline = Clock::now() + duration;
-  while (Clock::now() < deadline) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline && !done(out)) {
     pollfd p{m_fd, POLLIN, 0};
-    if (::poll(&p, 1, 50) > 0) {
-      char buffer[256];
-      const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-      if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
-    }
+    char buffer[256];
+    if (::poll(&p, 1, 50) <= 0) continue;
+    const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+    if (n > 0) out.append(buffer, static_cast<std::size_t>(n));
   }
   return out;
 }

@@ -111,4 +111,33 @@ bool HoldsPage(const Bitmap& page, const Bitmap& expected, int offset, std::stri
   return true;
 }
 
+std::string HeaderAbove(const Bitmap& got, const Bitmap& source, int maxHeaderRows) {
+  if (got.width != source.width) return "width " + std::to_string(got.width);
+  const int header = got.rows - source.rows;
+  if (header <= 0 || header >= maxHeaderRows) return std::to_string(got.rows) + " rows";
+  const auto stride = static_cast<std::ptrdiff_t>(got.width / 8);
+  const auto body = got.bits.begin() + header * stride;
+  if (std::all_of(got.bits.begin(), body, [](std::uint8_t b) { return b == 0; }))
+    return "the header band is blank";
+  if (!std::equal(body, got.bits.end(), source.bits.begin(), source.bits.end()))
+    return "the rows below the header differ";
+  return {};
+}
+
+Bitmap EvenRowsOf(const Bitmap& page) {
+  Bitmap half{page.width, (page.rows + 1) / 2, {}};
+  const auto stride = static_cast<std::ptrdiff_t>(page.width / 8);
+  for (int row = 0; row < page.rows; row += 2)
+    half.bits.insert(half.bits.end(), page.bits.begin() + row * stride,
+                     page.bits.begin() + (row + 1) * stride);
+  return half;
+}
+
+std::vector<Bitmap> TestPages(int count, int rows, unsigned firstSeed) {
+  std::vector<Bitmap> pages;
+  for (int n = 0; n < count; ++n)
+    pages.push_back(MakeTestPage(firstSeed + static_cast<unsigned>(n), rows));
+  return pages;
+}
+
 }  // namespace vexo::test

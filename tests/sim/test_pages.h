@@ -33,4 +33,14 @@ std::vector<Bitmap> ReadTiffPages(const std::filesystem::path& file);
 // above it and below it; explains the first difference in why.
 bool HoldsPage(const Bitmap& page, const Bitmap& expected, int offset, std::string& why);
 
+// Empty when got is a header band with some ink, less than maxHeaderRows
+// high, above exactly the source rows; otherwise what differs.
+std::string HeaderAbove(const Bitmap& got, const Bitmap& source, int maxHeaderRows = 120);
+
+// Every second row of a page, as a fine page sent at normal resolution.
+Bitmap EvenRowsOf(const Bitmap& page);
+
+// count pages of rows rows made with the seeds firstSeed, firstSeed + 1, ...
+std::vector<Bitmap> TestPages(int count, int rows, unsigned firstSeed = 1);
+
 }  // namespace vexo::test

@@ -2,10 +2,6 @@
 
 namespace vexo::test {
 
-BoxRecorder::BoxRecorder(int answerWith) : answer(answerWith) { SetPresenter(this); }
-
-BoxRecorder::~BoxRecorder() { SetPresenter(nullptr); }
-
 int BoxRecorder::MessageBox(std::string_view text, const std::optional<std::string>& caption,
                             unsigned style) {
   boxes.emplace_back(text);
@@ -16,7 +12,5 @@ int BoxRecorder::MessageBox(std::string_view text, const std::optional<std::stri
   answers.pop_front();
   return next;
 }
-
-void BoxRecorder::ShowErrorDetails(std::string_view text) { details.emplace_back(text); }
 
 }  // namespace vexo::test

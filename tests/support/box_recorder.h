@@ -16,14 +16,14 @@ namespace vexo::test {
 
 class BoxRecorder : public Presenter {
  public:
-  explicit BoxRecorder(int answerWith = IDOK);
-  ~BoxRecorder() override;
+  explicit BoxRecorder(int answerWith = IDOK) : answer(answerWith) { SetPresenter(this); }
+  ~BoxRecorder() override { SetPresenter(nullptr); }
   BoxRecorder(const BoxRecorder&) = delete;
   BoxRecorder& operator=(const BoxRecorder&) = delete;
 
   int MessageBox(std::string_view text, const std::optional<std::string>& caption,
                  unsigned style) override;
-  void ShowErrorDetails(std::string_view text) override;
+  void ShowErrorDetails(std::string_view text) override { details.emplace_back(text); }
 
   int answer;
   std::deque<int> answers;

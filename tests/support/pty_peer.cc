@@ -53,44 +53,33 @@ termios Pty::SlaveTermios() const {
   return t;
 }
 
-bool Pty::WriteAll(std::string_view bytes) {
+bool Pty::WriteAll(std::string_view bytes, const std::function<bool()>& whileBlocked) {
   while (!bytes.empty()) {
     const ssize_t n = ::write(m_master, bytes.data(), bytes.size());
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
       continue;
     }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    if ((n < 0 && errno != EAGAIN && errno != EINTR) || (whileBlocked && !whileBlocked()))
+      return false;
     pollfd p{m_master, POLLOUT, 0};
     ::poll(&p, 1, kPollSliceMs);
   }
   return true;
 }
 
+std::string Pty::ReadSome(int waitMs) {
+  char buffer[kChunkBytes];
+  pollfd p{m_master, POLLIN, 0};
+  if (::poll(&p, 1, waitMs) <= 0 || !(p.revents & POLLIN)) return {};
+  const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
 std::string Pty::ReadQuiet(int quietMs) {
   std::string out;
-  char buffer[kChunkBytes];
-  for (;;) {
-    pollfd p{m_master, POLLIN, 0};
-    if (::poll(&p, 1, quietMs) <= 0 || !(p.revents & POLLIN)) return out;
-    const ssize_t n = ::read(m_master, buffer, sizeof buffer);
-    if (n <= 0) return out;
-    out.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
-PtyModem::PtyModem(Pty& pty) : m_pty(pty) {}
-
-PtyModem::~PtyModem() { Stop(); }
-
-PtyModem& PtyModem::Expect(std::string text) {
-  m_steps.push_back({Step::Kind::Expect, std::move(text)});
-  return *this;
-}
-
-PtyModem& PtyModem::Send(std::string bytes) {
-  m_steps.push_back({Step::Kind::Send, std::move(bytes)});
-  return *this;
+  for (std::string more; !(more = ReadSome(quietMs)).empty();) out += more;
+  return out;
 }
 
 PtyModem& PtyModem::SendSplit(std::string bytes, std::size_t pieceBytes, int pauseMs) {
@@ -99,35 +88,6 @@ PtyModem& PtyModem::SendSplit(std::string bytes, std::size_t pieceBytes, int pau
     Send(bytes.substr(i, pieceBytes));
   }
   return *this;
-}
-
-PtyModem& PtyModem::Pause(int ms) {
-  Step step{Step::Kind::Pause, {}};
-  step.pauseMs = ms;
-  m_steps.push_back(step);
-  return *this;
-}
-
-PtyModem& PtyModem::Flood(std::string pattern, std::size_t totalBytes) {
-  Step step{Step::Kind::Flood, std::move(pattern)};
-  step.total = totalBytes;
-  m_steps.push_back(step);
-  return *this;
-}
-
-PtyModem& PtyModem::Answer(std::string command, std::string answer) {
-  return Expect(std::move(command)).Send(std::move(answer));
-}
-
-void PtyModem::Start() {
-  m_thread = std::thread([this] { Run(); });
-}
-
-bool PtyModem::Stop() {
-  m_stop = true;
-  if (m_thread.joinable()) m_thread.join();
-  std::lock_guard lock(m_lock);
-  return m_failure.empty();
 }
 
 bool PtyModem::Finish() {
@@ -152,46 +112,33 @@ void PtyModem::Fail(std::string why) {
 }
 
 void PtyModem::Run() {
-  for (const Step& step : m_steps) {
+  for (const Step& step : m_steps)
     if (m_stop || !RunStep(step)) return;
-  }
 }
 
 // Takes what the program wrote into the received text, waiting up to waitMs.
 void PtyModem::Drain(int waitMs) {
-  char buffer[kChunkBytes];
-  pollfd p{m_pty.Master(), POLLIN, 0};
-  if (::poll(&p, 1, waitMs) <= 0 || !(p.revents & POLLIN)) return;
-  const ssize_t n = ::read(m_pty.Master(), buffer, sizeof buffer);
-  if (n <= 0) return;
+  const std::string bytes = m_pty.ReadSome(waitMs);
   std::lock_guard lock(m_lock);
-  m_received.append(buffer, static_cast<std::size_t>(n));
+  m_received += bytes;
 }
 
+// Sends while taking in what the program writes, so that neither side blocks.
 bool PtyModem::SendBytes(std::string_view bytes) {
-  while (!bytes.empty()) {
-    if (m_stop) return false;
-    const ssize_t n = ::write(m_pty.Master(), bytes.data(), bytes.size());
-    if (n > 0) {
-      bytes.remove_prefix(static_cast<std::size_t>(n));
-      m_sent += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) {
-      Fail("writing to the pty failed");
-      return false;
-    }
-    Drain(0);
-    pollfd p{m_pty.Master(), POLLOUT, 0};
-    ::poll(&p, 1, kPollSliceMs);
-  }
-  return true;
+  if (m_pty.WriteAll(bytes, [this] {
+        if (m_stop) return false;
+        Drain(0);
+        return true;
+      }))
+    return true;
+  if (!m_stop) Fail("writing to the pty failed");
+  return false;
 }
 
 bool PtyModem::RunStep(const Step& step) {
+  const auto start = Clock::now();
   switch (step.kind) {
-    case Step::Kind::Expect: {
-      const auto start = Clock::now();
+    case Step::Kind::Expect:
       for (;;) {
         {
           std::lock_guard lock(m_lock);
@@ -208,21 +155,18 @@ bool PtyModem::RunStep(const Step& step) {
         }
         Drain(kPollSliceMs);
       }
-    }
     case Step::Kind::Send:
       return SendBytes(step.bytes);
     case Step::Kind::Pause: {
-      const auto start = Clock::now();
-      while (!m_stop && MsSince(start) < step.pauseMs)
-        Drain(
-            static_cast<int>(std::min<std::int64_t>(kPollSliceMs, step.pauseMs - MsSince(start))));
+      const auto ms = static_cast<std::int64_t>(step.amount);
+      while (!m_stop && MsSince(start) < ms)
+        Drain(static_cast<int>(std::min<std::int64_t>(kPollSliceMs, ms - MsSince(start))));
       return !m_stop;
     }
     case Step::Kind::Flood: {
       std::string chunk;
       while (chunk.size() < kChunkBytes) chunk += step.bytes;
-      std::size_t left = step.total;
-      while (left > 0 && !m_stop) {
+      for (std::size_t left = step.amount; left > 0 && !m_stop;) {
         const std::size_t n = std::min(left, chunk.size());
         if (!SendBytes(std::string_view(chunk).substr(0, n))) return false;
         left -= n;

@@ -32,10 +32,13 @@ class Pty {
   int Master() const { return m_master; }
   // The slave's termios as the line discipline holds it.
   termios SlaveTermios() const;
-  // Writes all bytes to the master (blocking); false when the pty fails.
-  bool WriteAll(std::string_view bytes);
+  // Writes all bytes to the master; while the pty is full, whileBlocked is
+  // called and may give up by returning false. False when not all went.
+  bool WriteAll(std::string_view bytes, const std::function<bool()>& whileBlocked = {});
   // Reads from the master what arrives until the line is quiet for quietMs.
   std::string ReadQuiet(int quietMs);
+  // What the master can read within waitMs, at most one chunk ("" for none).
+  std::string ReadSome(int waitMs);
   // Closes the master: the program's end sees the other side gone.
   void CloseMaster();
 
@@ -47,41 +50,52 @@ class Pty {
 
 class PtyModem {
  public:
-  explicit PtyModem(Pty& pty);
-  ~PtyModem();
+  explicit PtyModem(Pty& pty) : m_pty(pty) {}
+  ~PtyModem() { Stop(); }
   PtyModem(const PtyModem&) = delete;
   PtyModem& operator=(const PtyModem&) = delete;
 
   // Script steps, run in order once Start is called.
-  PtyModem& Expect(std::string text);  // waits until the program has written text
-  PtyModem& Send(std::string bytes);
+  // Waits until the program has written text.
+  PtyModem& Expect(std::string text) { return Add({Step::Kind::Expect, std::move(text)}); }
+  PtyModem& Send(std::string bytes) { return Add({Step::Kind::Send, std::move(bytes)}); }
   // Sends bytes in pieces of pieceBytes with a pause between them.
   PtyModem& SendSplit(std::string bytes, std::size_t pieceBytes, int pauseMs);
-  PtyModem& Pause(int ms);
+  PtyModem& Pause(int ms) { return Add({Step::Kind::Pause, {}, static_cast<std::size_t>(ms)}); }
   // Sends pattern again and again, up to totalBytes or until Stop.
-  PtyModem& Flood(std::string pattern, std::size_t totalBytes);
+  PtyModem& Flood(std::string pattern, std::size_t totalBytes) {
+    return Add({Step::Kind::Flood, std::move(pattern), totalBytes});
+  }
   // Answers every expected command with the answer, for a whole session.
-  PtyModem& Answer(std::string command, std::string answer);
+  PtyModem& Answer(std::string command, std::string answer) {
+    return Expect(std::move(command)).Send(std::move(answer));
+  }
 
-  void Start();
+  void Start() {
+    m_thread = std::thread([this] { Run(); });
+  }
   // Ends a running flood or wait, then joins; true when every step passed.
-  bool Stop();
+  bool Stop() {
+    m_stop = true;
+    return Finish();
+  }
   // Waits for the script to end by itself (at most the expect timeout per step).
   bool Finish();
 
   std::string Received() const;
   std::string Failure() const;
-  std::size_t BytesSent() const { return m_sent; }
 
  private:
   struct Step {
     enum class Kind { Expect, Send, Pause, Flood } kind;
     std::string bytes;
-    std::size_t pieceBytes = 0;
-    int pauseMs = 0;
-    std::size_t total = 0;
+    std::size_t amount = 0;  // milliseconds of a pause, bytes of a flood
   };
 
+  PtyModem& Add(Step step) {
+    m_steps.push_back(std::move(step));
+    return *this;
+  }
   void Run();
   bool RunStep(const Step& step);
   void Drain(int waitMs);
@@ -92,7 +106,6 @@ class PtyModem {
   std::vector<Step> m_steps;
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
-  std::atomic<std::size_t> m_sent{0};
   mutable std::mutex m_lock;
   std::string m_received;
   std::size_t m_matchFrom = 0;

@@ -2,10 +2,8 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
-
-#include "platform/text.h"
 
 namespace vexo::test {
 
@@ -24,16 +22,12 @@ TempDir::~TempDir() {
 
 std::string ReadFileBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void WriteFileBytes(const std::filesystem::path& file, std::string_view bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
-
-std::string Utf16Le(std::string_view text) { return Utf8ToUtf16LeBytes(text); }
 
 }  // namespace vexo::test

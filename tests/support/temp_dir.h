@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text.h"
+
 namespace vexo::test {
 
 class TempDir {
@@ -27,6 +29,6 @@ std::string ReadFileBytes(const std::filesystem::path& file);
 void WriteFileBytes(const std::filesystem::path& file, std::string_view bytes);
 
 // UTF-16LE bytes of ASCII/UTF-8 text, for comparing log files byte for byte.
-std::string Utf16Le(std::string_view text);
+inline std::string Utf16Le(std::string_view text) { return Utf8ToUtf16LeBytes(text); }
 
 }  // namespace vexo::test
