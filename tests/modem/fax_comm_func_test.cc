@@ -2,6 +2,8 @@
 // value parsers, OK and ring waits, hanging up, and the hangup codes' reports.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstring>
 #include <string>
 
 #include "base/error_pool.h"
@@ -27,6 +29,37 @@ TEST(FindToken, MatchesTextAndBytesWithoutSteppingBack) {
   EXPECT_EQ(FaxCommFunc::FindBytes(data, sizeof data, dleEtx, 2), 2);
   const std::uint8_t tail[] = {0xFF, 0x00};
   EXPECT_EQ(FaxCommFunc::FindBytes(data, sizeof data, tail, 2), -1);  // never -2
+}
+
+TEST(SplitFirstLine, SkipsLineEndsAndHandsOnTheRest) {
+  struct Case {
+    const char* text;
+    const char* line;  // nullptr: no line
+    const char* rest;  // nullptr: no rest
+  };
+  for (const Case& c : {Case{"\r\nOK\r\n+FHS:00", "OK", "+FHS:00"}, Case{"OK", "OK", nullptr},
+                        Case{"\r\n\r\n", nullptr, nullptr}, Case{"A\rB\n", "A", "B\n"}}) {
+    SCOPED_TRACE(c.text);
+    LineSplit s{c.text, std::strlen(c.text)};
+    ASSERT_EQ(FaxCommFunc::SplitFirstLine(s), c.line ? 1 : 0);
+    EXPECT_EQ(c.line ? std::string(s.line, s.lineLength) : "", c.line ? c.line : "");
+    EXPECT_EQ(s.rest ? std::string(s.rest, s.restLength) : "<none>", c.rest ? c.rest : "<none>");
+  }
+}
+
+TEST(FaxCommFunc, ReversesBytesAndBitsAndPacesChunksAtTheRate) {
+  std::uint8_t bytes[] = {0x01, 0x80, 0xF0};
+  FaxCommFunc::ReverseBytes(bytes, 3);
+  EXPECT_EQ(std::vector<int>(bytes, bytes + 3), (std::vector<int>{0xF0, 0x80, 0x01}));
+  FaxCommFunc::ReverseBits(bytes, 3);
+  EXPECT_EQ(std::vector<int>(bytes, bytes + 3), (std::vector<int>{0x0F, 0x01, 0x80}));
+  // 100 bytes at 1000 bytes a second: the next chunk waits about 100 ms.
+  FaxCommFunc func;
+  func.StartPacing(1000);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(func.PaceData(0, 100), 1);
+  EXPECT_EQ(func.PaceData(0, 10), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
 }
 
 TEST(FinalResults, WholeWordsOfAnyCaseAndConnectWithARate) {

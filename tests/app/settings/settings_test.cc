@@ -9,6 +9,7 @@
 #include <map>
 #include <ranges>
 
+#include "app/settings/layer_options.h"
 #include "base/code_page.h"
 #include "base/error_pool.h"
 #include "base/log_file.h"
@@ -408,6 +409,24 @@ TEST_F(SettingsTest, SetValueRefusesWhatALoadWouldNotGiveBack) {
   EXPECT_EQ(settings.InitBaudRate, 38400u);
   const SettingKey& font = *FindSettingKey("T2TFont");
   EXPECT_TRUE(settings.SetValue(font, settings.FormatValue(font)));
+}
+
+// The option records of the lower layers carry the settings they name.
+TEST(LayerOptions, CarryTheSettingsOfTheirLayers) {
+  AppSettings s;
+  s.T2TQuality = 1, s.T2TPaperHeight = 2794, s.T2TLineExtra = 5, s.T2TWordWrap = 1;
+  s.T2TTabSize = 8, s.I2TResTransfer = 2, s.T2TFont.lfHeight = -30;
+  s.ProfileFullName = "Ann", s.ProfileFaxNO = "1", s.ProfilePhone1 = "2", s.ProfilePhone2 = "3";
+  s.ProfileEmail = "a@b", s.ProfileLogo = "/l.bmp", s.UseWhatAsSeedNum = 2, s.SeedCallNum = "100";
+  const ConvertOptions o = ConvertOptionsOf(s);
+  EXPECT_EQ(std::tuple(o.quality, o.paperHeight, o.lineExtra, o.wordWrap, o.tabSize, o.resTransfer),
+            std::tuple(1u, 2794u, 5u, true, 8u, 2u));
+  EXPECT_EQ(o.font, s.T2TFont);
+  const CoverProfile& p = o.profile;
+  EXPECT_EQ(std::vector({p.fullName, p.faxNumber, p.phone1, p.phone2, p.email, p.logoFile}),
+            std::vector<std::string>({"Ann", "1", "2", "3", "a@b", "/l.bmp"}));
+  const DialSettings d = DialSettingsOf(s);
+  EXPECT_EQ(std::tuple(d.useWhatAsSeedNum, d.seedCallNum), std::tuple(2u, std::string("100")));
 }
 
 }  // namespace

@@ -65,8 +65,10 @@ TEST(TermiosDevice, WorkingSettingsOneStopBitNotedOnceAndWaitingBytesCounted) {
   EXPECT_FALSE(device->SetCommState(dcb));
   EXPECT_EQ(device->LastError(), EINVAL);
 
-  // Waiting bytes are counted; line calls a pty cannot do count as done.
-  EXPECT_TRUE(device->EscapeCommFunction(SETDTR));
+  // Waiting bytes are counted; line calls a pty cannot do count as done, and
+  // the output stopped by SETXOFF runs again after SETXON.
+  for (std::uint32_t f : {SETDTR, CLRDTR, SETRTS, CLRRTS, SETBREAK, CLRBREAK, SETXOFF, SETXON})
+    EXPECT_TRUE(device->EscapeCommFunction(f)) << f;
   EXPECT_FALSE(device->EscapeCommFunction(77));
   ASSERT_TRUE(pty.WriteAll("xyz"));
   pty.ReadQuiet(50);
@@ -75,6 +77,11 @@ TEST(TermiosDevice, WorkingSettingsOneStopBitNotedOnceAndWaitingBytesCounted) {
   EXPECT_TRUE(device->ClearCommError(errors, &stat));
   EXPECT_EQ(errors, 0u);
   EXPECT_EQ(stat.cbInQue, 3u);
+  // No line error on a pty; the drained output reports the transmitter empty.
+  ASSERT_TRUE(device->SetCommMask(EV_ERR | EV_BREAK | EV_TXEMPTY));
+  std::uint32_t events = 0;
+  EXPECT_TRUE(device->WaitCommEvent(events));
+  EXPECT_EQ(events, static_cast<std::uint32_t>(EV_TXEMPTY));
 }
 
 TEST(TermiosDevice, ReadTimeoutsFollowTheDriverRules) {
