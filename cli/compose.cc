@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
@@ -87,6 +88,7 @@ int RunCompose(int argc, char** argv) {
   request.sources = args->attachments;
   request.output = args->out;
   request.details = args->details;
+  request.notBilevel = ShowNotBilevel;
   if (!args->cover.empty()) {
     const auto path = FindCoverTemplate(args->cover, settings.CoverDir);
     if (!path) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
@@ -76,6 +77,7 @@ int RunImport(int argc, char** argv) {
   Tif2Tif converter;
   converter.Initialize();
   if (ConfigureTif2Tif(converter, ConvertOptionsOf(args->settings)) != 1) return ImportUsage();
+  converter.SetNotBilevelHandler(ShowNotBilevel);
   PdfImport pdf;
   pdf.Initialize();
   pdf.SetLayout(converter.Layout());

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "base/error_pool.h"
 #include "cli/fax_call.h"
@@ -58,6 +59,7 @@ std::string Compose(AppOper& app, const SendArgs& args) {
   ConvertRequest request;
   request.sources = args.files;
   request.details = args.details;
+  request.notBilevel = ShowNotBilevel;
   if (!args.cover.empty()) {
     const auto path = FindCoverTemplate(args.cover, app.Settings().CoverDir);
     if (!path) {

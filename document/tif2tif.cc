@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/error_pool.h"
-#include "base/presenter.h"
 #include "document/page_header.h"
 
 namespace vexo {
@@ -169,7 +168,7 @@ int Tif2Tif::Tiff2Tiff(const std::string& sourceFile, TiffFile& tif, const Cance
   if (!source) return 0;
   TIFF* src = source->get();
   if (!AllPagesBilevel(src)) {
-    ShowMessage(MB_OK | MB_ICONEXCLAMATION, nullptr, kStringNotBilevel, name);
+    if (m_notBilevel) m_notBilevel(sourceFile);
     return 0;
   }
 

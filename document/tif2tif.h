@@ -22,7 +22,6 @@ class LogFile;
 enum TransferMode : std::uint32_t { TRANSFER_COPY = 1, TRANSFER_SCALE = 2 };
 
 // The user-interface string shown for a grey or colour source ("%s" is the file).
-constexpr unsigned kStringNotBilevel = 65192;
 // The resolution every destination page is drawn at.
 constexpr std::uint32_t kFaxDestinationResolution = 209;
 constexpr std::uint32_t kFaxDestinationWidth = 1728;
@@ -81,10 +80,15 @@ class Tif2Tif {
   }
   // TRANSFER_COPY or TRANSFER_SCALE; other values are ignored.
   void SetTransferMode(std::uint32_t mode);
+  // Told the name of a source refused for a page that is not black and white;
+  // the caller decides what the user sees.
+  void SetNotBilevelHandler(std::function<void(const std::string& file)> handler) {
+    m_notBilevel = std::move(handler);
+  }
 
   // Converts every page of sourceFile into tif. A source with a page that is
-  // not one bit per pixel and one sample shows string 65192 and converts
-  // nothing. 1, 0 on failure, -1 when cancelled; *pagesOut gets the pages
+  // not one bit per pixel and one sample goes to the not-bilevel handler and
+  // converts nothing. 1, 0 on failure, -1 when cancelled; *pagesOut gets the pages
   // written (they stay in tif whatever the result).
   int Tiff2Tiff(const std::string& sourceFile, TiffFile& tif, const CancelFn& cancel,
                 const ProgressFn& progress, std::uint32_t* pagesOut);
@@ -97,6 +101,7 @@ class Tif2Tif {
   LogFile* m_systemLog = nullptr;
   PaperLayout m_layout;
   std::uint32_t m_mode = TRANSFER_COPY;
+  std::function<void(const std::string& file)> m_notBilevel;
 };
 
 // Sets a converter up as the send job does: paper as for text (T2TQuality,

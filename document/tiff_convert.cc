@@ -253,6 +253,7 @@ int TiffConvert::ConvertOne(ConvertKind kind, const std::string& source,
       Tif2Tif image;
       if (image.Initialize(m_systemLog) != 1 || ConfigureTif2Tif(image, m_options) != 1)
         return finish(2);
+      image.SetNotBilevelHandler(request.notBilevel);
       return finish(image.Tiff2Tiff(source, tif, request.cancel, told, pages));
     }
     case ConvertKind::Pdf: {

@@ -69,6 +69,9 @@ struct ConvertRequest {
   std::function<bool()> cancel;
   // Told the work done so far, in the units of MeasureConversion.
   std::function<void(std::uint64_t done)> progress;
+  // Told the name of a TIFF attachment refused because a page is not black and
+  // white (the conversion then fails); the caller decides what the user sees.
+  std::function<void(const std::string& file)> notBilevel;
   // Told the total pages and the output file's size (0 when unknown) after a
   // conversion that succeeded.
   std::function<void(std::uint32_t pages, std::uint64_t bytes)> completion;

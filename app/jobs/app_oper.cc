@@ -10,7 +10,7 @@
 #include "app/jobs/call_record.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
-#include "app/jobs/voice_call_messages.h"
+#include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/store/db_func.h"
 #include "base/error_pool.h"

@@ -8,7 +8,6 @@
 
 #include "app/store/record_file.h"
 #include "base/error_pool.h"
-#include "base/presenter.h"
 #include "platform/text.h"
 
 namespace vexo {
@@ -17,8 +16,6 @@ namespace {
 constexpr const char* kModule = "DBFunc";
 
 // The first-start questions: empty the folders left by an earlier installation?
-constexpr unsigned kAskReplaceStringId = 65079;
-constexpr unsigned kConfirmReplaceStringId = 65080;
 
 // Marks faxes.db as this program's file in the SQLite header ("VEXO").
 constexpr std::int64_t kStoreApplicationId = 0x5645584F;
@@ -301,13 +298,13 @@ int DBFunc::InitDatabases() {
       }
     }
   }
-  // A first start that finds folders of an earlier installation asks twice
-  // before emptying them. The questions are asked without the lock held, as the
-  // presenter may wait for the interface thread.
+  // A first start that finds folders of an earlier installation asks the
+  // caller's question before emptying them. It is asked without the lock held,
+  // as the question may wait for the interface thread.
   bool replace = false;
-  if (!m_options.settingsFileExisted && std::ranges::any_of(exists, [](bool e) { return e; }))
-    replace = ShowMessage(MB_YESNO | MB_ICONQUESTION, nullptr, kAskReplaceStringId) == IDYES &&
-              ShowMessage(MB_YESNO | MB_ICONEXCLAMATION, nullptr, kConfirmReplaceStringId) == IDYES;
+  if (!m_options.settingsFileExisted && m_options.replaceOldFolders &&
+      std::ranges::any_of(exists, [](bool e) { return e; }))
+    replace = m_options.replaceOldFolders();
 
   // Whatever was answered, a folder that is missing is created, so that no later
   // operation meets a missing folder; an existing one is emptied only on two Yes.

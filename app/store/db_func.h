@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -30,6 +31,9 @@ struct StoreOptions {
   std::filesystem::path homeDir;    // faxes.db lives here
   std::filesystem::path dataDir;    // TIFDataDir: the fax files the records name
   bool settingsFileExisted = true;  // false on a first start (no Init.vxi was found)
+  // Asked on a first start that finds folders of an earlier installation; true
+  // empties them. Without it they are kept.
+  std::function<bool()> replaceOldFolders{};
   int busyTimeoutMs = kStoreBusyTimeoutMs;
 };
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <thread>
 
+#include "app/jobs/user_messages.h"
 #include "app/store/db_func.h"
 #include "app/store/record_file.h"
 #include "app/store/sqlite_db.h"
@@ -313,6 +314,7 @@ TEST_F(StoreTest, FirstStartAsksTwiceBeforeEmptyingOldFolders) {
   const CEOID id = Add(FOLDER_INBOX, MakeRecord("old", "o.tif"));
   StoreOptions first = options;
   first.settingsFileExisted = false;
+  first.replaceOldFolders = AskReplaceOldFolders;
   for (const std::deque<int>& answers : {std::deque<int>{IDNO}, std::deque<int>{IDYES, IDNO}}) {
     presenter.answers = answers;
     presenter.boxes.clear();
@@ -339,6 +341,7 @@ TEST_F(StoreTest, FirstStartAsksTwiceBeforeEmptyingOldFolders) {
   presenter.boxes.clear();
   StoreOptions freshOptions = test::OptionsFor(fresh);
   freshOptions.settingsFileExisted = false;
+  freshOptions.replaceOldFolders = AskReplaceOldFolders;
   EXPECT_TRUE(CreateDBFunc(freshOptions));
   EXPECT_TRUE(presenter.boxes.empty());
 }

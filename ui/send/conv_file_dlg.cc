@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
@@ -87,6 +88,7 @@ void ConvFileDlg::Begin() {
     return Fail();
   }
   request.output = m_output;
+  request.notBilevel = ShowNotBilevel;
   m_status->setText(
       ResFormat(str::kConvertingFile,
                 QString::fromStdString(std::filesystem::path(m_output).filename().string())));

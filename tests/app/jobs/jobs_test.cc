@@ -16,7 +16,7 @@
 #include "app/jobs/fax_files.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
-#include "app/jobs/voice_call_messages.h"
+#include "app/jobs/user_messages.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
 #include "base/job_control.h"
@@ -255,6 +255,10 @@ TEST(VoiceCallMessages, EachFailureShowsItsBoxByTheNumberSetting) {
               row.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.box});
     for (const unsigned style : presenter.styles) EXPECT_EQ(style, unsigned{MB_OK | MB_ICONSTOP});
   }
+  // A TIFF attachment refused for its grey pages.
+  BoxRecorder presenter;
+  ShowNotBilevel("scan.tif");
+  EXPECT_EQ(presenter.boxes, std::vector<std::string>{Filled(str::kNotBilevel, "scan.tif")});
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/jobs/voice_call_messages.h"
+#include "app/jobs/user_messages.h"
 
 #include <string>
 
@@ -27,6 +27,16 @@ void ShowVoiceCallFailure(const VoiceCallFailure& failure, std::uint32_t useWhat
   if (box == 0) return;
   const std::string text = DisconnectReasonText(failure.disconnectReason);
   ShowMessage(kStyle, nullptr, box, text.c_str());
+}
+
+void ShowNotBilevel(const std::string& file) {
+  ShowMessage(MB_OK | MB_ICONEXCLAMATION, nullptr, str::kNotBilevel, file.c_str());
+}
+
+bool AskReplaceOldFolders() {
+  return ShowMessage(MB_YESNO | MB_ICONQUESTION, nullptr, str::kAskReplaceOldFolders) == IDYES &&
+         ShowMessage(MB_YESNO | MB_ICONEXCLAMATION, nullptr, str::kConfirmReplaceOldFolders) ==
+             IDYES;
 }
 
 }  // namespace vexo
