@@ -56,7 +56,7 @@ bool AnyLineContains(std::span<char*> lines, int count, const char* token) {
 FaxKernel::FaxKernel(PortEnvironment environment) : m_environment(std::move(environment)) {}
 
 FaxKernel::~FaxKernel() {
-  if (m_port && m_port->IsPortOpen()) ClosePort(m_openViaModemList ? 1 : 0);
+  if (m_port && m_port->IsPortOpen()) ClosePort(m_openViaModemList);
   m_class20.reset();
   m_class2.reset();
   m_class1.reset();
@@ -149,17 +149,17 @@ Session& FaxKernel::Class2x(std::unique_ptr<Session>& session) {
 // ---- the port
 
 int FaxKernel::OpenPort(std::uint32_t number, DCB* lineSettings, std::string_view dialNumber,
-                        int viaModemList) {
+                        bool viaModemList) {
   if (!m_port) return 0;
   if (!viaModemList) m_portName = "COM" + std::to_string(number) + ":";
   if (m_port->OpenComPort(lineSettings, m_portName, number, dialNumber, viaModemList) != 1)
     return 0;
   m_openPort = number;
-  m_openViaModemList = viaModemList != 0;
+  m_openViaModemList = viaModemList;
   return 1;
 }
 
-void FaxKernel::ClosePort(int viaModemList) {
+void FaxKernel::ClosePort(bool viaModemList) {
   if (!m_port) return;
   // A ring answered by nobody leaves the indications off; put them back here.
   if (m_port->IsPortOpen()) RestoreIndications();
@@ -369,7 +369,7 @@ int FaxKernel::RunReceive(const std::string& outputFile, std::string_view localI
   }
 }
 
-int FaxKernel::ReceiveFax(const std::string& outputFile, std::string_view localId, int initialise,
+int FaxKernel::ReceiveFax(const std::string& outputFile, std::string_view localId, bool initialise,
                           FaxResult* result) {
   constexpr const char* fn = "ReceiveFax";
   FaxResult own;
@@ -386,8 +386,8 @@ int FaxKernel::ReceiveFax(const std::string& outputFile, std::string_view localI
     m_exchange.HangupModem();
     return -1;
   };
-  if (initialise == 1 && (!InitialiseModem() || !SelectResultCodes(Entry::Receive) ||
-                          !DetectFaxClass(Entry::Receive, fn)))
+  if (initialise && (!InitialiseModem() || !SelectResultCodes(Entry::Receive) ||
+                     !DetectFaxClass(Entry::Receive, fn)))
     return fail();
   const int session = RunReceive(outputFile, localId, record);
   if (session < 0) return fail();

@@ -88,13 +88,13 @@ class FaxKernel {
   void SetClass1Timeouts(const Class1Timeouts& timeouts);
 
   // ---- the port ----
-  // viaModemList 0: number is the COM port number ("COM%d:"); 1: an index into
-  // the modem list (0 = the built-in phone modem). dialNumber goes to a modem
+  // viaModemList false: number is the COM port number ("COM%d:"); true: an
+  // index into the modem list (0 = the built-in phone modem). dialNumber goes to a modem
   // list line that places a voice call first. 1 or 0.
   int OpenPort(std::uint32_t number, DCB* lineSettings, std::string_view dialNumber,
-               int viaModemList);
+               bool viaModemList);
   // Restores indications still switched off, then closes the port.
-  void ClosePort(int viaModemList);
+  void ClosePort(bool viaModemList);
   int IsPortOpen() const;
   int ResetModem();
 
@@ -102,9 +102,9 @@ class FaxKernel {
   // 0 a ring arrived (the port stays open in the detected class), -1 failure,
   // -2 cancelled.
   int WaitRing_NoEvent();
-  // 0 success, 1 failure after at least one page, -1 failure. With initialise 0
-  // the class found by WaitRing_NoEvent is used.
-  int ReceiveFax(const std::string& outputFile, std::string_view localId, int initialise,
+  // 0 success, 1 failure after at least one page, -1 failure. Without
+  // initialise the class found by WaitRing_NoEvent is used.
+  int ReceiveFax(const std::string& outputFile, std::string_view localId, bool initialise,
                  FaxResult* result);
   // 0 success, 1 part of the fax went (or pages were refused), -1 failure.
   // startFileIndex is the in/out resume position; files are UTF-8 paths.

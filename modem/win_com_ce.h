@@ -106,8 +106,8 @@ class WinCOMCE {
   // opened (a telephony line goes back to the telephony code, the phone modem
   // switches text messages on again and pauses), whatever viaTelephony says.
   int OpenComPort(DCB* lineSettings, std::string_view portName, std::uint32_t listIndex,
-                  std::string_view dialNumber, int viaTelephony);
-  void CloseComPort(int viaTelephony);
+                  std::string_view dialNumber, bool viaTelephony);
+  void CloseComPort(bool viaTelephony);
   int IsPortOpen() const { return m_command.device ? 1 : 0; }
   // "RING" lines the result readers have passed on since the port was opened,
   // whoever read them: a ring that comes in while the modem is being set up
@@ -194,7 +194,7 @@ class WinCOMCE {
   };
 
   int OpenComPort_Normal(DCB* lineSettings, std::string_view portName, std::uint32_t listIndex,
-                         std::string_view dialNumber, int viaTelephony);
+                         std::string_view dialNumber, bool viaTelephony);
   int OpenComPort_XDA(DCB* lineSettings);
   bool ReadProviderCapabilities(Port& port, const char* function);
   bool GetOriginalComState(Port& port, bool dataPort);

@@ -42,10 +42,10 @@ std::string ResolvePortDevice(std::string_view portName, std::string_view comPor
 // ---- opening and closing ----
 
 int WinCOMCE::OpenComPort(DCB* lineSettings, std::string_view portName, std::uint32_t listIndex,
-                          std::string_view dialNumber, int viaTelephony) {
-  if (IsPortOpen() || m_data.device) CloseComPort(m_viaTelephony ? 1 : 0);
+                          std::string_view dialNumber, bool viaTelephony) {
+  if (IsPortOpen() || m_data.device) CloseComPort(m_viaTelephony);
   m_ringLines = 0;
-  m_phoneModem = viaTelephony != 0 && listIndex == 0;
+  m_phoneModem = viaTelephony && listIndex == 0;
   if (!m_phoneModem)
     return OpenComPort_Normal(lineSettings, portName, listIndex, dialNumber, viaTelephony);
   if (OpenComPort_XDA(lineSettings)) return 1;
@@ -76,9 +76,9 @@ bool WinCOMCE::ReadProviderCapabilities(Port& port, const char* function) {
 
 int WinCOMCE::OpenComPort_Normal(DCB* lineSettings, std::string_view portName,
                                  std::uint32_t listIndex, std::string_view dialNumber,
-                                 int viaTelephony) {
+                                 bool viaTelephony) {
   constexpr const char* kFunction = "OpenComPort_Normal";
-  m_viaTelephony = viaTelephony != 0;
+  m_viaTelephony = viaTelephony;
   if (m_viaTelephony) {
     if (m_env.telephony) m_command.device = m_env.telephony->OpenLine(listIndex, dialNumber);
     if (!m_command.device) {
@@ -267,7 +267,7 @@ void WinCOMCE::CloseAll() {
   m_radioOpen = false;
 }
 
-void WinCOMCE::CloseComPort(int) {
+void WinCOMCE::CloseComPort(bool) {
   if (m_phoneModem && m_data.device) {
     PutBackState(m_data);
     ClosePort(m_data, false);

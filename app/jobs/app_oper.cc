@@ -52,7 +52,7 @@ bool IsEmptyFile(const std::string& path) {
 AppOper::AppOper(AppOperOptions options) : m_options(std::move(options)) {}
 
 AppOper::~AppOper() {
-  if (m_kernel) m_kernel->ClosePort(m_openViaList ? 1 : 0);
+  if (m_kernel) m_kernel->ClosePort(m_openViaList);
   if (m_started && m_options.saveSettingsAtExit) SaveSettings();
   if (m_tapi) m_tapi->ShutdownTapi();
   m_systemLog.Close();
@@ -208,10 +208,10 @@ void AppOper::ShowPortStatus(std::uint32_t modem) {
 int AppOper::OpenJobPort(std::uint32_t modem, std::string_view number) {
   m_openViaList = modem != kSerialPortModem;
   const std::uint32_t port = m_openViaList ? modem : m_settings.COMPortNum;
-  return m_kernel->OpenPort(port, nullptr, number, m_openViaList ? 1 : 0);
+  return m_kernel->OpenPort(port, nullptr, number, m_openViaList);
 }
 
-void AppOper::CloseJobPort() { m_kernel->ClosePort(m_openViaList ? 1 : 0); }
+void AppOper::CloseJobPort() { m_kernel->ClosePort(m_openViaList); }
 
 // ---- jobs
 
@@ -305,14 +305,14 @@ int AppOper::ReceiveFaxJob(const std::string& outputFile, FaxResult* result) {
   m_jobFileName = BaseName(outputFile);
   int received;
   if (m_kernel->IsPortOpen()) {
-    received = m_kernel->ReceiveFax(outputFile, m_settings.LocalCSID, 0, result);
+    received = m_kernel->ReceiveFax(outputFile, m_settings.LocalCSID, false, result);
   } else {
     if (m_currentModem == kEveryModem || OpenJobPort(m_currentModem, "") != 1) {
       CloseJobPort();
       result->jobResult = static_cast<std::uint32_t>(-1);
       return -1;
     }
-    received = m_kernel->ReceiveFax(outputFile, m_settings.LocalCSID, 1, result);
+    received = m_kernel->ReceiveFax(outputFile, m_settings.LocalCSID, true, result);
   }
   // A call that brought no page leaves no file behind, and its record names
   // none.

@@ -51,13 +51,13 @@ class FaxKernelTest : public ::testing::Test {
   }
   void TearDown() override {
     modem.Stop();
-    kernel.ClosePort(0);
+    kernel.ClosePort(false);
     job.EndJob();
   }
 
   void Start() {
     modem.Start();
-    ASSERT_EQ(kernel.OpenPort(1, nullptr, "", 0), 1);
+    ASSERT_EQ(kernel.OpenPort(1, nullptr, "", false), 1);
     EXPECT_EQ(kernel.PortName(), "COM1:");
     EXPECT_EQ(kernel.OpenPortNumber(), 1u);
   }
@@ -227,7 +227,7 @@ TEST_F(FaxKernelTest, AnIndicationValueOf31CharactersIsKeptAndRestoredAtTheClose
   Start();
   ASSERT_EQ(kernel.WaitRing_NoEvent(), 0);
   EXPECT_EQ(kernel.SavedIndication(), value);
-  kernel.ClosePort(0);
+  kernel.ClosePort(false);
   EXPECT_TRUE(modem.Finish()) << modem.Failure();
   EXPECT_EQ(kernel.IsPortOpen(), 0);
   EXPECT_EQ(kernel.OpenPortNumber(), 0u);
@@ -245,7 +245,7 @@ TEST_F(FaxKernelTest, TheValueSavedAtTheRingIsRestoredWhenTheReceiveEnds) {
   ASSERT_EQ(kernel.WaitRing_NoEvent(), 0);
   EXPECT_EQ(kernel.SavedIndication(), kSavedCnmi) << "kept for the receive";
   const std::string file = (dir.path() / "in.tif").string();
-  EXPECT_EQ(kernel.ReceiveFax(file, "VEXO TEST", 0, &result), -1);
+  EXPECT_EQ(kernel.ReceiveFax(file, "VEXO TEST", false, &result), -1);
   EXPECT_TRUE(modem.Finish()) << modem.Failure();
   const std::string received = modem.Received();
   EXPECT_LT(received.find("AT+FLI="), received.find(std::string("AT+CNMI=") + kSavedCnmi));
@@ -297,11 +297,11 @@ TEST_F(FaxKernelTest, EntriesFailOnAClosedPortAndAfterACancel) {
   EXPECT_EQ(kernel.IsPortOpen(), 0);
   EXPECT_EQ(kernel.WaitRing_NoEvent(), -1);
   EXPECT_EQ(Send({file}), -1);
-  EXPECT_EQ(kernel.ReceiveFax(in, "X", 1, &result), -1);
+  EXPECT_EQ(kernel.ReceiveFax(in, "X", true, &result), -1);
   Start();
   job.Cancel();
   EXPECT_EQ(Send({file}), -1);
-  EXPECT_EQ(kernel.ReceiveFax(in, "X", 1, &result), -1);
+  EXPECT_EQ(kernel.ReceiveFax(in, "X", true, &result), -1);
   EXPECT_TRUE(modem.Finish());
   EXPECT_EQ(modem.Received() + pty.ReadQuiet(50), "");
 }
@@ -314,7 +314,7 @@ TEST(FaxKernelSettings, OnlyKnownClassesAreForcedAndInitKernelNeedsItsLog) {
   EXPECT_EQ(kernel.ForcedClass(), kFaxClass20) << "mask without the class bit";
   kernel.ApplyKernelSettings(3, 1, kApplyForcedClass | kApplyCommLog);
   EXPECT_EQ(kernel.ForcedClass(), kFaxClassAuto);
-  EXPECT_EQ(kernel.OpenPort(1, nullptr, "", 0), 0) << "no port before InitKernel";
+  EXPECT_EQ(kernel.OpenPort(1, nullptr, "", false), 0) << "no port before InitKernel";
   // InitKernel fails when the log cannot be created.
   JobControl job;
   EXPECT_EQ(kernel.InitKernel(nullptr, "/nonexistent/dir/", &job), 0);

@@ -169,7 +169,7 @@ TEST(HangupModem, GoesOnWhateverTheModemSaysButStopsAtAFailedWrite) {
   EXPECT_EQ(x.exchange.HangupModem(), 0);
   EXPECT_EQ(x.rig.line->CallCount(FakeCall::Write), 5u);  // stopped at the first command
   TakeMessages();
-  x.rig.port->CloseComPort(0);
+  x.rig.port->CloseComPort(false);
   EXPECT_EQ(x.exchange.HangupModem(), 1);  // nothing to hang up
 }
 

@@ -69,7 +69,7 @@ struct FakePortRig {
   }
   // Opens "COM3:" (device path from the options) and clears the pool.
   bool OpenNamed() {
-    const bool ok = port->OpenComPort(nullptr, "COM3:", 0, "", 0) == 1;
+    const bool ok = port->OpenComPort(nullptr, "COM3:", 0, "", false) == 1;
     TakeErrors();
     return ok;
   }

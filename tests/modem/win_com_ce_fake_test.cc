@@ -24,7 +24,7 @@ TEST(WinCOMCEOpen, NamedPortGetsTheWorkingSettingsAndKeepsTheFoundOnesNamesResol
   const COMMTIMEOUTS foundTimeouts = rig.line->timeouts;
   rig.port->SetBaudRate(38400);
   DCB working{};
-  ASSERT_EQ(rig.port->OpenComPort(&working, "COM3:", 0, "", 0), 1);
+  ASSERT_EQ(rig.port->OpenComPort(&working, "COM3:", 0, "", false), 1);
   EXPECT_TRUE(TakeErrors().empty());
   EXPECT_EQ(rig.opened, std::vector<std::string>{"/dev/fake-modem"});
   EXPECT_EQ(rig.port->SoftTimeouts(), 0);
@@ -38,7 +38,7 @@ TEST(WinCOMCEOpen, NamedPortGetsTheWorkingSettingsAndKeepsTheFoundOnesNamesResol
   EXPECT_EQ(rig.line->queuesSet[0], (std::array<std::uint32_t, 2>{8192, 8192}));
   EXPECT_EQ(rig.line->escapes, std::vector<std::uint32_t>{SETDTR});
 
-  rig.port->CloseComPort(0);
+  rig.port->CloseComPort(false);
   EXPECT_TRUE(rig.line->closed);
   // Put back in order: queues, DTR, mask, timeouts, line settings.
   ASSERT_EQ(rig.line->queuesSet.size(), 2u);
@@ -60,7 +60,7 @@ TEST(WinCOMCEOpen, FailuresReportAndCloseWhatWasOpened) {
   {
     FakePortRig rig;
     rig.failOpens = 1;
-    EXPECT_EQ(rig.port->OpenComPort(nullptr, "COM3:", 0, "", 0), 0);
+    EXPECT_EQ(rig.port->OpenComPort(nullptr, "COM3:", 0, "", false), 0);
     const auto errors = TakeErrors();
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_EQ(*errors[0].function, "OpenComPort_Normal");
@@ -71,7 +71,7 @@ TEST(WinCOMCEOpen, FailuresReportAndCloseWhatWasOpened) {
   {
     FakePortRig rig;
     rig.port->SetOptions({});
-    EXPECT_EQ(rig.port->OpenComPort(nullptr, "LPT1:", 0, "", 0), 0);
+    EXPECT_EQ(rig.port->OpenComPort(nullptr, "LPT1:", 0, "", false), 0);
     EXPECT_TRUE(rig.opened.empty());
     EXPECT_EQ(TakeErrors().size(), 1u);
   }
@@ -90,7 +90,7 @@ TEST(WinCOMCEOpen, FailuresReportAndCloseWhatWasOpened) {
              "EscapeCommFunction failed, ErrMsg ="}}) {
     FakePortRig rig;
     rig.line->Fail(c.call, EIO);
-    EXPECT_EQ(rig.port->OpenComPort(nullptr, "COM3:", 0, "", 0), 0) << c.message;
+    EXPECT_EQ(rig.port->OpenComPort(nullptr, "COM3:", 0, "", false), 0) << c.message;
     EXPECT_TRUE(rig.line->closed) << c.message;
     const auto errors = TakeErrors();
     ASSERT_EQ(errors.size(), 1u) << c.message;
@@ -101,7 +101,7 @@ TEST(WinCOMCEOpen, FailuresReportAndCloseWhatWasOpened) {
   // A failed SetupComm is only a warning.
   FakePortRig rig;
   rig.line->Fail(FakeCall::SetupComm, EINVAL);
-  EXPECT_EQ(rig.port->OpenComPort(nullptr, "COM3:", 0, "", 0), 1);
+  EXPECT_EQ(rig.port->OpenComPort(nullptr, "COM3:", 0, "", false), 1);
   const auto errors = TakeErrors();
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].MessageType, 26u);
@@ -140,7 +140,7 @@ TEST(WinCOMCETimeouts, ADriverWithoutTotalTimeoutsGetsSoftwareTimeouts) {
   EXPECT_EQ(TakeMessages(),
             std::vector<std::string>{"Timeout occurred waiting for writing data to serial port."});
 
-  rig.port->CloseComPort(0);
+  rig.port->CloseComPort(false);
   EXPECT_TRUE(rig.line->timeoutsSet.empty());  // put back from the software copy
 }
 
@@ -289,7 +289,7 @@ TEST(WinCOMCELineErrors, ErrorBitsBreaksAndFailingTransfersAreReported) {
   EXPECT_EQ(TakeMessages(), std::vector<std::string>{
                                 "Timeout occurred waiting for reading data from serial port."});
   EXPECT_EQ(rig.port->ReadComDataSYN(Channel::Command, buffer, 0, &count, kTransferAll), 1);
-  rig.port->CloseComPort(0);
+  rig.port->CloseComPort(false);
   EXPECT_EQ(rig.port->ReadComDataSYN(Channel::Command, buffer, 4, &count, kQuiet), 0);
   EXPECT_EQ(rig.port->WriteCommand("AT", kQuiet), 0);
 }
@@ -418,14 +418,14 @@ struct PhoneRig {
     port->SetOptions({"", "/dev/ttyUSB1", "/dev/ttyUSB2", closeAllConnections});
     port->SetLog(&comm.log);
   }
-  int Open() { return port->OpenComPort(nullptr, "", 0, "", 1); }
+  int Open() { return port->OpenComPort(nullptr, "", 0, "", true); }
 };
 
 TEST(WinCOMCEPhoneModem, OpensBothPortsAtItsBaudAndSwitchesMessagesOffAndOn) {
   PhoneRig rig;
   rig.port->SetBaudRate(19200);
   DCB working{};
-  ASSERT_EQ(rig.port->OpenComPort(&working, "", 0, "", 1), 1);
+  ASSERT_EQ(rig.port->OpenComPort(&working, "", 0, "", true), 1);
   EXPECT_EQ(rig.port->PhoneModem(), 1);
   EXPECT_EQ(working.BaudRate, kPhoneModemBaud);
   EXPECT_EQ(rig.port->BaudRate(), kPhoneModemBaud);  // kept for later openings
@@ -441,7 +441,7 @@ TEST(WinCOMCEPhoneModem, OpensBothPortsAtItsBaudAndSwitchesMessagesOffAndOn) {
   EXPECT_EQ(rig.port->SetComPortTimeouts({1, 2, 3, 4, 5}, true), 1);
   EXPECT_EQ(rig.data->timeouts, (COMMTIMEOUTS{1, 2, 3, 4, 5}));
 
-  rig.port->CloseComPort(1);
+  rig.port->CloseComPort(true);
   EXPECT_TRUE(rig.command->closed);
   EXPECT_TRUE(rig.data->closed);
   EXPECT_EQ(rig.radio.calls, (std::vector<std::string>{"port control", "open", "sms off", "close",

@@ -37,7 +37,7 @@ struct PtyRig {
     port.SetOptions({pty.SlavePath(), "", "", false});
   }
   bool Open() {
-    const bool ok = port.OpenComPort(nullptr, "COM1:", 0, "", 0) == 1;
+    const bool ok = port.OpenComPort(nullptr, "COM1:", 0, "", false) == 1;
     exchange.Attach(&port);
     return ok;
   }
@@ -50,7 +50,7 @@ TEST(WinCOMCEPty, AnAtExchangeIsDumpedRecordByRecord) {
   ASSERT_EQ(rig.port.WriteCommand("AT", 0), 1);
   EXPECT_EQ(rig.exchange.MatchOKResult(kWaitOkMs, true), 1);
   EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
-  rig.port.CloseComPort(0);
+  rig.port.CloseComPort(false);
   EXPECT_TRUE(TakeMessages().empty());
 
   const std::string all = rig.comm.Text();

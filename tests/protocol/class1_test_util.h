@@ -72,12 +72,12 @@ struct Class1PtyRig {
   }
   ~Class1PtyRig() {
     modem.Stop();
-    port.CloseComPort(0);
+    port.CloseComPort(false);
   }
   // Opens the port, then starts the script (opening clears what the modem
   // sent); false when the port did not open.
   bool Start() {
-    const bool ok = port.OpenComPort(nullptr, "COM1:", 0, "", 0) == 1;
+    const bool ok = port.OpenComPort(nullptr, "COM1:", 0, "", false) == 1;
     modem.Start();
     fax.Attach(&port);
     TakeMessages();

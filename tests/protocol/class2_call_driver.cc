@@ -25,13 +25,13 @@ Class2CallDriver::Class2CallDriver() {
 
 Class2CallDriver::~Class2CallDriver() {
   modem.Stop();
-  port.CloseComPort(0);
+  port.CloseComPort(false);
   job.EndJob();
 }
 
 bool Class2CallDriver::Open(const std::string& faxClass) {
   job.StartJob(kSendJob);
-  if (port.OpenComPort(nullptr, "COM1:", 0, "", 0) != 1) return false;
+  if (port.OpenComPort(nullptr, "COM1:", 0, "", false) != 1) return false;
   class20.Attach(&port);
   class2.Attach(&port);
   const std::string command = "AT+FCLASS=" + faxClass;

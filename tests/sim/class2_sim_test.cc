@@ -86,7 +86,7 @@ TEST_P(Class2Sim, ACallInIsReceivedIntoANewFile) {
   ASSERT_EQ(kernel.WaitRing_NoEvent(), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(kernel.DetectedClass(), GetParam().kernel);
   const fs::path received = dir.path() / "QX000001.tif";
-  ASSERT_EQ(kernel.ReceiveFax(received.string(), kSimLocalId, 0, &result), 0)
+  ASSERT_EQ(kernel.ReceiveFax(received.string(), kSimLocalId, false, &result), 0)
       << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(result.pagesTransferred, 3u);
   EXPECT_EQ(result.resolution, kResultResolutionFine);

@@ -64,7 +64,7 @@ TEST_F(KernelSim, ACallInOnAPhoneModemIsReceivedAndTheIndicationsComeBack) {
   ASSERT_EQ(kernel.WaitRing_NoEvent(), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(kernel.SavedIndication(), kSimCnmi);
   const fs::path received = dir.path() / "QX000001.tif";
-  ASSERT_EQ(kernel.ReceiveFax(received.string(), kSimLocalId, 0, &result), 0)
+  ASSERT_EQ(kernel.ReceiveFax(received.string(), kSimLocalId, false, &result), 0)
       << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(result.pagesTransferred, 1u);
   EXPECT_EQ(Utf16ToUtf8(result.RemoteId()), kSimFarId);

@@ -143,14 +143,14 @@ std::string ReportJson(const std::filesystem::path& file) {
 bool Class1Station::Open(const std::string& pty) {
   port.SetBaudRate(115200);
   port.SetOptions({pty, "", "", false});
-  if (port.OpenComPort(nullptr, "COM1:", 0, "", 0) != 1) return false;
+  if (port.OpenComPort(nullptr, "COM1:", 0, "", false) != 1) return false;
   fax.Attach(&port);
   return port.WriteCommand("AT+FCLASS=1", 0) == 1 && fax.MatchOKResult(kWaitOkMs, true) == 1;
 }
 
 Class1Station::~Class1Station() {
   fax.HangupModem();
-  port.CloseComPort(0);
+  port.CloseComPort(false);
 }
 
 bool OpenSimKernel(FaxKernel& kernel, JobControl& job, const std::string& pty,
@@ -159,7 +159,7 @@ bool OpenSimKernel(FaxKernel& kernel, JobControl& job, const std::string& pty,
   kernel.SetBaudRate(115200);
   if (kernel.InitKernel(nullptr, logDir, &job) != 1) return false;
   job.StartJob(jobKind);
-  return kernel.OpenPort(1, nullptr, "", 0) == 1;
+  return kernel.OpenPort(1, nullptr, "", false) == 1;
 }
 
 std::vector<std::filesystem::path> EfixPages(const std::filesystem::path& dir,
@@ -186,7 +186,7 @@ bool KernelCall::Open(std::vector<std::string> options, std::uint32_t jobKind) {
 }
 
 void KernelCall::End() {
-  kernel.ClosePort(0);
+  kernel.ClosePort(false);
   job.EndJob();
 }
 
