@@ -8,6 +8,7 @@
 #include "base/strings.h"
 #include "document/tiff_oper.h"
 #include "modem/comm_log.h"
+#include "modem/final_results.h"
 #include "modem/tapi_oper.h"
 
 namespace vexo {
@@ -205,7 +206,8 @@ bool FaxKernel::ProbePhoneModem(const char* function) {
   int count = m_port->ReadResultA(nullptr, kReadBufferBytes, lines, m_timeouts.answer, true);
   bool phone = count > 0;
   for (int i = 0; i < count; ++i)
-    if (StartsWith(lines[static_cast<std::size_t>(i)], "ERROR")) phone = false;
+    if (StartsWith(lines[static_cast<std::size_t>(i)], ResultWord(FinalResult::Error)))
+      phone = false;
   if (!phone) return true;
 
   // The maker's name may be followed by an OK not read yet: drop it first.
@@ -217,7 +219,7 @@ bool FaxKernel::ProbePhoneModem(const char* function) {
       ReportError(0, kMsgDefault, kModule, function, "%s", kTimeoutText);
       return false;
     }
-    if (AnyLineContains(lines, count, "ERROR")) break;
+    if (AnyLineContains(lines, count, ResultWord(FinalResult::Error))) break;
     bool taken = false;
     for (int i = 0; i < count && !taken; ++i) {
       const char* line = lines[static_cast<std::size_t>(i)];
@@ -234,7 +236,7 @@ bool FaxKernel::ProbePhoneModem(const char* function) {
       std::memcpy(m_savedIndication.data(), value, length);
       taken = true;
     }
-    if (taken || AnyLineContains(lines, count, "OK")) break;
+    if (taken || AnyLineContains(lines, count, ResultWord(FinalResult::Ok))) break;
     count = m_port->ReadResultA(nullptr, kReadBufferBytes, lines, m_timeouts.answer, true);
   }
   if (!m_port->WriteCommand(kIndicationsOff, kQuiet | kClearInput)) return false;
@@ -285,7 +287,7 @@ bool FaxKernel::DetectFaxClass(Entry entry, const char* function) {
     ReportError(0, kMsgDefault, kModule, function, "%s", kTimeoutText);
     return false;
   }
-  if (StartsWith(lines[0], "ERROR")) {
+  if (StartsWith(lines[0], ResultWord(FinalResult::Error))) {
     ReportError(0, kMsgDefault, kModule, function, "%s", kErrorText);
     return false;
   }
@@ -313,7 +315,8 @@ bool FaxKernel::DetectFaxClass(Entry entry, const char* function) {
   m_classText = accepted->text;
   bool complete = false;
   for (int i = 1; i < count; ++i)
-    if (StartsWith(lines[static_cast<std::size_t>(i)], "OK")) complete = true;
+    if (StartsWith(lines[static_cast<std::size_t>(i)], ResultWord(FinalResult::Ok)))
+      complete = true;
   if (!complete) {
     const int ok = m_exchange.MatchOKResult(m_timeouts.answer, true);
     if (entry == Entry::Send ? ok == 0 : ok != 1) return false;

@@ -8,6 +8,7 @@
 
 #include "base/error_pool.h"
 #include "modem/byte_tables.h"
+#include "modem/final_results.h"
 #include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
 #include "protocol/class1_session.h"
@@ -27,9 +28,15 @@ constexpr int kGetFrameAttempts = 3;
 // A T.30 frame holds at most 256 information bytes; anything longer is noise.
 constexpr std::size_t kMaxFrameBytes = 3 + 256 + 2;
 
-constexpr std::array<const char*, 9> kResultWords = {"OK",           "ERROR",     "CONNECT",
-                                                     "NO CARRIER",   "NO ANSWER", "NO DIALTONE",
-                                                     "NO DIAL TONE", "BUSY",      "+FCERROR"};
+constexpr std::array<const char*, 9> kResultWords = {ResultWord(FinalResult::Ok),
+                                                     ResultWord(FinalResult::Error),
+                                                     ResultWord(FinalResult::Connect),
+                                                     ResultWord(FinalResult::NoCarrier),
+                                                     ResultWord(FinalResult::NoAnswer),
+                                                     ResultWord(FinalResult::NoDialtone),
+                                                     ResultWord(FinalResult::NoDialTone),
+                                                     ResultWord(FinalResult::Busy),
+                                                     "+FCERROR"};
 
 using Clock = std::chrono::steady_clock;
 
@@ -362,7 +369,9 @@ int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_
       const std::uint32_t left = Remaining(timeoutMs, start);
       const int count = left == 0 ? 0 : ReadFrameList(items, maxItems, left, true);
       if (count <= 0) break;
-      if (HasTextWith(items, "ERROR") || HasTextWith(items, "NO CARRIER")) break;
+      if (HasTextWith(items, ResultWord(FinalResult::Error)) ||
+          HasTextWith(items, ResultWord(FinalResult::NoCarrier)))
+        break;
       if (HasFrame(items, fcf::CRP)) {
         crpReceived = true;
         break;

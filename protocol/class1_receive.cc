@@ -12,6 +12,7 @@
 #include "base/job_control.h"
 #include "document/tiff_oper.h"
 #include "modem/byte_tables.h"
+#include "modem/final_results.h"
 #include "modem/win_com_ce.h"
 #include "platform/text.h"
 #include "protocol/class1_func.h"
@@ -35,7 +36,7 @@ constexpr std::uint32_t kCarrierEndMs = 5000;
 // A modem that never stops sending is drained at most this long.
 constexpr std::uint32_t kDrainLimitMs = 60000;
 constexpr std::uint32_t kFaxWidth = 1728;
-constexpr std::string_view kConnect = "CONNECT";
+constexpr std::string_view kConnect = ResultWord(FinalResult::Connect);
 
 // Reads of training and page data return as soon as bytes are there, so the
 // end of the data and the modem's word after it are acted on at once; a read
@@ -44,7 +45,7 @@ COMMTIMEOUTS DataReads(std::uint32_t totalMs) {
   return {MAXDWORD, MAXDWORD, totalMs, 0, kWriteConstantMs};
 }
 constexpr std::string_view kFcError = "+FCERROR";
-constexpr std::string_view kNoCarrier = "NO CARRIER";
+constexpr std::string_view kNoCarrier = ResultWord(FinalResult::NoCarrier);
 
 std::string_view AsText(const std::vector<std::uint8_t>& bytes, std::size_t from = 0) {
   from = std::min(from, bytes.size());
@@ -407,7 +408,7 @@ int FClass1Func::FirstPageData(std::vector<std::uint8_t>& first) {
       // A modem that refuses the carrier ends the command with a final result.
       if (text.find(kFcError) != std::string_view::npos ||
           text.find(kNoCarrier) != std::string_view::npos ||
-          text.find("ERROR") != std::string_view::npos) {
+          text.find(ResultWord(FinalResult::Error)) != std::string_view::npos) {
         Report(kFunction, kErrorText);
         return 0;
       }

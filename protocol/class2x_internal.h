@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "modem/fax_comm_func.h"
+#include "modem/final_results.h"
 #include "protocol/session_names.h"
 
 namespace vexo::class2x {
@@ -38,13 +39,14 @@ struct DialWord {
   const char* message;
 };
 inline constexpr std::array kDialFailures{
-    DialWord{"NO DIALTONE", "Dial failure or no dial tone detected."},
-    DialWord{"NO DIAL TONE", "Dial failure or no dial tone detected."},
-    DialWord{"BUSY",
+    DialWord{ResultWord(FinalResult::NoDialtone), "Dial failure or no dial tone detected."},
+    DialWord{ResultWord(FinalResult::NoDialTone), "Dial failure or no dial tone detected."},
+    DialWord{ResultWord(FinalResult::Busy),
              "An equipment busy tone is detected on the line and the busy tone 'on' time "
              "exceeds 300 ms."},
-    DialWord{"NO ANSWER", "No answer tone detected."},
-    DialWord{"NO CARRIER", "Auto speed failed because no carrier was detected."},
+    DialWord{ResultWord(FinalResult::NoAnswer), "No answer tone detected."},
+    DialWord{ResultWord(FinalResult::NoCarrier),
+             "Auto speed failed because no carrier was detected."},
 };
 
 // The word anywhere in the line; at its start.

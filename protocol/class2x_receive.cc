@@ -3,6 +3,7 @@
 #include "base/error_pool.h"
 #include "base/job_control.h"
 #include "document/tiff_oper.h"
+#include "modem/final_results.h"
 #include "modem/hangup_codes.h"
 #include "modem/win_com_ce.h"
 #include "platform/text.h"
@@ -170,7 +171,7 @@ int Class2xFunc::ReceivePages(TiffOper& tiff, FaxResult* result) {
       } else if (Has(line.c_str(), m_dialect.hangup)) {
         ReportHangupCodeError(line.c_str(), m_dialect.hangupClass);
         return 0;
-      } else if (Has(line.c_str(), "CONNECT")) {
+      } else if (Has(line.c_str(), ResultWord(FinalResult::Connect))) {
         break;
       }
     }

@@ -5,6 +5,7 @@
 #include "base/job_control.h"
 #include "document/page_header.h"
 #include "document/tiff_oper.h"
+#include "modem/final_results.h"
 #include "modem/hangup_codes.h"
 #include "modem/win_com_ce.h"
 #include "platform/text.h"
@@ -178,7 +179,7 @@ bool Class2xFunc::WaitPageConnect() {
       } else if (Has(lines[i], m_dialect.hangup)) {
         ReportHangupCodeError(lines[i], m_dialect.hangupClass);
         return false;
-      } else if (Has(lines[i], "CONNECT")) {
+      } else if (Has(lines[i], ResultWord(FinalResult::Connect))) {
         connected = true;
       }
     }
