@@ -17,8 +17,6 @@ namespace {
 constexpr const char* kModule = "TAPIOper";
 constexpr const char* kTraceFile = "TAPIOper";
 constexpr const char* kMemoryFailed = "Memory allocation failed.";
-constexpr std::uint32_t kUseDialNumber = 1;
-constexpr std::uint32_t kUseSeedNumber = 2;
 
 TapiEnvironment WithDefaults(TapiEnvironment env) {
   if (!env.nowMs) {

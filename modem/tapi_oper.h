@@ -58,7 +58,10 @@ struct ModemEntry {
 };
 
 // Which number a voice line calls before it yields its data port: the job's
-// number (1), the seed number (2) or none (any other value).
+// number (kUseDialNumber), the seed number (kUseSeedNumber) or none (any other
+// value).
+constexpr std::uint32_t kUseDialNumber = 1;
+constexpr std::uint32_t kUseSeedNumber = 2;
 struct DialSettings {
   std::uint32_t useWhatAsSeedNum = 1;
   std::string seedCallNum;

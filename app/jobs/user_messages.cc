@@ -7,13 +7,6 @@
 #include "modem/tapi_oper_texts.h"
 
 namespace vexo {
-namespace {
-
-// The UseWhatAsSeedNum values that call the job's number and the seed number.
-constexpr std::uint32_t kUseDialNumber = 1;
-constexpr std::uint32_t kUseSeedNumber = 2;
-
-}  // namespace
 
 void ShowVoiceCallFailure(const VoiceCallFailure& failure, std::uint32_t useWhatAsSeedNum) {
   constexpr unsigned kStyle = MB_OK | MB_ICONSTOP;
