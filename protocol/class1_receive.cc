@@ -123,25 +123,6 @@ class TcfJudge {
   std::uint64_t m_longestRun = 0;
 };
 
-// Puts the port timeouts back when a scope ends.
-class TimeoutsGuard {
- public:
-  explicit TimeoutsGuard(WinCOMCE& port) : m_port(port) {
-    m_saved = m_port.GetComPortTimeouts(&m_timeouts, true) == 1;
-  }
-  ~TimeoutsGuard() {
-    if (m_saved) m_port.SetComPortTimeouts(m_timeouts, false);
-  }
-  TimeoutsGuard(const TimeoutsGuard&) = delete;
-  TimeoutsGuard& operator=(const TimeoutsGuard&) = delete;
-  bool saved() const { return m_saved; }
-
- private:
-  WinCOMCE& m_port;
-  COMMTIMEOUTS m_timeouts{};
-  bool m_saved = false;
-};
-
 }  // namespace
 
 int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view localId,
@@ -344,7 +325,7 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
 }
 
 FClass1Func::TrainCheck FClass1Func::CheckTrainData() {
-  TimeoutsGuard guard(*m_port);
+  const ScopedComPortTimeouts guard(*m_port, true);
   if (!guard.saved() || !m_port->SetComPortTimeouts(DataReads(m_timeouts.tcfData), true))
     return TrainCheck::kPortFailed;
   TcfJudge judge(kClass1Modulations[m_modulation].bitRate);
