@@ -1,5 +1,6 @@
 #include "tools/linesim/call_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 
@@ -39,7 +40,23 @@ struct ResolutionRow {
 };
 constexpr ResolutionRow kResolutions[] = {{3850, "normal"}, {7700, "fine"}, {15400, "superfine"}};
 
+template <typename T, typename Format>
+std::string Join(const std::vector<T>& items, std::string_view separator, Format format) {
+  std::string out;
+  for (const auto& item : items) {
+    if (!out.empty()) out += separator;
+    out += format(item);
+  }
+  return out;
+}
+
+std::string Number(int n) { return std::to_string(n); }
+
 }  // namespace
+
+int FarPagesIntact(const CallReport& report) {
+  return static_cast<int>(std::count(report.farBadRows.begin(), report.farBadRows.end(), 0));
+}
 
 std::string ResolutionName(int yResolution) {
   for (const auto& row : kResolutions)
@@ -59,6 +76,9 @@ std::string FormatReportLine(const CallReport& r) {
   if (!r.identSeenByFar.empty()) line += ", far saw \"" + Trim(r.identSeenByFar) + "\"";
   if (r.completionCode >= 0)
     line += ", far result " + std::to_string(r.completionCode) + " (" + r.completionText + ")";
+  if (!r.farBadRows.empty()) line += ", far bad rows " + Join(r.farBadRows, "/", Number);
+  if (!r.faults.empty())
+    line += ", faults: " + Join(r.faults, ", ", [](const std::string& s) { return s; });
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, ", %.1f s", r.seconds);
   line += seconds;
@@ -86,6 +106,9 @@ std::string FormatReportJson(const CallReport& r) {
   json += ",\"completion_text\":" + JsonString(r.completionText);
   json += ",\"seconds\":" + std::string(seconds);
   json += ",\"received_file\":" + JsonString(r.receivedFile);
+  json += ",\"faults\":[" + Join(r.faults, ",", JsonString) + "]";
+  json += ",\"far_bad_rows\":[" + Join(r.farBadRows, ",", Number) + "]";
+  json += ",\"far_pages_intact\":" + std::to_string(FarPagesIntact(r));
   json += "}";
   return json;
 }

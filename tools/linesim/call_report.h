@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vexo::linesim {
 
@@ -23,9 +24,14 @@ struct CallReport {
   std::string resolution;   // "normal", "fine", "superfine" or ""
   int completionCode = -1;  // the far terminal's T.30 completion code; -1: no terminal
   std::string completionText;
-  double seconds = 0;        // from dialling (or the first ring) to the end of the call
-  std::string receivedFile;  // TIFF written by the far terminal
+  double seconds = 0;               // from dialling (or the first ring) to the end of the call
+  std::string receivedFile;         // TIFF written by the far terminal
+  std::vector<std::string> faults;  // line faults that fired: "corrupt far:1", "noise page 2"
+  std::vector<int> farBadRows;      // per page the far terminal received: rows it could not decode
 };
+
+// Pages the far terminal decoded without a bad row.
+int FarPagesIntact(const CallReport& report);
 
 // "call 1 out modem 1 -> terminal: completed, 2 pages, 14400 bit/s, fine, ..."
 std::string FormatReportLine(const CallReport& report);

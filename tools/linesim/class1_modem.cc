@@ -17,7 +17,9 @@ constexpr char kXoff = 0x13;
 constexpr std::size_t kReadChunk = 512;
 constexpr std::size_t kMaxTraceLine = 256;
 constexpr std::size_t kOutTail = 16;
-// How a reception ends: DLE ETX, then its result code, verbose or numeric.
+// How a reception ends: DLE ETX, then its result code, verbose or numeric; or,
+// when it delivered no data, a final result code alone. After either the
+// modem is in command state, where it ignores CAN.
 constexpr std::string_view kReceptionEnds[] = {"\x10\x03\r\nOK\r\n",
                                                "\x10\x03\r\nERROR\r\n",
                                                "\x10\x03\r\nNO CARRIER\r\n",
@@ -26,15 +28,19 @@ constexpr std::string_view kReceptionEnds[] = {"\x10\x03\r\nOK\r\n",
                                                "\x10\x03"
                                                "4\r",
                                                "\x10\x03"
-                                               "3\r"};
+                                               "3\r",
+                                               "\r\nERROR\r\n",
+                                               "\r\nNO CARRIER\r\n",
+                                               "\r\n+FCERROR\r\n"};
 
 }  // namespace
 
 std::unique_ptr<Class1Modem> Class1Modem::Create(int number, const ModemProfile& profile,
                                                  std::shared_ptr<PtyPort> port, bool verbose,
-                                                 ModemListener& listener, std::string& error) {
-  auto modem =
-      std::make_unique<Class1Modem>(Token(), number, std::move(port), profile, verbose, listener);
+                                                 ModemListener& listener, std::string& error,
+                                                 std::shared_ptr<PtyPort> dataPort) {
+  auto modem = std::make_unique<Class1Modem>(Token(), number, std::move(port), std::move(dataPort),
+                                             profile, verbose, listener);
   if (modem->m_t31 == nullptr) {
     error = "cannot start the T.31 modem";
     return nullptr;
@@ -43,9 +49,11 @@ std::unique_ptr<Class1Modem> Class1Modem::Create(int number, const ModemProfile&
 }
 
 Class1Modem::Class1Modem(Token, int number, std::shared_ptr<PtyPort> port,
-                         const ModemProfile& profile, bool verbose, ModemListener& listener)
+                         std::shared_ptr<PtyPort> dataPort, const ModemProfile& profile,
+                         bool verbose, ModemListener& listener)
     : m_number(number),
       m_port(std::move(port)),
+      m_dataPort(std::move(dataPort)),
       m_verbose(verbose),
       m_listener(listener),
       m_filter(
@@ -57,6 +65,7 @@ Class1Modem::Class1Modem(Token, int number, std::shared_ptr<PtyPort> port,
 void Class1Modem::StartT31() {
   if (m_t31 != nullptr) FreeT31(m_t31);
   m_filter.Reset();
+  m_router.Reset();
   m_clearToSend = true;
   m_outTail.clear();
   m_t31 = t31_init(nullptr, &Class1Modem::OnAtOutput, this, &Class1Modem::OnModemControl, this,
@@ -130,7 +139,13 @@ void Class1Modem::Output(std::string_view bytes) {
   }
   m_outTail.append(bytes);
   if (m_outTail.size() > kOutTail) m_outTail.erase(0, m_outTail.size() - kOutTail);
-  m_port->Write(bytes);
+  if (!m_dataPort) {
+    m_port->Write(bytes);
+    return;
+  }
+  const auto routed = m_router.Route(bytes, m_filter.receiving());
+  if (!routed.command.empty()) m_port->Write(routed.command);
+  if (!routed.data.empty()) m_dataPort->Write(routed.data);
 }
 
 void Class1Modem::TraceTyped(char c) {
@@ -148,7 +163,7 @@ void Class1Modem::SetClearToSend(bool on) {
   // A pty has no RTS/CTS: software flow control is the only way to pause the
   // program's page data while T.31's transmit buffer is full.
   const char control = on ? kXon : kXoff;
-  m_port->Write(std::string_view(&control, 1));
+  (m_dataPort ? *m_dataPort : *m_port).Write(std::string_view(&control, 1));
 }
 
 void Class1Modem::ServicePort() {
@@ -162,10 +177,18 @@ void Class1Modem::ServicePort() {
     return;
   }
   m_port->Flush();
+  ReadFrom(*m_port, false);
+  if (m_dataPort && m_dataPort->PollSlaveOpen()) {
+    m_dataPort->Flush();
+    ReadFrom(*m_dataPort, true);
+  }
+}
+
+void Class1Modem::ReadFrom(PtyPort& port, bool isDataPort) {
   if (!m_clearToSend) return;
   char buffer[kReadChunk];
-  const std::size_t n = m_port->Read(buffer, sizeof buffer);
-  for (std::size_t i = 0; i < n; ++i) TakeByte(buffer[i]);
+  const std::size_t n = port.Read(buffer, sizeof buffer);
+  for (std::size_t i = 0; i < n; ++i) TakeByte(buffer[i], isDataPort);
 }
 
 bool Class1Modem::ReceptionAnswered() const {
@@ -174,7 +197,7 @@ bool Class1Modem::ReceptionAnswered() const {
                      [this](std::string_view end) { return m_outTail.ends_with(end); });
 }
 
-void Class1Modem::TakeByte(char c) {
+void Class1Modem::TakeByte(char c, bool fromDataPort) {
   // spandsp 0.0.6 answers AT+FRH=3 with the frames it had queued meanwhile,
   // each with its OK, but stays in its delivery mode, where the next byte is
   // taken as an abort and lost: the first character of the program's next
@@ -182,6 +205,7 @@ void Class1Modem::TakeByte(char c) {
   // one is put there.
   if (ReceptionAnswered()) EnterCommandMode(m_t31);
   if (InCommandMode(m_t31)) {
+    if (fromDataPort) return;
     if (m_verbose) TraceTyped(c);
     m_filter.Feed(c);
   } else {

@@ -2,7 +2,9 @@
 // program's bytes to the command filter (command mode) or straight to T.31
 // (data mode), passes T.31's output back with XON/XOFF flow control, produces
 // and hears line audio, and tells the telephone line when the program dials,
-// answers or hangs up. TelephoneLine creates one per pty.
+// answers or hangs up. TelephoneLine creates one per pty. A two-port phone
+// modem also has a data pty: received data goes there and page data to send
+// is read from there, while commands and result lines use the command pty.
 #pragma once
 
 #include <spandsp.h>
@@ -13,6 +15,7 @@
 #include "tools/linesim/command_filter.h"
 #include "tools/linesim/emulated_modem.h"
 #include "tools/linesim/pty_port.h"
+#include "tools/linesim/two_port_router.h"
 
 namespace vexo::linesim {
 
@@ -27,15 +30,17 @@ class Class1Modem : public EmulatedModem {
   // Starts T.31 behind the pty; nullptr with error set on failure.
   static std::unique_ptr<Class1Modem> Create(int number, const ModemProfile& profile,
                                              std::shared_ptr<PtyPort> port, bool verbose,
-                                             ModemListener& listener, std::string& error);
-  Class1Modem(Token, int number, std::shared_ptr<PtyPort> port, const ModemProfile& profile,
-              bool verbose, ModemListener& listener);
+                                             ModemListener& listener, std::string& error,
+                                             std::shared_ptr<PtyPort> dataPort = nullptr);
+  Class1Modem(Token, int number, std::shared_ptr<PtyPort> port, std::shared_ptr<PtyPort> dataPort,
+              const ModemProfile& profile, bool verbose, ModemListener& listener);
   ~Class1Modem() override;
   Class1Modem(const Class1Modem&) = delete;
   Class1Modem& operator=(const Class1Modem&) = delete;
 
   int number() const override { return m_number; }
   PtyPort& port() override { return *m_port; }
+  PtyPort* dataPort() override { return m_dataPort.get(); }
   void ServicePort() override;
   int waitForAnswerSeconds() const override { return m_filter.waitForAnswerSeconds(); }
 
@@ -70,14 +75,19 @@ class Class1Modem : public EmulatedModem {
   std::string RunInSpandsp(std::string_view command);
   void Output(std::string_view bytes);
   void SetClearToSend(bool on);
-  // Takes one byte from the program, as command or as data by the modem's mode.
-  void TakeByte(char c);
+  // Takes one byte from the program, as command or as data by the modem's
+  // mode; a data port carries no commands.
+  void TakeByte(char c, bool fromDataPort);
+  // Reads what the program wrote to port, unless T.31 asked for a pause.
+  void ReadFrom(PtyPort& port, bool isDataPort);
   // True when T.31 gave the result code of a reception but stayed in its
   // delivery mode.
   bool ReceptionAnswered() const;
 
   int m_number;
   std::shared_ptr<PtyPort> m_port;
+  std::shared_ptr<PtyPort> m_dataPort;
+  TwoPortRouter m_router;
   bool m_verbose;
   ModemListener& m_listener;
   CommandFilter m_filter;

@@ -13,6 +13,9 @@ constexpr std::size_t kMaxLineLength = 256;
 constexpr int kDefaultWaitForAnswerSeconds = 60;
 constexpr int kMaxWaitForAnswerSeconds = 255;
 constexpr char kBackspace = 0x08;
+// CAN aborts a reception in progress (T.31); in command state a modem ignores
+// it: no echo, no result, not part of the command line.
+constexpr char kCancel = 0x18;
 
 constexpr std::string_view kPhoneMaker = "Vexo Linesim Mobile";
 constexpr std::string_view kPhoneModel = "LS-1";
@@ -137,6 +140,7 @@ CommandFilter::CommandFilter(ModemProfile profile, Runner run, Sink out)
 void CommandFilter::Reset() {
   m_line.clear();
   m_lastLine.clear();
+  m_receiving = false;
   ResetProfileState();
 }
 
@@ -148,6 +152,7 @@ void CommandFilter::ResetProfileState() {
 }
 
 void CommandFilter::Feed(char c) {
+  if (c == kCancel) return;
   if (c == '\r') {
     if (m_echo) m_out(std::string_view(&c, 1));
     std::string line = std::exchange(m_line, {});
@@ -204,6 +209,9 @@ CommandFilter::Outcome CommandFilter::RunCommand(std::string_view command, std::
   const bool query = arg == "?";
   const bool range = arg == "=?";
   const std::string value = arg.size() > 1 && arg[0] == '=' ? arg.substr(1) : std::string();
+  // In Class 1 the CONNECT of a dial, too, comes with the first frame received
+  // (an answer's CONNECT is for sending).
+  m_receiving = ((name == "+FRH" || name == "+FRM") && !value.empty() && !range) || name == "D";
 
   if (name == "E") {
     // Echo is done here, so spandsp's own echo stays off.

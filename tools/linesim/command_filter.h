@@ -48,6 +48,10 @@ class CommandFilter {
   int waitForAnswerSeconds() const { return m_s7; }
   // The class last selected with AT+FCLASS= (or reset by ATZ / AT&F).
   const std::string& fclass() const { return m_fclass; }
+  // Whether the last command run was a reception (+FRH=, +FRM=, or a dial,
+  // which in Class 1 receives the first frame), whose CONNECT is followed by
+  // received data.
+  bool receiving() const { return m_receiving; }
 
  private:
   enum class Outcome { kOk, kError, kPending, kHandedOff };
@@ -69,6 +73,7 @@ class CommandFilter {
   bool m_verbose = true;
   int m_s7 = 60;
   std::string m_fclass = "0";
+  bool m_receiving = false;
 };
 
 // Splits the part of a command line after "AT" into single commands; a dial

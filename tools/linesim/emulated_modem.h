@@ -28,6 +28,8 @@ class EmulatedModem : public AudioEndpoint {
   // Modems are numbered from 1 in the order their ptys are printed.
   virtual int number() const = 0;
   virtual PtyPort& port() = 0;
+  // The separate data port of a two-port phone modem; nullptr for one port.
+  virtual PtyPort* dataPort() { return nullptr; }
   // Moves bytes between the pty and the modem; called before every audio block.
   virtual void ServicePort() = 0;
   // Seconds the modem waits for the called party to answer (register S7).

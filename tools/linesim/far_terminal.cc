@@ -34,6 +34,7 @@ FarTerminal::FarTerminal(Token, const FarTerminalSetup& setup) : m_setup(setup) 
     t30_set_rx_file(t30, setup.rxFile.c_str(), -1);
   }
   t30_set_phase_e_handler(t30, &FarTerminal::OnPhaseE, this);
+  if (!setup.calling) t30_set_phase_d_handler(t30, &FarTerminal::OnPhaseD, this);
   if (setup.verbose) {
     const int level =
         SPAN_LOG_SHOW_SEVERITY | SPAN_LOG_SHOW_PROTOCOL | SPAN_LOG_SHOW_TAG | SPAN_LOG_FLOW;
@@ -61,6 +62,14 @@ void FarTerminal::OnPhaseE(t30_state_t* t30, void* self, int completionCode) {
   terminal.m_result.finished = true;
   terminal.m_result.completionCode = completionCode;
   terminal.m_result.completionText = t30_completion_code_to_str(completionCode);
+}
+
+int FarTerminal::OnPhaseD(t30_state_t* t30, void* self, int) {
+  // Called as each received page is judged, before it is confirmed or refused.
+  t30_stats_t stats{};
+  t30_get_transfer_statistics(t30, &stats);
+  static_cast<FarTerminal*>(self)->m_result.badRows.push_back(stats.bad_rows);
+  return T30_ERR_OK;
 }
 
 void FarTerminal::Collect(t30_state_t* t30) {

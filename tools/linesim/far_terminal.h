@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "tools/linesim/audio.h"
 
@@ -35,6 +36,7 @@ struct FarResult {
   int yResolution = 0;
   std::string remoteIdent;   // the identifier the other side sent
   std::string receivedFile;  // where a protocol-level far end stored what it received
+  std::vector<int> badRows;  // per page received: rows that did not decode
 };
 
 class FarTerminal : public AudioEndpoint {
@@ -61,6 +63,7 @@ class FarTerminal : public AudioEndpoint {
 
  private:
   static void OnPhaseE(t30_state_t* t30, void* self, int completionCode);
+  static int OnPhaseD(t30_state_t* t30, void* self, int result);
   void Collect(t30_state_t* t30);
 
   FarTerminalSetup m_setup;

@@ -1,6 +1,7 @@
 // vexo-linesim: a telephone line with emulated Class 1 fax modems on ptys and a
 // real T.30 far end, for tests and demos without fax hardware. Prints one line
-// "modem N PATH" per pty, then a report line per call; stops on SIGINT/SIGTERM.
+// "modem N PATH" per pty (and "data N PATH" for the data pty of a two-port
+// phone modem), then a report line per call; stops on SIGINT/SIGTERM.
 #include <signal.h>
 #include <time.h>
 
@@ -69,8 +70,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "vexo-linesim: %s\n", error.c_str());
     return 1;
   }
-  for (const auto& modem : line.modems())
+  for (const auto& modem : line.modems()) {
     std::printf("modem %d %s\n", modem->number(), modem->port().slavePath().c_str());
+    if (const PtyPort* data = modem->dataPort(); data != nullptr)
+      std::printf("data %d %s\n", modem->number(), data->slavePath().c_str());
+  }
   std::fflush(stdout);
 
   // Audio runs on an absolute schedule, so that the line clock does not drift

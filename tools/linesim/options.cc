@@ -67,7 +67,52 @@ bool ParseClasses(std::string_view text, std::vector<std::string>& out) {
   return !out.empty();
 }
 
+constexpr double kDefaultPageNoiseSnrDb = 17;
+constexpr int kMaxFrameNumber = 1000;
+
+// "far:1,3" or "modem:2" into the frame list of that sender.
+bool ParseFrameFault(std::string_view text, std::vector<int> (&lists)[2]) {
+  const auto colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  const auto who = text.substr(0, colon);
+  if (who != "far" && who != "modem") return false;
+  auto& list = lists[who == "far" ? 0 : 1];
+  for (auto part : SplitCommas(text.substr(colon + 1))) {
+    int n = 0;
+    if (!ParseInt(part, n) || n < 1 || n > kMaxFrameNumber) return false;
+    list.push_back(n);
+  }
+  return true;
+}
+
+// "PAGE[:SNR]".
+bool ParsePageNoise(std::string_view text, FaultOptions& faults) {
+  const auto colon = text.find(':');
+  faults.noisePageSnrDb = kDefaultPageNoiseSnrDb;
+  if (colon != std::string_view::npos &&
+      (!ParseDouble(text.substr(colon + 1), faults.noisePageSnrDb) ||
+       faults.noisePageSnrDb < -kMaxNoiseDb || faults.noisePageSnrDb > kMaxNoiseDb))
+    return false;
+  return ParseInt(text.substr(0, colon), faults.noisePage) && faults.noisePage >= 1;
+}
+
+// "PCT[:SEED]".
+bool ParseLoss(std::string_view text, FaultOptions& faults) {
+  const auto colon = text.find(':');
+  if (colon != std::string_view::npos) {
+    int seed = 0;
+    if (!ParseInt(text.substr(colon + 1), seed) || seed < 0) return false;
+    faults.lossSeed = static_cast<unsigned>(seed);
+  }
+  return ParseDouble(text.substr(0, colon), faults.lossPercent) && faults.lossPercent > 0 &&
+         faults.lossPercent <= 100;
+}
+
 }  // namespace
+
+bool FaultOptions::any() const {
+  return framesOf(0) || framesOf(1) || noisePage > 0 || lossPercent > 0;
+}
 
 const char* UsageText() {
   return "usage: vexo-linesim [options]\n"
@@ -83,6 +128,11 @@ const char* UsageText() {
          "  --fclass-list LIST      classes offered by AT+FCLASS=? (subset of 0,1,1.0)\n"
          "  --modulations LIST      codes offered by AT+FTM=?/AT+FRM=? (default all 12)\n"
          "  --phone                 answer AT+CGMI and AT+CNMI like a phone's modem\n"
+         "  --phone-two-ports       phone modem with a command pty and a data pty\n"
+         "  --corrupt-frame WHO:N[,N...]  damage the Nth V.21 frame WHO (far|modem) sends\n"
+         "  --lose-frame WHO:N[,N...]     silence the Nth V.21 frame WHO (far|modem) sends\n"
+         "  --page-noise PAGE[:SNR]  noise over the image data of page PAGE (default 17 dB)\n"
+         "  --loss PCT[:SEED]       drop 20 ms audio blocks at random, PCT percent\n"
          "  --link PATH             symlink PATH to the pty (repeat for the second modem)\n"
          "  --report FILE           append one JSON object per call to FILE\n"
          "  --line-delay MS         one-way delay of the line in ms (default 20)\n"
@@ -181,6 +231,29 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       }
     } else if (arg == "--phone") {
       options.phone = true;
+    } else if (arg == "--phone-two-ports") {
+      options.phone = true;
+      options.phoneTwoPorts = true;
+    } else if (arg == "--corrupt-frame" || arg == "--lose-frame") {
+      if (!value(v)) return std::nullopt;
+      auto& lists =
+          arg == "--corrupt-frame" ? options.faults.corruptFrames : options.faults.loseFrames;
+      if (!ParseFrameFault(v, lists)) {
+        error = std::string(arg) + " takes far:N or modem:N, N a comma list of frame numbers";
+        return std::nullopt;
+      }
+    } else if (arg == "--page-noise") {
+      if (!value(v)) return std::nullopt;
+      if (!ParsePageNoise(v, options.faults)) {
+        error = "--page-noise takes a page number from 1 and an optional :SNR in dB";
+        return std::nullopt;
+      }
+    } else if (arg == "--loss") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseLoss(v, options.faults)) {
+        error = "--loss takes a percentage above 0 up to 100 and an optional :SEED";
+        return std::nullopt;
+      }
     } else if (arg == "--link") {
       if (!value(v)) return std::nullopt;
       options.links.emplace_back(v);
@@ -268,6 +341,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   const bool serviceClass = options.modemClass != "1";
   if (serviceClass && options.far == FarKind::kModem) {
     error = "--class " + options.modemClass + " needs --far terminal";
+    return std::nullopt;
+  }
+  if (options.faults.any() && serviceClass) {
+    error = "line faults need --class 1: a Class 2 or 2.0 modem carries no audio";
+    return std::nullopt;
+  }
+  if (options.phoneTwoPorts && serviceClass) {
+    error = "--phone-two-ports needs --class 1";
     return std::nullopt;
   }
   const std::size_t modems = options.far == FarKind::kModem ? 2 : 1;

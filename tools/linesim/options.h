@@ -11,6 +11,22 @@ namespace vexo::linesim {
 
 enum class FarKind { kTerminal, kModem };
 
+// Faults staged on the line itself; see LineFaults.
+struct FaultOptions {
+  // Frame numbers (from 1, every V.21 frame of the call counted) per sender:
+  // [0] frames the far end sends, [1] frames modem 1 sends.
+  std::vector<int> corruptFrames[2];
+  std::vector<int> loseFrames[2];
+  int noisePage = 0;          // page data burst (from 1) drowned in noise; 0: none
+  double noisePageSnrDb = 0;  // its signal-to-noise ratio
+  double lossPercent = 0;     // 20 ms blocks dropped at random, per direction
+  unsigned lossSeed = 1;
+  bool any() const;
+  bool framesOf(int sender) const {
+    return !corruptFrames[sender].empty() || !loseFrames[sender].empty();
+  }
+};
+
 struct Options {
   FarKind far = FarKind::kTerminal;
   std::string farId = "VEXO LINESIM";  // station identifier of the far terminal
@@ -23,6 +39,7 @@ struct Options {
   // Modulation codes listed by "AT+FTM=?"/"AT+FRM=?" and accepted by +FTM/+FRM.
   std::vector<int> modulations = {24, 48, 72, 73, 74, 96, 97, 98, 121, 122, 145, 146};
   bool phone = false;               // answer like a phone's built-in modem (+CGMI, +CNMI)
+  bool phoneTwoPorts = false;       // phone modem with a command pty and a data pty
   bool busy = false;                // the dialled number is busy
   bool noAnswer = false;            // the dialled number rings and nobody answers
   bool noDialtone = false;          // the line gives no dial tone
@@ -46,6 +63,7 @@ struct Options {
   bool fccError = false;   // AT+FCC= / AT+FDCC= answer ERROR
   bool vr0Only = false;    // the far end offers normal resolution only
   bool noXon = false;      // Class 2: CONNECT to AT+FDT without the XON
+  FaultOptions faults;
 };
 
 // Parses argv; on failure returns nullopt and sets error to a one-line reason.

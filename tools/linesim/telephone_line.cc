@@ -44,7 +44,8 @@ std::int16_t Saturate(int value) {
 TelephoneLine::TelephoneLine(const Options& options)
     : m_options(options),
       m_delay{DelayLine(static_cast<std::size_t>(options.lineDelayMs * kSampleRate / 1000)),
-              DelayLine(static_cast<std::size_t>(options.lineDelayMs * kSampleRate / 1000))} {
+              DelayLine(static_cast<std::size_t>(options.lineDelayMs * kSampleRate / 1000))},
+      m_faults(options.faults, options.verbose) {
   if (m_options.noiseDb) {
     const float level = kSignalLevelDbm0 - static_cast<float>(*m_options.noiseDb);
     m_noise[0] = awgn_init_dbm0(nullptr, kNoiseSeed, level);
@@ -72,7 +73,14 @@ bool TelephoneLine::Start(std::string& error) {
     } else if (m_options.modemClass == "auto") {
       modem = CombinedModem::Create(i + 1, m_options, profile, std::move(port), *this, error);
     } else {
-      modem = Class1Modem::Create(i + 1, profile, std::move(port), m_options.verbose, *this, error);
+      std::shared_ptr<PtyPort> dataPort;
+      if (m_options.phoneTwoPorts) {
+        auto data = PtyPort::Open("", error);
+        if (!data) return false;
+        dataPort = std::make_shared<PtyPort>(std::move(*data));
+      }
+      modem = Class1Modem::Create(i + 1, profile, std::move(port), m_options.verbose, *this, error,
+                                  std::move(dataPort));
     }
     if (!modem) return false;
     m_modems.push_back(std::move(modem));
@@ -361,6 +369,8 @@ void TelephoneLine::ExchangeAudio() {
 }
 
 void TelephoneLine::Carry(std::span<std::int16_t> block, int direction) {
+  // Direction 0 carries what the far end sends, 1 what modem 1 sends.
+  if (m_options.faults.any()) m_faults.Process(block, static_cast<LineFaults::Sender>(direction));
   m_delay[direction].Process(block);
   awgn_state_t* noise = m_noise[direction];
   if (noise == nullptr || (m_options.noiseFollowsSignal && !CarriesSignal(block))) return;
@@ -382,6 +392,7 @@ void TelephoneLine::EndCall(const std::string& outcome) {
   report.pages = seen.pagesConfirmed;
   report.bitRate = seen.bitRate;
   report.resolution = seen.resolution;
+  report.faults = m_faults.Fired();
   if (call.peer != nullptr) report.farIdent = seen.identFromFar;
   if (const FarResult* own = call.modem->ownFarResult(); own != nullptr && call.answered >= 0) {
     call.farResult = *own;
@@ -401,6 +412,7 @@ void TelephoneLine::EndCall(const std::string& outcome) {
     if (!far.remoteIdent.empty()) report.identSeenByFar = far.remoteIdent;
     report.completionCode = far.completionCode;
     report.completionText = far.completionText;
+    report.farBadRows = far.badRows;
   }
   if (call.tempRxFile) {
     std::error_code ec;
@@ -410,6 +422,7 @@ void TelephoneLine::EndCall(const std::string& outcome) {
   m_call.reset();
   for (auto& delay : m_delay) delay.Clear();
   m_monitor.Reset();
+  m_faults.Reset();
   WriteReport(report);
 }
 

@@ -16,6 +16,7 @@
 #include "tools/linesim/delay_line.h"
 #include "tools/linesim/emulated_modem.h"
 #include "tools/linesim/far_terminal.h"
+#include "tools/linesim/line_faults.h"
 #include "tools/linesim/options.h"
 #include "tools/linesim/t30_monitor.h"
 
@@ -71,7 +72,7 @@ class TelephoneLine : public ModemListener {
   void Answer(EmulatedModem& modem);
   void RunTimers();
   void ExchangeAudio();
-  // Takes one block across the line in one direction: delay, then noise.
+  // Takes one block across the line in one direction: faults, delay, then noise.
   void Carry(std::span<std::int16_t> block, int direction);
   void ConnectTerminal(bool calling);
   void DropFarEnd();
@@ -97,6 +98,7 @@ class TelephoneLine : public ModemListener {
   awgn_state_t* m_noise[2] = {nullptr, nullptr};
   DelayLine m_delay[2];
   T30Monitor m_monitor;
+  LineFaults m_faults;
 };
 
 }  // namespace vexo::linesim
