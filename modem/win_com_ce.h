@@ -109,6 +109,10 @@ class WinCOMCE {
                   std::string_view dialNumber, bool viaTelephony);
   void CloseComPort(bool viaTelephony);
   int IsPortOpen() const { return m_command.device ? 1 : 0; }
+  // Asks the open ports for the RTS/CTS handshake once the modem has been told
+  // to use it (Class 2.0 "AT+FLO=2"); a device without a CTS line (a pty) keeps
+  // its XON/XOFF pause. 1, or 0 when a port refused the settings (reported).
+  int UseHardwareFlowControl();
   // "RING" lines the result readers have passed on since the port was opened,
   // whoever read them: a ring that comes in while the modem is being set up
   // still announces the call.

@@ -242,6 +242,22 @@ bool WinCOMCE::SetBasicComState(Port& port) {
   return true;
 }
 
+int WinCOMCE::UseHardwareFlowControl() {
+  for (Port* port : {&m_command, &m_data}) {
+    if (!port->device) continue;
+    DCB dcb = port->workingDcb;
+    dcb.fOutxCtsFlow = 1;
+    dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    if (!port->device->SetCommState(dcb)) {
+      ReportErrorCode(0, kMsgDefault, kModule, "UseHardwareFlowControl", port->device->LastError(),
+                      "SetCommState failed, ErrMsg =");
+      return 0;
+    }
+    port->workingDcb = dcb;
+  }
+  return 1;
+}
+
 void WinCOMCE::PutBackState(Port& port) {
   SerialDevice& device = *port.device;
   const COMMPROP& p = port.savedProperties;

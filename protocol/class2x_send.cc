@@ -53,7 +53,9 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
     MatchOKResult(m_timeouts.command, false);
   }
   if (!CommandOk(m_dialect.localIdCommand, field.c_str())) return kSessionFailed;
-  if (m_dialect.class20 && !CommandOk("AT+FLO=%s", "2")) return kSessionFailed;
+  // The modem now paces us with CTS: the port follows it.
+  if (m_dialect.class20 && (!CommandOk("AT+FLO=%s", "2") || !m_port->UseHardwareFlowControl()))
+    return kSessionFailed;
   if (!QueryCapabilities(fn)) return kSessionFailed;
   const std::uint32_t flags = feed.FirstPageFlags();
   m_params[kVR] = (flags & PAGE_FINE) ? 1 : 0;

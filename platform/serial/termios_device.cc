@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <filesystem>
 #include <thread>
 
 #include "platform/posix/full_io.h"
@@ -31,9 +32,8 @@ constexpr std::array kBaudRates{
     BaudRow{921600, B921600},
 };
 
-// What the device reports about itself.
-constexpr std::uint32_t kCapabilities =
-    PCF_RTSCTS | PCF_XONXOFF | PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS;
+// What the device reports about itself; RTS/CTS only where the lines exist.
+constexpr std::uint32_t kCapabilities = PCF_XONXOFF | PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS;
 constexpr std::uint32_t kServiceSerialComm = 1;     // SP_SERIALCOMM
 constexpr std::uint32_t kSubTypeModem = 6;          // PST_MODEM
 constexpr std::uint32_t kMaxBaudUser = 0x10000000;  // BAUD_USER
@@ -67,7 +67,16 @@ int PollMs(std::int64_t ms) { return static_cast<int>(std::clamp<std::int64_t>(m
 
 }  // namespace
 
-std::unique_ptr<TermiosDevice> TermiosDevice::Open(const std::string& path, int& error) {
+bool HasModemControlLines(const std::string& path, const std::string& sysClassTty) {
+  std::error_code error;
+  const auto device = std::filesystem::canonical(path, error);
+  if (error || device.filename().empty()) return false;
+  return std::filesystem::exists(std::filesystem::path(sysClassTty) / device.filename() / "device",
+                                 error);
+}
+
+std::unique_ptr<TermiosDevice> TermiosDevice::Open(const std::string& path, int& error,
+                                                   const std::string& sysClassTty) {
   UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
     error = errno;
@@ -87,11 +96,14 @@ std::unique_ptr<TermiosDevice> TermiosDevice::Open(const std::string& path, int&
     error = EBUSY;
     return nullptr;
   }
-  return std::unique_ptr<TermiosDevice>(new TermiosDevice(fd.Release(), original, std::move(lock)));
+  const bool controlLines = HasModemControlLines(path, sysClassTty);
+  return std::unique_ptr<TermiosDevice>(
+      new TermiosDevice(fd.Release(), original, std::move(lock), controlLines));
 }
 
-TermiosDevice::TermiosDevice(int fd, const termios& original, std::unique_ptr<UucpLock> lock)
-    : m_fd(fd), m_original(original), m_lock(std::move(lock)) {
+TermiosDevice::TermiosDevice(int fd, const termios& original, std::unique_ptr<UucpLock> lock,
+                             bool controlLines)
+    : m_fd(fd), m_original(original), m_lock(std::move(lock)), m_controlLines(controlLines) {
   serial_icounter_struct counts{};
   if (::ioctl(m_fd, TIOCGICOUNT, &counts) == 0) m_counts = counts;
 }
@@ -118,7 +130,9 @@ bool TermiosDevice::GetCommState(DCB& dcb) {
   dcb.BaudRate = BaudFor(cfgetospeed(&t));
   dcb.fBinary = 1;
   dcb.fParity = (t.c_iflag & INPCK) ? 1 : 0;
-  const bool rtscts = (t.c_cflag & CRTSCTS) != 0;
+  // A port starts with the handshake a modem port asks for, whatever CRTSCTS
+  // the kernel left it with.
+  const bool rtscts = m_controlLines || (t.c_cflag & CRTSCTS) != 0;
   dcb.fOutxCtsFlow = rtscts ? 1 : 0;
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fRtsControl = rtscts ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
@@ -191,7 +205,9 @@ bool TermiosDevice::SetCommState(const DCB& dcb) {
     m_stopBitsNoted = true;
     m_notes.push_back("StopBits=1 (one and a half) is programmed as one stop bit (8N1)");
   }
-  if (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE) t.c_cflag |= CRTSCTS;
+  // Without a CTS line (a pty) output XON/XOFF stays the only pause.
+  if (m_controlLines && (dcb.fOutxCtsFlow || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE))
+    t.c_cflag |= CRTSCTS;
   if (dcb.fInX) t.c_iflag |= IXOFF;
   t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
   t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
@@ -223,7 +239,7 @@ bool TermiosDevice::GetCommProperties(COMMPROP& p) {
   p.dwServiceMask = kServiceSerialComm;
   p.dwMaxBaud = kMaxBaudUser;
   p.dwProvSubType = kSubTypeModem;
-  p.dwProvCapabilities = kCapabilities;
+  p.dwProvCapabilities = kCapabilities | (m_controlLines ? std::uint32_t{PCF_RTSCTS} : 0u);
   p.dwCurrentTxQueue = m_outQueue;
   p.dwCurrentRxQueue = m_inQueue;
   return true;

@@ -2,6 +2,13 @@
 // always put the tty in raw mode; read and write timeouts are kept as the
 // driver of a Windows-style port keeps them and carried out with poll. The
 // termios found at opening is put back byte for byte when the device closes.
+//
+// RTS/CTS: a serial port (a UART, USB serial adapter or USB modem) has the
+// modem control lines, and its line settings start as a modem port's do, with
+// the RTS/CTS handshake asked for: Linux keeps no such choice, a freshly
+// plugged port always comes up with CRTSCTS off, and an RS-232 modem at
+// 19200 baud or more overruns without it. A pty has no CTS: it never gets
+// CRTSCTS and keeps the XON/XOFF pause of page data.
 #pragma once
 
 #include <termios.h>
@@ -18,12 +25,21 @@
 
 namespace vexo {
 
+// Where the kernel lists its ttys; a tty driven by a serial port has a device
+// link there, a pty or virtual console has none.
+inline constexpr const char* kSysClassTty = "/sys/class/tty";
+
+// True when path, with its links followed (/dev/serial/by-id/...), names a tty
+// with a device link under sysClassTty: a port with the RTS and CTS lines.
+bool HasModemControlLines(const std::string& path, const std::string& sysClassTty = kSysClassTty);
+
 class TermiosDevice : public SerialDevice {
  public:
   // Opens path (exclusive, no controlling tty, its lock file in /var/lock taken
   // where that can be written); null and an errno value (EBUSY: another
-  // program holds the lock) on failure.
-  static std::unique_ptr<TermiosDevice> Open(const std::string& path, int& error);
+  // program holds the lock) on failure. sysClassTty tells ports from ptys.
+  static std::unique_ptr<TermiosDevice> Open(const std::string& path, int& error,
+                                             const std::string& sysClassTty = kSysClassTty);
   ~TermiosDevice() override;
   TermiosDevice(const TermiosDevice&) = delete;
   TermiosDevice& operator=(const TermiosDevice&) = delete;
@@ -47,7 +63,7 @@ class TermiosDevice : public SerialDevice {
   std::vector<std::string> TakeNotes() override;
 
  private:
-  TermiosDevice(int fd, const termios& original, std::unique_ptr<UucpLock> lock);
+  TermiosDevice(int fd, const termios& original, std::unique_ptr<UucpLock> lock, bool controlLines);
   bool Fail(int error);
   // The error bits since the last look (TIOCGICOUNT deltas); none where the
   // device keeps no counters (a pty). consume moves the reference point.
@@ -63,6 +79,7 @@ class TermiosDevice : public SerialDevice {
   std::uint32_t m_mask = 0;
   std::uint32_t m_inQueue = 0, m_outQueue = 0;
   std::optional<serial_icounter_struct> m_counts;  // none on a pty
+  bool m_controlLines;                             // RTS and CTS exist: the handshake can be had
   bool m_xonOn = false;
   bool m_stopBitsNoted = false;
   std::vector<std::string> m_notes;

@@ -20,6 +20,8 @@ using ::testing::HasSubstr;
 
 TEST(WinCOMCEOpen, NamedPortGetsTheWorkingSettingsAndKeepsTheFoundOnesNamesResolve) {
   FakePortRig rig;
+  rig.line->dcb.fOutxCtsFlow = 0;  // found without the RTS/CTS handshake
+  rig.line->dcb.fRtsControl = RTS_CONTROL_ENABLE;
   const DCB found = rig.line->dcb;
   const COMMTIMEOUTS foundTimeouts = rig.line->timeouts;
   rig.port->SetBaudRate(38400);
@@ -37,6 +39,11 @@ TEST(WinCOMCEOpen, NamedPortGetsTheWorkingSettingsAndKeepsTheFoundOnesNamesResol
   ASSERT_EQ(rig.line->queuesSet.size(), 1u);
   EXPECT_EQ(rig.line->queuesSet[0], (std::array<std::uint32_t, 2>{8192, 8192}));
   EXPECT_EQ(rig.line->escapes, std::vector<std::uint32_t>{SETDTR});
+  // Once the modem paces with CTS (Class 2.0 "AT+FLO=2") the port asks for it.
+  ASSERT_EQ(rig.port->UseHardwareFlowControl(), 1);
+  working.fOutxCtsFlow = 1;
+  working.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  EXPECT_EQ(rig.line->dcb, working);
 
   rig.port->CloseComPort(false);
   EXPECT_TRUE(rig.line->closed);

@@ -56,7 +56,7 @@ TEST(WinCOMCEPty, AnAtExchangeIsDumpedRecordByRecord) {
   const std::string all = rig.comm.Text();
   ASSERT_NE(all.find("] -- Write: "), std::string::npos);
   for (const char* line :
-       {"\tDebug: ProvCapability = d2, flowctrl=1, softtimeout=0\r\n\r\n",
+       {"\tDebug: ProvCapability = d0, flowctrl=1, softtimeout=0\r\n\r\n",  // no RTS/CTS
         "\tDebug: m_CommDCB dump: BaudRate=38400, fOutxCtsFlow=0x0, fOutxDsrFlow=0x0, "
         "fDtrControl=0x1, fDsrSensitivity=0x0, fTXContinueOnXoff=0x0, fOutX=0x1, fInX=0x0, "
         "fRtsControl=0x1, XonLim=0, XoffLim=0, ByteSize=8, Parity=0, StopBits=0, XonChar=17, "

@@ -18,6 +18,8 @@
 namespace vexo {
 namespace {
 
+namespace fs = std::filesystem;
+
 std::unique_ptr<TermiosDevice> OpenRaw(test::Pty& pty) {
   int error = 0;
   auto device = TermiosDevice::Open(pty.SlavePath(), error);
@@ -143,6 +145,33 @@ TEST(TermiosDevice, PageDataWritesPauseOnXoffButReadsNeverFilter) {
   EXPECT_EQ(ReadAll(*device, 8), "\x13\x11");
 }
 
+// A serial port, found with CRTSCTS off as the kernel leaves a freshly plugged
+// one and reached through a by-id link, starts with the RTS/CTS handshake; a
+// pty has no CTS line and never gets it. Both keep the XON/XOFF pause.
+TEST(TermiosDevice, APortGetsRtsCtsThroughItsLinksAPtyNever) {
+  for (const bool port : {true, false}) {
+    SCOPED_TRACE(port);
+    test::Pty pty;
+    test::TempDir sys;
+    const fs::path link = sys.path() / "usb-Modem_1234-if00";
+    fs::create_symlink(pty.SlavePath(), link);
+    if (port) fs::create_directories(sys.path() / fs::path(pty.SlavePath()).filename() / "device");
+    int error = 0;
+    auto device = TermiosDevice::Open(link.string(), error, sys.path().string());
+    ASSERT_NE(device, nullptr) << error;
+    DCB dcb;
+    COMMPROP properties{};
+    ASSERT_TRUE(device->GetCommState(dcb) && device->GetCommProperties(properties));
+    EXPECT_EQ(dcb.fRtsControl == RTS_CONTROL_HANDSHAKE, port);
+    EXPECT_EQ((properties.dwProvCapabilities & PCF_RTSCTS) != 0, port);
+    dcb.fOutxCtsFlow = 1;  // asked for on the pty as well
+    ASSERT_TRUE(device->SetCommState(dcb));
+    EXPECT_EQ((pty.SlaveTermios().c_cflag & CRTSCTS) != 0, port);
+    device->SetPageDataMode(true);
+    EXPECT_TRUE(pty.SlaveTermios().c_iflag & IXON);
+  }
+}
+
 TEST(TermiosDevice, ClosingPutsBackTheTermiosByteForByte) {
   test::Pty pty;
   const termios before = pty.SlaveTermios();
@@ -174,8 +203,6 @@ TEST(TermiosDevice, OpeningFailuresAndAVanishedPeerAreErrors) {
   EXPECT_FALSE(device->Read(buffer, sizeof buffer, count));
   EXPECT_EQ(device->LastError(), EIO);
 }
-
-namespace fs = std::filesystem;
 
 std::string Content(const std::string& path) {
   std::ifstream in(path);
