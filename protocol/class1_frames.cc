@@ -1,6 +1,6 @@
 // Class 1 HDLC frames and result words: frames sent with AT+FTH, frames and
-// text lines read after AT+FRH, the retry rule of GetFrame, and the waits for
-// the modem's result lines.
+// text lines read after AT+FRH, T.30's command-response rule (GetFrame), and
+// the waits for the modem's result lines.
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -12,6 +12,7 @@
 #include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
 #include "protocol/class1_session.h"
+#include "protocol/t30_timers.h"
 
 namespace vexo {
 
@@ -22,9 +23,13 @@ namespace {
 constexpr std::uint32_t kResponseIntervalMs = 50;
 constexpr std::uint32_t kFrameReadIntervalMs = 250;
 constexpr std::uint32_t kFrameReadBytes = 255;
-constexpr std::uint32_t kAbortWaitMs = 3000;
+// A modem still in AT+FRH answers CAN with OK at once; one that has just
+// ended the reception by itself answers nothing.
+constexpr std::uint32_t kAbortWaitMs = 1000;
 constexpr std::uint32_t kAbortPauseMs = 75;
-constexpr int kGetFrameAttempts = 3;
+// Once the modem has found the flags of a response (CONNECT), the frame may
+// take this long to arrive, whatever is left of the wait for the response.
+constexpr std::uint32_t kFrameAfterFlagsMs = 3000;
 // A T.30 frame holds at most 256 information bytes; anything longer is noise.
 constexpr std::size_t kMaxFrameBytes = 3 + 256 + 2;
 
@@ -123,23 +128,36 @@ class FrameScanner {
   std::vector<std::uint8_t> m_frame;
 };
 
-bool HasTextWith(const Class1Items& items, const char* word) {
-  return std::any_of(items.begin(), items.end(), [word](const Class1Item& item) {
-    return !item.isFrame && item.text.find(word) != std::string::npos;
+// ERROR, +FCERROR or NO CARRIER after AT+FRH: the frame was damaged or its
+// carrier lost, and the modem is back in command state.
+bool IsDamageWord(int word) {
+  return word == kWordError || word == kWordFcError || word == kWordNoCarrier;
+}
+
+bool HasDamageWord(const Class1Items& items) {
+  return std::any_of(items.begin(), items.end(), [](const Class1Item& item) {
+    return !item.isFrame && IsDamageWord(ClassifyResult(item.text));
   });
+}
+
+// A frame the modem follows with ERROR (or +FCERROR) failed its check sum.
+void DropDamagedFrames(Class1Items& items) {
+  for (std::size_t i = 0; i + 1 < items.size();) {
+    const int next = items[i + 1].isFrame ? kWordNone : ClassifyResult(items[i + 1].text);
+    if (items[i].isFrame && (next == kWordError || next == kWordFcError))
+      items.erase(items.begin() + static_cast<std::ptrdiff_t>(i));
+    else
+      ++i;
+  }
+}
+
+bool HasAnyFrame(const Class1Items& items) {
+  return std::any_of(items.begin(), items.end(), [](const Class1Item& i) { return i.isFrame; });
 }
 
 bool HasFrame(const Class1Items& items, std::uint8_t fcfValue) {
   return std::any_of(items.begin(), items.end(),
                      [fcfValue](const Class1Item& item) { return item.Is(fcfValue); });
-}
-
-// The last item is a line with a word that ends what the modem says after
-// AT+FRH (CONNECT is followed by a frame).
-bool EndsWithResult(const Class1Items& items) {
-  if (items.empty() || items.back().isFrame) return false;
-  const int word = ClassifyResult(items.back().text);
-  return word >= 0 && word != kWordConnect;
 }
 
 // The last item is CONNECT: the frame follows once the modem has taken it off
@@ -153,6 +171,12 @@ bool AwaitsFrame(const Class1Items& items) {
 
 void class1::Report(const char* function, const char* message) {
   ReportError(0, kMsgDefault, kModule, function, "%s", message);
+}
+
+bool EndsWithResult(const Class1Items& items) {
+  if (items.empty() || items.back().isFrame) return false;
+  const int word = ClassifyResult(items.back().text);
+  return word >= 0 && word != kWordConnect;
 }
 
 std::span<const std::uint8_t> Class1Item::Fif() const {
@@ -249,11 +273,14 @@ int FClass1Func::WaitNoCarrier(std::uint32_t timeoutMs, bool report) {
   }
 }
 
+// Only a modem still receiving (AT+FRH or AT+FRM) takes CAN; it answers OK.
+// One that has already ended the reception is in command state, ignores the
+// CAN and answers nothing: either way the modem is then in command state.
 int FClass1Func::AbortReceive() {
   if (m_port == nullptr) return 0;
   const char cancel[] = {static_cast<char>(kCan)};
   if (!m_port->WriteCommandA(cancel, 1, kQuiet)) return 0;
-  if (!CheckCmdResponse2(kAbortWaitMs, false)) return 0;
+  CheckCmdResponse2(kAbortWaitMs, false);
   m_port->Delay(kAbortPauseMs);
   return 1;
 }
@@ -286,7 +313,9 @@ int FClass1Func::SendFrame(const char* format, const char* code, bool final, std
   if (m_port == nullptr) return 0;
   m_lastFrame = LastFrame{final, fcfValue, {data.begin(), data.end()}, reverseBits};
   m_port->Delay(kFrameWaitMs);
-  if (!m_port->WriteCommandF(format ? format : kFrameCommand, code ? code : "3", 0)) return 0;
+  // A result line the modem sent late (the OK of a CAN) must not pass for CONNECT.
+  if (!m_port->WriteCommandF(format ? format : kFrameCommand, code ? code : "3", kClearInput))
+    return 0;
   if (!CheckCmdResponse2(kWaitOkMs, true)) return 0;  // CONNECT: the modem sends flags
   return WriteFrameBytes(final, fcfValue, data, reverseBits);
 }
@@ -323,8 +352,11 @@ int FClass1Func::ReadFrameList(Class1Items& items, std::size_t maxItems, std::ui
       result = -1;
       break;
     }
+    // A two-port modem delivers the frame after CONNECT on its data port.
+    const Channel channel =
+        AwaitsFrame(items) || scanner.InsideFrame() ? Channel::Data : Channel::Command;
     std::uint32_t got = 0;
-    if (!m_port->ReadComDataSYN(Channel::Command, buffer.data(), kFrameReadBytes, &got,
+    if (!m_port->ReadComDataSYN(channel, buffer.data(), kFrameReadBytes, &got,
                                 report ? 0u : std::uint32_t{kQuiet})) {
       result = -1;
       break;
@@ -336,6 +368,7 @@ int FClass1Func::ReadFrameList(Class1Items& items, std::size_t maxItems, std::ui
     if (!scanner.InsideFrame() && EndsWithResult(items)) break;
   }
   scanner.Flush(items, maxItems);
+  DropDamagedFrames(items);
   m_port->SetComPortTimeouts(saved, false);
   return result < 0 ? -1 : static_cast<int>(items.size());
 }
@@ -346,43 +379,63 @@ bool FClass1Func::HasNonFinalFrame(const Class1Items& items) {
   });
 }
 
+Heard FClass1Func::ListenOnce(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs) {
+  items.clear();
+  m_port->Delay(kFrameWaitMs);
+  if (!m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, kClearInput))
+    return Heard::kPortFailed;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  bool flagsFound = false;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    Class1Items part;
+    const int count =
+        left.count() <= 0
+            ? 0
+            : ReadFrameList(part, maxItems, static_cast<std::uint32_t>(left.count()), true);
+    if (count < 0) return Heard::kPortFailed;
+    for (Class1Item& item : part)
+      if (items.size() < maxItems) items.push_back(std::move(item));
+    if (count == 0 && !HasAnyFrame(items)) {
+      // Nothing within T4: the modem still listens; stop it.
+      AbortReceive();
+      items.clear();
+      return Heard::kSilence;
+    }
+    if (count == 0 || EndsWithResult(items)) break;
+    if (!flagsFound) {
+      flagsFound = true;
+      deadline = std::max(deadline, Clock::now() + std::chrono::milliseconds(kFrameAfterFlagsMs));
+    }
+  }
+  if (HasDamageWord(items)) return Heard::kDamaged;
+  if (HasFrame(items, fcf::CRP)) return Heard::kRepeatRequest;
+  if (HasFrame(items, fcf::DCN)) return Heard::kDisconnect;
+  return HasAnyFrame(items) ? Heard::kFrame : Heard::kDamaged;
+}
+
+// T.30's command and response: a response that does not come within the
+// wait, comes damaged or asks for a repeat (CRP) gives a new attempt, the
+// command (the last frame sent) going again when mode asks for it.
 int FClass1Func::GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs,
                           RepeatMode mode, bool report) {
   constexpr const char* kFunction = "GetFrame";
   if (m_port == nullptr) return 0;
   bool crpReceived = false;
-  for (int attempt = 0; attempt < kGetFrameAttempts; ++attempt) {
-    if (attempt > 0) {
-      if (!AbortReceive()) continue;
-      const bool repeat =
-          mode == RepeatMode::kAlways || (mode == RepeatMode::kOnCrp && crpReceived);
-      if (m_lastFrame && repeat) {
-        const LastFrame last = *m_lastFrame;
-        SendFrame(kFrameCommand, kV21Code, last.final, last.fcfValue, last.data, last.reverseBits);
-      }
+  for (int attempt = 0; attempt < t30::kCommandTries; ++attempt) {
+    const bool repeat = mode == RepeatMode::kAlways || (mode == RepeatMode::kOnCrp && crpReceived);
+    if (attempt > 0 && repeat && m_lastFrame) {
+      const LastFrame last = *m_lastFrame;
+      SendFrame(kFrameCommand, kV21Code, last.final, last.fcfValue, last.data, last.reverseBits);
     }
-    crpReceived = false;
-    m_port->Delay(kFrameWaitMs);
-    if (!m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, 0)) continue;
-    const auto start = Clock::now();
-    for (;;) {
-      const std::uint32_t left = Remaining(timeoutMs, start);
-      const int count = left == 0 ? 0 : ReadFrameList(items, maxItems, left, true);
-      if (count <= 0) break;
-      if (HasTextWith(items, ResultWord(FinalResult::Error)) ||
-          HasTextWith(items, ResultWord(FinalResult::NoCarrier)))
-        break;
-      if (HasFrame(items, fcf::CRP)) {
-        crpReceived = true;
-        break;
-      }
-      if (HasFrame(items, fcf::DCN)) {
-        if (report) Report(kFunction, "Call answered without successful FAX handshake.");
-        return 0;
-      }
-      if (std::any_of(items.begin(), items.end(), [](const Class1Item& i) { return i.isFrame; }))
-        return 1;
+    const Heard heard = ListenOnce(items, maxItems, timeoutMs);
+    if (heard == Heard::kFrame) return 1;
+    if (heard == Heard::kDisconnect) {
+      if (report) Report(kFunction, "Call answered without successful FAX handshake.");
+      return 0;
     }
+    crpReceived = heard == Heard::kRepeatRequest;
   }
   items.clear();
   if (report) Report(kFunction, kTimeoutText);

@@ -20,10 +20,13 @@
 #include "protocol/fax_result.h"
 #include "protocol/page_feed.h"
 #include "protocol/page_sender.h"
+#include "protocol/t30_timers.h"
 
 namespace vexo {
 
 class TiffOper;
+struct ReceivedPage;
+enum class Channel;
 
 // One item of a read from the modem: a text line (upper-cased) or an HDLC frame
 // (address, control, FCF, information field, the two check bytes; no DLE ETX).
@@ -67,11 +70,25 @@ using StationIdField = std::array<std::uint8_t, kStationIdBytes>;
 
 // The far end's answer to a post-page message (MPS or EOP).
 enum class PostPageAnswer {
-  kRefusedMore = -1,   // RTN, more pages to come
-  kFailed = 0,         // no usable answer
-  kConfirmedMore = 1,  // MCF or RTP, more pages to come
-  kCallComplete = 2,   // any answer to EOP, or none
+  kConfirmed,   // MCF
+  kRetrain,     // RTP: the page is confirmed; DCS and training before the next one
+  kRefused,     // RTN: DCS and training, then the page again
+  kUnanswered,  // none of these after every try: the page is unconfirmed
 };
+
+// What one AT+FRH=3 brought.
+enum class Heard {
+  kFrame,          // a frame (items hold it)
+  kDisconnect,     // DCN
+  kRepeatRequest,  // CRP
+  kDamaged,        // ERROR, +FCERROR or NO CARRIER: the modem is in command state
+  kSilence,        // nothing in time: the reception was stopped with CAN
+  kPortFailed,
+};
+
+// The items end with a final result line (not CONNECT): the modem is in
+// command state.
+bool EndsWithResult(const Class1Items& items);
 
 // How GetFrame repeats the last frame sent on its second and third attempts.
 enum class RepeatMode { kNever = 0, kOnCrp = 1, kAlways = 2 };
@@ -82,11 +99,12 @@ constexpr std::uint32_t kFrameWaitMs = 20;  // before every command
 // The waits of a Class 1 call, in milliseconds. Tests shorten them; a call
 // uses the defaults.
 struct Class1Timeouts {
-  std::uint32_t dialFirst = 70000;        // answer, CSI and DIS after dialling
-  std::uint32_t phaseBFurther = 30000;    // later reads in phase B
-  std::uint32_t phaseBAfterFrh = 10000;   // a read after a new AT+FRH
-  std::uint32_t trainAnswer = 6000;       // CFR/FTT, per attempt
-  std::uint32_t postPageAnswer = 6000;    // MCF/RTN, per attempt (transmitter)
+  std::uint32_t dialFirst = 70000;  // answer, CSI and DIS after dialling
+  // DIS after the answer or after a repeated CSI (T1).
+  std::uint32_t disAfterAnswer = t30::kT1Ms;
+  // CFR/FTT and MCF/RTP/RTN, per try (T4 with its tolerance).
+  std::uint32_t trainAnswer = t30::kT4Ms + t30::kT4ToleranceMs;
+  std::uint32_t postPageAnswer = t30::kT4Ms + t30::kT4ToleranceMs;
   std::uint32_t pageOk = 60000;           // the modem's OK after page data
   std::uint32_t answerConnect = 15000;    // CONNECT after ATA
   std::uint32_t dcsPass = 3000;           // DCS after CSI and DIS, per pass
@@ -111,8 +129,9 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
 
   // ---- transmit session (class1_send.cc) ----
   // Sends the pages of the files as one fax. Texts are UTF-8. Returns
-  // kSessionDone, kSessionPartly (every page went, some were refused) or
-  // kSessionFailed. resume and result may be null.
+  // kSessionDone, kSessionPartly (a page refused after every resend, or the
+  // last page unconfirmed: resume points at it) or kSessionFailed. resume and
+  // result may be null.
   int SendFAXClass1(std::span<const std::string> files, std::string_view number,
                     std::string_view localId, std::uint32_t* resume, FaxResult* result);
   enum class PhaseA {
@@ -129,16 +148,16 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   int SendTrainSeq();
   PageSendResult SendClass1FaxPage(TiffOper& tiff);
   PostPageAnswer SendPostPageMessage(std::uint32_t pagesLeft);
-  // Whether the last post-page answer was RTN.
-  bool LastPageRefused() const { return m_lastPageRefused; }
 
   // ---- receive session (class1_receive.cc) ----
   // Answers and receives into a new fax file. Returns kSessionDone or kSessionFailed.
   int ReceiveFAXClass1(const std::string& fileName, std::string_view localId, FaxResult* result);
-  // afterAnswer: the modem sends flags since ATA; else (a new document after
-  // EOM) the first CSI needs its own AT+FTH.
+  // How phase B begins: after ATA (the modem already sends flags), with CSI
+  // and DIS for a new document after EOM, or listening for the caller's DCS
+  // after RTN (CSI and DIS follow when it does not come).
+  enum class PhaseBStart { kAfterAnswer, kInvite, kListen };
   int ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries,
-                       bool afterAnswer = true);
+                       PhaseBStart start = PhaseBStart::kAfterAnswer);
   int RevTrainSeqLoop(FaxResult* result);
   enum class TrainCheck {
     kGood,          // a good training check, then NO CARRIER
@@ -147,8 +166,8 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
     kPortFailed,    // the port's timeouts could not be set
   };
   TrainCheck CheckTrainData();
-  // 0 page complete, -1 read failed or timed out, -2 writing the file failed.
-  int RevClass1FaxPage(TiffOper& tiff, std::span<const std::uint8_t> first, std::uint32_t& rows);
+  // The page data after CONNECT into page; 0 page complete, -1 read failed or timed out.
+  int RevClass1FaxPage(ReceivedPage& page, std::span<const std::uint8_t> first);
 
   // ---- modem setup ----
   // Asks the modem for its modulations: "AT+FTM=?" or "AT+FRM=?".
@@ -187,6 +206,9 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   // report false keeps its failures out of the error pool.
   int GetFrame(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs, RepeatMode mode,
                bool report = true);
+  // One AT+FRH=3 and the response to a command within timeoutMs; the modem
+  // is in command state afterwards.
+  Heard ListenOnce(Class1Items& items, std::size_t maxItems, std::uint32_t timeoutMs);
   static bool HasNonFinalFrame(const Class1Items& items);
 
   // ---- result lines ----
@@ -236,9 +258,32 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   bool WriteData(const std::uint8_t* bytes, std::size_t count);
   void SendDcn();
   // Receive helpers.
-  int FirstPageData(std::vector<std::uint8_t>& first);
-  int ReadPageChunk(std::vector<std::uint8_t>& chunk);
-  void DrainPage();
+  // What AT+FRM brought before its data: CONNECT (first holds the data after
+  // it), +FCERROR (V.21 on the line), NO CARRIER or ERROR, or nothing in time.
+  enum class Carrier { kConnected, kV21, kLost, kTimeout };
+  Carrier AwaitCarrier(std::vector<std::uint8_t>& first);
+  int ReadPageChunk(std::vector<std::uint8_t>& chunk, Channel channel);
+  // The training check and CFR, then the page data timeouts; reported.
+  bool Train(FaxResult* result);
+  // The caller's next command heard with AT+FRH within windowMs: its DCS
+  // (taken), a post-page message (in message), DCN, a damaged frame (the
+  // modem is in command state) or nothing. A CRP gets our last frame again.
+  enum class Command { kDcs, kPostPage, kDisconnect, kDamaged, kSilence, kFailed };
+  Command ListenForCommand(std::uint32_t windowMs, FaxResult* result, std::uint8_t& message);
+  static std::uint8_t PostPageMessage(const Class1Items& items);
+  bool RepeatLastFrame();
+  // The caller's new DCS after our FTT, in T.30's tries; the FTT goes again
+  // when nothing (or the caller's repeated command) comes.
+  bool AwaitDcs(std::uint32_t windowMs, FaxResult* result);
+  // MPS, EOP or EOM after a page (0 after a report); a damaged one gets CRP.
+  std::uint8_t AwaitPostPageMessage(FaxResult* result);
+  // After MCF to EOP or EOM: what the caller sends next, its repeated message
+  // (our MCF was lost) being confirmed again.
+  Command ConfirmRepeats(std::uint32_t windowMs, FaxResult* result);
+  // AT+FRM and the page's data; V.21 instead (a repeated command) is answered.
+  bool ReceivePage(ReceivedPage& page, FaxResult* result);
+  bool TakeV21Command(FaxResult* result);
+  bool StorePage(TiffOper& tiff, const ReceivedPage& page);
   int FailReceive(TiffOper& tiff, FaxResult* result);
   // The DCS of a batch (with the TSI before it).
   enum class DcsTaken { kTaken, kRefused, kNone };
@@ -256,7 +301,16 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   std::string m_recipient;
   std::uint32_t m_minLineBytes = 0;
   std::uint32_t m_progressTotal = 1;
-  bool m_lastPageRefused = false;
+  // Transmit state between pages: the DCS and TSI for a new training, and
+  // what RTN and RTP asked for.
+  struct Transmit {
+    CapabilityBytes dcs{};
+    StationIdField tsi{};
+    bool retrain = false;    // DCS and training before the next page
+    int resends = 0;         // of the page now going
+    int rtnModulation = -1;  // the modulation the last RTN came at
+    int rtnsThere = 0;       // RTNs at it
+  } m_tx;
   std::vector<std::uint8_t> m_pending;  // page bytes waiting for the next chunk write
 
   int m_lowest = kModV21;

@@ -4,13 +4,16 @@
 // everything before the first EOL dropped, zero fill cut to two bytes, rows
 // counted, and storing stopped after the RTC. DLE ETX always ends the page. The
 // Class 1 receive session uses it; its RTC count accepts an RTC whose last EOL
-// shares a byte with whatever the line carried after it.
+// shares a byte with whatever the line carried after it. JudgePage then
+// decides whether the page is good enough to keep (MCF) or must come again
+// (RTN), as a mature receiver checks the copy quality.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace vexo {
 
@@ -33,6 +36,8 @@ class Class1PageDecoder {
   // EOLs in a row at the end of the data (6 or more for a full RTC).
   int EolRun() const { return m_eolRun; }
   bool FullRtc() const { return m_rtc; }
+  // Coded rows that followed the RTC (line noise that looked like an RTC).
+  std::uint32_t RowsAfterRtc() const { return m_rowsAfterRtc; }
 
  private:
   bool Data(std::uint8_t lineOrder);
@@ -51,7 +56,37 @@ class Class1PageDecoder {
   std::uint32_t m_zeroBits = 0;
   std::uint32_t m_zeroBytes = 0;
   std::uint32_t m_rows = 0;
+  std::uint32_t m_rowsAfterRtc = 0;
   int m_eolRun = 0;
 };
+
+// A received page as the decoder stored it (most significant bit first).
+struct ReceivedPage {
+  std::vector<std::uint8_t> coded;
+  std::uint32_t rows = 0;
+  bool rtc = false;  // it ended with a full RTC
+  // Part of it is missing: its data stopped inside a row (the carrier was
+  // lost), or rows followed what looked like its RTC (line noise).
+  bool cut = false;
+};
+
+// The copy quality of a page, from its rows as Group 3 decoding reads them: a
+// row with a bad code, whose runs do not make 1728 pixels, or whose code runs
+// on past them (rows merged where an EOL was lost) is bad.
+struct PageVerdict {
+  bool accepted = false;
+  std::uint32_t badRows = 0;
+  std::uint32_t longestBadRun = 0;
+};
+
+// Bounds on a page that is still kept, as mature receivers use them: at most
+// this share of bad rows, and no longer run of them (twice as many rows at
+// fine resolution, where rows are half as high).
+constexpr std::uint32_t kMaxBadRowPercent = 5;
+constexpr std::uint32_t kMaxConsecutiveBadRows = 10;
+
+// Judges the page; a page that is kept has each bad row replaced by the good
+// row before it (white at the top), coded again.
+PageVerdict JudgePage(ReceivedPage& page, bool fine);
 
 }  // namespace vexo

@@ -1,11 +1,13 @@
 // The Class 1 receive session: answer, CSI/DIS out and DCS in, the training
-// check judged and answered with CFR or FTT, every page into the fax file,
-// each post-page message confirmed with MCF, until EOP; after EOM phase B runs
-// again and the next document's pages go into the same file.
+// check judged and answered with CFR or FTT, every page judged for its copy
+// quality and answered with MCF (kept in the fax file) or RTN (the caller
+// trains again and repeats it), until EOP; after EOM phase B runs again and
+// the next document's pages go into the same file. T.30's recovery: a damaged
+// or missing command is waited for again (CRP after a damaged post-page
+// message), and a command the caller repeats because our response was lost
+// gets that response again.
 #include <algorithm>
-#include <array>
 #include <bit>
-#include <cstring>
 #include <string_view>
 
 #include "base/error_pool.h"
@@ -18,6 +20,7 @@
 #include "protocol/class1_func.h"
 #include "protocol/class1_page_decoder.h"
 #include "protocol/class1_session.h"
+#include "protocol/t30_timers.h"
 
 namespace vexo {
 
@@ -30,13 +33,21 @@ constexpr int kCarrierTriesMax = 21;
 // A caller that keeps answering FTT with a new DCS gets this many trainings.
 constexpr int kTrainRoundsMax = 12;
 constexpr std::uint32_t kDcsOkMs = 1000;
-constexpr std::uint32_t kIntervalMs = 250;
 // The modem's result line after the page's DLE ETX.
 constexpr std::uint32_t kCarrierEndMs = 5000;
-// A modem that never stops sending is drained at most this long.
-constexpr std::uint32_t kDrainLimitMs = 60000;
 constexpr std::uint32_t kFaxWidth = 1728;
 constexpr std::string_view kConnect = ResultWord(FinalResult::Connect);
+constexpr const char* kDcnText = "Hangup (DCN) frame received.";
+constexpr const char* kTrainFailedText =
+    "Some unknown error happen in Class 1 TCF Receiving process.";
+// AT+FRM for a page is given this many times (after a burst of noise, or V.21
+// from a caller that repeats a command) before the call is given up.
+constexpr int kPageStartTries = 2 * t30::kCommandTries;
+// Rows after an RTC beyond this many mean the RTC was line noise.
+constexpr std::uint32_t kRowsAfterRtcMax = 2;
+// Receptions while waiting for one command: the caller sends it at most
+// three times, and a bad line may damage each time a different frame of it.
+constexpr int kReceptionsMax = 3 * t30::kCommandTries;
 
 // Reads of training and page data return as soon as bytes are there, so the
 // end of the data and the modem's word after it are acted on at once; a read
@@ -138,19 +149,14 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   if (!QueryBRCap(ModulationQuery::kReceive) || !m_port->WriteCommand("ATA", kSkipLineCheck) ||
       !CheckCmdResponse2(m_timeouts.answerConnect, true))
     return FailReceive(tiff, result);
-  const COMMTIMEOUTS pageTimeouts = DataReads(m_timeouts.pageData);
   // Phase B: identifiers and capabilities, DCS, the training check. A caller
   // that ends a document with EOM goes through it again for the next one.
-  const auto negotiate = [&](bool afterAnswer) -> bool {
-    if (ProcessRevPhaseA(csi, result, kPhaseATries, afterAnswer) != 1) return false;
+  const auto negotiate = [&](PhaseBStart start) -> bool {
+    if (ProcessRevPhaseA(csi, result, kPhaseATries, start) != 1) return false;
     ShowStatusF(kStrRemoteIdReceive, result ? Utf16ToUtf8(result->RemoteId()).c_str() : "");
-    if (RevTrainSeqLoop(result) != 1) {
-      Report(kFunction, "Some unknown error happen in Class 1 TCF Receiving process.");
-      return false;
-    }
-    return m_port->SetComPortTimeouts(pageTimeouts, true);
+    return Train(result);
   };
-  if (!negotiate(true)) return FailReceive(tiff, result);
+  if (!negotiate(PhaseBStart::kAfterAnswer)) return FailReceive(tiff, result);
   std::uint32_t pages = 0;
   ShowStatusF(kStrReceivingPage, 1u);
   if (m_job) m_job->ShowProgress(1, 0);
@@ -158,43 +164,44 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
     Report(kFunction, kCancelText);
     return FailReceive(tiff, result);
   }
+  // After RTN the caller sends DCS and trains again, then repeats the page.
+  bool retrain = false;
   for (;;) {
-    m_port->Delay(kCommandPauseMs);
-    const char* code = kClass1Modulations[ToShortTrain(m_modulation)].code;
-    if (!m_port->WriteCommandF("AT+FRM=%s", code, 0)) return FailReceive(tiff, result);
-    std::vector<std::uint8_t> first;
-    if (FirstPageData(first) != 1) return FailReceive(tiff, result);
-    if (tiff.SetPageTags(kFaxWidth, 1, m_fine ? PAGE_FINE : 0) != 1) {
-      DrainPage();
-      return FailReceive(tiff, result);
-    }
-    std::uint32_t rows = 0;
-    const int page = RevClass1FaxPage(tiff, first, rows);
-    if (page == -2) DrainPage();
-    if (page != 0 || tiff.EndPage(rows) != 1) return FailReceive(tiff, result);
-    ++pages;
-    if (result) result->pagesTransferred = pages;
-
-    Class1Items items;
-    if (!GetFrame(items, kFrameItemsMax, m_timeouts.postPageMessage, RepeatMode::kNever) ||
-        items.empty())
-      return FailReceive(tiff, result);
-    std::uint8_t message = 0;
-    for (const Class1Item& item : items)
-      for (std::uint8_t candidate : {fcf::EOP, fcf::EOM, fcf::MPS})
-        if (item.Is(candidate)) message = candidate;
+    if (retrain && !negotiate(PhaseBStart::kListen)) return FailReceive(tiff, result);
+    ReceivedPage page;
+    if (!ReceivePage(page, result)) return FailReceive(tiff, result);
+    const std::uint8_t message = AwaitPostPageMessage(result);
     if (message == 0) return FailReceive(tiff, result);
-    // Every page is confirmed; RTN is never sent.
-    if (!SendFrame(kFrameCommand, kV21Code, true, fcf::MCF, {}, false))
+    // A page with too many broken rows is refused: the caller repeats it.
+    const PageVerdict verdict = JudgePage(page, m_fine);
+    if (!verdict.accepted)
+      ReportError(0, kMsgLogOnly, kModule, "RevClass1FaxPage",
+                  "Page refused (RTN): %u of %u rows bad, %u in a row", verdict.badRows, page.rows,
+                  verdict.longestBadRun);
+    if (verdict.accepted) {
+      if (!StorePage(tiff, page)) return FailReceive(tiff, result);
+      ++pages;
+      if (result) result->pagesTransferred = pages;
+    }
+    if (!SendFrame(kFrameCommand, kV21Code, true, verdict.accepted ? fcf::MCF : fcf::RTN, {},
+                   false))
       return FailReceive(tiff, result);
-    if (message == fcf::EOP) {
+    retrain = !verdict.accepted;
+    if (retrain) continue;
+    // After EOP the caller's DCN. After EOM phase B follows once T2 has shown
+    // that our MCF came through (the caller repeats EOM otherwise).
+    if (message == fcf::EOP) ConfirmRepeats(m_timeouts.postPageMessage, result);
+    const bool hungUp = message == fcf::EOM &&
+                        ConfirmRepeats(std::min(t30::kT2Ms, m_timeouts.postPageMessage), result) ==
+                            Command::kDisconnect;
+    if (message == fcf::EOP || hungUp) {
       ShowStatusF(kStrReceiveEnd, pages);
       if (m_job) m_job->HideProgress();
       return tiff.CloseWriteTiff() == 1 ? kSessionDone : kSessionFailed;
     }
     // EOM: more pages follow after a new phase B (other resolution or size),
     // into the same file; ending the call here would lose them.
-    if (message == fcf::EOM && !negotiate(false)) return FailReceive(tiff, result);
+    if (message == fcf::EOM && !negotiate(PhaseBStart::kInvite)) return FailReceive(tiff, result);
     ShowStatusF(kStrReceivingPage, pages + 1);
     if (m_job) m_job->ShowProgress(pages + 1, 0);
     if (Cancelled()) {
@@ -204,75 +211,217 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   }
 }
 
+bool FClass1Func::Train(FaxResult* result) {
+  if (RevTrainSeqLoop(result) != 1) {
+    Report("ReceiveFAXClass1", kTrainFailedText);
+    return false;
+  }
+  return m_port->SetComPortTimeouts(DataReads(m_timeouts.pageData), true) == 1;
+}
+
 int FClass1Func::ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, int tries,
-                                  bool afterAnswer) {
+                                  PhaseBStart start) {
   constexpr const char* kFunction = "ProcessRevPhaseA";
   bool firstPass = true;
-  while (tries > 0) {
-    // After ATA the modem already sends flags: the first CSI needs no command.
-    // A retry first stops the frame reception that found nothing.
-    bool sent = false;
-    if (firstPass && afterAnswer) {
-      sent = SendNextFrame(false, fcf::CSI, csi, false);
-    } else {
-      if (!firstPass) AbortReceive();
-      sent = SendFrame(kFrameCommand, kV21Code, false, fcf::CSI, csi, false);
+  bool invite = start != PhaseBStart::kListen;
+  for (; tries > 0; --tries) {
+    if (invite) {
+      // After ATA the modem already sends flags: the first CSI needs no command.
+      const bool csiSent = firstPass && start == PhaseBStart::kAfterAnswer
+                               ? SendNextFrame(false, fcf::CSI, csi, false)
+                               : SendFrame(kFrameCommand, kV21Code, false, fcf::CSI, csi, false);
+      firstPass = false;
+      CapabilityBytes dis{};
+      BuildDIS(dis);
+      if (!csiSent || !SendNextFrame(true, fcf::DIS, dis, true)) continue;
     }
-    firstPass = false;
-    CapabilityBytes dis{};
-    BuildDIS(dis);
-    sent = sent && SendNextFrame(true, fcf::DIS, dis, true);
-    m_port->Delay(kCommandPauseMs);
-    if (!sent || !m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, 0)) {
-      --tries;
-      continue;
-    }
-    bool again = false;
-    while (!again) {
-      Class1Items items;
-      const int count = ReadFrameList(items, kFrameItemsMax, m_timeouts.dcsPass, true);
-      if (count < 0) return 0;
-      if (count == 0) {
-        if (tries == 1) {
-          Report(kFunction, kErrorText);
-          AbortReceive();
-          return 0;
-        }
-        --tries;
-        again = true;
+    std::uint8_t message = 0;
+    switch (ListenForCommand(m_timeouts.dcsPass, result, message)) {
+      case Command::kDcs:
+        return 1;
+      case Command::kFailed:
+        return 0;
+      case Command::kDisconnect:
+        Report(kFunction, kDcnText);
+        return 0;
+      case Command::kDamaged:
+        // A damaged or missing TSI or DCS: listen on for the rest of the
+        // caller's frames; a DIS follows when T4 brings nothing, before the
+        // caller's own T4 (started after its training check) runs out.
+        invite = false;
         break;
-      }
-      for (const Class1Item& item : items) {
-        if (item.isFrame) continue;
-        const int word = ClassifyResult(item.text);
-        if (word == kWordError) {
-          Report(kFunction, kErrorText);
-          return 0;
-        }
-        if (word == kWordNoCarrier) again = true;
-      }
-      if (again) {
-        if (--tries == 0) {
-          Report(kFunction, kErrorText);
-          return 0;
-        }
+      case Command::kPostPage:
+        // The caller repeats its post-page message: our RTN was lost.
+        if (!RepeatLastFrame()) return 0;
+        invite = false;
         break;
-      }
-      for (const Class1Item& item : items)
-        if (item.Is(fcf::DCN)) {
-          Report(kFunction, "Hangup (DCN) frame received.");
-          return 0;
-        }
-      const DcsTaken dcs = TakeDcs(items, result);
-      if (dcs != DcsTaken::kNone) return dcs == DcsTaken::kTaken ? 1 : 0;
-      if (HasNonFinalFrame(items)) {
-        m_port->Delay(kCommandPauseMs);
-        if (!m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, 0)) return 0;
-      }
+      case Command::kSilence:
+        invite = true;
+        break;
     }
   }
   Report(kFunction, kErrorText);
   return 0;
+}
+
+FClass1Func::Command FClass1Func::ListenForCommand(std::uint32_t windowMs, FaxResult* result,
+                                                   std::uint8_t& message) {
+  const std::uint32_t start = TickCountMs();
+  // Frames without a command (a TSI whose DCS was lost) mean the command was
+  // missed: the caller repeats it, as after a damaged one.
+  bool heard = false;
+  for (;;) {
+    const std::uint32_t spent = TickCountMs() - start;
+    if (spent >= windowMs) return heard ? Command::kDamaged : Command::kSilence;
+    Class1Items items;
+    switch (ListenOnce(items, kFrameItemsMax, windowMs - spent)) {
+      case Heard::kPortFailed:
+        return Command::kFailed;
+      case Heard::kDamaged:
+        return Command::kDamaged;
+      case Heard::kSilence:
+        return heard ? Command::kDamaged : Command::kSilence;
+      case Heard::kDisconnect:
+        return Command::kDisconnect;
+      case Heard::kRepeatRequest:
+        // The caller missed our last frame.
+        if (!RepeatLastFrame()) return Command::kFailed;
+        continue;
+      case Heard::kFrame:
+        break;
+    }
+    const DcsTaken dcs = TakeDcs(items, result);
+    if (dcs != DcsTaken::kNone) return dcs == DcsTaken::kTaken ? Command::kDcs : Command::kFailed;
+    message = PostPageMessage(items);
+    if (message != 0) return Command::kPostPage;
+    heard = true;
+    // Other frames (the TSI ahead of the DCS, NSS): the command follows.
+  }
+}
+
+std::uint8_t FClass1Func::PostPageMessage(const Class1Items& items) {
+  std::uint8_t message = 0;
+  for (const Class1Item& item : items)
+    for (std::uint8_t candidate : {fcf::EOP, fcf::EOM, fcf::MPS})
+      if (item.Is(candidate)) message = candidate;
+  return message;
+}
+
+bool FClass1Func::RepeatLastFrame() {
+  if (!m_lastFrame) return false;
+  const LastFrame last = *m_lastFrame;
+  return SendFrame(kFrameCommand, kV21Code, last.final, last.fcfValue, last.data,
+                   last.reverseBits) == 1;
+}
+
+bool FClass1Func::AwaitDcs(std::uint32_t windowMs, FaxResult* result) {
+  int silences = 0;
+  for (int reception = 0; reception < kReceptionsMax; ++reception) {
+    std::uint8_t message = 0;
+    switch (ListenForCommand(windowMs, result, message)) {
+      case Command::kDcs:
+        return true;
+      case Command::kDamaged:
+        break;  // the caller repeats its DCS after its T4
+      case Command::kSilence:
+      case Command::kPostPage:
+        // Our FTT was not heard: the caller waits or repeats its command.
+        if (++silences >= t30::kCommandTries || !RepeatLastFrame()) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return false;
+}
+
+std::uint8_t FClass1Func::AwaitPostPageMessage(FaxResult* result) {
+  constexpr const char* kFunction = "GetFrame";
+  int silences = 0;
+  for (int reception = 0; reception < kReceptionsMax && silences < t30::kCommandTries;
+       ++reception) {
+    std::uint8_t message = 0;
+    switch (ListenForCommand(m_timeouts.postPageMessage, result, message)) {
+      case Command::kPostPage:
+        return message;
+      case Command::kDamaged:
+        // Ask for the message again rather than wait for the caller's T4.
+        if (!SendFrame(kFrameCommand, kV21Code, true, fcf::CRP, {}, false)) return 0;
+        break;
+      case Command::kDisconnect:
+        Report(kFunction, "Call answered without successful FAX handshake.");
+        return 0;
+      case Command::kFailed:
+        return 0;
+      default:
+        ++silences;  // nothing yet: the caller repeats its message after its T4
+        break;
+    }
+  }
+  Report(kFunction, kTimeoutText);
+  return 0;
+}
+
+FClass1Func::Command FClass1Func::ConfirmRepeats(std::uint32_t windowMs, FaxResult* result) {
+  for (int attempt = 0; attempt < t30::kCommandTries; ++attempt) {
+    std::uint8_t message = 0;
+    const Command heard = ListenForCommand(windowMs, result, message);
+    // Our MCF was lost when the caller repeats its message: it gets it again.
+    if (heard == Command::kPostPage && RepeatLastFrame()) continue;
+    if (heard != Command::kDamaged) return heard;
+  }
+  return Command::kSilence;
+}
+
+bool FClass1Func::ReceivePage(ReceivedPage& page, FaxResult* result) {
+  constexpr const char* kFunction = "ReceiveFAXClass1";
+  for (int attempt = 0; attempt < kPageStartTries; ++attempt) {
+    m_port->Delay(kCommandPauseMs);
+    const char* code = kClass1Modulations[ToShortTrain(m_modulation)].code;
+    if (!m_port->WriteCommandF("AT+FRM=%s", code, 0)) return false;
+    std::vector<std::uint8_t> first;
+    switch (AwaitCarrier(first)) {
+      case Carrier::kConnected:
+        return RevClass1FaxPage(page, first) == 0;
+      case Carrier::kTimeout:
+        Report(kFunction, kTimeoutText);
+        return false;
+      case Carrier::kLost:
+        break;  // a burst of noise: the page's carrier is still to come
+      case Carrier::kV21:
+        if (!TakeV21Command(result)) return false;
+        break;
+    }
+  }
+  Report(kFunction, kErrorText);
+  return false;
+}
+
+bool FClass1Func::TakeV21Command(FaxResult* result) {
+  std::uint8_t message = 0;
+  switch (ListenForCommand(m_timeouts.postPageMessage, result, message)) {
+    case Command::kPostPage:
+      // Our answer to the last page was lost: the caller repeated its message.
+      return RepeatLastFrame();
+    case Command::kDcs:
+      // Our CFR was lost, or the caller retrains: a new training check.
+      return Train(result);
+    case Command::kDamaged:
+    case Command::kSilence:
+      return true;
+    case Command::kDisconnect:
+      Report("ProcessRevPhaseA", kDcnText);
+      return false;
+    case Command::kFailed:
+      return false;
+  }
+  return false;
+}
+
+bool FClass1Func::StorePage(TiffOper& tiff, const ReceivedPage& page) {
+  return tiff.SetPageTags(kFaxWidth, 1, m_fine ? PAGE_FINE : 0) == 1 &&
+         tiff.WriteFaxData(page.coded.data(), page.coded.size()) == 1 &&
+         tiff.EndPage(page.rows) == 1;
 }
 
 FClass1Func::DcsTaken FClass1Func::TakeDcs(const Class1Items& items, FaxResult* result) {
@@ -299,6 +448,8 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
     if (!m_port->WriteCommandF("AT+FRM=%s", code, 0)) return -1;
     const TrainCheck judged = CheckTrainData();
     if (judged == TrainCheck::kWrongCarrier) {
+      // The modem found another carrier: listen for the training check again
+      // at once, while it may still be on the line.
       if (++carrierTries >= kCarrierTriesMax) {
         Report(kFunction, "Can not match Carrier in specific modulate speed.");
         return -1;
@@ -311,14 +462,7 @@ int FClass1Func::RevTrainSeqLoop(FaxResult* result) {
     if (!SendFrame(kFrameCommand, kV21Code, true, fcf::FTT, {}, false)) return -1;
     ++round;
     // The caller answers FTT with TSI and a new DCS.
-    for (;;) {
-      Class1Items items;
-      if (!GetFrame(items, kFrameItemsMax, m_timeouts.dcsAfterFtt, RepeatMode::kOnCrp)) return -1;
-      const DcsTaken dcs = TakeDcs(items, result);
-      if (dcs == DcsTaken::kRefused) return -1;
-      if (dcs == DcsTaken::kTaken) break;
-      if (!HasNonFinalFrame(items)) return -1;
-    }
+    if (!AwaitDcs(m_timeouts.dcsAfterFtt, result)) return -1;
     carrierTries = 0;
   }
   return -1;
@@ -328,42 +472,34 @@ FClass1Func::TrainCheck FClass1Func::CheckTrainData() {
   const ScopedComPortTimeouts guard(*m_port, true);
   if (!guard.saved() || !m_port->SetComPortTimeouts(DataReads(m_timeouts.tcfData), true))
     return TrainCheck::kPortFailed;
-  TcfJudge judge(kClass1Modulations[m_modulation].bitRate);
-  std::vector<std::uint8_t> seen;  // what came before CONNECT
-  bool connected = false;
   std::vector<std::uint8_t> chunk;
+  switch (AwaitCarrier(chunk)) {
+    case Carrier::kConnected:
+      break;
+    case Carrier::kV21:
+      return TrainCheck::kWrongCarrier;
+    default:
+      return TrainCheck::kBad;
+  }
+  TcfJudge judge(kClass1Modulations[m_modulation].bitRate);
   for (;;) {
-    if (ReadPageChunk(chunk) != 1) return TrainCheck::kBad;
-    if (!connected) {
-      seen.insert(seen.end(), chunk.begin(), chunk.end());
-      const std::string_view text = AsText(seen);
-      if (text.find(kFcError) != std::string_view::npos) return TrainCheck::kWrongCarrier;
-      const std::size_t at = text.find(kConnect);
-      if (at == std::string_view::npos) {
-        // Keep only a tail that may hold the start of a word.
-        if (seen.size() > kFcError.size())
-          seen.erase(seen.begin(), seen.end() - static_cast<std::ptrdiff_t>(kFcError.size()));
-        continue;
-      }
-      connected = true;
-      // The word and its line end; the training data follows.
-      chunk.assign(seen.begin() + static_cast<std::ptrdiff_t>(std::min(at + 9, seen.size())),
-                   seen.end());
-    }
     const std::size_t used = judge.Feed(chunk.data(), chunk.size());
-    if (!judge.ended()) continue;
-    if (!judge.Good()) return TrainCheck::kBad;
-    const bool ended = AsText(chunk, used).find(kNoCarrier) != std::string_view::npos ||
-                       WaitNoCarrier(m_timeouts.tcfNoCarrier, false) == 1;
-    return ended ? TrainCheck::kGood : TrainCheck::kBad;
+    if (judge.ended()) {
+      if (!judge.Good()) return TrainCheck::kBad;
+      const bool ended = AsText(chunk, used).find(kNoCarrier) != std::string_view::npos ||
+                         WaitNoCarrier(m_timeouts.tcfNoCarrier, false) == 1;
+      return ended ? TrainCheck::kGood : TrainCheck::kBad;
+    }
+    if (ReadPageChunk(chunk, Channel::Data) != 1) return TrainCheck::kBad;
   }
 }
 
-// One read of page or training data from the data handle, at most 4096 bytes.
-int FClass1Func::ReadPageChunk(std::vector<std::uint8_t>& chunk) {
+// One read of at most 4096 bytes: result lines come on the command port, page
+// and training data on the data port (the same port but on a two-port modem).
+int FClass1Func::ReadPageChunk(std::vector<std::uint8_t>& chunk, Channel channel) {
   chunk.resize(kChunkBytes);
   std::uint32_t got = 0;
-  if (!m_port->ReadComDataSYN(Channel::Data, chunk.data(), kChunkBytes, &got, 0)) {
+  if (!m_port->ReadComDataSYN(channel, chunk.data(), kChunkBytes, &got, 0)) {
     chunk.clear();
     return 0;
   }
@@ -373,26 +509,20 @@ int FClass1Func::ReadPageChunk(std::vector<std::uint8_t>& chunk) {
   return 1;
 }
 
-int FClass1Func::FirstPageData(std::vector<std::uint8_t>& first) {
-  constexpr const char* kFunction = "ReceiveFAXClass1";
+FClass1Func::Carrier FClass1Func::AwaitCarrier(std::vector<std::uint8_t>& first) {
   std::vector<std::uint8_t> seen;
   std::vector<std::uint8_t> chunk;
   for (;;) {
-    if (ReadPageChunk(chunk) != 1) {
-      Report(kFunction, kTimeoutText);
-      return 0;
-    }
+    if (ReadPageChunk(chunk, Channel::Command) != 1) return Carrier::kTimeout;
     seen.insert(seen.end(), chunk.begin(), chunk.end());
     const std::string_view text = AsText(seen);
     const std::size_t at = text.find(kConnect);
     if (at == std::string_view::npos) {
-      // A modem that refuses the carrier ends the command with a final result.
-      if (text.find(kFcError) != std::string_view::npos ||
-          text.find(kNoCarrier) != std::string_view::npos ||
-          text.find(ResultWord(FinalResult::Error)) != std::string_view::npos) {
-        Report(kFunction, kErrorText);
-        return 0;
-      }
+      // A modem that hears no carrier, or V.21 instead, ends the command.
+      if (text.find(kFcError) != std::string_view::npos) return Carrier::kV21;
+      if (text.find(kNoCarrier) != std::string_view::npos ||
+          text.find(ResultWord(FinalResult::Error)) != std::string_view::npos)
+        return Carrier::kLost;
       if (seen.size() > kFcError.size())
         seen.erase(seen.begin(), seen.end() - static_cast<std::ptrdiff_t>(kFcError.size()));
       continue;
@@ -400,32 +530,30 @@ int FClass1Func::FirstPageData(std::vector<std::uint8_t>& first) {
     std::size_t data = at + kConnect.size();
     // The CONNECT line's end may still be on its way.
     while (data + 2 > seen.size()) {
-      if (ReadPageChunk(chunk) != 1) {
-        Report(kFunction, kTimeoutText);
-        return 0;
-      }
+      if (ReadPageChunk(chunk, Channel::Command) != 1) return Carrier::kTimeout;
       seen.insert(seen.end(), chunk.begin(), chunk.end());
     }
     if (seen[data] == '\r') ++data;
     if (seen[data] == '\n') ++data;
     first.assign(seen.begin() + static_cast<std::ptrdiff_t>(data), seen.end());
-    return 1;
+    return Carrier::kConnected;
   }
 }
 
-int FClass1Func::RevClass1FaxPage(TiffOper& tiff, std::span<const std::uint8_t> first,
-                                  std::uint32_t& rows) {
-  Class1PageDecoder receiver([&tiff](const std::uint8_t* bytes, std::size_t count) {
-    return tiff.WriteFaxData(bytes, count) == 1;
+int FClass1Func::RevClass1FaxPage(ReceivedPage& page, std::span<const std::uint8_t> first) {
+  page = ReceivedPage{};
+  Class1PageDecoder receiver([&page](const std::uint8_t* bytes, std::size_t count) {
+    page.coded.insert(page.coded.end(), bytes, bytes + count);
+    return true;
   });
   std::vector<std::uint8_t> chunk(first.begin(), first.end());
   for (;;) {
     std::size_t used = 0;
-    const Class1PageDecoder::Status status = receiver.Feed(chunk.data(), chunk.size(), used);
-    if (status == Class1PageDecoder::Status::kWriteFailed) return -2;
-    if (status == Class1PageDecoder::Status::kPageEnd) {
-      rows = receiver.Rows();
-      if (!receiver.FullRtc())
+    if (receiver.Feed(chunk.data(), chunk.size(), used) == Class1PageDecoder::Status::kPageEnd) {
+      page.rows = receiver.Rows();
+      page.rtc = receiver.FullRtc();
+      page.cut = receiver.EolRun() == 0 || receiver.RowsAfterRtc() > kRowsAfterRtcMax;
+      if (!page.rtc)
         ReportError(0, kMsgLogOnly, kModule, "RevClass1FaxPage", "End of page, got EOLs = %d",
                     receiver.EolRun());
       // The modem ends the data with a result line (NO CARRIER).
@@ -433,22 +561,10 @@ int FClass1Func::RevClass1FaxPage(TiffOper& tiff, std::span<const std::uint8_t> 
         CheckCmdResponse2(kCarrierEndMs, false);
       return 0;
     }
-    if (ReadPageChunk(chunk) != 1) {
+    if (ReadPageChunk(chunk, Channel::Data) != 1) {
       Report("RevFaxCls1Access", kTimeoutText);
       return -1;
     }
-  }
-}
-
-void FClass1Func::DrainPage() {
-  m_port->SetComPortTimeouts({kIntervalMs, 0, m_timeouts.drain, 0, 0}, false);
-  std::array<std::uint8_t, kChunkBytes> buffer{};
-  const std::uint32_t start = TickCountMs();
-  while (TickCountMs() - start < kDrainLimitMs) {
-    std::uint32_t got = 0;
-    if (!m_port->ReadComDataSYN(Channel::Data, buffer.data(), kChunkBytes, &got, kQuiet) ||
-        got == 0)
-      break;
   }
 }
 

@@ -2,7 +2,9 @@
 // check out until CFR, every page with its post-page message, then DCN.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <string>
 
 #include "base/code_page.h"
 #include "base/error_pool.h"
@@ -16,6 +18,7 @@
 #include "protocol/page_feed.h"
 #include "protocol/page_sender.h"
 #include "protocol/session_abort.h"
+#include "protocol/t30_timers.h"
 
 namespace vexo {
 
@@ -24,13 +27,19 @@ using namespace class1;
 namespace {
 
 constexpr std::size_t kDialNumberBytes = 64;
-constexpr std::uint32_t kTrainPauseMs = 500;
 constexpr std::uint32_t kPageFailOkMs = 10000;
 constexpr int kPhaseBDisMax = 3;
+// Answers in a row without a frame (only ERROR, +FCERROR or NO CARRIER) after
+// which the far end is taken to be gone rather than damaged.
+constexpr int kPhaseBEmptyAnswersMax = 10;
 // A remote that answers DCS with neither CFR, FTT nor CSI is given this many
 // rounds before the call is given up, so that it cannot hold the call for ever.
 constexpr int kTrainRoundsMax = 2 * kModulationCount;
 constexpr const char* kSilence80ms = "8";
+// A refused page is sent again at most this often before the call ends.
+constexpr int kPageResendsMax = 2;
+// A second RTN at one speed moves one speed step down.
+constexpr int kRtnsBeforeFallBack = 2;
 // The RTC (six EOLs in line order) and DLE ETX that end every page.
 constexpr std::array<std::uint8_t, 11> kPageEnd = {0x00, 0x08, 0x80, 0x00, 0x08, 0x80,
                                                    0x00, 0x08, 0x80, kDle, kEtx};
@@ -74,7 +83,8 @@ int FClass1Func::SendFAXClass1(std::span<const std::string> files, std::string_v
   if (feed.CountPages(PageFeed::FirstPage::kFirstReadable) != PageFeed::Count::kReady)
     return kSessionFailed;
 
-  const StationIdField tsi = BuildStationIdField(localId);
+  m_tx = Transmit{};
+  m_tx.tsi = BuildStationIdField(localId);
   m_port->Delay(kCommandPauseMs);
   if (!QueryBRCap(ModulationQuery::kTransmit)) return kSessionFailed;
   m_port->Delay(kCommandPauseMs);
@@ -88,8 +98,7 @@ int FClass1Func::SendFAXClass1(std::span<const std::string> files, std::string_v
   // From here a call that fails, a cancelled one among them, ends with DCN
   // and a hang-up; only a dial the modem itself failed does not.
   SessionAbort abort([this] { AbortSend(); });
-  CapabilityBytes dcs{};
-  switch (ProcessSendPhaseA(result, feed.FirstPageFlags(), dcs, tsi)) {
+  switch (ProcessSendPhaseA(result, feed.FirstPageFlags(), m_tx.dcs, m_tx.tsi)) {
     case PhaseA::kTrained:
       break;
     case PhaseA::kModemFailed:
@@ -105,8 +114,6 @@ int FClass1Func::SendFAXClass1(std::span<const std::string> files, std::string_v
       return kSessionFailed;
   }
 
-  const std::uint32_t rate = kClass1Modulations[m_modulation].bitRate;
-  m_minLineBytes = MinimumLineBytes(rate, m_minScanMs);
   const COMMTIMEOUTS pageTimeouts{0, 0, 0, kWriteMultiplierMs, kWriteConstantMs};
   if (!m_port->SetComPortTimeouts(pageTimeouts, true)) return kSessionFailed;
   const int sent = feed.Send(*this, {m_sender, m_recipient}, m_job, result);
@@ -116,10 +123,16 @@ int FClass1Func::SendFAXClass1(std::span<const std::string> files, std::string_v
   return sent;
 }
 
-// The short-train carrier, 100 ms of ones and 20 ms of zeros, the page, and
-// the modem's OK once the page has gone.
+// After RTN or RTP a new DCS and training first; then the short-train
+// carrier, 100 ms of ones and 20 ms of zeros, the page, and the modem's OK
+// once the page has gone.
 bool FClass1Func::TransmitPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total) {
+  if (m_tx.retrain) {
+    m_tx.retrain = false;
+    if (ProcessTrain(m_tx.dcs, m_tx.tsi) != Training::kConfirmed) return false;
+  }
   const std::uint32_t rate = kClass1Modulations[m_modulation].bitRate;
+  m_minLineBytes = MinimumLineBytes(rate, m_minScanMs);
   const std::vector<std::uint8_t> ones((rate + 40) / 80, 0xFF);
   const std::vector<std::uint8_t> zeros((rate + 200) / 400, 0x00);
   GenHeader(tiff, pageNo, total, !m_remoteFine);
@@ -142,30 +155,73 @@ bool FClass1Func::TransmitPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32
   return CheckCmdResponse2(m_timeouts.pageOk, true);
 }
 
-PageAnswer FClass1Func::AnswerPage(bool /*last*/, std::uint32_t pageNo, std::uint32_t total) {
-  if (SendPostPageMessage(total - pageNo) == PostPageAnswer::kFailed) return {};
-  if (m_lastPageRefused)
-    ReportError(0, kMsgDefault, kModule, "SendFAXClass1",
-                "Page %u was refused by the remote fax machine.", pageNo);
-  return {.confirmed = true, .refused = m_lastPageRefused, .goOn = true};
+// MCF or RTP confirm the page; RTN has it sent again after a new training
+// (a speed step lower after a second RTN at one speed), at most twice, and
+// then ends the call partly sent; without any of them the last page stays
+// unconfirmed, and an earlier one ends the call.
+PageAnswer FClass1Func::AnswerPage(bool last, std::uint32_t pageNo, std::uint32_t total) {
+  constexpr PageAnswer kConfirmed{.confirmed = true, .goOn = true};
+  switch (SendPostPageMessage(total - pageNo)) {
+    case PostPageAnswer::kConfirmed:
+      m_tx.resends = 0;
+      return kConfirmed;
+    case PostPageAnswer::kRetrain:
+      m_tx.resends = 0;
+      m_tx.retrain = true;
+      return kConfirmed;
+    case PostPageAnswer::kRefused:
+      m_tx.retrain = true;
+      if (m_tx.rtnModulation != m_modulation) m_tx.rtnsThere = 0;
+      m_tx.rtnModulation = m_modulation;
+      if (++m_tx.rtnsThere >= kRtnsBeforeFallBack && FallBack(m_tx.dcs)) m_tx.rtnsThere = 0;
+      if (m_tx.resends < kPageResendsMax) {
+        ++m_tx.resends;
+        return {.resend = true};
+      }
+      ReportError(0, kMsgDefault, kModule, "SendFAXClass1",
+                  "Page %u was refused by the remote fax machine.", pageNo);
+      return {.refused = true, .endsPartly = true};
+    case PostPageAnswer::kUnanswered:
+      break;
+  }
+  return {.endsPartly = last};
 }
 
+// Once the far end has answered, a damaged frame (ERROR, +FCERROR or NO
+// CARRIER) or a frame that is not the DIS puts the modem back in command
+// state: a new AT+FRH=3 waits for the next frame, the called station
+// repeating its DIS until T1 has run out.
 FClass1Func::PhaseA FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint32_t pageFlags,
                                                    CapabilityBytes& dcs,
                                                    const StationIdField& tsi) {
   constexpr const char* kFunction = "ProcessSendPhaseA";
+  using Clock = std::chrono::steady_clock;
   Class1Items items;
-  std::uint32_t wait = m_timeouts.dialFirst;
+  auto disBy = Clock::now() + std::chrono::milliseconds(m_timeouts.dialFirst);
+  const auto startT1 = [&disBy, this] {
+    disBy = Clock::now() + std::chrono::milliseconds(m_timeouts.disAfterAnswer);
+  };
+  bool answered = false;
   int disSeen = 0;
+  int emptyAnswers = 0;
   for (;;) {
-    const int count = ReadFrameList(items, kFrameItemsMax, wait, true);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(disBy - Clock::now());
+    const int count =
+        left.count() <= 0
+            ? 0
+            : ReadFrameList(items, kFrameItemsMax, static_cast<std::uint32_t>(left.count()), true);
     if (count < 0) return PhaseA::kModemFailed;
     if (count == 0) return PhaseA::kNoAnswer;
-    bool newFrh = false;
+    bool restarted = false;
     for (const Class1Item& item : items) {
       if (!item.isFrame) {
         const int word = ClassifyResult(item.text);
-        if (word == kWordConnect) ShowStatus(kStrRemoteAnswered);
+        if (word == kWordConnect && !answered) {
+          answered = true;
+          startT1();
+          ShowStatus(kStrRemoteAnswered);
+        }
+        if (answered) continue;  // a damaged frame: the AT+FRH below
         for (const DialFailure& failure : kDialFailures)
           if (failure.word == word) {
             Report(kFunction, failure.message);
@@ -173,6 +229,7 @@ FClass1Func::PhaseA FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint3
           }
         continue;
       }
+      answered = true;
       if (item.Is(fcf::DCN)) return PhaseA::kDisconnected;
       if (item.Is(fcf::CSI)) {
         if (result) result->SetRemoteId(Utf8ToUtf16(DecodeStationId(item.Fif())));
@@ -184,15 +241,17 @@ FClass1Func::PhaseA FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint3
       const Training trained = ProcessTrain(dcs, tsi);
       if (trained == Training::kConfirmed) return PhaseA::kTrained;
       if (trained == Training::kFailed || ++disSeen >= kPhaseBDisMax) return PhaseA::kFailed;
-      newFrh = true;  // the remote sent CSI again: read its DIS
+      restarted = true;  // the remote sent CSI again: read its DIS
+      startT1();
       break;
     }
-    if (newFrh || HasNonFinalFrame(items)) {
+    const bool anyFrame = std::any_of(items.begin(), items.end(),
+                                      [](const Class1Item& item) { return item.isFrame; });
+    emptyAnswers = anyFrame || !answered ? 0 : emptyAnswers + 1;
+    if (emptyAnswers >= kPhaseBEmptyAnswersMax) return PhaseA::kNoAnswer;
+    if (restarted || (answered && EndsWithResult(items))) {
       m_port->Delay(kCommandPauseMs);
       if (!m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, 0)) return PhaseA::kModemFailed;
-      wait = m_timeouts.phaseBAfterFrh;
-    } else {
-      wait = m_timeouts.phaseBFurther;
     }
   }
 }
@@ -200,12 +259,25 @@ FClass1Func::PhaseA FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint3
 FClass1Func::Training FClass1Func::ProcessTrain(CapabilityBytes& dcs, const StationIdField& tsi) {
   constexpr const char* kFunction = "ProcessTrain";
   bool repeatedHere = false;  // one repetition at a modulation before falling back
+  int unanswered = 0;         // tries in a row without a usable answer
   for (int round = 0; round < kTrainRoundsMax; ++round) {
     Class1Items items;
     if (!SendFrame(kFrameCommand, kV21Code, false, fcf::TSI, tsi, false) ||
-        !SendNextFrame(true, fcf::DCS, dcs, true) || !SendTrainSeq() ||
-        !GetFrame(items, kFrameItemsMax, m_timeouts.trainAnswer, RepeatMode::kNever))
+        !SendNextFrame(true, fcf::DCS, dcs, true) || !SendTrainSeq())
       return Training::kFailed;
+    // No answer, a damaged one or CRP: DCS and training go again.
+    const Heard heard = ListenOnce(items, kFrameItemsMax, m_timeouts.trainAnswer);
+    if (heard == Heard::kPortFailed) return Training::kFailed;
+    if (heard == Heard::kDisconnect) {
+      Report("GetFrame", "Call answered without successful FAX handshake.");
+      return Training::kFailed;
+    }
+    if (heard != Heard::kFrame) {
+      if (++unanswered < t30::kCommandTries) continue;
+      Report("GetFrame", kTimeoutText);
+      return Training::kFailed;
+    }
+    unanswered = 0;
     const Class1Item* frame = FirstFrame(items);
     if (frame == nullptr) return Training::kFailed;
     if (frame->Is(fcf::CFR)) return Training::kConfirmed;
@@ -232,7 +304,9 @@ FClass1Func::Training FClass1Func::ProcessTrain(CapabilityBytes& dcs, const Stat
 int FClass1Func::SendTrainSeq() {
   const std::uint32_t rate = kClass1Modulations[m_modulation].bitRate;
   const std::vector<std::uint8_t> zeros(rate / 16 + rate / 8 + 2, 0x00);  // 1.5 s, plus 2
-  m_port->Delay(kTrainPauseMs);
+  // T.30's 75 ms between the end of DCS (its OK) and the training check. An
+  // AT+FTS would add its own command and answer to the silence.
+  m_port->Delay(t30::kTrainingGapMs);
   const char* code = kClass1Modulations[ToLongTrain(m_modulation)].code;
   if (!m_port->WriteCommandF("AT+FTM=%s", code, 0) || !CheckCmdResponse2(kWaitOkMs, true)) return 0;
   std::size_t at = 0;
@@ -300,28 +374,22 @@ PageSendResult FClass1Func::SendClass1FaxPage(TiffOper& tiff) {
   return PageSendResult::kSent;
 }
 
+// The post-page message goes up to three times (GetFrame) until MCF, RTP or
+// RTN answers it.
 PostPageAnswer FClass1Func::SendPostPageMessage(std::uint32_t pagesLeft) {
-  m_lastPageRefused = false;
   if (!m_port->WriteCommandF("AT+FTS=%s", kSilence80ms, 0) || !CheckCmdResponse2(kWaitOkMs, true))
-    return PostPageAnswer::kFailed;
+    return PostPageAnswer::kUnanswered;
   if (!SendFrame(kFrameCommand, kV21Code, true, pagesLeft ? fcf::MPS : fcf::EOP, {}, false))
-    return PostPageAnswer::kFailed;
-  m_port->Delay(kCommandPauseMs);
+    return PostPageAnswer::kUnanswered;
   Class1Items items;
-  const PostPageAnswer answered =
-      pagesLeft ? PostPageAnswer::kConfirmedMore : PostPageAnswer::kCallComplete;
-  // No answer to EOP: every page went, and the call counts as complete.
-  if (!GetFrame(items, kFrameItemsMax, m_timeouts.postPageAnswer, RepeatMode::kAlways,
-                pagesLeft != 0))
-    return pagesLeft ? PostPageAnswer::kFailed : PostPageAnswer::kCallComplete;
+  if (!GetFrame(items, kFrameItemsMax, m_timeouts.postPageAnswer, RepeatMode::kAlways))
+    return PostPageAnswer::kUnanswered;
   for (const Class1Item& item : items) {
-    if (item.Is(fcf::MCF) || item.Is(fcf::RTP)) return answered;
-    if (item.Is(fcf::RTN)) {
-      m_lastPageRefused = true;
-      return pagesLeft ? PostPageAnswer::kRefusedMore : PostPageAnswer::kCallComplete;
-    }
+    if (item.Is(fcf::MCF)) return PostPageAnswer::kConfirmed;
+    if (item.Is(fcf::RTP)) return PostPageAnswer::kRetrain;
+    if (item.Is(fcf::RTN)) return PostPageAnswer::kRefused;
   }
-  return PostPageAnswer::kFailed;
+  return PostPageAnswer::kUnanswered;
 }
 
 void FClass1Func::SendDcn() { SendFrame(kFrameCommand, kV21Code, true, fcf::DCN, {}, false); }

@@ -133,8 +133,15 @@ int PageFeed::Send(PageSteps& steps, const Header& header, JobControl* job, FaxR
       if (tiff.ReadTags() != 1) return unreadable();
       if (!steps.TransmitPage(tiff, pageNo, m_total)) return kSessionFailed;
       const bool last = pageNo == m_total;
-      const bool moreInFile = !last && tiff.NextPage() == 1;
       const PageAnswer answer = steps.AnswerPage(last, pageNo, m_total);
+      if (answer.resend) continue;  // ReadTags starts the page over
+      if (answer.endsPartly) {
+        if (m_resume) *m_resume = ResumePosition::At(f, pageInFile).Raw();
+        tiff.CloseReadTiff();
+        Ended(steps, job);
+        return kSessionPartly;
+      }
+      const bool moreInFile = !last && tiff.NextPage() == 1;
       if (answer.refused) ++m_refused;
       if (answer.confirmed) Confirm(result, f, pageInFile, last, moreInFile);
       if (!answer.goOn) return kSessionFailed;

@@ -21,9 +21,12 @@ struct FaxResult;
 
 // The far end's answer to a page, as the class read it.
 struct PageAnswer {
-  bool confirmed = false;  // the far end answered the page: it counts
-  bool refused = false;    // it answered with a refusal (the page still counts)
-  bool goOn = false;       // the call goes on; after the last page: it ended well
+  bool confirmed = false;   // the far end answered the page: it counts
+  bool refused = false;     // it answered with a refusal (the page still counts)
+  bool goOn = false;        // the call goes on; after the last page: it ended well
+  bool resend = false;      // the page goes again (it does not count yet)
+  bool endsPartly = false;  // the call ends in good order without this page:
+                            // a partial send, resuming at this page
 };
 
 // What a service class does for each page of a send.
@@ -83,7 +86,8 @@ class PageFeed {
   std::uint32_t FirstPageFlags() const { return m_firstFlags; }
 
   // Sends the counted pages through steps. Returns kSessionDone,
-  // kSessionPartly (every page went, some were refused) or kSessionFailed.
+  // kSessionPartly (every page went, some were refused; or an answer ended the
+  // send partly) or kSessionFailed.
   // job and result may be null.
   int Send(PageSteps& steps, const Header& header, JobControl* job, FaxResult* result);
 

@@ -28,10 +28,11 @@ inline std::string FrameBody(bool final, std::uint8_t fcfValue,
 }
 
 // A frame as a modem delivers it after AT+FRH: the body, two check bytes, DLE
-// ETX, then "OK".
+// ETX, then "OK" (or "ERROR" when its check sum failed).
 inline std::string ModemFrame(bool final, std::uint8_t fcfValue,
-                              const std::vector<std::uint8_t>& fif = {}) {
-  return FrameBody(final, fcfValue, fif) + "\x5A\xA5\x10\x03\r\nOK\r\n";
+                              const std::vector<std::uint8_t>& fif = {},
+                              const std::string& result = "OK") {
+  return FrameBody(final, fcfValue, fif) + "\x5A\xA5\x10\x03\r\n" + result + "\r\n";
 }
 
 // The bytes the program writes for a frame after AT+FTH's CONNECT.

@@ -16,6 +16,15 @@ namespace {
 constexpr int kExpectTimeoutMs = 5000;
 constexpr int kPollSliceMs = 20;
 constexpr std::size_t kChunkBytes = 4096;
+constexpr char kCan = 0x18;
+
+// The final result codes after which a T.31 modem is in command state.
+bool EndsWithFinalResult(std::string_view sent) {
+  for (const char* line : {"\nOK\r\n", "\nERROR\r\n", "\nNO CARRIER\r\n", "\n+FCERROR\r\n",
+                           "\nBUSY\r\n", "\nNO ANSWER\r\n", "\nNO DIALTONE\r\n"})
+    if (sent.ends_with(line)) return true;
+  return false;
+}
 
 using Clock = std::chrono::steady_clock;
 
@@ -101,6 +110,11 @@ std::string PtyModem::Received() const {
   return m_received;
 }
 
+int PtyModem::IgnoredCans() const {
+  std::lock_guard lock(m_lock);
+  return m_ignoredCans;
+}
+
 std::string PtyModem::Failure() const {
   std::lock_guard lock(m_lock);
   return m_failure;
@@ -117,10 +131,18 @@ void PtyModem::Run() {
 }
 
 // Takes what the program wrote into the received text, waiting up to waitMs.
+// In command state a CAN is dropped; the end of a command line leaves it.
 void PtyModem::Drain(int waitMs) {
   const std::string bytes = m_pty.ReadSome(waitMs);
   std::lock_guard lock(m_lock);
-  m_received += bytes;
+  for (const char b : bytes) {
+    if (m_commandState && b == kCan) {
+      ++m_ignoredCans;
+      continue;
+    }
+    if (b == '\r') m_commandState = false;
+    m_received += b;
+  }
 }
 
 // Sends while taking in what the program writes, so that neither side blocks.
@@ -129,8 +151,11 @@ bool PtyModem::SendBytes(std::string_view bytes) {
         if (m_stop) return false;
         Drain(0);
         return true;
-      }))
+      })) {
+    std::lock_guard lock(m_lock);
+    m_commandState = m_commandState || EndsWithFinalResult(bytes);
     return true;
+  }
   if (!m_stop) Fail("writing to the pty failed");
   return false;
 }

@@ -3,7 +3,9 @@
 // (cooked) state, as a freshly plugged modem does. The script runs on its own
 // thread: it waits for commands, answers lines (whole, split, lower-case),
 // stays silent, sends XON, or floods garbage, NUL bytes or an endless line
-// until stopped. Everything the program wrote is kept.
+// until stopped. Everything the program wrote is kept, except what a T.31
+// modem ignores: a CAN (0x18) in command state, i.e. after a final result
+// (OK, ERROR, NO CARRIER, +FCERROR, ...) and before the next command line.
 #pragma once
 
 #include <termios.h>
@@ -84,6 +86,8 @@ class PtyModem {
 
   std::string Received() const;
   std::string Failure() const;
+  // CAN bytes the program wrote in command state (ignored, not received).
+  int IgnoredCans() const;
 
  private:
   struct Step {
@@ -110,6 +114,8 @@ class PtyModem {
   std::string m_received;
   std::size_t m_matchFrom = 0;
   std::string m_failure;
+  bool m_commandState = true;  // no command line is being answered
+  int m_ignoredCans = 0;
 };
 
 }  // namespace vexo::test
