@@ -48,7 +48,7 @@ TEST_P(Class1Send, FarEndReportsAndKeepsThePages) {
   Linesim sim(options);
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   Class1Station station;
-  ASSERT_TRUE(station.Open(sim.Pty(1)));
+  ASSERT_TRUE(station.Open(sim.Pty(1), sim.DataPty(1)));
   std::uint32_t resume = 0;
   const std::vector<std::string> files = {file.string()};
   ASSERT_EQ(station.fax.SendFAXClass1(files, "5551234", kSimLocalId, &resume, &station.result),
@@ -87,7 +87,9 @@ std::string NoiseDb() {
 
 // Each case a distinct path: fine pages at the top rate, a narrower
 // modulation list (normal pages at 9600 bit/s), a receiver without fine rows,
-// and a training that falls back.
+// a training that falls back; then the recoveries of T.30 on a hostile line
+// (the far terminal sends CSI, DIS, CFR, MCF...; we send TSI, DCS, MPS...),
+// and the two ports of a phone modem.
 INSTANTIATE_TEST_SUITE_P(
     Sends, Class1Send,
     ::testing::Values(
@@ -98,7 +100,18 @@ INSTANTIATE_TEST_SUITE_P(
         SendCase{"AFinePageGoesNormalToAReceiverWithoutFine", "--far-refuse-fine", 1, 240, true,
                  "\"resolution\":\"normal\"", "", SendCase::Kept::EveryOtherRow},
         SendCase{"NoiseMakesTheTrainingFallBack", "--signal-noise " + NoiseDb(), 1, 120, false, "",
-                 "\"bit_rate\":14400 \"bit_rate\":0", SendCase::Kept::Unchecked}),
+                 "\"bit_rate\":14400 \"bit_rate\":0", SendCase::Kept::Unchecked},
+        SendCase{"ADamagedDisIsWaitedFor", "--corrupt-frame far:2", 1, 120, false,
+                 "[\"corrupt far:2\"]", ""},
+        SendCase{"ADamagedDcsIsSentAgain", "--corrupt-frame modem:2", 1, 120, false,
+                 "[\"corrupt modem:2\"]", ""},
+        SendCase{"ALostMcfIsAskedForAgain", "--lose-frame far:4", 2, 120, false, "[\"lose far:4\"]",
+                 ""},
+        SendCase{"RtnRetrainsAndSendsThePageAgain", "--page-noise 1", 2, 800, false,
+                 "[\"noise page 1\"] \"far_pages_intact\":2", ""},
+        SendCase{"BlocksLostAsOnVoip", "--loss 0.5:3", 1, 120, false, "\"loss", "",
+                 SendCase::Kept::Unchecked},
+        SendCase{"ATwoPortPhoneModem", "--phone-two-ports", 1, 120, false, "", ""}),
     [](const ::testing::TestParamInfo<SendCase>& param) { return param.param.name; });
 
 // Every line the program typed reached the modem whole: a lost first
@@ -147,8 +160,59 @@ TEST_F(Class1Sim, ACallInWithEomBetweenPagesIsReceivedWhole) {
   ExpectWholeCommandLines(sim.Stderr());
 }
 
+// A call in from the far terminal (TSI, DCS, MPS...; we send CSI, DIS, CFR,
+// MCF...) over a hostile line or a two-port phone modem: every page arrives
+// whole, each exactly once.
+struct ReceiveCase {
+  const char* name;
+  const char* options;
+  int pages, rows;
+  const char* report;
+};
+
+class Class1Receive : public Class1Sim, public ::testing::WithParamInterface<ReceiveCase> {};
+
+TEST_P(Class1Receive, ThePagesArriveWhole) {
+  const ReceiveCase& c = GetParam();
+  const auto pages = TestPages(c.pages, c.rows);
+  const fs::path in = m_dir.path() / "in.tif";
+  ASSERT_TRUE(WriteFaxTiff(in, pages, false));
+  std::vector<std::string> options = {"--call-in", in.string(), "--far-id", kSimFarId};
+  for (const auto& option : Words(c.options)) options.push_back(option);
+  Linesim sim(options);
+  Class1Station station;
+  ASSERT_TRUE(station.Open(sim.Pty(1), sim.DataPty(1))) << sim.Stderr();
+  ASSERT_GT(station.fax.WaitRings(kRingWaitMs, 1, true), 0);
+  const fs::path received = m_dir.path() / "QX000001.tif";
+  ASSERT_EQ(station.fax.ReceiveFAXClass1(received.string(), kSimLocalId, &station.result),
+            kSessionDone)
+      << ::testing::PrintToString(TakeMessages());
+  station.fax.HangupModem();
+  EXPECT_EQ(station.result.pagesTransferred, static_cast<std::uint32_t>(c.pages));
+  EXPECT_TRUE(ReadTiffPages(received) == pages) << "the received pages differ";
+  const std::string line = sim.Report(seconds(20));
+  EXPECT_NE(line.find("completed, " + std::to_string(c.pages) + " page"), std::string::npos)
+      << line;
+  EXPECT_NE(line.find(c.report), std::string::npos) << line;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Receives, Class1Receive,
+    ::testing::Values(ReceiveCase{"ADamagedDcsIsWaitedFor", "--corrupt-frame far:2", 1, 120,
+                                  "faults: corrupt far:2"},
+                      ReceiveCase{"ADamagedDisIsSentAgain", "--corrupt-frame modem:2", 1, 120,
+                                  "faults: corrupt modem:2"},
+                      ReceiveCase{"ALostMcfIsSentAgain", "--lose-frame modem:4", 2, 120,
+                                  "faults: lose modem:4"},
+                      ReceiveCase{"ANoisyPageIsRefusedAndComesAgain", "--page-noise 1", 2, 800,
+                                  "faults: noise page 1"},
+                      ReceiveCase{"BlocksLostAsOnVoip", "--loss 0.5:3", 1, 120, "faults: loss"},
+                      ReceiveCase{"ATwoPortPhoneModem", "--phone-two-ports", 1, 120, "completed"}),
+    [](const ::testing::TestParamInfo<ReceiveCase>& param) { return param.param.name; });
+
 // efax, an independent Class 1 program, on the second modem of the line.
-// Two pages over a line to a second modem, with our station on one of them.
+// Two pages over a line to a second modem, with our station on one of them;
+// the line damages the first DIS of modem 2 (efax's, or ours when efax sends).
 class Class1Efax : public Class1Sim {
  protected:
   void SetUp() override {
@@ -157,7 +221,7 @@ class Class1Efax : public Class1Sim {
     ASSERT_FALSE(sim.Pty(2).empty()) << sim.Stderr();
   }
   const std::vector<Bitmap> pages = TestPages(2, 200);
-  Linesim sim{{"--far", "modem"}};
+  Linesim sim{{"--far", "modem", "--corrupt-frame", "far:2"}};
   Class1Station station;
 };
 

@@ -140,10 +140,11 @@ std::string ReportJson(const std::filesystem::path& file) {
   return json;
 }
 
-bool Class1Station::Open(const std::string& pty) {
+bool Class1Station::Open(const std::string& pty, const std::string& dataPty) {
   port.SetBaudRate(115200);
-  port.SetOptions({pty, "", "", false});
-  if (port.OpenComPort(nullptr, "COM1:", 0, "", false) != 1) return false;
+  const bool phone = !dataPty.empty();
+  port.SetOptions(phone ? PortOptions{"", pty, dataPty, false} : PortOptions{pty, "", "", false});
+  if (port.OpenComPort(nullptr, phone ? "" : "COM1:", 0, "", phone) != 1) return false;
   fax.Attach(&port);
   return port.WriteCommand("AT+FCLASS=1", 0) == 1 && fax.MatchOKResult(kWaitOkMs, true) == 1;
 }
@@ -269,16 +270,20 @@ Linesim::Linesim(const std::vector<std::string>& options) {
   if (errFd >= 0) ::close(errFd);
   m_stdout = pipeFds[0];
   if (m_pid <= 0) return;
-  // The simulator prints "modem N PATH" for each pty before anything else.
+  // The simulator prints "modem N PATH" for each pty (and "data N PATH" for
+  // the data pty of a two-port phone modem) before anything else.
   const auto deadline = Clock::now() + kStartTimeout;
   const std::size_t modems =
       std::find(options.begin(), options.end(), "modem") != options.end() ? 2 : 1;
-  while (m_ptys.size() < modems && Clock::now() < deadline) {
+  const bool twoPorts =
+      std::find(options.begin(), options.end(), "--phone-two-ports") != options.end();
+  while ((m_ptys.size() < modems || (twoPorts && m_dataPtys.size() < modems)) &&
+         Clock::now() < deadline) {
     auto line = ReadLine(std::chrono::milliseconds(500));
-    if (line && line->starts_with("modem ")) {
-      const auto space = line->find(' ', 6);
-      if (space != std::string::npos) m_ptys.push_back(line->substr(space + 1));
-    }
+    if (!line || !(line->starts_with("modem ") || line->starts_with("data "))) continue;
+    const auto space = line->find(' ', line->find(' ') + 1);
+    if (space == std::string::npos) continue;
+    (line->starts_with("data ") ? m_dataPtys : m_ptys).push_back(line->substr(space + 1));
   }
 }
 
@@ -291,6 +296,10 @@ Linesim::~Linesim() {
 
 std::string Linesim::Pty(int n) const {
   return n >= 1 && static_cast<std::size_t>(n) <= m_ptys.size() ? m_ptys[n - 1] : "";
+}
+
+std::string Linesim::DataPty(int n) const {
+  return n >= 1 && static_cast<std::size_t>(n) <= m_dataPtys.size() ? m_dataPtys[n - 1] : "";
 }
 
 bool Linesim::running() const {

@@ -63,6 +63,8 @@ class Linesim {
 
   // The pty of modem n (from 1); empty when the simulator did not start.
   std::string Pty(int n) const;
+  // The data pty of modem n with --phone-two-ports; empty without.
+  std::string DataPty(int n) const;
   // Waits for the next call report line on stdout ("call N ..."); without one
   // within timeout, "no report: " and the simulator's stderr.
   std::string Report(std::chrono::seconds timeout);
@@ -77,6 +79,7 @@ class Linesim {
   int m_stdout = -1;
   std::string m_buffered;
   std::vector<std::string> m_ptys;
+  std::vector<std::string> m_dataPtys;
   std::filesystem::path m_stderr;      // removed at the end; empty when kept
   std::filesystem::path m_stderrPath;  // where the simulator's stderr goes
 };
@@ -121,13 +124,14 @@ std::vector<std::string> Words(const std::string& text);
 std::string ReportJson(const std::filesystem::path& file);
 
 // Our serial port object and Class 1 protocol on a simulator pty, the modem
-// switched to Class 1; hung up and closed at the end.
+// switched to Class 1; hung up and closed at the end. With a data pty, the
+// two ports of a phone modem.
 struct Class1Station {
   WinCOMCE port;
   FClass1Func fax;
   FaxResult result;
 
-  bool Open(const std::string& pty);
+  bool Open(const std::string& pty, const std::string& dataPty = "");
   ~Class1Station();
 };
 
