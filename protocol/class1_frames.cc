@@ -43,13 +43,9 @@ constexpr std::array<const char*, 9> kResultWords = {ResultWord(FinalResult::Ok)
                                                      ResultWord(FinalResult::Busy),
                                                      "+FCERROR"};
 
-using Clock = std::chrono::steady_clock;
-
 // Milliseconds left of a wait of timeoutMs that began at start.
 std::uint32_t Remaining(std::uint32_t timeoutMs, Clock::time_point start) {
-  const auto spent =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  return spent >= timeoutMs ? 0 : static_cast<std::uint32_t>(timeoutMs - spent);
+  return MsUntil(start + std::chrono::milliseconds(timeoutMs));
 }
 
 // Splits the bytes of one AT+FRH reception into text lines and frames. Frames
@@ -171,6 +167,12 @@ bool AwaitsFrame(const Class1Items& items) {
 
 void class1::Report(const char* function, const char* message) {
   ReportError(0, kMsgDefault, kModule, function, "%s", message);
+}
+
+std::uint32_t class1::MsUntil(Clock::time_point deadline) {
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : static_cast<std::uint32_t>(left);
 }
 
 bool EndsWithResult(const Class1Items& items) {
@@ -384,16 +386,12 @@ Heard FClass1Func::ListenOnce(Class1Items& items, std::size_t maxItems, std::uin
   m_port->Delay(kFrameWaitMs);
   if (!m_port->WriteCommandF(kReceiveFrameCommand, kV21Code, kClearInput))
     return Heard::kPortFailed;
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  auto deadline = DeadlineIn(timeoutMs);
   bool flagsFound = false;
   for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const std::uint32_t left = MsUntil(deadline);
     Class1Items part;
-    const int count =
-        left.count() <= 0
-            ? 0
-            : ReadFrameList(part, maxItems, static_cast<std::uint32_t>(left.count()), true);
+    const int count = left == 0 ? 0 : ReadFrameList(part, maxItems, left, true);
     if (count < 0) return Heard::kPortFailed;
     for (Class1Item& item : part)
       if (items.size() < maxItems) items.push_back(std::move(item));
@@ -406,7 +404,7 @@ Heard FClass1Func::ListenOnce(Class1Items& items, std::size_t maxItems, std::uin
     if (count == 0 || EndsWithResult(items)) break;
     if (!flagsFound) {
       flagsFound = true;
-      deadline = std::max(deadline, Clock::now() + std::chrono::milliseconds(kFrameAfterFlagsMs));
+      deadline = std::max(deadline, DeadlineIn(kFrameAfterFlagsMs));
     }
   }
   if (HasDamageWord(items)) return Heard::kDamaged;

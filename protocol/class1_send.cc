@@ -2,7 +2,6 @@
 // check out until CFR, every page with its post-page message, then DCN.
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -195,21 +194,15 @@ FClass1Func::PhaseA FClass1Func::ProcessSendPhaseA(FaxResult* result, std::uint3
                                                    CapabilityBytes& dcs,
                                                    const StationIdField& tsi) {
   constexpr const char* kFunction = "ProcessSendPhaseA";
-  using Clock = std::chrono::steady_clock;
   Class1Items items;
-  auto disBy = Clock::now() + std::chrono::milliseconds(m_timeouts.dialFirst);
-  const auto startT1 = [&disBy, this] {
-    disBy = Clock::now() + std::chrono::milliseconds(m_timeouts.disAfterAnswer);
-  };
+  auto disBy = DeadlineIn(m_timeouts.dialFirst);
+  const auto startT1 = [&disBy, this] { disBy = DeadlineIn(m_timeouts.disAfterAnswer); };
   bool answered = false;
   int disSeen = 0;
   int emptyAnswers = 0;
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(disBy - Clock::now());
-    const int count =
-        left.count() <= 0
-            ? 0
-            : ReadFrameList(items, kFrameItemsMax, static_cast<std::uint32_t>(left.count()), true);
+    const std::uint32_t left = MsUntil(disBy);
+    const int count = left == 0 ? 0 : ReadFrameList(items, kFrameItemsMax, left, true);
     if (count < 0) return PhaseA::kModemFailed;
     if (count == 0) return PhaseA::kNoAnswer;
     bool restarted = false;

@@ -3,6 +3,7 @@
 // and report texts of every class are in protocol/session_names.h.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -23,5 +24,13 @@ constexpr std::uint32_t kWriteConstantMs = 30000;
 
 // Reports message under the module, for function.
 void Report(const char* function, const char* message);
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds left until deadline; 0 once it has passed.
+std::uint32_t MsUntil(Clock::time_point deadline);
+inline Clock::time_point DeadlineIn(std::uint32_t ms) {
+  return Clock::now() + std::chrono::milliseconds(ms);
+}
 
 }  // namespace vexo::class1
