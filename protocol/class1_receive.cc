@@ -266,15 +266,15 @@ int FClass1Func::ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, 
 
 FClass1Func::Command FClass1Func::ListenForCommand(std::uint32_t windowMs, FaxResult* result,
                                                    std::uint8_t& message) {
-  const std::uint32_t start = TickCountMs();
+  const Clock::time_point deadline = DeadlineIn(windowMs);
   // Frames without a command (a TSI whose DCS was lost) mean the command was
   // missed: the caller repeats it, as after a damaged one.
   bool heard = false;
   for (;;) {
-    const std::uint32_t spent = TickCountMs() - start;
-    if (spent >= windowMs) return heard ? Command::kDamaged : Command::kSilence;
+    const std::uint32_t left = MsUntil(deadline);
+    if (left == 0) return heard ? Command::kDamaged : Command::kSilence;
     Class1Items items;
-    switch (ListenOnce(items, kFrameItemsMax, windowMs - spent)) {
+    switch (ListenOnce(items, kFrameItemsMax, left)) {
       case Heard::kPortFailed:
         return Command::kFailed;
       case Heard::kDamaged:
