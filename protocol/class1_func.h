@@ -121,6 +121,14 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   FClass1Func() = default;
 
   void SetTimeouts(const Class1Timeouts& timeouts) { m_timeouts = timeouts; }
+  // What the capability exchange may offer and choose: ECM, and the highest
+  // coding. Without a call the object offers neither (MH, no ECM).
+  void SetCodingLimits(bool ecmAllowed, FaxCoding highest) {
+    m_ecmAllowed = ecmAllowed;
+    m_highestCoding = highest;
+  }
+  // What the last DCS sent or received settled.
+  const LinkCoding& Link() const { return m_link; }
   // Names on the page header (the sender's full name and the recipient).
   void SetHeaderParties(std::string sender, std::string recipient) {
     m_sender = std::move(sender);
@@ -179,6 +187,8 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   // ---- capability exchange ----
   // Transmitter: chooses the modulation from a received DIS and builds the DCS.
   int AnalysisDIS(const Class1Item& dis, std::uint32_t pageFlags, CapabilityBytes& dcs);
+  // Transmitter: ECM and the coding for a DIS's offer within the limits.
+  LinkCoding ChooseLink(const CapabilityBytes& offered) const;
   // Receiver: takes over the caller's choices from a received DCS.
   int AnalysisDCS(const Class1Item& dcs);
   // Receiver: the DIS offered for the modulation set.
@@ -321,6 +331,9 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   std::uint32_t m_pageWidth = 1728;
   bool m_fine = false;
   bool m_remoteFine = false;
+  bool m_ecmAllowed = false;
+  FaxCoding m_highestCoding = FaxCoding::kMh;
+  LinkCoding m_link;
   std::optional<LastFrame> m_lastFrame;
   std::size_t m_chunkStep = 0;
   std::array<char, 256> m_lineBuffer{};

@@ -21,6 +21,8 @@ namespace {
 
 constexpr std::uint32_t kQueryWaitMs = 10000;
 constexpr std::uint32_t kFaxPageWidth = 1728;
+// The row of kScanTimes for 0 ms (DIS bits 21 to 23 all set).
+constexpr std::uint8_t kScanZeroMs = 0b111;
 
 // Highest modulation a DIS rate code allows (bits 11 to 14, bit 11 first).
 int HighestForDisRate(std::uint8_t rate) {
@@ -74,6 +76,19 @@ CapabilityBytes CapabilityOf(const Class1Item& frame) {
   const auto fif = frame.Fif();
   for (std::size_t i = 0; i < bytes.size() && i < fif.size(); ++i) bytes[i] = kBitReverse[fif[i]];
   return bytes;
+}
+
+// What a received DCS settles: its fourth byte counts only after the extend bit.
+LinkCoding LinkOfDcs(const CapabilityBytes& dcs) {
+  const std::uint8_t fourth = (dcs[2] & capbit::kExtend) ? dcs[3] : 0;
+  LinkCoding link;
+  link.ecm = (fourth & capbit::kEcm) != 0;
+  link.frameBytes = (fourth & capbit::kEcmFrames64) ? 64 : 256;
+  if (fourth & capbit::kT6)
+    link.coding = FaxCoding::kMmr;
+  else if (dcs[1] & capbit::kTwoDim)
+    link.coding = FaxCoding::kMr;
+  return link;
 }
 
 }  // namespace
@@ -179,17 +194,36 @@ int FClass1Func::AnalysisDIS(const Class1Item& dis, std::uint32_t pageFlags, Cap
   m_remoteFine = (offered[1] & capbit::kFine) != 0;
   const bool finePage = (pageFlags & PAGE_FINE) != 0;
 
+  m_link = ChooseLink(offered);
   dcs = {};
   dcs[1] = capbit::kReceiverFax;
   SetRateBits(dcs, kClass1Modulations[chosen].rateBits);
   if (m_remoteFine && finePage) dcs[1] |= capbit::kFine;
-  if (pageFlags & PAGE_G4) dcs[1] |= capbit::kTwoDim;
-  const ScanTimeChoice& scan = kScanTimes[ScanBitsOf(offered)];
+  if (m_link.coding == FaxCoding::kMr) dcs[1] |= capbit::kTwoDim;
+  // With ECM the receiver needs no fill (0 ms): its frames are checked, not timed.
+  const ScanTimeChoice& scan = kScanTimes[m_link.ecm ? kScanZeroMs : ScanBitsOf(offered)];
   const std::uint8_t scanBits = finePage ? scan.fineBits : scan.normalBits;
   m_minScanMs = finePage ? scan.fineMs : scan.normalMs;
   dcs[2] = static_cast<std::uint8_t>((offered[2] & capbit::kLengthMask) |
                                      (scanBits << capbit::kScanShift));
+  if (m_link.ecm) dcs[3] |= capbit::kEcm;
+  if (m_link.coding == FaxCoding::kMmr) dcs[3] |= capbit::kT6;
+  if (dcs[3] != 0) dcs[2] |= capbit::kExtend;
   return 1;
+}
+
+// The best both sides share within the settings: ECM when the DIS offers it,
+// then MMR (only with ECM), MR, or MH. A page stored in another coding is
+// coded again for the line when it is sent.
+LinkCoding FClass1Func::ChooseLink(const CapabilityBytes& offered) const {
+  const bool extended = (offered[2] & capbit::kExtend) != 0;
+  LinkCoding link;
+  link.ecm = m_ecmAllowed && extended && (offered[3] & capbit::kEcm) != 0;
+  if (link.ecm && m_highestCoding == FaxCoding::kMmr && (offered[3] & capbit::kT6) != 0)
+    link.coding = FaxCoding::kMmr;
+  else if (m_highestCoding != FaxCoding::kMh && (offered[1] & capbit::kTwoDim) != 0)
+    link.coding = FaxCoding::kMr;
+  return link;
 }
 
 int FClass1Func::AnalysisDCS(const Class1Item& dcsFrame) {
@@ -206,10 +240,19 @@ int FClass1Func::AnalysisDCS(const Class1Item& dcsFrame) {
     Report(kFunction, "Unknown data rate code inside DIS frame.");
     return 0;
   }
-  if (dcs[1] & capbit::kTwoDim) {
+  const LinkCoding link = LinkOfDcs(dcs);
+  if (link.coding == FaxCoding::kMr && m_highestCoding == FaxCoding::kMh) {
     Report(kFunction, "Application can not support 2D-Coding.");
     return 0;
   }
+  // Only what our DIS offered is taken: ECM when it was allowed, MMR only
+  // with ECM and when allowed.
+  if ((link.ecm && !m_ecmAllowed) ||
+      (link.coding == FaxCoding::kMmr && (!link.ecm || m_highestCoding != FaxCoding::kMmr))) {
+    Report(kFunction, "The remote fax machine asked for a coding or error correction not offered.");
+    return 0;
+  }
+  m_link = link;
   m_modulation = row->modulation;
   m_fine = (dcs[1] & capbit::kFine) != 0;
   m_pageWidth = kFaxPageWidth;
@@ -244,6 +287,12 @@ void FClass1Func::BuildDIS(CapabilityBytes& dis) const {
   dis[1] = capbit::kReceiverFax | capbit::kFine;
   SetRateBits(dis, rate);
   dis[2] = capbit::kUnlimitedLength | (0b111 << capbit::kScanShift);
+  if (m_highestCoding != FaxCoding::kMh) dis[1] |= capbit::kTwoDim;
+  if (m_ecmAllowed) {
+    dis[3] |= capbit::kEcm;
+    if (m_highestCoding == FaxCoding::kMmr) dis[3] |= capbit::kT6;
+  }
+  if (dis[3] != 0) dis[2] |= capbit::kExtend;
 }
 
 int FClass1Func::FallBack(CapabilityBytes& dcs) {

@@ -233,7 +233,7 @@ int FClass1Func::ProcessRevPhaseA(const StationIdField& csi, FaxResult* result, 
       firstPass = false;
       CapabilityBytes dis{};
       BuildDIS(dis);
-      if (!csiSent || !SendNextFrame(true, fcf::DIS, dis, true)) continue;
+      if (!csiSent || !SendNextFrame(true, fcf::DIS, CapabilityField(dis), true)) continue;
     }
     std::uint8_t message = 0;
     switch (ListenForCommand(m_timeouts.dcsPass, result, message)) {

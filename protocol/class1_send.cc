@@ -256,7 +256,7 @@ FClass1Func::Training FClass1Func::ProcessTrain(CapabilityBytes& dcs, const Stat
   for (int round = 0; round < kTrainRoundsMax; ++round) {
     Class1Items items;
     if (!SendFrame(kFrameCommand, kV21Code, false, fcf::TSI, tsi, false) ||
-        !SendNextFrame(true, fcf::DCS, dcs, true) || !SendTrainSeq())
+        !SendNextFrame(true, fcf::DCS, CapabilityField(dcs), true) || !SendTrainSeq())
       return Training::kFailed;
     // No answer, a damaged one or CRP: DCS and training go again.
     const Heard heard = ListenOnce(items, kFrameItemsMax, m_timeouts.trainAnswer);

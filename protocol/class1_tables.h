@@ -6,7 +6,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "protocol/session_names.h"
 
@@ -75,7 +77,25 @@ constexpr std::uint8_t RTP = 0xCC;
 constexpr std::uint8_t RTN = 0x4C;
 constexpr std::uint8_t CRP = 0x1A;
 constexpr std::uint8_t DCN = 0xFB;
+// Error correction mode (T.30 Annex A, T.4 Annex A). FCD and RCP travel in
+// the high-speed frames of a partial page; the others on V.21.
+constexpr std::uint8_t FCD = 0x06;  // facsimile coded data
+constexpr std::uint8_t RCP = 0x86;  // return to control for partial page
+constexpr std::uint8_t PPS = 0xBF;  // partial page signal
+constexpr std::uint8_t PPR = 0xBC;  // partial page request
+constexpr std::uint8_t CTC = 0x13;  // continue to correct
+constexpr std::uint8_t CTR = 0xC4;  // response to CTC
+constexpr std::uint8_t EOR = 0xCF;  // end of retransmission
+constexpr std::uint8_t ERR = 0x1C;  // response to EOR
+constexpr std::uint8_t RR = 0x6F;   // receiver ready (a question, after RNR)
+constexpr std::uint8_t RNR = 0xEC;  // receive not ready
+// The post-page part of PPS and EOR for a partial page that does not end a page.
+constexpr std::uint8_t kPpsNull = 0x00;
 }  // namespace fcf
+
+// HDLC address and control fields.
+constexpr std::uint8_t kAddress = 0xFF;
+constexpr std::uint8_t kControlNonFinal = 0x03;
 
 // Whether a received control field is the given frame, whichever station sent
 // it: the X bit only tells who sent the frame, so it is not compared.
@@ -84,8 +104,10 @@ constexpr bool SameFcf(std::uint8_t received, std::uint8_t frame) {
 }
 
 // DIS/DCS capability bytes as held internally: each byte bit-reversed, so the
-// lowest-numbered T.30 bit of a byte (1, 9, 17) is its most significant bit.
-using CapabilityBytes = std::array<std::uint8_t, 3>;
+// lowest-numbered T.30 bit of a byte (1, 9, 17, 25) is its most significant
+// bit. The fourth byte goes on the line only when one of its bits is set (the
+// extend bit 24 then says so); otherwise the frame carries three bytes.
+using CapabilityBytes = std::array<std::uint8_t, 4>;
 
 namespace capbit {
 constexpr std::uint8_t kReceiverFax = 0x40;  // byte 2, bit 10
@@ -97,7 +119,17 @@ constexpr std::uint8_t kLengthMask = 0x30;       // byte 3, bits 19 and 20
 constexpr std::uint8_t kUnlimitedLength = 0x10;  // byte 3, bit 20
 constexpr int kScanShift = 1;                    // byte 3, bits 21 to 23
 constexpr std::uint8_t kScanMask = 0x0E;
+constexpr std::uint8_t kExtend = 0x01;       // byte 3, bit 24: a fourth byte follows
+constexpr std::uint8_t kEcm = 0x20;          // byte 4, bit 27: error correction mode
+constexpr std::uint8_t kEcmFrames64 = 0x10;  // byte 4, bit 28 (DCS): 64-octet ECM frames
+constexpr std::uint8_t kT6 = 0x02;           // byte 4, bit 31: T.6 (MMR) coding
 }  // namespace capbit
+
+// The bytes of a DIS or DCS as they go on the line: three, or four when the
+// fourth holds a bit.
+inline std::span<const std::uint8_t> CapabilityField(const CapabilityBytes& bytes) {
+  return {bytes.data(), bytes[3] != 0 ? std::size_t{4} : std::size_t{3}};
+}
 
 constexpr std::uint8_t RateBitsOf(const CapabilityBytes& bytes) {
   return static_cast<std::uint8_t>((bytes[1] & capbit::kRateMask) >> capbit::kRateShift);

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "document/fax_coding.h"
+
 namespace vexo {
 
 // Longest remote station identifier kept, in characters.
@@ -73,5 +75,19 @@ class ResumePosition {
  private:
   std::uint32_t m_raw = 0;
 };
+
+// What the capability exchange settled for the page data: error correction
+// mode with its frame size, and the coding of the pages on the line.
+struct LinkCoding {
+  bool ecm = false;
+  FaxCoding coding = FaxCoding::kMh;
+  std::size_t frameBytes = 256;  // octets of image data per ECM frame (256 or 64)
+};
+
+// How the call's page data travelled, for the status line, the record and the
+// vexo command: "ECM, MMR", "MR", "MH".
+inline std::string LinkCodingText(const LinkCoding& link) {
+  return std::string(link.ecm ? "ECM, " : "") + CodingName(link.coding);
+}
 
 }  // namespace vexo

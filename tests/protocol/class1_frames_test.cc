@@ -32,7 +32,7 @@ TEST(Class1Frames, FramesGoOutStuffedAndReversedUnlessTheModemRefuses) {
   EXPECT_EQ(rig.fax.SendFrame("AT+FTH=%s", "3", true, fcf::DCN, {}, false), 0);
   EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Modem return ERROR result."});
   ASSERT_EQ(rig.fax.SendFrame("AT+FTH=%s", "3", false, fcf::TSI, tsi, false), 1);
-  ASSERT_EQ(rig.fax.SendNextFrame(true, fcf::DCS, dcs, true), 1);
+  ASSERT_EQ(rig.fax.SendNextFrame(true, fcf::DCS, CapabilityField(dcs), true), 1);
   EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
   EXPECT_NE(rig.modem.Received().find("\x10\x10"), std::string::npos);
   EXPECT_TRUE(TakeMessages().empty());

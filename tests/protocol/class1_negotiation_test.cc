@@ -136,6 +136,59 @@ TEST(Class1Dis, BothSidesAgreeOnTheRate) {
   }
 }
 
+// Each side's limits (ECM allowed, highest coding) against the other's: the
+// DIS offers, the DCS chooses the best both share, and the receiver takes it
+// over. Without ECM the frames keep their three bytes.
+TEST(Class1Dis, BothSidesAgreeOnEcmAndCoding) {
+  struct Limits {
+    bool ecm;
+    FaxCoding highest;
+  };
+  struct Case {
+    Limits receiver;
+    Limits sender;
+    bool ecm;
+    FaxCoding coding;
+  };
+  constexpr FaxCoding kMh = FaxCoding::kMh, kMr = FaxCoding::kMr, kMmr = FaxCoding::kMmr;
+  const Case cases[] = {
+      {{false, kMh}, {true, kMmr}, false, kMh},  {{true, kMmr}, {true, kMmr}, true, kMmr},
+      {{true, kMmr}, {false, kMmr}, false, kMr}, {{true, kMr}, {true, kMmr}, true, kMr},
+      {{false, kMmr}, {true, kMmr}, false, kMr}, {{true, kMmr}, {true, kMh}, true, kMh},
+      {{true, kMh}, {false, kMr}, false, kMh},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.receiver.ecm << int(c.receiver.highest) << c.sender.ecm
+                                    << int(c.sender.highest));
+    FClass1Func receiver;
+    receiver.SetModulationSet(kAllRows);
+    receiver.SetCodingLimits(c.receiver.ecm, c.receiver.highest);
+    CapabilityBytes dis{};
+    receiver.BuildDIS(dis);
+    EXPECT_EQ(CapabilityField(dis).size(), c.receiver.ecm ? 4u : 3u);
+
+    FClass1Func sender;
+    sender.SetModulationSet(kAllRows);
+    sender.SetCodingLimits(c.sender.ecm, c.sender.highest);
+    CapabilityBytes dcs{};
+    ASSERT_EQ(sender.AnalysisDIS(FrameItem(true, fcf::DIS, OnLine(dis)), PAGE_FINE, dcs), 1);
+    EXPECT_EQ(sender.Link().ecm, c.ecm);
+    EXPECT_EQ(sender.Link().coding, c.coding);
+    ASSERT_EQ(receiver.AnalysisDCS(FrameItem(true, fcf::DCS, OnLine(dcs))), 1);
+    EXPECT_EQ(receiver.Link().ecm, c.ecm);
+    EXPECT_EQ(receiver.Link().coding, c.coding);
+    EXPECT_EQ(receiver.Link().frameBytes, 256u);
+  }
+  // A DCS asking for ECM or MMR the DIS did not offer is refused.
+  FClass1Func plain;
+  CapabilityBytes dcs{};
+  dcs[1] = capbit::kReceiverFax;
+  dcs[2] = capbit::kExtend;
+  dcs[3] = capbit::kEcm;
+  EXPECT_EQ(plain.AnalysisDCS(FrameItem(true, fcf::DCS, OnLine(dcs))), 0);
+  EXPECT_EQ(TakeMessages().size(), 1u);
+}
+
 TEST(Class1FallBack, StepsDownThroughTheOfferedRows) {
   FClass1Func fax;
   fax.SetModulationSet(kAllRows);

@@ -44,7 +44,7 @@ inline std::string WrittenFrame(bool final, std::uint8_t fcfValue,
 // Capability bytes in their line order (each byte bit-reversed).
 inline std::vector<std::uint8_t> OnLine(const CapabilityBytes& bytes) {
   std::vector<std::uint8_t> out;
-  for (std::uint8_t b : bytes) out.push_back(kBitReverse[b]);
+  for (std::uint8_t b : CapabilityField(bytes)) out.push_back(kBitReverse[b]);
   return out;
 }
 
