@@ -42,8 +42,8 @@ struct DecodedFaxPage {
 
 // Decodes a page: bytes most significant bit first; MH and MR with an EOL
 // ahead of every row (fill allowed, RTC optional), MMR from its first code
-// (EOFB optional). fine: the page has fine resolution (K of MR). nullopt
-// when not one row decodes.
+// (EOFB optional). fine: the page has fine resolution (MR rows carry their
+// own tag bit, so any K decodes). nullopt when not one row decodes.
 std::optional<DecodedFaxPage> DecodeFaxPage(std::span<const std::uint8_t> coded, FaxCoding coding,
                                             std::uint32_t width, bool fine);
 

@@ -105,7 +105,7 @@ std::optional<std::vector<std::uint8_t>> CodeHeaderStrip(const MonoBitmap& bitma
                                                          std::uint32_t xResolution,
                                                          std::uint32_t yResolution,
                                                          LogFile* systemLog) {
-  FaxCoding coding;
+  StripCoding coding;
   coding.width = static_cast<std::uint32_t>(bitmap.Width());
   coding.compression = COMPRESSION_CCITTFAX3;
   coding.group3Options = 0;

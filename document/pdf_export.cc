@@ -216,7 +216,7 @@ int ExportFaxToPdf(const std::string& tiffFile, const std::string& pdfFile,
   PdfWriter writer;
   if (!writer.Open(side)) return 0;
   while (std::optional<DecodedPage> page = reader.Next()) {
-    FaxCoding coding;
+    StripCoding coding;
     coding.width = page->width;
     coding.compression = COMPRESSION_CCITTFAX4;
     const auto g4 = EncodeFaxRows(coding, page->bits.data(), page->bits.size());

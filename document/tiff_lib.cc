@@ -250,8 +250,8 @@ std::optional<Rational> TIFFGetRational(TiffFile& tif, ttag_t tag) {
   return raw.ReadRational(TIFFCurrentDirOffset(tif.get()), static_cast<std::uint16_t>(tag));
 }
 
-FaxCoding CodingOf(TiffFile& tif) {
-  FaxCoding coding;
+StripCoding CodingOf(TiffFile& tif) {
+  StripCoding coding;
   TIFF* t = tif.get();
   std::uint32_t width = 0;
   if (TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) == 1) coding.width = width;
@@ -337,7 +337,7 @@ std::optional<std::vector<std::uint8_t>> FaxEncoder::Finish() {
   return result;
 }
 
-std::optional<std::vector<std::uint8_t>> EncodeFaxRows(const FaxCoding& coding,
+std::optional<std::vector<std::uint8_t>> EncodeFaxRows(const StripCoding& coding,
                                                        const std::uint8_t* data, std::size_t cc) {
   FaxEncoder encoder(coding);
   const std::size_t rowBytes = encoder.RowBytes();

@@ -106,7 +106,7 @@ std::unique_ptr<TiffFile> TIFFOpenHandle(UniqueFd fd, const std::string& fileNam
 std::optional<Rational> TIFFGetRational(TiffFile& tif, ttag_t tag);
 
 // How fax rows are coded.
-struct FaxCoding {
+struct StripCoding {
   std::uint32_t width = 1728;
   std::uint16_t compression = COMPRESSION_CCITTFAX3;
   std::uint32_t group3Options = 0;
@@ -116,7 +116,7 @@ struct FaxCoding {
 };
 
 // The coding of this page's current directory (width, compression, options).
-FaxCoding CodingOf(TiffFile& tif);
+StripCoding CodingOf(TiffFile& tif);
 
 // Codes 1-bit rows (0 white, MSB first, (width + 7) / 8 bytes each) in memory
 // with libtiff's Group 3/4 coder. Begin opens a fresh memory TIFF (the write
@@ -124,7 +124,7 @@ FaxCoding CodingOf(TiffFile& tif);
 // strip, Finish completes the coding and hands back the strip bytes.
 class FaxEncoder {
  public:
-  explicit FaxEncoder(const FaxCoding& coding) : m_coding(coding) {}
+  explicit FaxEncoder(const StripCoding& coding) : m_coding(coding) {}
 
   // rows: ImageLength of the strip; reserve: bytes to reserve for the coding.
   bool Begin(std::uint32_t rows, std::size_t reserve = 0);
@@ -136,12 +136,12 @@ class FaxEncoder {
   std::size_t RowBytes() const { return (m_coding.width + 7) / 8; }
 
  private:
-  FaxCoding m_coding;
+  StripCoding m_coding;
   std::unique_ptr<TiffFile> m_tiff;
 };
 
 // Codes cc bytes of rows as one strip.
-std::optional<std::vector<std::uint8_t>> EncodeFaxRows(const FaxCoding& coding,
+std::optional<std::vector<std::uint8_t>> EncodeFaxRows(const StripCoding& coding,
                                                        const std::uint8_t* data, std::size_t cc);
 
 // The byte count the Group 3/4 coder produces for cc bytes of rows as strip

@@ -289,8 +289,8 @@ void TiffOper::SetPageHeader(std::vector<std::uint8_t> coded) {
   m_headerDelivered = false;
 }
 
-bool TiffOper::ReadStripBytes(std::uint8_t* buffer, std::size_t count) {
-  const IoResult read = FullPread(m_tiff->fd(), buffer, count, m_readPos);
+bool TiffOper::ReadStripBytes(std::uint8_t* buffer, std::size_t count, std::uint64_t offset) {
+  const IoResult read = FullPread(m_tiff->fd(), buffer, count, offset);
   if (read.error != 0) {
     ReportErrorCode(
         0, kMsgDefault, kModule, "ReadFAXData", read.error,
@@ -304,10 +304,23 @@ bool TiffOper::ReadStripBytes(std::uint8_t* buffer, std::size_t count) {
   return false;
 }
 
+std::optional<std::vector<std::uint8_t>> TiffOper::ReadPageStrip() {
+  if (!m_tiff || m_tiff->mode()[0] != 'r' || m_tags.stripByteCount == 0 ||
+      m_tags.stripByteCount > kMaxMemoryTiffBytes) {
+    ReportError(0, kMsgDefault, kModule, "ReadFAXData",
+                "TiffOper encounter error: TiffFileName = %s, ErrMsg = %s", m_fileName.c_str(),
+                "No page is loaded, or it holds no data or more than a page can.");
+    return std::nullopt;
+  }
+  std::vector<std::uint8_t> strip(static_cast<std::size_t>(m_tags.stripByteCount));
+  if (!ReadStripBytes(strip.data(), strip.size(), m_tags.stripOffset)) return std::nullopt;
+  return strip;
+}
+
 int TiffOper::ReadPlain(std::uint8_t* buffer, std::size_t size) {
   if (m_remaining == 0) return 0;
   const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, m_remaining));
-  if (!ReadStripBytes(buffer, n)) return -1;
+  if (!ReadStripBytes(buffer, n, m_readPos)) return -1;
   m_readPos += n;
   m_remaining -= n;
   return static_cast<int>(n);
@@ -320,7 +333,7 @@ int TiffOper::ReadDropping(std::uint8_t* buffer, std::size_t size) {
   for (;;) {
     if (m_remaining == 0 || m_dropper.AtEnd()) return 0;
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(size, m_remaining));
-    if (!ReadStripBytes(work.data(), n)) return -1;
+    if (!ReadStripBytes(work.data(), n, m_readPos)) return -1;
     const LineDropper::Result r = m_dropper.Feed(work.data(), n, buffer, size);
     m_readPos += r.consumed;
     m_remaining -= r.consumed;

@@ -1,5 +1,5 @@
 // TiffOper reads and writes the pages of a fax TIFF file: the receive sessions
-// write each received page as one raw Group 3 strip, the send sessions and the
+// write each received page as one raw strip (MH, MR or MMR), the send sessions and the
 // file check read a file page by page, checking each page's tags and handing out
 // its coded bytes in chunks (optionally dropping every second line, so that a
 // fine page goes out at normal resolution). The page header unit hooks in
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -114,6 +115,11 @@ class TiffOper {
   void SetPageHeader(std::vector<std::uint8_t> coded);
   bool PageHeaderReady() const { return m_headerReady; }
   std::size_t PageHeaderSize() const { return m_header.size(); }
+  const std::vector<std::uint8_t>& PageHeaderBytes() const { return m_header; }
+
+  // The loaded page's whole strip as stored (ReadFAXData's position is not
+  // touched); nullopt after a report.
+  std::optional<std::vector<std::uint8_t>> ReadPageStrip();
 
   // State the page header unit keeps for the life of this object (coding
   // resources, texts fixed at the first page). TiffOper only owns it.
@@ -130,8 +136,8 @@ class TiffOper {
   void LoadTagValues();
   int ReadPlain(std::uint8_t* buffer, std::size_t size);
   int ReadDropping(std::uint8_t* buffer, std::size_t size);
-  // Reads count bytes of strip data at the read position; false after a report.
-  bool ReadStripBytes(std::uint8_t* buffer, std::size_t count);
+  // Reads count bytes of strip data at offset; false after a report.
+  bool ReadStripBytes(std::uint8_t* buffer, std::size_t count, std::uint64_t offset);
 
   bool m_readFlag = false;
   std::string m_fileName;

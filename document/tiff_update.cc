@@ -262,7 +262,8 @@ int TIFFUpdateCurPage(TiffFile& tif, std::uint32_t strip, const std::uint8_t* da
   TIFFGetField(t, TIFFTAG_COMPRESSION, &compression);
   TIFFGetField(t, TIFFTAG_IMAGELENGTH, &imageLength);
   TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-  if (compression != COMPRESSION_CCITTFAX3) {
+  // Received pages may be stored MR (Group 3 two-dimensional) or MMR (Group 4).
+  if (compression != COMPRESSION_CCITTFAX3 && compression != COMPRESSION_CCITTFAX4) {
     TiffError(kModule, "TIFFUpdateCurPage only support FAX group 3 fax format, filename=%s", name);
     return 0;
   }

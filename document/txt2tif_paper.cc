@@ -87,7 +87,7 @@ FaxPageWriter::FaxPageWriter(TiffFile& tif, LogFile* systemLog)
 bool FaxPageWriter::BeginPage(const FaxPageFormat& format) {
   AbandonPage();
   m_format = format;
-  FaxCoding coding;
+  StripCoding coding;
   coding.width = format.width;
   coding.xResolution = {format.resolution, 1};
   coding.yResolution = {format.resolution, format.normal ? 2u : 1u};

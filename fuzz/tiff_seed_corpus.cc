@@ -31,7 +31,7 @@ bool WriteSeed(const std::string& file, const std::vector<Page>& pages) {
   if (oper.OpenWriteTiff(file, vexo::CreateMode::Replace) != 1) return false;
   unsigned seed = 0;
   for (const Page& page : pages) {
-    vexo::FaxCoding coding;
+    vexo::StripCoding coding;
     if (page.flags & vexo::PAGE_G4) coding.compression = COMPRESSION_CCITTFAX4;
     if (page.flags & vexo::PAGE_LSB_FIRST) coding.fillOrder = FILLORDER_LSB2MSB;
     const auto bitmap = Bitmap(page.rows, ++seed);

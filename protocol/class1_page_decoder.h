@@ -2,9 +2,10 @@
 // "AT+FRM" CONNECT into the coded rows stored in the fax file: DLE escapes
 // resolved with a pending state, bytes reversed to most significant bit first,
 // everything before the first EOL dropped, zero fill cut to two bytes, rows
-// counted, and storing stopped after the RTC. DLE ETX always ends the page. The
-// Class 1 receive session uses it; its RTC count accepts an RTC whose last EOL
-// shares a byte with whatever the line carried after it. JudgePage then
+// counted (for MR the tag bit after each EOL belongs to the EOL), and storing
+// stopped after the RTC. DLE ETX always ends the page. The Class 1 receive
+// session uses it; its RTC count accepts an RTC whose last EOL shares a byte
+// with whatever the line carried after it. JudgePage then
 // decides whether the page is good enough to keep (MCF) or must come again
 // (RTN), as a mature receiver checks the copy quality.
 #pragma once
@@ -14,6 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "document/fax_coding.h"
 
 namespace vexo {
 
@@ -25,7 +28,8 @@ class Class1PageDecoder {
 
   static constexpr int kRtcEols = 6;
 
-  explicit Class1PageDecoder(Sink sink) : m_sink(std::move(sink)) {}
+  explicit Class1PageDecoder(Sink sink, FaxCoding coding = FaxCoding::kMh)
+      : m_sink(std::move(sink)), m_twoDim(coding == FaxCoding::kMr) {}
 
   // Decodes bytes; used is set to the bytes taken (up to just after DLE ETX).
   Status Feed(const std::uint8_t* data, std::size_t count, std::size_t& used);
@@ -41,10 +45,12 @@ class Class1PageDecoder {
 
  private:
   bool Data(std::uint8_t lineOrder);
+  void FollowBit(bool one);
   bool Store(std::uint8_t byte);
   bool Flush();
 
   Sink m_sink;
+  bool m_twoDim = false;
   std::array<std::uint8_t, 4096> m_block{};
   std::size_t m_used = 0;
   bool m_dlePending = false;
@@ -52,7 +58,8 @@ class Class1PageDecoder {
   bool m_failed = false;
   bool m_ended = false;
   bool m_rtc = false;
-  bool m_lastOneWasEol = false;  // the latest one bit was the one of an EOL
+  bool m_codeSinceEol = false;  // a one bit of a coded row came after the latest EOL
+  bool m_tagNext = false;       // MR: the next bit is the tag bit of an EOL
   std::uint32_t m_zeroBits = 0;
   std::uint32_t m_zeroBytes = 0;
   std::uint32_t m_rows = 0;
@@ -70,9 +77,9 @@ struct ReceivedPage {
   bool cut = false;
 };
 
-// The copy quality of a page, from its rows as Group 3 decoding reads them: a
-// row with a bad code, whose runs do not make 1728 pixels, or whose code runs
-// on past them (rows merged where an EOL was lost) is bad.
+// The copy quality of a page, from its rows as the page's coding decodes
+// them: a row with a bad code, whose runs do not make 1728 pixels, or whose
+// code runs on past them (rows merged where an EOL was lost) is bad.
 struct PageVerdict {
   bool accepted = false;
   std::uint32_t badRows = 0;
@@ -85,8 +92,8 @@ struct PageVerdict {
 constexpr std::uint32_t kMaxBadRowPercent = 5;
 constexpr std::uint32_t kMaxConsecutiveBadRows = 10;
 
-// Judges the page; a page that is kept has each bad row replaced by the good
-// row before it (white at the top), coded again.
-PageVerdict JudgePage(ReceivedPage& page, bool fine);
+// Judges the page (MH or MR); a page that is kept has each bad row replaced
+// by the good row before it (white at the top), coded again.
+PageVerdict JudgePage(ReceivedPage& page, bool fine, FaxCoding coding = FaxCoding::kMh);
 
 }  // namespace vexo

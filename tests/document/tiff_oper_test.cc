@@ -34,7 +34,7 @@ T Le(const std::string& bytes, std::size_t at) {
 }
 
 std::vector<std::uint8_t> Coded(const Page& page) {
-  FaxCoding coding;
+  StripCoding coding;
   coding.fillOrder = (page.flags & PAGE_LSB_FIRST) ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB;
   const auto bitmap = PatternPage(page.rows, page.seed);
   return *EncodeFaxRows(coding, bitmap.data(), bitmap.size());

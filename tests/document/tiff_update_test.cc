@@ -62,7 +62,7 @@ TEST_P(TiffUpdateTest, UpdateCurPageGrowsShrinksAndKeepsEveryOtherPage) {
     const auto before = std::filesystem::file_size(file);
     const auto oldCount = test::RawStripWithLibTiff(file, 2).size();
     const auto newCount =
-        EncodeFaxRows(FaxCoding{}, rewrite.bitmap.data(), rewrite.bitmap.size())->size();
+        EncodeFaxRows(StripCoding{}, rewrite.bitmap.data(), rewrite.bitmap.size())->size();
     EXPECT_EQ((newCount > oldCount) - (newCount < oldCount), rewrite.growth);
     auto tif = OpenFile(file, "r");
     ASSERT_TRUE(tif);
@@ -113,10 +113,10 @@ TEST_F(TiffLibTest, RefusedRewritesChangeNothing) {
   auto striped = FaxPage(2);
   striped.rowsPerStrip = 16;
   test::WriteWithLibTiff(File("strips.tif"), {striped});
-  test::WriteWithLibTiff(File("g4.tif"), {FaxPage(1, COMPRESSION_CCITTFAX4)});
+  test::WriteWithLibTiff(File("raw.tif"), {FaxPage(1, COMPRESSION_NONE)});
   const auto bitmap = PatternPage(kRows, 7);
   const std::pair<const char*, const char*> cases[] = {
-      {"g4.tif", "TIFFUpdateCurPage only support FAX group 3 fax format, filename="},
+      {"raw.tif", "TIFFUpdateCurPage only support FAX group 3 fax format, filename="},
       {"strips.tif", "TIFFUpdateCurPage only support 1 strip per page format, filename="}};
   for (const auto& [name, message] : cases) {
     SCOPED_TRACE(name);
@@ -146,7 +146,7 @@ TEST_F(TiffLibTest, EncodedSizeAndMemoryCodingMatchLibTiffsCoding) {
   auto tif = OpenFile(file, "r");
   EXPECT_EQ(TIFFGetEncodedSize(*tif, 0, bitmap.data(), bitmap.size()),
             static_cast<std::int64_t>(raw.size()));
-  EXPECT_EQ(*EncodeFaxRows(FaxCoding{}, bitmap.data(), bitmap.size()), raw);
+  EXPECT_EQ(*EncodeFaxRows(StripCoding{}, bitmap.data(), bitmap.size()), raw);
   test::WriteWithLibTiff(File("n.tif"), {FaxPage(3, COMPRESSION_NONE)});
   auto none = OpenFile(File("n.tif"), "r");
   EXPECT_EQ(TIFFGetEncodedSize(*none, 0, bitmap.data(), bitmap.size()), -1);

@@ -235,6 +235,20 @@ TEST(Class1PageDecoder, TheRtcIsFoundWhenItsLastByteHoldsLineNoise) {
   FAIL() << "no row count left room after the RTC";
 }
 
+// In MR a tag bit follows each EOL: the RTC is six EOL+1, and 2-D rows count.
+TEST(Class1PageDecoder, MrRowsAndTheRtcAreFoundPastTheTagBits) {
+  FaxBitmap bitmap{1728, 9, {}};
+  bitmap.bits.resize(bitmap.rows * bitmap.Stride());
+  for (std::uint32_t r = 0; r < bitmap.rows; ++r) bitmap.bits[r * bitmap.Stride() + r] = 0xF0;
+  const Bytes line =
+      WithDleEtx(test::ModemBytes(EncodeFaxPage(bitmap, FaxCoding::kMr, true, true)));
+  Class1PageDecoder decoder([](const std::uint8_t*, std::size_t) { return true; }, FaxCoding::kMr);
+  std::size_t used = 0;
+  ASSERT_EQ(decoder.Feed(line.data(), line.size(), used), Class1PageDecoder::Status::kPageEnd);
+  EXPECT_EQ(decoder.Rows(), bitmap.rows);
+  EXPECT_TRUE(decoder.FullRtc());
+}
+
 // 10 10 10 10 is two 0x10 bytes of data, also when the escapes are split
 // across reads; 10 10 03 is a 0x10 and an 0x03, not the end.
 TEST(Class1PageDecoder, StuffedDlesAreData) {

@@ -49,7 +49,7 @@ void WriteSystemFax(const std::string& path, const std::vector<TestPage>& pages)
       for (std::uint32_t r = y; r < y + h && r < page.rows; ++r)
         for (std::uint32_t c = x; c < x + w && c < kPageWidth; ++c)
           bits[r * kPageWidth / 8 + c / 8] |= static_cast<std::uint8_t>(0x80 >> (c % 8));
-    FaxCoding coding;
+    StripCoding coding;
     if (page.lsbFirst) coding.fillOrder = FILLORDER_LSB2MSB;
     const auto coded = EncodeFaxRows(coding, bits.data(), bits.size());
     ASSERT_TRUE(coded.has_value());
