@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <tuple>
 
 #include "tests/sim/sim_harness.h"
+#include "tools/linesim/far_station.h"
 
 namespace vexo::test {
 namespace {
@@ -77,6 +79,41 @@ TEST(LinesimClass2Commands, Class20RefusesWhatARealModemRefuses) {
   const std::string line = sim.Report(seconds(5));
   EXPECT_NE(line.find("failed, 0 pages, 9600 bit/s, normal"), std::string::npos) << line;
   EXPECT_NE(line.find("the program aborted the call"), std::string::npos) << line;
+}
+
+// A page in each DF through a Class 2.0 modem with ECM: the far end (offering
+// ECM and T.6) decodes it in the session's coding and keeps it.
+TEST(LinesimClass2Commands, Class20TakesPagesInEveryCoding) {
+  for (const auto& [df, encoding, session] :
+       {std::tuple{"0", T4_COMPRESSION_ITU_T4_1D, "ECM, T.4 1-D"},
+        std::tuple{"1", T4_COMPRESSION_ITU_T4_2D, "ECM, T.4 2-D"},
+        std::tuple{"3", T4_COMPRESSION_ITU_T6, "ECM, T.6"}}) {
+    SCOPED_TRACE(session);
+    TempDir dir;
+    const auto pages = TestPages(1, 200);
+    ASSERT_TRUE(WriteFaxTiff(dir.path() / "page.tif", pages));
+    linesim::FarStation coder;  // codes the page for the line as the far end would
+    std::string error;
+    ASSERT_TRUE(coder.LoadCallIn((dir.path() / "page.tif").string(), encoding, error)) << error;
+    Linesim sim({"--class", "2.0", "--far-ecm", "--far-coding", "mmr", "--far-receive",
+                 (dir.path() / "rx").string()});
+    PtyClient modem(sim.Pty(1));
+    ASSERT_TRUE(modem.ok()) << sim.Stderr();
+    modem.Command("ATE0");
+    EXPECT_EQ(modem.Command(std::string("AT+FCLASS=2.0;+FCC=1,5,0,2,") + df + ",1"), "\r\nOK\r\n");
+    EXPECT_NE(modem.Command("ATD555", milliseconds(5000)).find("+FIS:1,5,0,2,3,1,0,0"),
+              std::string::npos);
+    EXPECT_NE(modem.Command("AT+FDT").find("CONNECT"), std::string::npos);
+    std::string data;
+    for (const char byte : coder.callInPages()[0].data)
+      data += std::string(byte == 0x10 ? 2 : 1, byte);
+    EXPECT_NE(modem.Command(data + "\x10.", seconds(10)).find("+FPS:1,200"), std::string::npos);
+    const std::string line = sim.Report(seconds(10));
+    EXPECT_NE(line.find(std::string("completed, 1 page, 14400 bit/s, fine, ") + session),
+              std::string::npos)
+        << line;
+    EXPECT_TRUE(ReadTiffPages(dir.path() / "rx" / "fax-001.tif") == pages);
+  }
 }
 
 TEST(LinesimClass2Commands, FccErrorRefusesTheCapabilities) {

@@ -9,6 +9,7 @@
 
 #include "tests/sim/sim_harness.h"
 #include "tests/support/wait_for.h"
+#include "tools/linesim/hdlc_stream_faults.h"
 #include "tools/linesim/t30_monitor.h"
 
 namespace vexo::test {
@@ -79,6 +80,7 @@ TEST(LinesimCommands, RefusesBadOptions) {
                                              {"--noise", "loud"},
                                              {"--noise", "30", "--signal-noise", "20"},
                                              {"--far", "fax"},
+                                             {"--far-coding", "jbig"},
                                              {"--call-in", "/nonexistent/page.tif"},
                                              {"--line-delay", "-1"},
                                              {"--frobnicate"}}) {
@@ -147,6 +149,53 @@ TEST(LinesimLineTap, CountsOnlyConfirmationsOfPages) {
   EXPECT_EQ(monitor.observations().pagesConfirmed, 2);
   EXPECT_EQ(monitor.observations().bitRate, 14400);
   EXPECT_EQ(monitor.observations().resolution, "normal");
+  EXPECT_EQ(monitor.observations().coding, "T.4 1-D");
+  monitor.OnFrame(Direction::kFromModem, {{0xFF, 0x13, T30_DCS | 1, 0x00, 0xA0, 0x1E, 0x44}});
+  EXPECT_TRUE(monitor.observations().ecm);
+  EXPECT_EQ(monitor.observations().coding, "T.6");
+}
+
+// ECM frames in high-speed data (FCD frames holding DLE and flag octets):
+// the second is passed, damaged or lost, the others pass, and the DLE ETX
+// ending the data comes last.
+TEST(LinesimDataFrames, DamagesOrLosesTheChosenFrame) {
+  for (const FrameFate fate : {FrameFate::kPass, FrameFate::kCorrupt, FrameFate::kLose}) {
+    SCOPED_TRACE(static_cast<int>(fate));
+    hdlc_tx_state_t* tx = hdlc_tx_init(nullptr, false, 1, false, nullptr, nullptr);
+    hdlc_tx_flags(tx, 8);
+    std::uint8_t fcd[] = {0xFF, 0x03, 0x06, 0, 0x10, 0x7E, 0xFF, 0x10};
+    std::string stuffed;
+    for (int i = 0; i < 64; ++i) {
+      int byte = 0;
+      for (int b = 0; b < 8; ++b) {
+        // The transmitter takes the next frame once it is done with the last.
+        if (fcd[3] < 3 && hdlc_tx_frame(tx, fcd, sizeof fcd) == 0) ++fcd[3];
+        byte |= (hdlc_tx_get_bit(tx) & 1) << b;
+      }
+      stuffed += std::string(byte == 0x10 ? 2 : 1, static_cast<char>(byte));
+    }
+    hdlc_tx_free(tx);
+    int counted = 0;
+    HdlcStreamFaults faults([&] { return ++counted == 2 ? fate : FrameFate::kPass; });
+    std::string out;
+    for (const char c : stuffed + "\x10\x03") faults.Feed(c, out);
+    ASSERT_TRUE(out.ends_with("\x10\x03"));
+    std::vector<int> frames;  // frame numbers received good, -1 for a bad frame
+    hdlc_rx_state_t* rx = hdlc_rx_init(
+        nullptr, false, true, 2,
+        [](void* list, const std::uint8_t* frame, int length, int ok) {
+          if (length > 0) static_cast<std::vector<int>*>(list)->push_back(ok ? frame[3] : -1);
+        },
+        &frames);
+    for (std::size_t i = 0; i + 2 < out.size(); ++i) {
+      if (out[i] == 0x10) ++i;  // DLE DLE is one data byte
+      for (int b = 0; b < 8; ++b) hdlc_rx_put_bit(rx, (out[i] >> b) & 1);
+    }
+    hdlc_rx_free(rx);
+    EXPECT_EQ(counted, 3);
+    const std::vector<int> expected[] = {{0, 1, 2}, {0, -1, 2}, {0, 2}};
+    EXPECT_EQ(frames, expected[static_cast<int>(fate)]);
+  }
 }
 
 }  // namespace

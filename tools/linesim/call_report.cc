@@ -72,6 +72,7 @@ std::string FormatReportLine(const CallReport& r) {
   if (r.pagesRefused > 0) line += " (" + std::to_string(r.pagesRefused) + " refused)";
   if (r.bitRate > 0) line += ", " + std::to_string(r.bitRate) + " bit/s";
   if (!r.resolution.empty()) line += ", " + r.resolution;
+  if (!r.coding.empty()) line += std::string(r.ecm ? ", ECM, " : ", no ECM, ") + r.coding;
   if (!r.identSeenByModem.empty()) line += ", modem saw \"" + Trim(r.identSeenByModem) + "\"";
   if (!r.identSeenByFar.empty()) line += ", far saw \"" + Trim(r.identSeenByFar) + "\"";
   if (r.completionCode >= 0)
@@ -102,6 +103,8 @@ std::string FormatReportJson(const CallReport& r) {
   json += ",\"ident_seen_by_modem\":" + JsonString(Trim(r.identSeenByModem));
   json += ",\"bit_rate\":" + std::to_string(r.bitRate);
   json += ",\"resolution\":" + JsonString(r.resolution);
+  json += std::string(",\"ecm\":") + (r.ecm ? "true" : "false");
+  json += ",\"coding\":" + JsonString(r.coding);
   json += ",\"completion_code\":" + std::to_string(r.completionCode);
   json += ",\"completion_text\":" + JsonString(r.completionText);
   json += ",\"seconds\":" + std::string(seconds);

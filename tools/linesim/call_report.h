@@ -22,6 +22,8 @@ struct CallReport {
   std::string identSeenByModem;  // identifier the program received from the far end
   int bitRate = 0;
   std::string resolution;   // "normal", "fine", "superfine" or ""
+  bool ecm = false;         // the pages went with error correction mode
+  std::string coding;       // "T.4 1-D", "T.4 2-D", "T.6"; empty: no session chosen
   int completionCode = -1;  // the far terminal's T.30 completion code; -1: no terminal
   std::string completionText;
   double seconds = 0;               // from dialling (or the first ring) to the end of the call

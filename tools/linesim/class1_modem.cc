@@ -17,6 +17,7 @@ constexpr char kXoff = 0x13;
 constexpr std::size_t kReadChunk = 512;
 constexpr std::size_t kMaxTraceLine = 256;
 constexpr std::size_t kOutTail = 16;
+constexpr std::size_t kMaxResultText = 32;
 // How a reception ends: DLE ETX, then its result code, verbose or numeric; or,
 // when it delivered no data, a final result code alone. After either the
 // modem is in command state, where it ignores CAN.
@@ -62,8 +63,18 @@ Class1Modem::Class1Modem(Token, int number, std::shared_ptr<PtyPort> port,
   StartT31();
 }
 
+void Class1Modem::SetDataFrameFaults(HdlcStreamFaults::OnFrame sent,
+                                     HdlcStreamFaults::OnFrame received) {
+  if (sent) m_sentFaults = std::make_unique<HdlcStreamFaults>(std::move(sent));
+  if (received) m_receivedFaults = std::make_unique<HdlcStreamFaults>(std::move(received));
+}
+
 void Class1Modem::StartT31() {
   if (m_t31 != nullptr) FreeT31(m_t31);
+  if (m_sentFaults) m_sentFaults->Reset();
+  if (m_receivedFaults) m_receivedFaults->Reset();
+  m_receivingData = false;
+  m_receivedText.clear();
   m_filter.Reset();
   m_router.Reset();
   m_clearToSend = true;
@@ -132,7 +143,37 @@ int Class1Modem::OnModemControl(t31_state_t*, void* self, int op, const char* nu
   return 0;
 }
 
+std::string Class1Modem::FilterReceived(std::string_view bytes) {
+  if (!InHighSpeedReceive(m_t31)) {
+    m_receivingData = false;
+    m_receivedText.clear();
+    return std::string(bytes);
+  }
+  std::string out;
+  for (const char c : bytes) {
+    if (m_receivingData) {
+      if (m_receivedFaults->Feed(c, out)) m_receivingData = false;
+      continue;
+    }
+    // The data begins after CONNECT, verbose or numeric.
+    out += c;
+    m_receivedText += c;
+    if (m_receivedText.size() > kMaxResultText) m_receivedText.erase(0, 1);
+    if (m_receivedText.ends_with("CONNECT\r\n") || m_receivedText.ends_with("1\r")) {
+      m_receivingData = true;
+      m_receivedText.clear();
+      m_receivedFaults->Reset();
+    }
+  }
+  return out;
+}
+
 void Class1Modem::Output(std::string_view bytes) {
+  std::string filtered;
+  if (m_receivedFaults) {
+    filtered = FilterReceived(bytes);
+    bytes = filtered;
+  }
   if (m_verbose && !bytes.empty() && InCommandMode(m_t31)) {
     std::fprintf(stderr, "modem %d > %.*s\n", m_number, static_cast<int>(bytes.size()),
                  bytes.data());
@@ -208,6 +249,10 @@ void Class1Modem::TakeByte(char c, bool fromDataPort) {
     if (fromDataPort) return;
     if (m_verbose) TraceTyped(c);
     m_filter.Feed(c);
+  } else if (m_sentFaults && InHighSpeedTransmit(m_t31)) {
+    std::string bytes;
+    m_sentFaults->Feed(c, bytes);
+    if (!bytes.empty()) t31_at_rx(m_t31, bytes.data(), static_cast<int>(bytes.size()));
   } else {
     t31_at_rx(m_t31, &c, 1);
   }

@@ -14,6 +14,7 @@
 
 #include "tools/linesim/command_filter.h"
 #include "tools/linesim/emulated_modem.h"
+#include "tools/linesim/hdlc_stream_faults.h"
 #include "tools/linesim/pty_port.h"
 #include "tools/linesim/two_port_router.h"
 
@@ -64,6 +65,10 @@ class Class1Modem : public EmulatedModem {
   void SetEcho(bool on) { m_filter.SetEcho(on); }
   // Back to the power-on state.
   void Reset() { StartT31(); }
+  // Frame faults on HDLC frames inside high-speed data (ECM): sent counts the
+  // frames the program sends after AT+FTM, received those the modem delivers
+  // after AT+FRM; either may be empty.
+  void SetDataFrameFaults(HdlcStreamFaults::OnFrame sent, HdlcStreamFaults::OnFrame received);
 
  private:
   static int OnAtOutput(at_state_t*, void* self, const std::uint8_t* buf, std::size_t len);
@@ -83,6 +88,9 @@ class Class1Modem : public EmulatedModem {
   // True when T.31 gave the result code of a reception but stayed in its
   // delivery mode.
   bool ReceptionAnswered() const;
+  // Passes T.31's output through the received-frame faults while it
+  // delivers high-speed data.
+  std::string FilterReceived(std::string_view bytes);
 
   int m_number;
   std::shared_ptr<PtyPort> m_port;
@@ -97,6 +105,10 @@ class Class1Modem : public EmulatedModem {
   std::string m_captured;
   std::string m_typed;
   std::string m_outTail;  // the last bytes written to the program
+  std::unique_ptr<HdlcStreamFaults> m_sentFaults;
+  std::unique_ptr<HdlcStreamFaults> m_receivedFaults;
+  bool m_receivingData = false;  // past the CONNECT of a high-speed reception
+  std::string m_receivedText;    // result text of that reception before its data
 };
 
 }  // namespace vexo::linesim

@@ -38,8 +38,10 @@ bool FarStation::FirstPageFine(const std::string& file) {
   return perInch >= 150;
 }
 
-bool FarStation::BeginReceive(const std::string& file, int yResolution, std::string& error) {
+bool FarStation::BeginReceive(const std::string& file, int yResolution, int encoding,
+                              std::string& error) {
   Finish();
+  m_encoding = encoding;
   m_file = file;
   m_pageFile = file + ".page";
   m_yResolution = yResolution;
@@ -72,7 +74,7 @@ void FarStation::DropPage() {
 void FarStation::StartPage() {
   m_rx = t4_rx_init(nullptr, m_pageFile.c_str(), T4_COMPRESSION_ITU_T4_1D);
   if (m_rx == nullptr) return;
-  t4_rx_set_rx_encoding(m_rx, T4_COMPRESSION_ITU_T4_1D);
+  t4_rx_set_rx_encoding(m_rx, m_encoding);
   t4_rx_set_image_width(m_rx, T4_WIDTH_R8_A4);
   t4_rx_set_x_resolution(m_rx, T4_X_RESOLUTION_R8);
   t4_rx_set_y_resolution(m_rx, m_yResolution);
@@ -94,9 +96,9 @@ void FarStation::PageData(const std::uint8_t* data, std::size_t size) {
 PageVerdict FarStation::EndPage(bool refuse) {
   PageVerdict verdict;
   if (!m_out) return verdict;
-  // The modem closes every page with RTC on the line, whether or not the
-  // program's data ended with one.
-  PageData(kRtc, sizeof kRtc);
+  // The modem closes every 1-D page with RTC on the line, whether or not the
+  // program's data ended with one; 2-D and T.6 pages end with their own.
+  if (m_encoding == T4_COMPRESSION_ITU_T4_1D) PageData(kRtc, sizeof kRtc);
   if (m_rx == nullptr) return verdict;
   t4_rx_end_page(m_rx);
   t4_stats_t stats{};
@@ -157,14 +159,14 @@ bool FarStation::AppendPage(std::string& error) {
   return true;
 }
 
-bool FarStation::LoadCallIn(const std::string& file, std::string& error) {
+bool FarStation::LoadCallIn(const std::string& file, int encoding, std::string& error) {
   m_callInPages.clear();
   t4_tx_state_t* tx = t4_tx_init(nullptr, file.c_str(), -1, -1);
   if (tx == nullptr) {
     error = "cannot read " + file + " as a fax TIFF";
     return false;
   }
-  t4_tx_set_tx_encoding(tx, T4_COMPRESSION_ITU_T4_1D);
+  t4_tx_set_tx_encoding(tx, encoding);
   t4_tx_set_min_bits_per_row(tx, 0);
   m_callInFine = FirstPageFine(file);
   const int pages = t4_tx_get_pages_in_file(tx);
@@ -180,7 +182,8 @@ bool FarStation::LoadCallIn(const std::string& file, std::string& error) {
     }
     // A second RTC after the coder's own: receivers that count the EOL ending
     // the last row as part of the page (efax does) still find six after it.
-    page.data.append(reinterpret_cast<const char*>(kRtc), sizeof kRtc);
+    if (encoding == T4_COMPRESSION_ITU_T4_1D)
+      page.data.append(reinterpret_cast<const char*>(kRtc), sizeof kRtc);
     t4_stats_t stats{};
     t4_tx_get_transfer_statistics(tx, &stats);
     page.rows = stats.length;

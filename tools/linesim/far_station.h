@@ -24,7 +24,7 @@ struct PageVerdict {
 
 // One page of a call in, coded for the line.
 struct CodedPage {
-  std::string data;  // Modified Huffman in line order, RTC at the end
+  std::string data;  // coded page in line order, RTC (T.6: EOFB) at the end
   int rows = 0;
 };
 
@@ -36,8 +36,9 @@ class FarStation {
   FarStation& operator=(const FarStation&) = delete;
 
   // Receiving: accepted pages go into file (a new TIFF), at the given
-  // vertical resolution (rows per metre). False with error set on failure.
-  bool BeginReceive(const std::string& file, int yResolution, std::string& error);
+  // vertical resolution (rows per metre), page data coded as encoding (a
+  // T4_COMPRESSION_* value). False with error set on failure.
+  bool BeginReceive(const std::string& file, int yResolution, int encoding, std::string& error);
   // Page data in line order (first bit on the line in bit 0 of each byte).
   void PageData(const std::uint8_t* data, std::size_t size);
   // Ends the page as the modem does, with RTC, and judges it; refuse turns
@@ -47,9 +48,10 @@ class FarStation {
   void Finish();
   int pagesReceived() const { return m_pagesReceived; }
 
-  // Sending (a call in): every page of file coded Modified Huffman, in line
-  // order. False with error set when the file cannot be read.
-  bool LoadCallIn(const std::string& file, std::string& error);
+  // Sending (a call in): every page of file coded as encoding (a
+  // T4_COMPRESSION_* value), in line order. False with error set when the
+  // file cannot be read.
+  bool LoadCallIn(const std::string& file, int encoding, std::string& error);
   const std::vector<CodedPage>& callInPages() const { return m_callInPages; }
   bool callInFine() const { return m_callInFine; }
 
@@ -67,6 +69,7 @@ class FarStation {
   std::string m_file;
   std::string m_pageFile;  // the page being decoded, alone in its own TIFF
   int m_yResolution = 0;
+  int m_encoding = T4_COMPRESSION_ITU_T4_1D;
   TiffFile m_out;
   t4_rx_state_t* m_rx = nullptr;
   bool m_rtcSeen = false;

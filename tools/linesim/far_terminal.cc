@@ -4,6 +4,19 @@
 
 namespace vexo::linesim {
 
+std::string CodingName(int encoding) {
+  switch (encoding) {
+    case T4_COMPRESSION_ITU_T4_1D:
+      return "T.4 1-D";
+    case T4_COMPRESSION_ITU_T4_2D:
+      return "T.4 2-D";
+    case T4_COMPRESSION_ITU_T6:
+      return "T.6";
+    default:
+      return "";
+  }
+}
+
 std::unique_ptr<FarTerminal> FarTerminal::Create(const FarTerminalSetup& setup,
                                                  std::string& error) {
   auto terminal = std::make_unique<FarTerminal>(Token(), setup);
@@ -21,13 +34,12 @@ FarTerminal::FarTerminal(Token, const FarTerminalSetup& setup) : m_setup(setup) 
   t30_state_t* t30 = fax_get_t30_state(m_fax);
   t30_set_tx_ident(t30, setup.ident.c_str());
   t30_set_supported_modems(t30, T30_SUPPORT_V27TER | T30_SUPPORT_V29 | T30_SUPPORT_V17);
-  t30_set_supported_compressions(t30,
-                                 T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION);
+  t30_set_supported_compressions(t30, setup.compressions);
   int resolutions = T30_SUPPORT_STANDARD_RESOLUTION;
   if (!setup.refuseFine)
     resolutions |= T30_SUPPORT_FINE_RESOLUTION | T30_SUPPORT_SUPERFINE_RESOLUTION;
   t30_set_supported_resolutions(t30, resolutions);
-  t30_set_ecm_capability(t30, false);
+  t30_set_ecm_capability(t30, setup.ecm);
   if (setup.calling) {
     t30_set_tx_file(t30, setup.txFile.c_str(), -1, -1);
   } else if (!setup.rxFile.empty()) {
@@ -79,6 +91,10 @@ void FarTerminal::Collect(t30_state_t* t30) {
   m_result.bitRate = stats.bit_rate;
   m_result.xResolution = stats.x_resolution;
   m_result.yResolution = stats.y_resolution;
+  if (stats.pages_tx + stats.pages_rx > 0) {
+    m_result.ecm = stats.error_correcting_mode != 0;
+    m_result.coding = CodingName(stats.encoding);
+  }
   const char* ident = t30_get_rx_ident(t30);
   m_result.remoteIdent = ident != nullptr ? ident : "";
 }

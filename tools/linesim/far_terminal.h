@@ -21,6 +21,9 @@ struct FarTerminalSetup {
   std::string txFile;       // TIFF to send when calling
   std::string rxFile;       // TIFF to write when called; empty: pages are decoded, not kept
   bool refuseFine = false;  // offer normal resolution only
+  bool ecm = false;         // offer and use error correction mode
+  // T30_SUPPORT_*_COMPRESSION bits the terminal offers and uses.
+  int compressions = T30_SUPPORT_T4_1D_COMPRESSION | T30_SUPPORT_T4_2D_COMPRESSION;
   bool verbose = false;
 };
 
@@ -37,7 +40,13 @@ struct FarResult {
   std::string remoteIdent;   // the identifier the other side sent
   std::string receivedFile;  // where a protocol-level far end stored what it received
   std::vector<int> badRows;  // per page received: rows that did not decode
+  bool ecm = false;          // the pages went with error correction
+  std::string coding;        // "T.4 1-D", "T.4 2-D", "T.6"; empty before any page
 };
+
+// A T4_COMPRESSION_* value as reports name it: "T.4 1-D", "T.4 2-D", "T.6";
+// empty for anything else.
+std::string CodingName(int encoding);
 
 class FarTerminal : public AudioEndpoint {
   // Only Create can make one, so that every terminal has a working T.30.

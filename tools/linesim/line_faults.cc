@@ -132,6 +132,15 @@ void LineFaults::Track(Lane& lane, Sender sender, std::span<const std::int16_t> 
     OnFrameEvent(lane, sender, event);
 }
 
+FrameFate LineFaults::OnDataFrame(Sender sender) {
+  const int number = ++m_lanes[sender].framesSent;
+  const bool lost = Targets(m_options.loseFrames[sender], number);
+  if (!lost && !Targets(m_options.corruptFrames[sender], number)) return FrameFate::kPass;
+  Note(std::string(lost ? "lose " : "corrupt ") + SenderName(sender) + ":" +
+       std::to_string(number));
+  return lost ? FrameFate::kLose : FrameFate::kCorrupt;
+}
+
 void LineFaults::OnFrameEvent(Lane& lane, Sender sender, const FrameEvent& event) {
   const auto& lose = m_options.loseFrames[sender];
   const auto& corrupt = m_options.corruptFrames[sender];

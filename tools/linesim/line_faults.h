@@ -1,12 +1,14 @@
 // The hostile line: faults staged on the audio of a call, each direction on
 // its own. Frame faults damage (--corrupt-frame) or silence (--lose-frame) the
-// Nth V.21 control frame a side sends; page noise (--page-noise) drowns the
-// image data of one page after its training; loss (--loss) drops 20 ms blocks
-// at random, as a VoIP line without concealment does. With frame faults or
-// page noise, a direction is delayed by a little over a preamble's three
-// flags, so that a frame is recognised before its audio is delivered and a
-// page's end before its last 100 ms (kept clean for its RTC). Faults fire again in every call;
-// Fired() names what fired for the call report.
+// Nth V.21 control frame a side sends (ECM frames inside high-speed data are
+// counted with them through OnDataFrame and damaged by HdlcStreamFaults);
+// page noise (--page-noise) drowns the image data of one page after its
+// training; loss (--loss) drops 20 ms blocks at random, as a VoIP line
+// without concealment does. With frame faults or page noise, a direction is
+// delayed by a little over a preamble's three flags, so that a frame is
+// recognised before its audio is delivered and a page's end before its last
+// 100 ms (kept clean for its RTC). Faults fire again in every call; Fired()
+// names what fired for the call report.
 #pragma once
 
 #include <spandsp.h>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/linesim/hdlc_stream_faults.h"
 #include "tools/linesim/options.h"
 #include "tools/linesim/v21_frame_tracker.h"
 
@@ -35,6 +38,9 @@ class LineFaults {
 
   // Passes one block that sender put on the line through the faults.
   void Process(std::span<std::int16_t> block, Sender sender);
+  // Counts a good HDLC frame that sender sent inside high-speed data (ECM),
+  // numbered with its V.21 frames, and says what happens to it.
+  FrameFate OnDataFrame(Sender sender);
   // What fired in this call, in order: "corrupt far:1", "lose modem:4",
   // "noise page 2", "loss 12 blocks".
   std::vector<std::string> Fired() const;

@@ -121,6 +121,8 @@ const char* UsageText() {
          "  --far-receive DIR       the far terminal stores each received fax in DIR\n"
          "  --call-in FILE.tif      the far terminal calls the modem and sends FILE.tif\n"
          "  --far-refuse-fine       the far terminal offers normal resolution only\n"
+         "  --far-ecm               the far end offers and uses ECM (T.30 Annex A)\n"
+         "  --far-coding mh|mr|mmr  the far end's highest coding (MMR needs --far-ecm)\n"
          "  --busy | --no-answer | --no-dialtone   line events on dialling\n"
          "  --hangup-after SECONDS  the far end drops the line SECONDS after answering\n"
          "  --noise DB              white noise DB below the signal on both directions\n"
@@ -129,8 +131,9 @@ const char* UsageText() {
          "  --modulations LIST      codes offered by AT+FTM=?/AT+FRM=? (default all 12)\n"
          "  --phone                 answer AT+CGMI and AT+CNMI like a phone's modem\n"
          "  --phone-two-ports       phone modem with a command pty and a data pty\n"
-         "  --corrupt-frame WHO:N[,N...]  damage the Nth V.21 frame WHO (far|modem) sends\n"
-         "  --lose-frame WHO:N[,N...]     silence the Nth V.21 frame WHO (far|modem) sends\n"
+         "  --corrupt-frame WHO:N[,N...]  damage the Nth HDLC frame WHO (far|modem) sends\n"
+         "                          (V.21 and ECM frames counted together from 1)\n"
+         "  --lose-frame WHO:N[,N...]     silence the Nth HDLC frame WHO (far|modem) sends\n"
          "  --page-noise PAGE[:SNR]  noise over the image data of page PAGE (default 17 dB)\n"
          "  --loss PCT[:SEED]       drop 20 ms audio blocks at random, PCT percent\n"
          "  --link PATH             symlink PATH to the pty (repeat for the second modem)\n"
@@ -187,6 +190,20 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       options.callIn = v;
     } else if (arg == "--far-refuse-fine") {
       options.farRefuseFine = true;
+    } else if (arg == "--far-ecm") {
+      options.farEcm = true;
+    } else if (arg == "--far-coding") {
+      if (!value(v)) return std::nullopt;
+      if (v == "mh") {
+        options.farCoding = FarCoding::kMh;
+      } else if (v == "mr") {
+        options.farCoding = FarCoding::kMr;
+      } else if (v == "mmr") {
+        options.farCoding = FarCoding::kMmr;
+      } else {
+        error = "--far-coding takes mh, mr or mmr";
+        return std::nullopt;
+      }
     } else if (arg == "--busy") {
       options.busy = true;
     } else if (arg == "--no-answer") {

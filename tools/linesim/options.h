@@ -11,9 +11,13 @@ namespace vexo::linesim {
 
 enum class FarKind { kTerminal, kModem };
 
+// The highest page coding the far end offers and uses: T.4 one-dimensional
+// (Modified Huffman), T.4 two-dimensional (Modified READ) or T.6 (MMR).
+enum class FarCoding { kMh, kMr, kMmr };
+
 // Faults staged on the line itself; see LineFaults.
 struct FaultOptions {
-  // Frame numbers (from 1, every V.21 frame of the call counted) per sender:
+  // Frame numbers (from 1, every V.21 and ECM frame of the call counted) per sender:
   // [0] frames the far end sends, [1] frames modem 1 sends.
   std::vector<int> corruptFrames[2];
   std::vector<int> loseFrames[2];
@@ -51,6 +55,11 @@ struct Options {
   int lineDelayMs = 20;             // one-way transmission delay of the line
   int speed = 1;                    // 20 ms audio blocks exchanged per 20 ms of real time
   bool verbose = false;             // AT trace and spandsp protocol log on stderr
+  // The far end (terminal, or the far end of a Class 2/2.0 modem): whether it
+  // offers and uses ECM, and its highest coding (unset: 2-D for the terminal,
+  // 1-D for the Class 2/2.0 far end).
+  bool farEcm = false;
+  std::optional<FarCoding> farCoding;
   // Service class of the emulated modem: "1", "2", "2.0", or "auto" (offers
   // 0,1,2,2.0). Classes 2 and 2.0 meet the far end at the protocol level.
   std::string modemClass = "1";

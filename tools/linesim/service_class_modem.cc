@@ -43,11 +43,24 @@ constexpr int kMcf = 1;
 constexpr int kRtn = 2;
 // Bit rates of the BR values 0 to 5.
 constexpr int kBitRates[] = {2400, 4800, 7200, 9600, 12000, 14400};
-// Highest value of each session parameter this modem offers.
-constexpr SessionParams kMaxParams = {1, 5, 2, 2, 1, 0, 0, 7};
+// Highest value of each session parameter this modem offers (EC: Class 2's).
+constexpr SessionParams kMaxParams = {1, 5, 2, 2, 3, 2, 0, 7};
 // The settings at power-on: fine rows, 14400 bit/s, A4, unlimited length, 1-D.
 constexpr SessionParams kDefaultParams = {1, 5, 0, 2, 0, 0, 0, 0};
-constexpr const char* kCapabilityRanges = "(0,1),(0-5),(0-2),(0-2),(0,1),0,0,(0-7)";
+// Positions of the coding (DF) and error correction (EC) in the parameters.
+constexpr std::size_t kDf = 4;
+constexpr std::size_t kEc = 5;
+// DF: 0 T.4 1-D, 1 T.4 2-D, 2 uncompressed (not offered), 3 T.6.
+constexpr int kDfMh = 0;
+constexpr int kDfMr = 1;
+constexpr int kDfUncompressed = 2;
+constexpr int kDfMmr = 3;
+// EC: Class 2 numbers 64-octet frames 1 and 256-octet frames 2; Class 2.0
+// has one value, 1, for T.30 Annex A (a receiver takes both frame sizes).
+constexpr int kEcClass2Max = 2;
+constexpr int kEcClass20 = 1;
+constexpr const char* kClass2Ranges = "(0,1),(0-5),(0-2),(0-2),(0,1,3),(0-2),0,(0-7)";
+constexpr const char* kClass20Ranges = "(0,1),(0-5),(0-2),(0-2),(0,1,3),(0,1),0,(0-7)";
 // Hang-up codes, in the hexadecimal numbering of Class 2.0.
 constexpr int kNormalEnd = 0x00;
 constexpr int kAborted = 0x02;         // +FKS, +FK or CAN
@@ -58,6 +71,24 @@ constexpr int kNormalRowsPerMetre = 3850;
 constexpr int kFineRowsPerMetre = 7700;
 // The far end drops the line this far into a page (--drop-during-page).
 constexpr int kDropAfterSeconds = 1;
+
+// The far end's DF for its highest coding.
+int FarDf(FarCoding coding) {
+  switch (coding) {
+    case FarCoding::kMr:
+      return kDfMr;
+    case FarCoding::kMmr:
+      return kDfMmr;
+    default:
+      return kDfMh;
+  }
+}
+
+// spandsp's encoding for a session's DF.
+int Encoding(int df) {
+  if (df == kDfMmr) return T4_COMPRESSION_ITU_T6;
+  return df == kDfMr ? T4_COMPRESSION_ITU_T4_2D : T4_COMPRESSION_ITU_T4_1D;
+}
 
 std::uint8_t Reversed(std::uint8_t b) {
   b = static_cast<std::uint8_t>((b & 0xF0) >> 4 | (b & 0x0F) << 4);
@@ -300,17 +331,31 @@ std::string ServiceClassModem::ParamText(const SessionParams& params) {
 }
 
 // The far end's DIS: normal or fine rows, up to 14400 bit/s, A4 width,
-// unlimited length, 1-D coding only, no ECM, no scan-line time.
+// unlimited length, its coding (1-D unless --far-coding) and ECM (with
+// --far-ecm, 256-octet frames), no scan-line time.
 SessionParams ServiceClassModem::FarDis() const {
   const bool fine = !m_options.vr0Only && !m_options.farRefuseFine;
-  return {fine ? 1 : 0, 5, 0, 2, 0, 0, 0, 0};
+  const int df = FarDf(m_options.farCoding.value_or(FarCoding::kMh));
+  const int ec = !m_options.farEcm ? 0 : m_dialect->classTwo ? kEcClass2Max : kEcClass20;
+  return {fine ? 1 : 0, 5, 0, 2, df, ec, 0, 0};
 }
 
-// DCS: the program's settings limited to what the far end offers.
+// DCS: the program's settings limited to what the far end offers; T.6 only
+// with error correction, else 2-D.
 void ServiceClassModem::Negotiate(const SessionParams& far) {
   for (std::size_t i = 0; i + 1 < m_session.size(); ++i)
     m_session[i] = std::min(m_params[i], far[i]);
   m_session[7] = m_params[7];
+  if (m_session[kDf] == kDfMmr && m_session[kEc] == 0) m_session[kDf] = kDfMr;
+  m_result.ecm = m_session[kEc] != 0;
+  m_result.coding = CodingName(Encoding(m_session[kDf]));
+}
+
+bool ServiceClassModem::Allowed(std::size_t field, int value) const {
+  if (value < 0 || value > kMaxParams[field]) return false;
+  if (field == kDf) return value != kDfUncompressed;
+  if (field == kEc) return value <= (m_dialect->classTwo ? kEcClass2Max : kEcClass20);
+  return true;
 }
 
 std::string ServiceClassModem::HangupText(int code) const {
@@ -336,8 +381,7 @@ bool ServiceClassModem::SetCapabilities(std::string_view value) {
     if (!part.empty()) {
       int v = 0;
       auto [ptr, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
-      if (ec != std::errc() || ptr != part.data() + part.size() || v < 0 || v > kMaxParams[field])
-        return false;
+      if (ec != std::errc() || ptr != part.data() + part.size() || !Allowed(field, v)) return false;
       params[field] = v;
     }
     if (comma == std::string_view::npos) break;
@@ -438,7 +482,7 @@ bool ServiceClassModem::RunFaxCommand(const std::string& command, std::string_vi
   const std::string status(d.pageStatus.substr(0, d.pageStatus.size() - 1));  // +FPS / +FPTS
 
   if (command == cap + "=?" || command == ses + "=?") {
-    info += Line(kCapabilityRanges);
+    info += Line(d.classTwo ? kClass2Ranges : kClass20Ranges);
     return true;
   }
   if (command == cap + "?" || command == ses + "?") {
@@ -557,7 +601,7 @@ void ServiceClassModem::Connected() {
   m_result.yResolution = y;
   std::string error;
   m_result.receivedFile = ReceiveFile();
-  if (!m_far.BeginReceive(m_result.receivedFile, y, error))
+  if (!m_far.BeginReceive(m_result.receivedFile, y, Encoding(m_session[kDf]), error))
     std::fprintf(stderr, "vexo-linesim: %s\n", error.c_str());
   Final(true);
 }
@@ -715,7 +759,7 @@ void ServiceClassModem::Answered() {
   m_result.remoteIdent = m_localId;
   Out(Line(d.connected));
   std::string error;
-  if (!m_far.LoadCallIn(m_options.callIn, error)) {
+  if (!m_far.LoadCallIn(m_options.callIn, T4_COMPRESSION_ITU_T4_1D, error)) {
     std::fprintf(stderr, "vexo-linesim: %s\n", error.c_str());
     FarHangsUp(kNoCallIn);
     return;
@@ -728,6 +772,10 @@ void ServiceClassModem::Answered() {
   SessionParams far = FarDis();
   far[0] = m_far.callInFine() ? 1 : 0;
   Negotiate(far);
+  // The caller codes its pages as the session says.
+  if (m_session[kDf] != kDfMh &&
+      !m_far.LoadCallIn(m_options.callIn, Encoding(m_session[kDf]), error))
+    std::fprintf(stderr, "vexo-linesim: %s\n", error.c_str());
   m_result.bitRate = kBitRates[m_session[1]];
   m_result.yResolution = m_session[0] == 1 ? kFineRowsPerMetre : kNormalRowsPerMetre;
   Out(Line(std::string(d.callerId) + Quoted(m_options.farId)) +

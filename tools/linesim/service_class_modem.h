@@ -94,6 +94,8 @@ class ServiceClassModem : public EmulatedModem {
   bool SetCapabilities(std::string_view value);
   SessionParams FarDis() const;
   void Negotiate(const SessionParams& far);
+  // Whether the program may set a session parameter to value.
+  bool Allowed(std::size_t field, int value) const;
   static std::string ParamText(const SessionParams& params);
   std::string HangupText(int code) const;
 

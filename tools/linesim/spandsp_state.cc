@@ -12,6 +12,16 @@ bool InReceiveDelivery(t31_state_t* modem) {
   return modem->at_state.at_rx_mode == AT_MODE_DELIVERY;
 }
 
+bool InHighSpeedTransmit(t31_state_t* modem) {
+  return modem->at_state.at_rx_mode == AT_MODE_STUFFED;
+}
+
+bool InHighSpeedReceive(t31_state_t* modem) {
+  const int type = modem->modem;
+  return InReceiveDelivery(modem) &&
+         (type == FAX_MODEM_V17_RX || type == FAX_MODEM_V27TER_RX || type == FAX_MODEM_V29_RX);
+}
+
 void EnterCommandMode(t31_state_t* modem) { modem->at_state.at_rx_mode = AT_MODE_OFFHOOK_COMMAND; }
 
 void FreeT31(t31_state_t* modem) {

@@ -16,6 +16,13 @@ bool InCommandMode(t31_state_t* modem);
 // the program then ends the reception.
 bool InReceiveDelivery(t31_state_t* modem);
 
+// True while T.31 takes DLE-stuffed data from the program to send on a
+// high-speed carrier (after AT+FTM's CONNECT).
+bool InHighSpeedTransmit(t31_state_t* modem);
+
+// True while T.31 delivers what a high-speed carrier brings (AT+FRM).
+bool InHighSpeedReceive(t31_state_t* modem);
+
 // Puts T.31's AT interpreter into off-hook command mode, as spandsp does
 // itself after delivering a frame.
 void EnterCommandMode(t31_state_t* modem);

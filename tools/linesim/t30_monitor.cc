@@ -13,6 +13,12 @@ constexpr std::uint8_t kFinalBit = 0x01;  // the X bit of an FCF from the caller
 // DCS bits 11 to 14 (FIF octet 2) choose the modem and rate; bit 15 fine resolution.
 constexpr std::uint8_t kDcsRateMask = 0x3C;
 constexpr std::uint8_t kDcsFineBit = 0x40;
+// DCS bit 16 (FIF octet 2) chooses 2-D coding; bits 27 and 31 (octet 4) ECM and T.6.
+constexpr std::size_t kDcsTwoDimOctet = 1;
+constexpr std::uint8_t kDcsTwoDimBit = 0x80;
+constexpr std::size_t kDcsEcmOctet = 3;
+constexpr std::uint8_t kDcsEcmBit = 0x04;
+constexpr std::uint8_t kDcsT6Bit = 0x40;
 struct DcsRate {
   std::uint8_t code;
   int bitRate;
@@ -98,6 +104,13 @@ void T30Monitor::OnFrame(Direction direction, std::span<const std::uint8_t> fram
     for (const auto& rate : kDcsRates)
       if (rate.code == code) m_seen.bitRate = rate.bitRate;
     m_seen.resolution = (fif[1] & kDcsFineBit) != 0 ? "fine" : "normal";
+    const std::uint8_t ecmOctet = fif.size() > kDcsEcmOctet ? fif[kDcsEcmOctet] : 0;
+    m_seen.ecm = (ecmOctet & kDcsEcmBit) != 0;
+    if ((ecmOctet & kDcsT6Bit) != 0) {
+      m_seen.coding = "T.6";
+    } else {
+      m_seen.coding = (fif[kDcsTwoDimOctet] & kDcsTwoDimBit) != 0 ? "T.4 2-D" : "T.4 1-D";
+    }
   } else if (fcf == T30_DCN) {
     m_seen.disconnected = true;
   } else if (IsPostPage(fcf)) {

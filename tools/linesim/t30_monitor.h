@@ -20,6 +20,8 @@ struct T30Observations {
   std::string identFromFar;    // CSI or TSI the far end sent
   int bitRate = 0;             // from the last DCS
   std::string resolution;      // "normal" or "fine", from the last DCS
+  bool ecm = false;            // the last DCS chose error correction mode
+  std::string coding;          // "T.4 1-D", "T.4 2-D" or "T.6", from the last DCS
   int pagesConfirmed = 0;      // MCF answers to post-page messages
   bool disconnected = false;   // a DCN ended the session
 };

@@ -35,6 +35,14 @@ bool CarriesSignal(std::span<const std::int16_t> block) {
   return power / static_cast<double>(block.size()) >= kSignalPresentPower;
 }
 
+// The T.30 compressions a far terminal with this highest coding offers.
+int FarCompressions(FarCoding coding) {
+  int compressions = T30_SUPPORT_T4_1D_COMPRESSION;
+  if (coding != FarCoding::kMh) compressions |= T30_SUPPORT_T4_2D_COMPRESSION;
+  if (coding == FarCoding::kMmr) compressions |= T30_SUPPORT_T6_COMPRESSION;
+  return compressions;
+}
+
 std::int16_t Saturate(int value) {
   return static_cast<std::int16_t>(std::clamp(value, -32768, 32767));
 }
@@ -79,13 +87,30 @@ bool TelephoneLine::Start(std::string& error) {
         if (!data) return false;
         dataPort = std::make_shared<PtyPort>(std::move(*data));
       }
-      modem = Class1Modem::Create(i + 1, profile, std::move(port), m_options.verbose, *this, error,
-                                  std::move(dataPort));
+      auto classOne = Class1Modem::Create(i + 1, profile, std::move(port), m_options.verbose, *this,
+                                          error, std::move(dataPort));
+      if (classOne) AddDataFrameFaults(*classOne, i == 0);
+      modem = std::move(classOne);
     }
     if (!modem) return false;
     m_modems.push_back(std::move(modem));
   }
   return true;
+}
+
+void TelephoneLine::AddDataFrameFaults(Class1Modem& modem, bool first) {
+  // Modem 1 sends as "modem"; modem 2 of --far modem as "far". Modem 1 also
+  // delivers the far terminal's ECM frames, which the line cannot reach.
+  const auto sender = first ? LineFaults::kModem : LineFaults::kFar;
+  const auto count = [this](LineFaults::Sender who) {
+    return [this, who] { return m_faults.OnDataFrame(who); };
+  };
+  HdlcStreamFaults::OnFrame sent;
+  HdlcStreamFaults::OnFrame received;
+  if (m_options.faults.framesOf(sender)) sent = count(sender);
+  if (first && m_options.far == FarKind::kTerminal && m_options.faults.framesOf(LineFaults::kFar))
+    received = count(LineFaults::kFar);
+  modem.SetDataFrameFaults(std::move(sent), std::move(received));
 }
 
 std::int64_t TelephoneLine::Seconds(double s) const {
@@ -250,6 +275,8 @@ void TelephoneLine::ConnectTerminal(bool calling) {
   setup.calling = calling;
   setup.ident = m_options.farId;
   setup.refuseFine = m_options.farRefuseFine;
+  setup.ecm = m_options.farEcm;
+  setup.compressions = FarCompressions(m_options.farCoding.value_or(FarCoding::kMr));
   setup.verbose = m_options.verbose;
   if (calling) {
     setup.txFile = m_options.callIn;
@@ -392,6 +419,8 @@ void TelephoneLine::EndCall(const std::string& outcome) {
   report.pages = seen.pagesConfirmed;
   report.bitRate = seen.bitRate;
   report.resolution = seen.resolution;
+  report.ecm = seen.ecm;
+  report.coding = seen.coding;
   report.faults = m_faults.Fired();
   if (call.peer != nullptr) report.farIdent = seen.identFromFar;
   if (const FarResult* own = call.modem->ownFarResult(); own != nullptr && call.answered >= 0) {
@@ -403,12 +432,18 @@ void TelephoneLine::EndCall(const std::string& outcome) {
     report.pagesRefused = own->pagesRefused;
     report.bitRate = own->bitRate;
     report.resolution = ResolutionName(own->yResolution);
+    report.ecm = own->ecm;
+    report.coding = own->coding;
   }
   if (call.report.far == "terminal" && call.answered >= 0) {
     const FarResult& far = call.farResult;
     report.pages = far.pages;
     if (far.bitRate > 0) report.bitRate = far.bitRate;
     if (far.pages > 0) report.resolution = ResolutionName(far.yResolution);
+    if (!far.coding.empty()) {
+      report.ecm = far.ecm;
+      report.coding = far.coding;
+    }
     if (!far.remoteIdent.empty()) report.identSeenByFar = far.remoteIdent;
     report.completionCode = far.completionCode;
     report.completionText = far.completionText;

@@ -22,6 +22,8 @@
 
 namespace vexo::linesim {
 
+class Class1Modem;
+
 class TelephoneLine : public ModemListener {
  public:
   explicit TelephoneLine(const Options& options);
@@ -67,6 +69,9 @@ class TelephoneLine : public ModemListener {
     bool tempRxFile = false;
   };
 
+  // Hooks the line's frame faults to the ECM frames in a Class 1 modem's
+  // high-speed data; first: modem 1.
+  void AddDataFrameFaults(Class1Modem& modem, bool first);
   void StartDial(EmulatedModem& modem, const std::string& number);
   void StartCallIn();
   void Answer(EmulatedModem& modem);
