@@ -16,6 +16,7 @@
 
 #include "base/job_control.h"
 #include "modem/fax_comm_func.h"
+#include "protocol/class1_ecm_send.h"
 #include "protocol/class1_tables.h"
 #include "protocol/fax_result.h"
 #include "protocol/page_feed.h"
@@ -267,6 +268,62 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   bool WritePageChunked(const std::uint8_t* bytes, std::size_t count);
   bool WriteData(const std::uint8_t* bytes, std::size_t count);
   void SendDcn();
+  // ---- ECM transmit (class1_ecm_send.cc) and pages coded for the line ----
+  // How the partial pages of a page ended: confirmed (MCF), given up (EOR),
+  // unanswered, or the modem failed.
+  enum class EcmEnd { kConfirmed, kGivenUp, kUnanswered, kFailed };
+  // Codes the page for the line and sends it in partial pages, each until
+  // confirmed; false when the modem failed. m_ecmEnd tells how the page ended.
+  bool TransmitEcmPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total);
+  PageAnswer AnswerEcmPage(bool last, std::uint32_t pageNo);
+  // One partial page with PPS (its fcf2, page and block counts), frames
+  // again as PPR asks, CTC or EOR after the fourth PPR.
+  EcmEnd SendEcmBlock(std::span<const std::uint8_t> block, std::uint8_t fcf2, std::uint8_t page,
+                      std::uint8_t blockNo);
+  // The frames of block that frames names and the RCPs, on the high-speed carrier.
+  bool WriteEcmFrames(std::span<const std::uint8_t> block, const ecm::FrameSet& frames);
+  // A command after a partial page and its answer; RNR is asked again with
+  // RR until T5 runs out. nullopt when no answer came.
+  std::optional<Class1Item> EcmCommand(std::uint8_t fcfValue, std::span<const std::uint8_t> fif,
+                                       bool reverseBits);
+  bool ContinueToCorrect();                     // CTC, answered by CTR
+  EcmEnd EndRetransmission(std::uint8_t fcf2);  // EOR, answered by ERR
+  // Page data already coded for the line (MSB first, no RTC): fill, RTC of
+  // coding, DLE ETX.
+  PageSendResult SendCodedPage(std::span<const std::uint8_t> coded, FaxCoding coding);
+  // Stuffed high-speed data, then DLE ETX; false when the modem did not take it.
+  bool WriteDataEnd(std::span<const std::uint8_t> stuffed);
+  void EndFailedData();
+  // ---- ECM receive (class1_ecm_receive.cc) ----
+  // One page in error correction mode: partial pages through AT+FRM, each
+  // answered after the caller's PPS with MCF or with PPR for the frames
+  // missing, CTC with CTR, EOR with ERR. The page is checked, stored in the
+  // coding it came in and confirmed; returns its post-page message (MPS, EOP
+  // or EOM), 0 after a report.
+  std::uint8_t ReceiveEcmPage(TiffOper& tiff);
+  struct EcmPage;
+  // What follows a partial page's command and its answer.
+  enum class EcmNext { kBurst, kCommand, kPageDone, kFailed };
+  enum class EcmBurst { kEnded, kCommand /* V.21 instead */, kFailed };
+  EcmBurst ReceiveEcmBurst(EcmPage& page);
+  bool ReadEcmFrames(EcmPage& page, std::vector<std::uint8_t> chunk);
+  // The caller's PPS, CTC, EOR or RR; nullopt after a report.
+  std::optional<Class1Item> AwaitEcmCommand();
+  EcmNext TakeEcmCommand(const Class1Item& command, EcmPage& page, TiffOper& tiff);
+  EcmNext TakePps(std::span<const std::uint8_t> fif, EcmPage& page, TiffOper& tiff);
+  EcmNext TakeCtc(std::span<const std::uint8_t> fif, EcmPage& page);
+  EcmNext TakeEor(std::span<const std::uint8_t> fif, EcmPage& page, TiffOper& tiff);
+  EcmNext EndEcmPage(std::uint8_t fcf2, std::uint8_t response, EcmPage& page, TiffOper& tiff);
+  bool FileEcmPage(TiffOper& tiff, const EcmPage& page);
+  bool SendEcmResponse(std::uint8_t fcfValue, std::span<const std::uint8_t> fif = {});
+  // The last partial page confirmed (page and block counts of its PPS) and
+  // our answer, sent again when the caller repeats its PPS or EOR.
+  struct EcmConfirmed {
+    std::uint8_t page = 0;
+    std::uint8_t block = 0;
+    std::uint8_t response = 0;
+  };
+  std::optional<EcmConfirmed> m_ecmConfirmed;
   // Receive helpers.
   // What AT+FRM brought before its data: CONNECT (first holds the data after
   // it), +FCERROR (V.21 on the line), NO CARRIER or ERROR, or nothing in time.
@@ -316,12 +373,14 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   struct Transmit {
     CapabilityBytes dcs{};
     StationIdField tsi{};
-    bool retrain = false;    // DCS and training before the next page
-    int resends = 0;         // of the page now going
-    int rtnModulation = -1;  // the modulation the last RTN came at
-    int rtnsThere = 0;       // RTNs at it
+    bool retrain = false;       // DCS and training before the next page
+    int resends = 0;            // of the page now going
+    int rtnModulation = -1;     // the modulation the last RTN came at
+    int rtnsThere = 0;          // RTNs at it
+    bool ecmLongTrain = false;  // after CTC: the next partial page trains long
   } m_tx;
   std::vector<std::uint8_t> m_pending;  // page bytes waiting for the next chunk write
+  EcmEnd m_ecmEnd = EcmEnd::kConfirmed;
 
   int m_lowest = kModV21;
   int m_highest = kModV21;

@@ -5,7 +5,8 @@
 // the next document's pages go into the same file. T.30's recovery: a damaged
 // or missing command is waited for again (CRP after a damaged post-page
 // message), and a command the caller repeats because our response was lost
-// gets that response again.
+// gets that response again. With error correction mode a page comes in
+// partial pages instead (class1_ecm_receive.cc) and is confirmed once whole.
 #include <algorithm>
 #include <bit>
 #include <string_view>
@@ -144,6 +145,7 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   tiff.SetErrorPool(false);
   if (tiff.OpenWriteTiff(fileName) != 1) return kSessionFailed;
   const StationIdField csi = BuildStationIdField(localId);
+  m_ecmConfirmed.reset();
 
   m_port->Delay(kCommandPauseMs);
   if (!QueryBRCap(ModulationQuery::kReceive) || !m_port->WriteCommand("ATA", kSkipLineCheck) ||
@@ -154,6 +156,7 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   const auto negotiate = [&](PhaseBStart start) -> bool {
     if (ProcessRevPhaseA(csi, result, kPhaseATries, start) != 1) return false;
     ShowStatusF(kStrRemoteIdReceive, result ? Utf16ToUtf8(result->RemoteId()).c_str() : "");
+    ShowStatusF(kStrLinkCoding, LinkCodingText(m_link).c_str());
     return Train(result);
   };
   if (!negotiate(PhaseBStart::kAfterAnswer)) return FailReceive(tiff, result);
@@ -168,26 +171,35 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
   bool retrain = false;
   for (;;) {
     if (retrain && !negotiate(PhaseBStart::kListen)) return FailReceive(tiff, result);
-    ReceivedPage page;
-    if (!ReceivePage(page, result)) return FailReceive(tiff, result);
-    const std::uint8_t message = AwaitPostPageMessage(result);
-    if (message == 0) return FailReceive(tiff, result);
-    // A page with too many broken rows is refused: the caller repeats it.
-    const PageVerdict verdict = JudgePage(page, m_fine);
-    if (!verdict.accepted)
-      ReportError(0, kMsgLogOnly, kModule, "RevClass1FaxPage",
-                  "Page refused (RTN): %u of %u rows bad, %u in a row", verdict.badRows, page.rows,
-                  verdict.longestBadRun);
-    if (verdict.accepted) {
-      if (!StorePage(tiff, page)) return FailReceive(tiff, result);
+    std::uint8_t message = 0;
+    if (m_link.ecm) {
+      // Error correction: the page is stored and confirmed once every frame is here.
+      message = ReceiveEcmPage(tiff);
+      if (message == 0) return FailReceive(tiff, result);
       ++pages;
       if (result) result->pagesTransferred = pages;
+    } else {
+      ReceivedPage page;
+      if (!ReceivePage(page, result)) return FailReceive(tiff, result);
+      message = AwaitPostPageMessage(result);
+      if (message == 0) return FailReceive(tiff, result);
+      // A page with too many broken rows is refused: the caller repeats it.
+      const PageVerdict verdict = JudgePage(page, m_fine, m_link.coding);
+      if (!verdict.accepted)
+        ReportError(0, kMsgLogOnly, kModule, "RevClass1FaxPage",
+                    "Page refused (RTN): %u of %u rows bad, %u in a row", verdict.badRows,
+                    page.rows, verdict.longestBadRun);
+      if (verdict.accepted) {
+        if (!StorePage(tiff, page)) return FailReceive(tiff, result);
+        ++pages;
+        if (result) result->pagesTransferred = pages;
+      }
+      if (!SendFrame(kFrameCommand, kV21Code, true, verdict.accepted ? fcf::MCF : fcf::RTN, {},
+                     false))
+        return FailReceive(tiff, result);
+      retrain = !verdict.accepted;
+      if (retrain) continue;
     }
-    if (!SendFrame(kFrameCommand, kV21Code, true, verdict.accepted ? fcf::MCF : fcf::RTN, {},
-                   false))
-      return FailReceive(tiff, result);
-    retrain = !verdict.accepted;
-    if (retrain) continue;
     // After EOP the caller's DCN. After EOM phase B follows once T2 has shown
     // that our MCF came through (the caller repeats EOM otherwise).
     if (message == fcf::EOP) ConfirmRepeats(m_timeouts.postPageMessage, result);
@@ -202,6 +214,7 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
     // EOM: more pages follow after a new phase B (other resolution or size),
     // into the same file; ending the call here would lose them.
     if (message == fcf::EOM && !negotiate(PhaseBStart::kInvite)) return FailReceive(tiff, result);
+    if (message == fcf::EOM) m_ecmConfirmed.reset();  // the next document counts anew
     ShowStatusF(kStrReceivingPage, pages + 1);
     if (m_job) m_job->ShowProgress(pages + 1, 0);
     if (Cancelled()) {
@@ -299,10 +312,12 @@ FClass1Func::Command FClass1Func::ListenForCommand(std::uint32_t windowMs, FaxRe
   }
 }
 
+// MPS, EOP or EOM; in error correction mode also PPS and EOR, so that a
+// caller that repeats one because our answer was lost gets it again.
 std::uint8_t FClass1Func::PostPageMessage(const Class1Items& items) {
   std::uint8_t message = 0;
   for (const Class1Item& item : items)
-    for (std::uint8_t candidate : {fcf::EOP, fcf::EOM, fcf::MPS})
+    for (std::uint8_t candidate : {fcf::EOP, fcf::EOM, fcf::MPS, fcf::PPS, fcf::EOR})
       if (item.Is(candidate)) message = candidate;
   return message;
 }
@@ -419,7 +434,8 @@ bool FClass1Func::TakeV21Command(FaxResult* result) {
 }
 
 bool FClass1Func::StorePage(TiffOper& tiff, const ReceivedPage& page) {
-  return tiff.SetPageTags(kFaxWidth, 1, m_fine ? PAGE_FINE : 0) == 1 &&
+  const std::uint32_t flags = PageFlagsOfCoding(m_link.coding) | (m_fine ? PAGE_FINE : 0);
+  return tiff.SetPageTags(kFaxWidth, 1, flags) == 1 &&
          tiff.WriteFaxData(page.coded.data(), page.coded.size()) == 1 &&
          tiff.EndPage(page.rows) == 1;
 }
@@ -542,10 +558,12 @@ FClass1Func::Carrier FClass1Func::AwaitCarrier(std::vector<std::uint8_t>& first)
 
 int FClass1Func::RevClass1FaxPage(ReceivedPage& page, std::span<const std::uint8_t> first) {
   page = ReceivedPage{};
-  Class1PageDecoder receiver([&page](const std::uint8_t* bytes, std::size_t count) {
-    page.coded.insert(page.coded.end(), bytes, bytes + count);
-    return true;
-  });
+  Class1PageDecoder receiver(
+      [&page](const std::uint8_t* bytes, std::size_t count) {
+        page.coded.insert(page.coded.end(), bytes, bytes + count);
+        return true;
+      },
+      m_link.coding);
   std::vector<std::uint8_t> chunk(first.begin(), first.end());
   for (;;) {
     std::size_t used = 0;

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "base/code_page.h"
 #include "base/error_pool.h"
 #include "base/job_control.h"
+#include "document/fax_coding.h"
 #include "document/page_header.h"
 #include "document/tiff_oper.h"
 #include "modem/win_com_ce.h"
@@ -39,9 +41,13 @@ constexpr const char* kSilence80ms = "8";
 constexpr int kPageResendsMax = 2;
 // A second RTN at one speed moves one speed step down.
 constexpr int kRtnsBeforeFallBack = 2;
-// The RTC (six EOLs in line order) and DLE ETX that end every page.
+// The RTC of MH (six EOLs in line order) and DLE ETX that end every MH page.
 constexpr std::array<std::uint8_t, 11> kPageEnd = {0x00, 0x08, 0x80, 0x00, 0x08, 0x80,
                                                    0x00, 0x08, 0x80, kDle, kEtx};
+// The RTC of MR (six EOLs, each with the tag bit 1) in line order, after
+// zero fill to a byte boundary, and DLE ETX.
+constexpr std::array<std::uint8_t, 12> kMrPageEnd = {0x00, 0x60, 0x00, 0x0C, 0x80, 0x01,
+                                                     0x30, 0x00, 0x06, 0xC0, kDle, kEtx};
 constexpr std::array<std::size_t, 3> kPageWriteSizes = {512, 1024, 4095};
 constexpr std::array<std::size_t, 4> kTrainWriteSizes = {256, 512, 1024, 4095};
 
@@ -137,17 +143,29 @@ bool FClass1Func::TransmitPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32
   GenHeader(tiff, pageNo, total, !m_remoteFine);
   m_progressTotal = std::max<std::uint32_t>(
       1, static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize()));
+  if (m_link.ecm) return TransmitEcmPage(tiff, pageNo, total);
+
+  // A stored MH page with MH on the line goes as it is stored; any other is
+  // coded for the line first (before the carrier, so that the modem never
+  // waits for data).
+  std::optional<std::vector<std::uint8_t>> coded;
+  if (m_link.coding != FaxCoding::kMh ||
+      CodingOfPageFlags(tiff.PageInfo().flags) != FaxCoding::kMh) {
+    const bool finePage = (tiff.PageInfo().flags & PAGE_FINE) != 0;
+    coded =
+        CodePageForLine(tiff, m_link.coding, finePage && !m_remoteFine, finePage && m_remoteFine);
+    if (!coded) return false;
+  }
 
   m_port->Delay(kCommandPauseMs);
   const char* code = kClass1Modulations[ToShortTrain(m_modulation)].code;
   if (!m_port->WriteCommandF("AT+FTM=%s", code, 0) || !CheckCmdResponse2(kWaitOkMs, true) ||
       !WriteData(ones.data(), ones.size()) || !WriteData(zeros.data(), zeros.size()))
     return false;
-  if (SendClass1FaxPage(tiff) != PageSendResult::kSent) {
-    const std::uint8_t end[2] = {kDle, kEtx};
-    std::uint32_t written = 0;
-    m_port->WriteComDataSYN(Channel::Data, end, sizeof end, &written, kQuiet | kTransferAll);
-    CheckCmdResponse2(kPageFailOkMs, false);
+  const PageSendResult sent =
+      coded ? SendCodedPage(*coded, m_link.coding) : SendClass1FaxPage(tiff);
+  if (sent != PageSendResult::kSent) {
+    EndFailedData();
     return false;
   }
   ShowStatus(kStrPageSentWaiting);
@@ -159,6 +177,7 @@ bool FClass1Func::TransmitPage(TiffOper& tiff, std::uint32_t pageNo, std::uint32
 // then ends the call partly sent; without any of them the last page stays
 // unconfirmed, and an earlier one ends the call.
 PageAnswer FClass1Func::AnswerPage(bool last, std::uint32_t pageNo, std::uint32_t total) {
+  if (m_link.ecm) return AnswerEcmPage(last, pageNo);
   constexpr PageAnswer kConfirmed{.confirmed = true, .goOn = true};
   switch (SendPostPageMessage(total - pageNo)) {
     case PostPageAnswer::kConfirmed:
@@ -365,6 +384,51 @@ PageSendResult FClass1Func::SendClass1FaxPage(TiffOper& tiff) {
   m_pending.clear();
   if (m_job) m_job->SetProgressPercent(100);
   return PageSendResult::kSent;
+}
+
+PageSendResult FClass1Func::SendCodedPage(std::span<const std::uint8_t> coded, FaxCoding coding) {
+  m_pending.clear();
+  m_chunkStep = 0;
+  PageSendOptions options;
+  options.minLineBytes = m_minLineBytes;
+  PageSender sender(options, [this](const std::uint8_t* bytes, std::size_t count) {
+    return WritePageChunked(bytes, count);
+  });
+  if (!sender.Feed(coded.data(), coded.size())) return PageSendResult::kWriteFailed;
+  const PageSendResult done = sender.Finish();
+  if (done != PageSendResult::kSent) return done;
+  if (coding == FaxCoding::kMh)
+    m_pending.insert(m_pending.end(), kPageEnd.begin(), kPageEnd.end());
+  else
+    m_pending.insert(m_pending.end(), kMrPageEnd.begin(), kMrPageEnd.end());
+  if (!WriteData(m_pending.data(), m_pending.size())) return PageSendResult::kWriteFailed;
+  m_pending.clear();
+  if (m_job) m_job->SetProgressPercent(100);
+  return PageSendResult::kSent;
+}
+
+bool FClass1Func::WriteDataEnd(std::span<const std::uint8_t> stuffed) {
+  m_pending.clear();
+  m_chunkStep = 0;
+  if (!WritePageChunked(stuffed.data(), stuffed.size())) {
+    EndFailedData();
+    return false;
+  }
+  m_pending.push_back(kDle);
+  m_pending.push_back(kEtx);
+  const bool written = WriteData(m_pending.data(), m_pending.size());
+  m_pending.clear();
+  if (!written) EndFailedData();
+  return written;
+}
+
+// Data that could not all be written still ends with DLE ETX, so that the
+// modem returns to command state.
+void FClass1Func::EndFailedData() {
+  const std::uint8_t end[2] = {kDle, kEtx};
+  std::uint32_t written = 0;
+  m_port->WriteComDataSYN(Channel::Data, end, sizeof end, &written, kQuiet | kTransferAll);
+  CheckCmdResponse2(kPageFailOkMs, false);
 }
 
 // The post-page message goes up to three times (GetFrame) until MCF, RTP or

@@ -17,6 +17,9 @@ inline constexpr unsigned kStrSendEnd = 65067;
 inline constexpr unsigned kStrRemoteIdReceive = 65071;
 inline constexpr unsigned kStrReceivingPage = 65072;
 inline constexpr unsigned kStrReceiveEnd = 65073;
+// The coding and error correction the far end and the modem settled (with
+// LinkCodingText).
+inline constexpr unsigned kStrLinkCoding = 65661;
 
 // Report texts.
 inline constexpr const char* kTimeoutText = "Timeout waiting for modem response.";

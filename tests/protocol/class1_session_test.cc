@@ -7,6 +7,8 @@
 #include <sstream>
 
 #include "protocol/class1_func.h"
+#include "protocol/hdlc_decoder.h"
+#include "protocol/hdlc_fcs.h"
 #include "tests/protocol/class1_test_util.h"
 #include "tests/protocol/g3_test_pages.h"
 #include "tests/protocol/pool_messages.h"
@@ -220,6 +222,136 @@ TEST_F(Class1Send, ThreeDisWithoutTrainingAbandonTheCall) {
   EXPECT_EQ(m_result.pagesTransferred, 0u);
   TakeMessages();
 }
+
+// The far end's answers to the partial pages of a one-page fax in ECM, one
+// letter per answer: m MCF, p PPR naming frame 1, r RNR (RR follows), c CTR
+// to the CTC after a fourth PPR, e ERR to the EOR there, d a damaged frame
+// (waited out with a silent AT+FRH, then the PPS again). blocks: the FCD
+// frame numbers each transmission carried.
+struct EcmCase {
+  const char* name;
+  const char* modemCodes;  // the answer to AT+FTM=?
+  const char* answers;
+  const char* blocks;
+  int session;
+  const char* message;  // "" for none
+};
+
+class Class1EcmSend : public Class1Send, public ::testing::WithParamInterface<EcmCase> {
+ protected:
+  void SetUp() override {
+    m_file = (m_dir.path() / "ecm.tif").string();
+    ASSERT_TRUE(test::WriteFaxFile(m_file, {100}, false));  // header and page: a few frames
+    m_rig.fax.SetTimeouts(kShortTimeouts);
+    m_rig.fax.SetCodingLimits(true, FaxCoding::kMh);
+    m_rig.modem.Answer("AT+FTM=?\r", GetParam().modemCodes);
+  }
+  // The frame numbers of the FCD frames (full, FCS good) after each AT+FTM
+  // whose data begins with flags.
+  static std::string BlocksSent(const std::string& written) {
+    std::string blocks;
+    for (auto at = written.find("AT+FTM="); at != std::string::npos;
+         at = written.find("AT+FTM=", at + 1)) {
+      std::vector<std::uint8_t> data;
+      for (std::size_t i = written.find('\r', at) + 1; i + 1 < written.size(); ++i) {
+        if (written[i] == '\x10' && written[++i] == '\x03') break;
+        data.push_back(static_cast<std::uint8_t>(written[i]));
+      }
+      if (data.empty() || data[0] != hdlc::kFlag) continue;
+      blocks += blocks.empty() ? "" : " ";
+      hdlc::HdlcDecoder decoder([&blocks](std::span<const std::uint8_t> frame, bool good) {
+        if (good && frame.size() == 4 + 256 && frame[2] == fcf::FCD)
+          blocks += std::to_string(frame[3]);
+      });
+      decoder.Feed(data);
+    }
+    return blocks;
+  }
+};
+
+TEST_P(Class1EcmSend, PartialPagesAreResentAsTheFarEndAsks) {
+  const EcmCase& c = GetParam();
+  CapabilityBytes dis = Dis();
+  dis[2] |= capbit::kExtend;
+  dis[3] = capbit::kEcm;
+  m_rig.modem.Answer("ATX4DT5551234\r", kConnect + ModemFrame(false, fcf::CSI, kFarId))
+      .Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::DIS, OnLine(dis)));
+  const bool slow = std::string(c.modemCodes).find("145") == std::string::npos;
+  TakeTraining(slow ? "24" : "145");
+  AnswerFrame(fcf::CFR);
+  std::string code = slow ? "24" : "146";
+  const std::string pps = test::FrameBody(true, fcf::PPS, {fcf::EOP, 0, 0});  // count follows
+  std::vector<std::uint8_t> frameOne(32, 0);
+  frameOne[0] = 0x02;
+  CapabilityBytes twelveK{};  // the DCS rate bits CTC names
+  SetRateBits(twelveK, kClass1Modulations[9].rateBits);
+  const auto command = [this](std::uint8_t fcfValue, std::vector<std::uint8_t> fif = {}) {
+    m_rig.modem.Answer("AT+FTH=3\r", kConnect).Expect(WrittenFrame(true, fcfValue, fif)).Send(kOk);
+  };
+  const auto block = [&] {
+    m_rig.modem.Answer("AT+FTM=" + code + "\r", kConnect).Expect("\x10\x03").Send(kOk);
+    m_rig.modem.Answer("AT+FTS=8\r", kOk);
+    m_rig.modem.Answer("AT+FTH=3\r", kConnect).Expect(pps).Expect("\x10\x03").Send(kOk);
+  };
+  block();
+  for (const char* answer = c.answers; *answer; ++answer) {
+    switch (*answer) {
+      case 'm':
+        AnswerFrame(fcf::MCF);
+        break;
+      case 'p':
+        m_rig.modem.Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::PPR, frameOne));
+        if (answer[1] != 'c' && answer[1] != 'e') block();
+        break;
+      case 'r':
+        AnswerFrame(fcf::RNR);
+        command(fcf::RR);
+        break;
+      case 'c':
+        command(fcf::CTC, {0, kBitReverse[twelveK[1]]});
+        AnswerFrame(fcf::CTR);
+        code = "121";  // 12000 bit/s, long training after CTC
+        block();
+        code = "122";
+        break;
+      case 'e':
+        command(fcf::EOR, {fcf::EOP});
+        AnswerFrame(fcf::ERR);
+        break;
+      case 'd':
+        m_rig.modem.Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::PPR, {}, "ERROR"))
+            .Expect("AT+FRH=3\r")
+            .Answer("\x18", kOk);
+        m_rig.modem.Answer("AT+FTH=3\r", kConnect).Expect(pps).Expect("\x10\x03").Send(kOk);
+        break;
+    }
+  }
+  TakeDcn();
+  EXPECT_EQ(Send(), c.session);
+  const std::string written = m_rig.modem.Received();
+  std::string blocks = BlocksSent(written);
+  const std::string all = blocks.substr(0, blocks.find(' '));  // "A" in c.blocks
+  EXPECT_GT(all.size(), 2u);
+  // Each PPS counts every frame of the partial page, also when fewer are resent.
+  for (auto at = written.find(pps); at != std::string::npos; at = written.find(pps, at + 1))
+    EXPECT_EQ(written[at + pps.size()] + 1u, all.size());
+  EXPECT_EQ(blocks.replace(0, all.size(), "A"), c.blocks);
+  EXPECT_EQ(m_result.pagesTransferred, c.session == kSessionDone ? 1u : 0u);
+  EXPECT_EQ(TakeMessages(),
+            *c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, Class1EcmSend,
+    ::testing::Values(
+        EcmCase{"Mcf", kAllCodes, "m", "A", kSessionDone, ""},
+        EcmCase{"PprResendsFrameOne", kAllCodes, "pm", "A 1", kSessionDone, ""},
+        EcmCase{"FourthPprStepsDownWithCtc", kAllCodes, "ppppcm", "A 1 1 1 1", kSessionDone, ""},
+        EcmCase{"RnrIsAskedWithRr", kAllCodes, "rrm", "A", kSessionDone, ""},
+        EcmCase{"ADamagedAnswerIsWaitedOut", kAllCodes, "dm", "A", kSessionDone, ""},
+        EcmCase{"FourthPprAtTheLowestSpeedEndsWithEor", "\r\n24\r\n\r\nOK\r\n", "ppppe", "A 1 1 1",
+                kSessionPartly, "Page 1 was refused by the remote fax machine."}),
+    [](const auto& param) { return std::string(param.param.name); });
 
 }  // namespace
 }  // namespace vexo

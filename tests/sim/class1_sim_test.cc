@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "document/tiff_oper.h"
 #include "platform/text.h"
 #include "tests/sim/sim_harness.h"
 #include "tests/support/wait_for.h"
@@ -33,6 +34,8 @@ struct SendCase {
   const char *report, *notInReport;
   enum class Kept { AsSent, EveryOtherRow, Unchecked } kept = Kept::AsSent;
   int result = kSessionDone;
+  bool ecm = false;  // what our side may offer and use
+  FaxCoding highest = FaxCoding::kMh;
 };
 
 class Class1Send : public Class1Sim, public ::testing::WithParamInterface<SendCase> {};
@@ -50,6 +53,7 @@ TEST_P(Class1Send, FarEndReportsAndKeepsThePages) {
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
   Class1Station station;
   ASSERT_TRUE(station.Open(sim.Pty(1), sim.DataPty(1)));
+  station.fax.SetCodingLimits(c.ecm, c.highest);
   std::uint32_t resume = 0;
   const std::vector<std::string> files = {file.string()};
   ASSERT_EQ(station.fax.SendFAXClass1(files, "5551234", kSimLocalId, &resume, &station.result),
@@ -72,6 +76,7 @@ TEST_P(Class1Send, FarEndReportsAndKeepsThePages) {
   for (const auto& text : Words(c.report)) EXPECT_NE(json.find(text), std::string::npos) << json;
   for (const auto& text : Words(c.notInReport))
     EXPECT_EQ(json.find(text), std::string::npos) << json;
+  std::fprintf(stderr, "%s", sim.Stderr().c_str());
   if (c.kept == SendCase::Kept::Unchecked) return;
   const auto got = ReadTiffPages(m_dir.path() / "rx" / "fax-001.tif");
   ASSERT_EQ(got.size(), pages.size());
@@ -94,7 +99,10 @@ std::string NoiseDb() {
 // modulation list (normal pages at 9600 bit/s), a receiver without fine rows,
 // a training that falls back; then the recoveries of T.30 on a hostile line
 // (the far terminal sends CSI, DIS, CFR, MCF...; we send TSI, DCS, MPS...),
-// and the two ports of a phone modem.
+// the two ports of a phone modem; then ECM with MMR (PPS-MPS, then a
+// second page counted in PPS), MR to a far end without ECM, and a damaged
+// FCD frame (the third HDLC frame we send, after TSI and DCS) that the far
+// end's PPR has sent again.
 INSTANTIATE_TEST_SUITE_P(
     Sends, Class1Send,
     ::testing::Values(
@@ -118,7 +126,17 @@ INSTANTIATE_TEST_SUITE_P(
                  "[\"noise page 1\"] \"far_pages_intact\":2", ""},
         SendCase{"BlocksLostAsOnVoip", "--loss 0.5:3", 1, 120, false, "\"loss", "",
                  SendCase::Kept::Unchecked},
-        SendCase{"ATwoPortPhoneModem", "--phone-two-ports", 1, 120, false, "", ""}),
+        SendCase{"ATwoPortPhoneModem", "--phone-two-ports", 1, 120, false, "", ""},
+        SendCase{"TwoPagesInEcmWithMmr", "--far-ecm --far-coding mmr", 2, 120, true,
+                 "\"ecm\":true \"coding\":\"T.6\"", "", SendCase::Kept::AsSent, kSessionDone, true,
+                 FaxCoding::kMmr},
+        SendCase{"MrWithoutEcmToAFarEndWithoutIt", "--far-coding mr", 1, 120, true,
+                 "\"ecm\":false \"coding\":\"T.4 2-D\"", "", SendCase::Kept::AsSent, kSessionDone,
+                 true, FaxCoding::kMmr},
+        SendCase{"APprHasADamagedFcdFrameSentAgain",
+                 "--far-ecm --far-coding mmr --corrupt-frame modem:3 --verbose", 1, 120, true,
+                 "[\"corrupt modem:3\"] \"ecm\":true \"far_pages_intact\":1", "",
+                 SendCase::Kept::AsSent, kSessionDone, true, FaxCoding::kMmr}),
     [](const ::testing::TestParamInfo<SendCase>& param) { return param.param.name; });
 
 // Every line the program typed reached the modem whole: a lost first
@@ -168,13 +186,17 @@ TEST_F(Class1Sim, ACallInWithEomBetweenPagesIsReceivedWhole) {
 }
 
 // A call in from the far terminal (TSI, DCS, MPS...; we send CSI, DIS, CFR,
-// MCF...) over a hostile line or a two-port phone modem: every page arrives
-// whole, each exactly once.
+// MCF...) over a hostile line or a two-port phone modem, or with ECM and
+// two-dimensional coding: every page arrives whole, each exactly once, and is
+// filed in the coding it came in.
 struct ReceiveCase {
   const char* name;
   const char* options;
   int pages, rows;
   const char* report;
+  bool ecm = false;  // what our side may offer and use
+  FaxCoding highest = FaxCoding::kMh;
+  FaxCoding filed = FaxCoding::kMh;
 };
 
 class Class1Receive : public Class1Sim, public ::testing::WithParamInterface<ReceiveCase> {};
@@ -190,6 +212,7 @@ TEST_P(Class1Receive, ThePagesArriveWhole) {
   Class1Station station;
   ASSERT_TRUE(station.Open(sim.Pty(1), sim.DataPty(1))) << sim.Stderr();
   ASSERT_GT(station.fax.WaitRings(kRingWaitMs, 1, true), 0);
+  station.fax.SetCodingLimits(c.ecm, c.highest);
   const fs::path received = m_dir.path() / "QX000001.tif";
   ASSERT_EQ(station.fax.ReceiveFAXClass1(received.string(), kSimLocalId, &station.result),
             kSessionDone)
@@ -197,6 +220,10 @@ TEST_P(Class1Receive, ThePagesArriveWhole) {
   station.fax.HangupModem();
   EXPECT_EQ(station.result.pagesTransferred, static_cast<std::uint32_t>(c.pages));
   EXPECT_TRUE(ReadTiffPages(received) == pages) << "the received pages differ";
+  TiffOper file;
+  ASSERT_EQ(file.OpenReadTiffHeader(received.string()), 1);
+  ASSERT_EQ(file.ReadTags(), 1);
+  EXPECT_EQ(CodingOfPageFlags(file.PageInfo().flags), c.filed);
   const std::string line = sim.Report(seconds(20));
   EXPECT_NE(line.find("completed, " + std::to_string(c.pages) + " page"), std::string::npos)
       << line;
@@ -214,7 +241,14 @@ INSTANTIATE_TEST_SUITE_P(
                       ReceiveCase{"ANoisyPageIsRefusedAndComesAgain", "--page-noise 1", 2, 800,
                                   "faults: noise page 1"},
                       ReceiveCase{"BlocksLostAsOnVoip", "--loss 0.5:3", 1, 120, "faults: loss"},
-                      ReceiveCase{"ATwoPortPhoneModem", "--phone-two-ports", 1, 120, "completed"}),
+                      ReceiveCase{"ATwoPortPhoneModem", "--phone-two-ports", 1, 120, "completed"},
+                      ReceiveCase{"EcmWithMmr", "--far-ecm --far-coding mmr", 1, 120, "ECM, T.6",
+                                  true, FaxCoding::kMmr, FaxCoding::kMmr},
+                      ReceiveCase{"MrWithoutEcmFromAFarEndWithoutIt", "--far-coding mr", 1, 120,
+                                  "no ECM, T.4 2-D", true, FaxCoding::kMmr, FaxCoding::kMr},
+                      ReceiveCase{"ANoisyEcmPageHasItsFramesSentAgain",
+                                  "--far-ecm --far-coding mmr --page-noise 1", 1, 1100,
+                                  "faults: noise page 1", true, FaxCoding::kMmr, FaxCoding::kMmr}),
     [](const ::testing::TestParamInfo<ReceiveCase>& param) { return param.param.name; });
 
 // efax, an independent Class 1 program, on the second modem of the line.
@@ -246,6 +280,7 @@ TEST_F(Class1Efax, OurSenderToEfaxsReceiver) {
       << efax.Log();
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_TRUE(station.Open(sim.Pty(1)));
+  station.fax.SetCodingLimits(true, FaxCoding::kMmr);  // efax has neither: MH without ECM
   std::uint32_t resume = 0;
   const std::vector<std::string> files = {file.string()};
   ASSERT_EQ(station.fax.SendFAXClass1(files, "5550200", kSimLocalId, &resume, &station.result),
@@ -258,7 +293,8 @@ TEST_F(Class1Efax, OurSenderToEfaxsReceiver) {
       << efax.Log();
   // The simulator's line tap decodes the session between the two modems.
   const std::string line = sim.Report(seconds(10));
-  EXPECT_NE(line.find("out modem 1 -> modem 2: completed, 2 pages, 14400 bit/s, fine"),
+  EXPECT_NE(line.find("out modem 1 -> modem 2: completed, 2 pages, 14400 bit/s, fine, no ECM, "
+                      "T.4 1-D"),
             std::string::npos)
       << line;
   EXPECT_NE(line.find(std::string("far saw \"") + kSimLocalId + "\""), std::string::npos) << line;
@@ -270,6 +306,7 @@ TEST_F(Class1Efax, OurSenderToEfaxsReceiver) {
 
 TEST_F(Class1Efax, EfaxsSenderToOurReceiver) {
   ASSERT_TRUE(station.Open(sim.Pty(2)));
+  station.fax.SetCodingLimits(true, FaxCoding::kMmr);  // efax has neither: MH without ECM
   // efax sends files coded by its own converter, efix.
   std::vector<std::string> argv = {"/usr/bin/efax", "-d", sim.Pty(1), "-o1", "-l",
                                    kSimFarId,       "-h", "",         "-t",  "5550100"};
