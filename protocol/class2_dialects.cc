@@ -23,6 +23,9 @@ const Class2Dialect kClass20Dialect{
     .pageStatus = "+FPS:",
     .abortCommand = "AT+FKS",
     .hangupClass = kHangupClass20,
+    // T.32 has one value for ECM; the frame size is the modem's.
+    .ecm256 = 1,
+    .ecm64 = 0,
 };
 
 const Class2Dialect kClass2Dialect{
@@ -44,6 +47,8 @@ const Class2Dialect kClass2Dialect{
     .pageStatus = "+FPTS:",
     .abortCommand = "AT+FK",
     .hangupClass = 2,
+    .ecm256 = 2,
+    .ecm64 = 1,
 };
 
 }  // namespace vexo

@@ -25,6 +25,55 @@ using namespace class2x;
 
 // ---- parameter helpers ----
 
+std::uint8_t DfOfCoding(FaxCoding coding) {
+  switch (coding) {
+    case FaxCoding::kMr:
+      return kDfMr;
+    case FaxCoding::kMmr:
+      return kDfMmr;
+    default:
+      return kDfMh;
+  }
+}
+
+FaxCoding CodingOfDf(std::uint8_t df) {
+  if (df == kDfMr || df == kDfMr + 1) return FaxCoding::kMr;
+  if (df == kDfMmr) return FaxCoding::kMmr;
+  return FaxCoding::kMh;
+}
+
+std::uint32_t OfferedValues(std::string_view capabilities, std::size_t field) {
+  constexpr int kLargest = 31;
+  std::uint32_t mask = 0;
+  std::size_t index = 0;
+  bool inside = false;
+  int value = -1;
+  int from = -1;  // the start of a range "from-value"
+  const auto take = [&]() {
+    for (int v = from >= 0 ? from : value; value >= 0 && v <= std::min(value, kLargest); ++v)
+      mask |= 1u << v;
+    value = -1;
+    from = -1;
+  };
+  for (const char c : capabilities) {
+    if (c >= '0' && c <= '9') {
+      if (index == field) value = std::min(std::max(value, 0) * 10 + (c - '0'), kLargest + 1);
+    } else if (c == '-') {
+      if (index == field && value >= 0) {
+        from = value;
+        value = -1;
+      }
+    } else if (c == '(' || c == ')') {
+      inside = c == '(';
+    } else if (c == ',') {
+      if (index == field) take();
+      if (!inside) ++index;
+    }
+  }
+  if (index == field) take();
+  return mask;
+}
+
 std::string FormatSessionParams(const SessionParams& p) {
   char text[64];
   std::snprintf(text, sizeof text, "%x,%d,%d,%d,%d,%d,%x,%d", p[kVR], p[kBR], p[kWD], p[kLN],
@@ -140,6 +189,8 @@ bool Class2xFunc::QueryCapabilities(const char* function) {
   }
   SessionParams offered{};
   ParseFaxParams(kept[at].c_str(), offered.data(), nullptr);
+  m_offeredDf = OfferedValues(kept[at], kDF);
+  m_offeredEc = OfferedValues(kept[at], kEC);
   m_params[kBR] = offered[kBR];
   m_params[kLN] = offered[kLN];
   m_params[kST] = offered[kST];
@@ -148,7 +199,42 @@ bool Class2xFunc::QueryCapabilities(const char* function) {
   return true;
 }
 
-void Class2xFunc::ApplyReport(const char* line) { ParseFaxParams(line, m_params.data(), nullptr); }
+void Class2xFunc::ChooseCoding() {
+  const auto offered = [](std::uint32_t mask, std::uint8_t value) {
+    return value != 0 && (mask >> value & 1u) != 0;
+  };
+  std::uint8_t ec = 0;
+  if (m_ecmAllowed && offered(m_offeredEc, m_dialect.ecm256))
+    ec = m_dialect.ecm256;
+  else if (m_ecmAllowed && offered(m_offeredEc, m_dialect.ecm64))
+    ec = m_dialect.ecm64;
+  FaxCoding coding = FaxCoding::kMh;
+  // T.6 pages travel only with error correction.
+  if (m_highestCoding == FaxCoding::kMmr && ec != 0 && offered(m_offeredDf, kDfMmr))
+    coding = FaxCoding::kMmr;
+  else if (m_highestCoding != FaxCoding::kMh && offered(m_offeredDf, kDfMr))
+    coding = FaxCoding::kMr;
+  m_params[kEC] = ec;
+  m_params[kDF] = DfOfCoding(coding);
+  NoteLink();
+}
+
+// A parameter report: what the far end and the modem settled.
+void Class2xFunc::ApplyReport(const char* line) {
+  ParseFaxParams(line, m_params.data(), nullptr);
+  NoteLink();
+  // Shown when it changes, not again for every page.
+  const std::string text = LinkCodingText(m_link);
+  if (text == m_linkShown) return;
+  m_linkShown = text;
+  ShowStatusF(kStrLinkCoding, text.c_str());
+}
+
+void Class2xFunc::NoteLink() {
+  const std::uint8_t ec = m_params[kEC];
+  const bool ecm = ec != 0 && (ec == m_dialect.ecm256 || ec == m_dialect.ecm64);
+  m_link = LinkCoding{ecm, CodingOfDf(m_params[kDF]), ecm && ec == m_dialect.ecm64 ? 64u : 256u};
+}
 
 bool Class2xFunc::WritePageBytes(const std::uint8_t* bytes, std::size_t count) {
   if (m_pacing) PaceData(0, static_cast<std::uint32_t>(count));

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/job_control.h"
+#include "document/fax_coding.h"
 #include "modem/fax_comm_func.h"
 #include "modem/win_com_ce.h"
 #include "platform/serial/comm_types.h"
@@ -52,6 +53,10 @@ struct Class2Dialect {
   const char* pageStatus;         // "+FPS:"
   const char* abortCommand;       // "AT+FKS"
   int hangupClass;                // class argument of ReportHangupCodeError
+  // The EC values that switch error correction (T.30 Annex A) on, with frames
+  // of 256 and of 64 octets; 0 where the command set has no such value.
+  std::uint8_t ecm256;
+  std::uint8_t ecm64;
 };
 
 // Every wait of a call, in milliseconds. The defaults are the modem's usual
@@ -78,6 +83,17 @@ struct Class2Timeouts {
 // The eight T.32 session parameters, in their order.
 enum SessionParam : std::size_t { kVR, kBR, kWD, kLN, kDF, kEC, kBF, kST };
 using SessionParams = std::array<std::uint8_t, kFaxParamFields>;
+
+// DF values of the three codings: T.4 one-dimensional, two-dimensional, T.6.
+constexpr std::uint8_t kDfMh = 0;
+constexpr std::uint8_t kDfMr = 1;
+constexpr std::uint8_t kDfMmr = 3;
+std::uint8_t DfOfCoding(FaxCoding coding);
+// The coding of a DF value; 2 (MR with uncompressed mode) is MR, unknown ones MH.
+FaxCoding CodingOfDf(std::uint8_t df);
+// The values a capability answer such as "(0,1),(0-5),...,(0-3),(0-2),..."
+// offers in one field (0 = VR), as a mask of bits 0 to 31; decimal values.
+std::uint32_t OfferedValues(std::string_view capabilities, std::size_t field);
 
 // The parameters formatted for the modem: "%x,%d,%d,%d,%d,%d,%x,%d".
 std::string FormatSessionParams(const SessionParams& params);
@@ -108,6 +124,16 @@ class Class2xFunc : public FaxCommFunc, private PageSteps {
   // aborted (a modem that never ends the page must not fill the disk).
   void SetPageDataLimit(std::uint64_t bytes) { m_pageDataLimit = bytes; }
   const Class2Timeouts& Timeouts() const { return m_timeouts; }
+  // What the session parameters may offer and choose: error correction, and
+  // the highest coding (MMR only with error correction). Without a call the
+  // object offers neither (MH, no ECM).
+  void SetCodingLimits(bool ecmAllowed, FaxCoding highest) {
+    m_ecmAllowed = ecmAllowed;
+    m_highestCoding = highest;
+  }
+  // What the modem's last parameter report (or, before one, the parameters
+  // set) says the call's page data use.
+  const LinkCoding& Link() const { return m_link; }
 
   // Texts are UTF-8. Returns kSessionDone, kSessionPartly (all pages went,
   // some were refused) or kSessionFailed. resume and result may be null.
@@ -122,7 +148,10 @@ class Class2xFunc : public FaxCommFunc, private PageSteps {
   // Set-up and parameters.
   bool CommandOk(const char* format, const char* argument);
   bool QueryCapabilities(const char* function);
+  // DF and EC from what the modem offers and the limits allow.
+  void ChooseCoding();
   void ApplyReport(const char* line);
+  void NoteLink();
   // Pages.
   bool Dial(std::string_view number, FaxResult* result);
   // The page steps the page feed drives.
@@ -132,13 +161,16 @@ class Class2xFunc : public FaxCommFunc, private PageSteps {
   void AbortSend();
   bool WaitPageConnect();
   PageSendResult SendPageData(TiffOper& tiff, std::uint32_t pageNo, std::uint32_t total);
+  PageSendResult SendStoredPage(TiffOper& tiff, std::uint32_t bitRate);
+  PageSendResult SendCodedPage(TiffOper& tiff, FaxCoding coding, std::uint32_t bitRate);
+  PageSendResult Stream(PageSender& sender, const std::uint8_t* data, std::size_t size);
   // The far end's answer to a page: confirmed once a post-page status, OK or a
   // normal hang-up arrived.
   PageAnswer PostPage(bool last, std::uint32_t pageNo);
   // Reception.
   int AnswerPhase(FaxResult* result);
   int ReceivePages(TiffOper& tiff, FaxResult* result);
-  int ReceivePage(TiffOper& tiff, Raw& raw);
+  int ReceivePage(TiffOper& tiff, Raw& raw, FaxCoding coding, std::uint32_t width, bool fine);
   int ReadChunk(Raw& raw, Channel channel);
   int NextRawLine(Raw& raw, std::string& line, bool& timedOut);
   int FinalAnswer();
@@ -160,6 +192,12 @@ class Class2xFunc : public FaxCommFunc, private PageSteps {
   std::string m_sender;
   std::string m_recipient;
   SessionParams m_params{};
+  std::uint32_t m_offeredDf = 0;  // masks of the modem's capability answer
+  std::uint32_t m_offeredEc = 0;
+  bool m_ecmAllowed = false;
+  FaxCoding m_highestCoding = FaxCoding::kMh;
+  LinkCoding m_link;
+  std::string m_linkShown;  // the link text the status line showed last in this call
   std::uint32_t m_resolution = 0;
   bool m_pacing = false;
   std::uint32_t m_progressTotal = 0;

@@ -40,6 +40,8 @@ int Class2xFunc::Receive(const std::string& fileName, std::string_view localId, 
   };
 
   m_params = {};
+  m_link = {};
+  m_linkShown.clear();
   if (!CommandOk(m_dialect.localIdCommand, field.c_str())) return fail();
   if (m_dialect.class20) {
     m_port->WriteCommandF("AT+FBO=%s", "0", 0);
@@ -48,9 +50,8 @@ int Class2xFunc::Receive(const std::string& fileName, std::string_view localId, 
   if (!QueryCapabilities(fn)) return fail();
   if (m_dialect.class20) m_params[kVR] = 1;
   m_params[kWD] = 0;
-  m_params[kDF] = 0;
-  m_params[kEC] = 0;
   m_params[kBF] = 0;
+  ChooseCoding();
   const std::string params = FormatSessionParams(m_params);
   if (!CommandOk(m_dialect.capabilitySet, params.c_str())) return fail();
   if (m_dialect.class20) {
@@ -184,12 +185,14 @@ int Class2xFunc::ReceivePages(TiffOper& tiff, FaxResult* result) {
 
     const bool fine = m_params[kVR] != 0;
     const std::uint32_t width = PageWidthOf(m_params[kWD], module, fn);
-    if (tiff.SetPageTags(width, 1, fine ? PAGE_FINE : 0) != 1) {
+    // The page is stored in the coding it arrives in.
+    const FaxCoding coding = CodingOfDf(m_params[kDF]);
+    if (tiff.SetPageTags(width, 1, (fine ? PAGE_FINE : 0) | PageFlagsOfCoding(coding)) != 1) {
       AbortReceive();
       return 0;
     }
     if (result) result->resolution = fine ? kResultResolutionFine : kResultResolutionNormal;
-    const int page = ReceivePage(tiff, raw);
+    const int page = ReceivePage(tiff, raw, coding, width, fine);
     if (page == -2 || page == -3) {
       AbortReceive();
       return 0;
@@ -228,10 +231,18 @@ int Class2xFunc::ReceivePages(TiffOper& tiff, FaxResult* result) {
   return 1;
 }
 
-int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw) {
-  PageReceiver receiver(m_dialect.class20, [&tiff](const std::uint8_t* bytes, std::size_t count) {
-    return tiff.WriteFaxData(bytes, count) == 1;
-  });
+int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw, FaxCoding coding, std::uint32_t width,
+                             bool fine) {
+  // T.6 has no EOLs to count rows by: the page is decoded once it is complete.
+  std::vector<std::uint8_t> mmr;
+  const bool keep = coding == FaxCoding::kMmr;
+  PageReceiver receiver(
+      m_dialect.class20,
+      [&](const std::uint8_t* bytes, std::size_t count) {
+        if (keep) mmr.insert(mmr.end(), bytes, bytes + count);
+        return tiff.WriteFaxData(bytes, count) == 1;
+      },
+      coding);
   std::uint64_t taken = 0;
   for (;;) {
     if (raw.pos < raw.size) {
@@ -253,6 +264,15 @@ int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw) {
       return -2;
     }
     if (ReadChunk(raw, Channel::Data) != 1) return -1;
+  }
+  if (keep) {
+    const std::optional<DecodedFaxPage> decoded = DecodeFaxPage(mmr, coding, width, fine);
+    if (!decoded) {
+      ReportError(0, kMsgDefault, m_dialect.module, m_dialect.pageFunction,
+                  "The page received in MMR could not be decoded; the reception is stopped.");
+      return -2;
+    }
+    return tiff.EndPage(decoded->bitmap.rows) == 1 ? 0 : -2;
   }
   if (!receiver.FullRtc())
     ReportError(0, kMsgLogOnly, m_dialect.module, m_dialect.pageFunction,

@@ -48,6 +48,8 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
   m_port->Delay(kSetupPauseMs);
 
   m_params = {};
+  m_link = {};
+  m_linkShown.clear();
   if (m_dialect.class20) {
     m_port->WriteCommandF("AT+FBO=%s", "0", 0);
     MatchOKResult(m_timeouts.command, false);
@@ -59,10 +61,11 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
   if (!QueryCapabilities(fn)) return kSessionFailed;
   const std::uint32_t flags = feed.FirstPageFlags();
   m_params[kVR] = (flags & PAGE_FINE) ? 1 : 0;
-  m_params[kDF] = (flags & PAGE_G4) ? 3 : (flags & PAGE_2D) ? 1 : 0;
   m_params[kWD] = 0;
-  m_params[kEC] = 0;
   m_params[kBF] = 0;
+  // Pages go in the coding the modem and the limits allow, whatever they are
+  // stored in: SendPageData codes them for the line.
+  ChooseCoding();
   const std::string params = FormatSessionParams(m_params);
   if (!CommandOk(m_dialect.capabilitySet, params.c_str())) return kSessionFailed;
   if (m_dialect.class20 && !CommandOk("AT+FNR=1,1,1,1", nullptr)) return kSessionFailed;
@@ -193,10 +196,24 @@ PageSendResult Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo,
                                          std::uint32_t total) {
   const std::uint8_t vr = m_params[kVR];
   GenHeader(tiff, pageNo, total, vr == 0);
-  m_progressTotal = static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize());
-  if (m_progressTotal == 0) m_progressTotal = 1;
   const std::uint32_t bitRate = BitRateOf(m_params[kBR]);
   m_resolution = vr;
+  if (m_pacing) StartPacing(bitRate / 8);
+  const FaxCoding coding = CodingOfDf(m_params[kDF]);
+  const PageSendResult done =
+      coding == FaxCoding::kMh && CodingOfPageFlags(tiff.PageInfo().flags) == FaxCoding::kMh
+          ? SendStoredPage(tiff, bitRate)
+          : SendCodedPage(tiff, coding, bitRate);
+  if (done == PageSendResult::kSent && m_job) m_job->SetProgressPercent(100);
+  return done;
+}
+
+// An MH page on an MH line: the stored bytes as they are, fine rows dropped
+// for a normal-resolution call.
+PageSendResult Class2xFunc::SendStoredPage(TiffOper& tiff, std::uint32_t bitRate) {
+  const std::uint8_t vr = m_params[kVR];
+  m_progressTotal = static_cast<std::uint32_t>(tiff.Tags().stripByteCount + tiff.PageHeaderSize());
+  if (m_progressTotal == 0) m_progressTotal = 1;
   PageSendOptions options;
   options.lsbFirstInput = (tiff.PageInfo().flags & PAGE_LSB_FIRST) != 0;
   if (m_dialect.class20) {
@@ -208,7 +225,6 @@ PageSendResult Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo,
     options.minLineBytes = 0;
     options.writeThreshold = kClass2WriteBytes;
   }
-  if (m_pacing) StartPacing(bitRate / 8);
   PageSender sender(options, [this](const std::uint8_t* bytes, std::size_t count) {
     return WritePageBytes(bytes, count);
   });
@@ -217,14 +233,43 @@ PageSendResult Class2xFunc::SendPageData(TiffOper& tiff, std::uint32_t pageNo,
     const int got = tiff.ReadFAXData(input, kChunkBytes, m_resolution == 0);
     if (got < 0) return PageSendResult::kReadFailed;
     if (got == 0) break;
-    if (!sender.Feed(input, static_cast<std::size_t>(got))) return PageSendResult::kWriteFailed;
-    if (m_job)
-      m_job->SetProgressPercent(static_cast<std::uint32_t>(
-          std::min<std::uint64_t>(sender.Consumed() * 100 / m_progressTotal, 100)));
+    if (Stream(sender, input, static_cast<std::size_t>(got)) != PageSendResult::kSent)
+      return PageSendResult::kWriteFailed;
   }
-  const PageSendResult done = sender.Finish();
-  if (done == PageSendResult::kSent && m_job) m_job->SetProgressPercent(100);
-  return done;
+  return sender.Finish();
+}
+
+// Any other page, or any page on an MR or MMR line: header and page coded
+// again into one stream in the line's coding, ended by its RTC or EOFB.
+PageSendResult Class2xFunc::SendCodedPage(TiffOper& tiff, FaxCoding coding, std::uint32_t bitRate) {
+  const std::uint8_t vr = m_params[kVR];
+  const bool halve = vr == 0 && (tiff.PageInfo().flags & PAGE_FINE) != 0;
+  const std::optional<std::vector<std::uint8_t>> page =
+      CodePageForLine(tiff, coding, halve, vr != 0, true);
+  if (!page) return PageSendResult::kReadFailed;
+  m_progressTotal = static_cast<std::uint32_t>(std::max<std::size_t>(page->size(), 1));
+  PageSendOptions options;
+  // T.6 has no EOLs; with error correction the far end needs no minimum line.
+  options.skipToFirstEol = m_dialect.class20 && coding != FaxCoding::kMmr;
+  const bool minimumLine = m_dialect.class20 && m_pacing && !m_link.ecm;
+  options.minLineBytes = minimumLine ? MinimumLineBytes(bitRate, ScanTimeOf(m_params[kST], vr)) : 0;
+  options.writeThreshold = m_dialect.class20 ? kClass20WriteBytes : kClass2WriteBytes;
+  PageSender sender(options, [this](const std::uint8_t* bytes, std::size_t count) {
+    return WritePageBytes(bytes, count);
+  });
+  for (std::size_t at = 0; at < page->size(); at += kChunkBytes)
+    if (Stream(sender, page->data() + at, std::min(kChunkBytes, page->size() - at)) !=
+        PageSendResult::kSent)
+      return PageSendResult::kWriteFailed;
+  return sender.Finish();
+}
+
+PageSendResult Class2xFunc::Stream(PageSender& sender, const std::uint8_t* data, std::size_t size) {
+  if (!sender.Feed(data, size)) return PageSendResult::kWriteFailed;
+  if (m_job)
+    m_job->SetProgressPercent(static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(sender.Consumed() * 100 / m_progressTotal, 100)));
+  return PageSendResult::kSent;
 }
 
 PageAnswer Class2xFunc::PostPage(bool last, std::uint32_t pageNo) {

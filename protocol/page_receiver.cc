@@ -19,8 +19,10 @@ constexpr std::uint32_t kZeroBitsCap = 0x10000;
 
 }  // namespace
 
-PageReceiver::PageReceiver(bool reverseBits, Sink sink)
-    : m_reverse(reverseBits), m_sink(std::move(sink)) {}
+PageReceiver::PageReceiver(bool reverseBits, Sink sink, FaxCoding coding)
+    : m_reverse(reverseBits), m_sink(std::move(sink)), m_coding(coding) {
+  m_started = coding == FaxCoding::kMmr;
+}
 
 PageReceiver::Status PageReceiver::Feed(const std::uint8_t* data, std::size_t count,
                                         std::size_t& used) {
@@ -62,6 +64,7 @@ PageReceiver::Status PageReceiver::Feed(const std::uint8_t* data, std::size_t co
 
 bool PageReceiver::Data(std::uint8_t byte) {
   const std::uint8_t r = m_reverse ? kBitReverse[byte] : byte;
+  if (m_coding == FaxCoding::kMmr) return Store(r);
   const std::uint32_t carried = m_zeroBits;
   const bool eol = r != 0 && carried + kLeadingZeroBits[r] >= kEolZeroBits;
   m_zeroBits = r == 0 ? std::min(carried + 8, kZeroBitsCap) : kTrailingZeroBits[r];
@@ -70,17 +73,22 @@ bool PageReceiver::Data(std::uint8_t byte) {
     if (!eol) return true;
     m_started = true;
     m_eolRun = 1;
-    m_quietSinceEol = std::has_single_bit(static_cast<unsigned>(r));
+    const auto eolBit = static_cast<std::uint8_t>(std::bit_floor(static_cast<unsigned>(r)));
+    m_quietSinceEol = r == EolBits(r, eolBit);
     for (int i = 0; i < kLeadingZeroBytes; ++i)
       if (!Store(0)) return false;
     return Store(r);
   }
   if (m_fullRtc) return true;
+  // An MR tag bit that opens this byte belongs to the EOL before it.
+  const bool tagOnly = m_tagNext && r == 0x80;
+  m_tagNext = false;
   if (r == 0) {
     ++m_zeroBytes;
     return m_zeroBytes > kZeroBytesKept || Store(0);
   }
   m_zeroBytes = 0;
+  if (tagOnly) return Store(r);
   if (!eol) {
     m_eolRun = 0;
     m_quietSinceEol = false;
@@ -93,11 +101,18 @@ bool PageReceiver::Data(std::uint8_t byte) {
   // they belong to what follows, not to this EOL.
   m_eolRun = m_quietSinceEol ? m_eolRun + 1 : 1;
   const std::uint8_t eolBit = static_cast<std::uint8_t>(std::bit_floor(static_cast<unsigned>(r)));
-  m_quietSinceEol = r == eolBit;
+  const std::uint8_t own = EolBits(r, eolBit);
+  m_quietSinceEol = r == own;
   if (m_eolRun < kFullRtcEols) return Store(r);
   // The full RTC: the page ends with its last EOL, whatever shares its byte.
   m_fullRtc = true;
-  return Store(eolBit);
+  return Store(own);
+}
+
+std::uint8_t PageReceiver::EolBits(std::uint8_t r, std::uint8_t eolBit) {
+  if (m_coding != FaxCoding::kMr) return eolBit;
+  m_tagNext = eolBit == 1;
+  return static_cast<std::uint8_t>(r & (eolBit | eolBit >> 1));
 }
 
 bool PageReceiver::Store(std::uint8_t byte) {
@@ -113,7 +128,7 @@ bool PageReceiver::Flush() {
 }
 
 std::uint32_t PageReceiver::Rows() const {
-  if (!m_started) return 0;
+  if (!m_started || m_coding == FaxCoding::kMmr) return 0;
   // Without a closing EOL the data ends inside the last row, which counts.
   if (m_eolRun == 0) return m_eols + 1;
   const auto extra = static_cast<std::uint32_t>(m_eolRun - 1);

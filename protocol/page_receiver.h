@@ -2,14 +2,19 @@
 // resolves the DLE escapes (a DLE waits for the byte that completes it, so an
 // escape split across reads or stuffed DLEs are read right), ends the page at
 // DLE ETX, drops everything before the first EOL, cuts runs of zero fill to two
-// bytes, counts the rows and stops storing after a full RTC. Decoded bytes go
-// to a sink in blocks; the Class 2, Class 2.0 and Class 1 receivers use it.
+// bytes, counts the rows and stops storing after a full RTC. MR pages are read
+// the same way, the tag bit after each EOL being part of it; MMR pages (T.6,
+// without EOLs or fill) are kept whole, only their DLE escapes resolved.
+// Decoded bytes go to a sink in blocks; the Class 2, Class 2.0 and Class 1
+// receivers use it.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+
+#include "document/fax_coding.h"
 
 namespace vexo {
 
@@ -27,7 +32,7 @@ class PageReceiver {
 
   // reverseBits: the modem delivers each byte least significant bit first and
   // the page is stored most significant bit first.
-  PageReceiver(bool reverseBits, Sink sink);
+  PageReceiver(bool reverseBits, Sink sink, FaxCoding coding = FaxCoding::kMh);
 
   // Decodes bytes; used is set to the bytes taken (up to just after DLE ETX on
   // PageEnd). On PageEnd every decoded byte has reached the sink.
@@ -35,7 +40,8 @@ class PageReceiver {
 
   // Rows of the page: one per EOL that a row follows. The EOLs of the closing
   // RTC beyond its first are not rows (a short RTC counts like a full one); a
-  // page cut off inside a row keeps that row.
+  // page cut off inside a row keeps that row. 0 for MMR: decode the page to
+  // count its rows.
   std::uint32_t Rows() const;
   // Consecutive EOLs counted when the page ended (6 for a full RTC).
   int EolRun() const { return m_eolRun; }
@@ -48,8 +54,13 @@ class PageReceiver {
   bool Store(std::uint8_t byte);
   bool Flush();
 
+  // The one bits of an EOL byte r that belong to the EOL: its own and, for
+  // MR, the tag bit after it.
+  std::uint8_t EolBits(std::uint8_t r, std::uint8_t eolBit);
+
   bool m_reverse;
   Sink m_sink;
+  FaxCoding m_coding;
   std::array<std::uint8_t, kDecodedBlockBytes> m_block{};
   std::size_t m_used = 0;
   bool m_dlePending = false;
@@ -63,6 +74,8 @@ class PageReceiver {
   int m_eolRun = 0;
   // No one bit since the last EOL's own.
   bool m_quietSinceEol = false;
+  // MR: the last EOL ended its byte, so the next byte's first bit is its tag.
+  bool m_tagNext = false;
 };
 
 }  // namespace vexo

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "base/strings.h"
+#include "document/fax_coding.h"
 #include "document/tiff_oper.h"
+#include "modem/byte_tables.h"
 #include "protocol/class2x_func.h"
 #include "protocol/fax_result.h"
 #include "tests/protocol/class2_call_driver.h"
@@ -29,6 +31,8 @@ using ::testing::HasSubstr;
 constexpr const char* kCaps20 = "\r\n(0,1),(0-5),(0-4),(0-2),(0-3),0,0,(0-7)\r\n\r\nOK\r\n";
 constexpr const char* kPageOk20 = "\r\n+FPS:1,0,0,0,0\r\n\r\nOK\r\n";
 constexpr const char* kConnect20 = "\r\n+FCS:1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n";
+// A modem that offers MR, MMR and error correction.
+constexpr const char* kCapsEc = "\r\n(0,1),(0-5),(0-4),(0-2),(0-3),(0-2),0,(0-7)\r\n\r\nOK\r\n";
 
 // Decodes every page of a TIFF file with libtiff; the row counts, or empty.
 std::vector<std::uint32_t> DecodedRows(const std::string& file) {
@@ -236,6 +240,98 @@ TEST_F(Class2Sessions, PageDataThatNeverEndsIsCutOffAndDrained) {
   EXPECT_THAT(test::TakeMessages(), Contains(HasSubstr("The page data did not end after")));
   EXPECT_EQ(result.pagesTransferred, 0u);
 }
+
+// +FCC offers DF and EC as the modem and the limits allow; the page goes in
+// the coding the +FCS report settles, and the far end can decode it.
+struct CodingCase {
+  const char* name;
+  bool ecm;
+  const char* caps;  // the answer to AT+FCC=?
+  const char* fcc;   // the parameters set
+  const char* fcs;   // the parameters the modem reports
+  bool linkEcm;
+  FaxCoding coding;
+};
+
+class Class2Codings : public Class2Sessions, public ::testing::WithParamInterface<CodingCase> {};
+
+TEST_P(Class2Codings, PagesGoInTheSettledCoding) {
+  const CodingCase& c = GetParam();
+  call.modem.Answer("AT+FCLASS=2.0\r", kOk)
+      .Answer("AT+FBO=0\r", kOk)
+      .Answer("AT+FLI=\"           VEXO TEST\"\r", kOk)
+      .Answer("AT+FLO=2\r", kOk)
+      .Answer("AT+FCC=?\r", c.caps)
+      .Answer(std::string("AT+FCC=") + c.fcc + "\r", kOk)
+      .Answer("AT+FNR=1,1,1,1\r", kOk)
+      .Answer("ATX4DT5551234\r", "\r\n+FCO\r\n\r\nOK\r\n")
+      .Answer("AT+FDT\r", std::string("\r\n+FCS:") + c.fcs + "\r\n\r\nCONNECT\r\n")
+      .Expect("\x10\x2e")
+      .Send(kPageOk20);
+  call.class20.SetCodingLimits(c.ecm, FaxCoding::kMmr);
+  EXPECT_EQ(Send("2.0", 1), kSessionDone);
+  EXPECT_TRUE(call.modem.Finish()) << call.modem.Failure();
+  EXPECT_EQ(call.class20.Link().ecm, c.linkEcm);
+  EXPECT_EQ(call.class20.Link().coding, c.coding);
+  // The page as the modem took it: DLEs unstuffed, least significant bit first.
+  std::string written = call.modem.Received();
+  written = written.substr(written.find("AT+FDT\r") + 7);
+  std::vector<std::uint8_t> page;
+  for (std::size_t i = 0; i + 2 < written.size(); ++i) {
+    if (written[i] == '\x10') ++i;
+    page.push_back(kBitReverse[static_cast<std::uint8_t>(written[i])]);
+  }
+  const std::optional<DecodedFaxPage> decoded = DecodeFaxPage(page, c.coding, 1728, true);
+  ASSERT_TRUE(decoded);
+  EXPECT_TRUE(decoded->complete);
+  EXPECT_EQ(decoded->badRows, 0u);
+  EXPECT_GT(decoded->bitmap.rows, 20u);  // the header strip and the page's 20 rows
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Modems, Class2Codings, ::testing::Values(
+    CodingCase{"EcmAndMmr", true, kCapsEc, "1,5,0,2,3,1,0,0", "1,5,0,2,3,1,0,0", true, FaxCoding::kMmr},
+    CodingCase{"MrWithoutEcm", false, kCapsEc, "1,5,0,2,1,0,0,0", "1,5,0,2,1,0,0,0", false, FaxCoding::kMr},
+    CodingCase{"ModemWithoutEcm", true, kCaps20, "1,5,0,2,1,0,0,0", "1,5,0,2,1,0,0,0", false, FaxCoding::kMr},
+    CodingCase{"FarEndTakesMh", true, kCapsEc, "1,5,0,2,3,1,0,0", "1,5,0,2,0,0,0,0", false, FaxCoding::kMh}),
+    [](const auto& param) { return std::string(param.param.name); });
+// clang-format on
+
+// A page is stored in the coding the +FCS report names: MR rows whose RTC
+// carries tag bits, or MMR without EOLs, counted and readable with libtiff.
+class Class2Received : public Class2Sessions, public ::testing::WithParamInterface<FaxCoding> {};
+
+TEST_P(Class2Received, PagesAreStoredInTheirCoding) {
+  const FaxCoding coding = GetParam();
+  FaxBitmap bitmap{1728, 33, {}};
+  bitmap.bits.assign(33 * bitmap.Stride(), 0);
+  for (std::uint32_t row = 0; row < 33; row += 3) bitmap.bits[row * bitmap.Stride() + row] = 0xF0;
+  const auto bytes = test::ModemBytes(EncodeFaxPage(bitmap, coding, true, true));
+  const std::string df = coding == FaxCoding::kMmr ? "3,1" : "1,0";
+  call.modem.Answer("AT+FCLASS=2.0\r", kOk)
+      .Answer("AT+FLI=\"           VEXO TEST\"\r", kOk)
+      .Answer("AT+FBO=0\r", kOk)
+      .Answer("AT+FCC=?\r", kCapsEc)
+      .Answer("AT+FCC=1,5,0,2,3,1,0,0\r", kOk)
+      .Answer("AT+FIS=1,5,0,2,3,1,0,0\r", kOk)
+      .Answer("AT+FNR=1,1,1,1\r", kOk)
+      .Answer("AT+FCR=1\r", kOk)
+      .Answer("ATA\r", "\r\n+FCO\r\n\r\n+FCS:1,3,0,2," + df + ",0,0\r\n\r\nOK\r\n")
+      .Answer("AT+FDR\r", "\r\nCONNECT\r\n")
+      .Expect("\x12")
+      .Send(std::string(bytes.begin(), bytes.end()) + "\x10\x03\r\n+FET:2\r\n\r\nOK\r\n")
+      .Answer("AT+FDR\r", kOk);
+  call.class20.SetCodingLimits(true, FaxCoding::kMmr);
+  EXPECT_EQ(Receive("2.0"), kSessionDone);
+  EXPECT_TRUE(call.modem.Finish()) << call.modem.Failure();
+  EXPECT_EQ(test::TakeMessages(), std::vector<std::string>{});
+  EXPECT_EQ(DecodedRows(received), (std::vector<std::uint32_t>{33}));
+  EXPECT_EQ(call.class20.Link().coding, coding);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codings, Class2Received,
+                         ::testing::Values(FaxCoding::kMr, FaxCoding::kMmr),
+                         [](const auto& param) { return std::string(CodingName(param.param)); });
 
 // ---- Class 2 ----
 

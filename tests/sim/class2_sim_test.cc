@@ -50,19 +50,24 @@ class Class2Sim : public ::testing::TestWithParam<ClassCase>, public KernelCall 
   }
 };
 
-// Sends that complete: fine and normal pages.
+// Sends that complete: fine and normal pages, and MMR with error correction
+// when both ends allow it.
 TEST_P(Class2Sim, PagesAreDecodedByTheFarEnd) {
   struct Case {
     int count, rows;
     unsigned seed;
-    bool fine;
+    bool fine, ecm;
     const char *report, *resolution;
   };
-  for (const Case c : {Case{3, 200, 1, true, "completed, 3 pages", "fine"},
-                       Case{1, 100, 5, false, "completed, 1 page", "normal"}}) {
+  for (const Case c : {Case{3, 200, 1, true, false, "completed, 3 pages", "fine"},
+                       Case{1, 100, 5, false, false, "completed, 1 page", "normal"},
+                       Case{1, 100, 7, true, true, "ECM, T.6", "fine"}}) {
     SCOPED_TRACE(c.report);
     const auto pages = TestPages(c.count, c.rows, c.seed);
-    ASSERT_TRUE(Open({}, kSendJob)) << (sim ? sim->Stderr() : "");
+    const std::vector<std::string> far = {"--far-ecm", "--far-coding", "mmr"};
+    ASSERT_TRUE(Open(c.ecm ? far : std::vector<std::string>{}, kSendJob))
+        << (sim ? sim->Stderr() : "");
+    kernel.SetCallSettings({1, 20, c.ecm, c.ecm ? FaxCoding::kMmr : FaxCoding::kMh});
     ASSERT_EQ(Send(pages, c.fine), 0) << ::testing::PrintToString(TakeMessages());
     EXPECT_EQ(kernel.DetectedClass(), GetParam().kernel);
     EXPECT_EQ(result.pagesTransferred, static_cast<std::uint32_t>(c.count));
