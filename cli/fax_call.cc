@@ -29,7 +29,7 @@ sigset_t CancelSignals() {
 bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::string& error) {
   const std::string_view name = argv[i];
   const bool known = name == "--home" || name == "--device" || name == "--class" ||
-                     name == "--baud" || name == "--id";
+                     name == "--baud" || name == "--id" || name == "--ecm" || name == "--coding";
   if (!known) return false;
   if (i + 1 >= argc) {
     error = std::string(name) + " needs a value";
@@ -58,6 +58,20 @@ bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::stri
       error = "--baud takes a line speed";
     else
       options.baud = static_cast<std::uint32_t>(baud);
+  } else if (name == "--ecm") {
+    if (value == "on" || value == "off")
+      options.ecm = value == "on" ? 1 : 0;
+    else
+      error = "--ecm takes on or off";
+  } else if (name == "--coding") {
+    if (value == "mh")
+      options.coding = 0;
+    else if (value == "mr")
+      options.coding = 1;
+    else if (value == "mmr")
+      options.coding = 2;
+    else
+      error = "--coding takes mh, mr or mmr";
   } else {
     options.localId = value;
   }
@@ -82,7 +96,9 @@ bool StartApp(AppOper& app, const JobOptions& options, const char* command) {
   if (options.forcedClass) settings.ForceFaxClass = *options.forcedClass;
   if (options.baud) settings.InitBaudRate = *options.baud;
   if (options.localId) settings.LocalCSID = *options.localId;
-  if (options.forcedClass || options.baud) app.ApplySettings();
+  if (options.ecm) settings.FaxECM = *options.ecm;
+  if (options.coding) settings.FaxCoding = *options.coding;
+  if (options.forcedClass || options.baud || options.ecm || options.coding) app.ApplySettings();
   return true;
 }
 
@@ -147,6 +163,12 @@ std::optional<std::string> FindCoverTemplate(const std::string& name, const std:
        {fs::path(name), fs::path(coverDir) / name, fs::path(coverDir) / (name + ".txt")})
     if (fs::is_regular_file(candidate, error)) return candidate.string();
   return std::nullopt;
+}
+
+std::string LinkSuffix(AppOper& app, std::uint32_t pages) {
+  const std::optional<LinkCoding>& link = app.Kernel().LastLink();
+  if (!link || pages == 0) return {};
+  return " (" + LinkCodingText(*link) + ")";
 }
 
 int ExitCodeOf(int kernelResult) {

@@ -19,13 +19,16 @@ namespace vexo::cli {
 
 // The options every job command takes: --home DIR (else VEXO_HOME or the
 // user's home), --device PATH (the serial device for this run; the settings
-// file keeps its own), --class 1|2|2.0|auto, --baud N, --id LOCALID.
+// file keeps its own), --class 1|2|2.0|auto, --baud N, --id LOCALID,
+// --ecm on|off, --coding mh|mr|mmr.
 struct JobOptions {
   std::string home;
   std::string device;
   std::optional<std::uint32_t> forcedClass;
   std::optional<std::uint32_t> baud;
   std::optional<std::string> localId;
+  std::optional<std::uint32_t> ecm;     // FaxECM for this run
+  std::optional<std::uint32_t> coding;  // FaxCoding for this run
 };
 
 // Takes the option at argv[i] (and its value, advancing i) when it is one of
@@ -37,8 +40,8 @@ bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::stri
 // run, no settings written at exit, a running vexofax told to relist.
 AppOperOptions MakeAppOptions(const JobOptions& options);
 
-// Starts the AppOper and applies the run's class, speed and station id (not
-// saved). False, with the reasons shown, when start-up fails.
+// Starts the AppOper and applies the run's class, speed, station id, ECM and
+// coding (not saved). False, with the reasons shown, when start-up fails.
 bool StartApp(AppOper& app, const JobOptions& options, const char* command);
 
 // Prints every new status text and every new page count on stdout.
@@ -81,5 +84,8 @@ std::optional<std::string> FindCoverTemplate(const std::string& name, const std:
 
 // 0 for kernel result 0, 1 for 1, 2 for everything else.
 int ExitCodeOf(int kernelResult);
+
+// " (ECM, MMR)" and the like for the outcome line once pages went; else empty.
+std::string LinkSuffix(AppOper& app, std::uint32_t pages);
 
 }  // namespace vexo::cli

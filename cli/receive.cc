@@ -1,10 +1,10 @@
 // vexo receive [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]
-// [--id LOCALID] [--out FILE]: a receive job of the home: waits for a ring on
-// the modem the settings choose (or the serial device given with --device),
-// answers and receives one fax into a new file of the data directory, filed
-// in the Inbox. With --out the fax goes into FILE instead (which must not
-// exist) and nothing is filed. Ctrl-C cancels. Exit 0 when the whole fax
-// arrived, 1 when part of it did, 2 otherwise.
+// [--id LOCALID] [--ecm on|off] [--coding mh|mr|mmr] [--out FILE]: a receive
+// job of the home: waits for a ring on the modem the settings choose (or the
+// serial device given with --device), answers and receives one fax into a new
+// file of the data directory, filed in the Inbox. With --out the fax goes into
+// FILE instead (which must not exist) and nothing is filed. Ctrl-C cancels.
+// Exit 0 when the whole fax arrived, 1 when part of it did, 2 otherwise.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -20,12 +20,13 @@ int ReceiveUsage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "vexo receive: %s\n", why.c_str());
   std::fputs(
       "usage: vexo receive [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]\n"
-      "                    [--id LOCALID] [--out FILE]\n",
+      "                    [--id LOCALID] [--ecm on|off] [--coding mh|mr|mmr] [--out FILE]\n",
       stderr);
   return 2;
 }
 
-void PrintOutcome(int result, const FaxResult& record, const std::string& file) {
+void PrintOutcome(int result, const FaxResult& record, const std::string& file,
+                  const std::string& link) {
   const std::string remote = Utf16ToUtf8(record.RemoteId());
   const char* outcome = result == 0                   ? "Received"
                         : result == 1                 ? "Partly received"
@@ -34,7 +35,7 @@ void PrintOutcome(int result, const FaxResult& record, const std::string& file) 
   std::printf("%s: %u page(s)", outcome, record.pagesTransferred);
   if (record.pagesTransferred != 0 && !file.empty()) std::printf(" in %s", file.c_str());
   if (!remote.empty()) std::printf(" from \"%s\"", remote.c_str());
-  std::printf("\n");
+  std::printf("%s\n", link.c_str());
   std::fflush(stdout);
 }
 
@@ -78,7 +79,7 @@ int RunReceive(int argc, char** argv) {
   } else {
     result = ReceiveInto(app, out, record);
   }
-  PrintOutcome(result, record, file);
+  PrintOutcome(result, record, file, LinkSuffix(app, record.pagesTransferred));
   app.ShowOutcome(kReceiveJob, result, true);
   return ExitCodeOf(result);
 }

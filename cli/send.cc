@@ -1,11 +1,13 @@
 // vexo send [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]
-// [--id LOCALID] --to NUMBER [--name RECIPIENT] [--note TEXT] [--cover
-// TEMPLATE] [--subject TEXT] FILE...: composes the files (text, TIFF, PDF,
-// pictures) behind an optional cover page into a new fax file in the data
-// directory and sends it as a fax job of the home: through the modem the
-// settings choose (every modem in turn when it names none of them), or the
-// serial device given with --device. The call is filed in the Sent folder.
-// Exit 0 when every page went, 1 when part of the fax went, 2 otherwise.
+// [--id LOCALID] [--ecm on|off] [--coding mh|mr|mmr] --to NUMBER [--name
+// RECIPIENT] [--note TEXT] [--cover TEMPLATE] [--subject TEXT] FILE...:
+// composes the files (text, TIFF, PDF, pictures) behind an optional cover page
+// into a new fax file in the data directory and sends it as a fax job of the
+// home: through the modem the settings choose (every modem in turn when it
+// names none of them), or the serial device given with --device; --ecm and
+// --coding override FaxECM and FaxCoding for this call. The call is filed in
+// the Sent folder. Exit 0 when every page went, 1 when part of the fax went, 2
+// otherwise.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -24,8 +26,9 @@ int SendUsage(const std::string& why) {
   if (!why.empty()) std::fprintf(stderr, "vexo send: %s\n", why.c_str());
   std::fputs(
       "usage: vexo send [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]\n"
-      "                 [--id LOCALID] --to NUMBER [--name RECIPIENT] [--note TEXT]\n"
-      "                 [--cover TEMPLATE] [--subject TEXT] FILE...\n",
+      "                 [--id LOCALID] [--ecm on|off] [--coding mh|mr|mmr] --to NUMBER\n"
+      "                 [--name RECIPIENT] [--note TEXT] [--cover TEMPLATE] [--subject TEXT]\n"
+      "                 FILE...\n",
       stderr);
   return 2;
 }
@@ -80,12 +83,12 @@ std::string Compose(AppOper& app, const SendArgs& args) {
   return request.output;
 }
 
-void PrintOutcome(int result, const FaxResult& record) {
+void PrintOutcome(int result, const FaxResult& record, const std::string& link) {
   const std::string remote = Utf16ToUtf8(record.RemoteId());
   const char* outcome = result == 0 ? "Sent" : result == 1 ? "Partly sent" : "Not sent";
   std::printf("%s: %u of %u page(s) went", outcome, record.pagesTransferred, record.totalPages);
   if (!remote.empty()) std::printf(" to \"%s\"", remote.c_str());
-  std::printf("\n");
+  std::printf("%s\n", link.c_str());
   std::fflush(stdout);
 }
 
@@ -119,7 +122,7 @@ int RunSend(int argc, char** argv) {
   inputs.recipient = args.details.recipientName;
   inputs.note = args.details.note;
   const int result = RunTerminalJob(app, kSendJob);
-  PrintOutcome(result, app.Result());
+  PrintOutcome(result, app.Result(), LinkSuffix(app, app.Result().pagesTransferred));
   app.ShowOutcome(kSendJob, result, true);
   return ExitCodeOf(result);
 }

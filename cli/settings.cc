@@ -76,6 +76,8 @@ int RunSettings(int argc, char** argv) {
     }
     settings.ApplyChecks();
   }
+  // Values the checks replaced (out of range in the file or in the new value).
+  ShowErrorPoolBoxes(nullptr);
   if (!settings.SaveSettings()) return 1;
   if (set)
     std::printf("%s = %s\n", key->key, settings.FormatValue(*key).c_str());

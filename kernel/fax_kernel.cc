@@ -357,15 +357,29 @@ int FaxKernel::WaitRing_NoEvent() {
   }
 }
 
+template <typename Session, typename Call>
+int FaxKernel::WithLimits(Session& session, Call call) {
+  session.SetCodingLimits(m_callSettings.ecm, m_callSettings.highestCoding);
+  const int result = call(session);
+  m_lastLink = session.Link();
+  return result;
+}
+
 int FaxKernel::RunReceive(const std::string& outputFile, std::string_view localId,
                           FaxResult* result) {
   switch (m_detectedClass) {
     case kFaxClass1:
-      return m_class1->ReceiveFAXClass1(outputFile, localId, result);
+      return WithLimits(*m_class1, [&](FClass1Func& s) {
+        return s.ReceiveFAXClass1(outputFile, localId, result);
+      });
     case kFaxClass2:
-      return Class2x(m_class2).ReceiveFAXClass2(outputFile, localId, result);
+      return WithLimits(Class2x(m_class2), [&](FClass2Func& s) {
+        return s.ReceiveFAXClass2(outputFile, localId, result);
+      });
     case kFaxClass20:
-      return Class2x(m_class20).ReceiveFAXClass20(outputFile, localId, result);
+      return WithLimits(Class2x(m_class20), [&](FClass20Func& s) {
+        return s.ReceiveFAXClass20(outputFile, localId, result);
+      });
     default:
       ReportError(0, kMsgDefault, kModule, "ReceiveFax", "%s", kMsgNoClass);
       return -1;
@@ -378,6 +392,7 @@ int FaxKernel::ReceiveFax(const std::string& outputFile, std::string_view localI
   FaxResult own;
   FaxResult* record = result ? result : &own;
   record->Clear();
+  m_lastLink.reset();
   if (!m_port || !m_port->IsPortOpen()) return -1;
   if (Cancelled()) {
     RestoreIndications();
@@ -405,11 +420,17 @@ int FaxKernel::RunSend(std::span<const std::string> files, std::string_view numb
                        std::string_view localId, std::uint32_t* resume, FaxResult* result) {
   switch (m_detectedClass) {
     case kFaxClass1:
-      return m_class1->SendFAXClass1(files, number, localId, resume, result);
+      return WithLimits(*m_class1, [&](FClass1Func& s) {
+        return s.SendFAXClass1(files, number, localId, resume, result);
+      });
     case kFaxClass2:
-      return Class2x(m_class2).SendFAXClass2(files, number, localId, resume, result);
+      return WithLimits(Class2x(m_class2), [&](FClass2Func& s) {
+        return s.SendFAXClass2(files, number, localId, resume, result);
+      });
     case kFaxClass20:
-      return Class2x(m_class20).SendFAXClass20(files, number, localId, resume, result);
+      return WithLimits(Class2x(m_class20), [&](FClass20Func& s) {
+        return s.SendFAXClass20(files, number, localId, resume, result);
+      });
     default:
       ReportError(0, kMsgDefault, kModule, "SendFax", "%s", kMsgNoClass);
       return -1;
@@ -434,6 +455,7 @@ int FaxKernel::SendFax(std::span<const std::string> files, std::string_view numb
   constexpr const char* fn = "SendFax";
   FaxResult own;
   FaxResult* record = result ? result : &own;
+  m_lastLink.reset();
   if (!m_port || !m_port->IsPortOpen()) return -1;
   if (Cancelled()) return -1;
   RestoreIndications();  // a value left from an earlier wait

@@ -54,10 +54,13 @@ struct KernelTimeouts {
   std::uint32_t classPause = 20;  // around "AT+FCLASS=%s"
 };
 
-// The call settings the kernel reads (UseWhatAsSeedNum, HangupBreak).
+// The call settings the kernel reads (UseWhatAsSeedNum, HangupBreak, FaxECM,
+// FaxCoding). Without them the protocols offer neither ECM nor 2-D coding.
 struct KernelCallSettings {
   std::uint32_t useWhatAsSeedNum = 1;
   std::uint32_t hangupBreakSeconds = 20;
+  bool ecm = false;
+  FaxCoding highestCoding = FaxCoding::kMh;
 };
 
 class FaxKernel {
@@ -122,6 +125,9 @@ class FaxKernel {
   FClass1Func* Class1() { return m_class1.get(); }
   FClass2Func* Class2() { return m_class2.get(); }
   FClass20Func* Class20() { return m_class20.get(); }
+  // The coding and error correction of the last call's page data, as its
+  // protocol object settled them; nullopt before a call reached its protocol.
+  const std::optional<LinkCoding>& LastLink() const { return m_lastLink; }
   LogFile& CommLog() { return m_commLog; }
 
  private:
@@ -141,6 +147,10 @@ class FaxKernel {
   template <typename Session>
   Session& Class2x(std::unique_ptr<Session>& session);
   FaxCommFunc* Attached(FaxCommFunc& protocol);
+  // Runs call on the protocol object with the call settings' coding limits and
+  // keeps the link it settled.
+  template <typename Session, typename Call>
+  int WithLimits(Session& session, Call call);
   int RunReceive(const std::string& outputFile, std::string_view localId, FaxResult* result);
   int RunSend(std::span<const std::string> files, std::string_view number, std::string_view localId,
               std::uint32_t* resume, FaxResult* result);
@@ -169,6 +179,7 @@ class FaxKernel {
 
   KernelTimeouts m_timeouts;
   KernelCallSettings m_callSettings;
+  std::optional<LinkCoding> m_lastLink;
   std::optional<Class2Timeouts> m_class2Timeouts;
   std::string m_sender;
   std::string m_recipient;

@@ -129,7 +129,9 @@ void AppOper::ApplyPortSettings() {
       m_options.deviceOverride.empty() ? m_settings.COMPortDevice : m_options.deviceOverride;
   m_kernel->SetPortOptions({device, m_settings.PhoneCommandDevice, m_settings.PhoneDataDevice,
                             m_settings.CloseAllRasConn != 0});
-  m_kernel->SetCallSettings({m_settings.UseWhatAsSeedNum, m_settings.HangupBreak});
+  m_kernel->SetCallSettings(
+      {m_settings.UseWhatAsSeedNum, m_settings.HangupBreak, m_settings.FaxECM != 0,
+       static_cast<FaxCoding>(std::min<std::uint32_t>(m_settings.FaxCoding, 2))});
 }
 
 void AppOper::ChooseModemFromSettings() {
@@ -384,6 +386,7 @@ int AppOper::FileCall(std::uint32_t kind, int result, const FaxResult& fax) {
   facts.result = result;
   facts.fax = fax;
   facts.fileName = m_jobFileName;
+  facts.link = m_kernel ? m_kernel->LastLink() : std::nullopt;
   if (kind == kSendJob) {
     facts.recipient = m_inputs.recipient;
     facts.number = m_jobNumber;

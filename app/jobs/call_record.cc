@@ -32,7 +32,10 @@ FaxRecord MakeCallRecord(const CallFacts& facts) {
   record.date = facts.filed;
   record.remoteStationId = remote;
   record.info1 = std::string();
-  record.info2 = std::string();
+  // "ECM, MMR", "MH", ... once pages went: shown in the info pane and by vexo
+  // show. The note stays the sender's own (a resend takes it over).
+  record.info2 =
+      facts.link && facts.fax.pagesTransferred != 0 ? LinkCodingText(*facts.link) : std::string();
   record.fileName = facts.fileName;
   record.pages =
       static_cast<std::uint16_t>(sent ? facts.fax.totalPages : facts.fax.pagesTransferred);

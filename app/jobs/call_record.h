@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/store/fax_record.h"
@@ -20,6 +21,8 @@ struct CallFacts {
   std::string number;      // send: the dialled number
   std::string note;        // send: the note
   FileTime filed;          // the local time of filing
+  // How the page data travelled; nullopt when the call never got that far.
+  std::optional<LinkCoding> link;
 };
 
 // The folder the call goes into (FOLDER_SENT or FOLDER_INBOX).

@@ -73,6 +73,8 @@ constexpr std::array kKeys{
     Text("PhoneCommandDevice", kSettingsPathChars, &S::PhoneCommandDevice),
     Text("PhoneDataDevice", kSettingsPathChars, &S::PhoneDataDevice),
     Text("TelephonyDevices", kSettingsPathChars, &S::TelephonyDevices),
+    Number("FaxECM", &S::FaxECM),
+    Number("FaxCoding", &S::FaxCoding),
 };
 
 }  // namespace
@@ -96,6 +98,10 @@ constexpr std::uint32_t kMaxSortDirection = 1;
 constexpr std::uint32_t kMaxTabSize = 16;
 constexpr std::uint32_t kMaxHangupBreak = 999;
 constexpr std::uint32_t kDefaultHangupBreak = 20;
+constexpr std::uint32_t kDefaultFaxECM = 1;
+constexpr std::uint32_t kMaxFaxECM = 1;
+constexpr std::uint32_t kDefaultFaxCoding = 2;
+constexpr std::uint32_t kMaxFaxCoding = 2;
 
 constexpr const char* kLogDirName = "Log/";
 constexpr const char* kDataDirName = "Data/";
@@ -124,6 +130,17 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 std::string EnvValue(const char* name) {
   const char* value = std::getenv(name);
   return value ? std::string(value) : std::string();
+}
+
+// A value past max is reported and replaced by the default: a typing error in
+// the file should not silently change how every call is made.
+void CheckRange(std::uint32_t& value, std::uint32_t max, std::uint32_t fallback, const char* key,
+                const char* meaning) {
+  if (value <= max) return;
+  ReportError(0, kMsgDefault, "AppSettings", "ApplyChecks",
+              "The setting %s = %u is out of range (%s); %u is used.", key, value, meaning,
+              fallback);
+  value = fallback;
 }
 
 std::string WithSlash(std::string dir) {
@@ -289,6 +306,8 @@ void AppSettings::ApplyChecks() {
   effectiveLanguage = EffectiveLanguage(UILanguage, systemCodePage);
   effectiveCodePage = EffectiveCodePage(CurrentCodePage, systemCodePage);
   if (HangupBreak > kMaxHangupBreak) HangupBreak = kDefaultHangupBreak;
+  CheckRange(FaxECM, kMaxFaxECM, kDefaultFaxECM, "FaxECM", "0 off, 1 on");
+  CheckRange(FaxCoding, kMaxFaxCoding, kDefaultFaxCoding, "FaxCoding", "0 MH, 1 MR, 2 MMR");
 }
 
 int AppSettings::EnsureDirectories() const {

@@ -92,6 +92,10 @@ struct AppSettings {
   std::string PhoneDataDevice;
   // Further serial devices offered as telephony lines, separated by ";".
   std::string TelephonyDevices;
+  // Error correction mode: 1 offer and use it, 0 never.
+  std::uint32_t FaxECM = 1;
+  // The highest page coding offered and used: 0 MH, 1 MR, 2 MMR (MMR only with ECM).
+  std::uint32_t FaxCoding = 2;
 
   // ---- derived at start-up, never written to the file
   // The home directory, ending in "/". LoadSettings takes it from the

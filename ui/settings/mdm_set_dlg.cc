@@ -69,6 +69,16 @@ CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
   m_class->addItems({ResString(str::kAutomaticClass), "Class 1", "Class 2", "Class 2.0"});
   form->addRow(ResString(str::kModemClass), m_class);
 
+  m_ecm = new QCheckBox(ResString(str::kModemEcm), this);
+  m_ecm->setObjectName("FaxECM");
+  m_ecm->setToolTip(ResString(str::kModemEcmTip));
+  form->addRow(m_ecm);
+  m_coding = new QComboBox(this);
+  m_coding->setObjectName("FaxCoding");
+  m_coding->addItems({"MH", "MR", "MMR"});
+  m_coding->setToolTip(ResString(str::kModemCodingTip));
+  form->addRow(ResString(str::kModemCoding), m_coding);
+
   m_commLog = new QCheckBox(ResString(str::kModemCommLog), this);
   m_commLog->setObjectName("control1031");
   form->addRow(m_commLog);
@@ -117,6 +127,8 @@ void CMdmSetDlg::Load() {
       std::find(std::begin(kForcedClasses), std::end(kForcedClasses), s.ForceFaxClass);
   m_class->setCurrentIndex(
       cls == std::end(kForcedClasses) ? 0 : static_cast<int>(cls - std::begin(kForcedClasses)));
+  m_ecm->setChecked(s.FaxECM != 0);
+  m_coding->setCurrentIndex(static_cast<int>(std::min<std::uint32_t>(s.FaxCoding, 2)));
   m_commLog->setChecked(s.FaxCommLogOn == 1);
   m_csid->setText(QString::fromStdString(s.LocalCSID));
   m_logPath->setText(QString::fromStdString(s.LogPath));
@@ -170,6 +182,8 @@ bool CMdmSetDlg::Accept(AppSettings& s, std::uint32_t& currentModem) {
   }
   s.InitBaudRate = kBaudRates[std::max(m_baud->currentIndex(), 0)];
   s.ForceFaxClass = kForcedClasses[std::max(m_class->currentIndex(), 0)];
+  s.FaxECM = m_ecm->isChecked() ? 1 : 0;
+  s.FaxCoding = static_cast<std::uint32_t>(std::max(m_coding->currentIndex(), 0));
   s.FaxCommLogOn = m_commLog->isChecked() ? 1 : 0;
   s.LocalCSID = Text(m_csid);
   s.LogPath = Text(m_logPath);

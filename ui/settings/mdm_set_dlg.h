@@ -1,7 +1,8 @@
 // CMdmSetDlg: the modem page of the settings sheet. The serial port or a modem
-// of the telephony line's list, line speed, forced fax class, communication
-// log, station identifier, log folder, and the Linux devices of the built-in
-// phone modem and of further modem lines.
+// of the telephony line's list, line speed, forced fax class, error
+// correction and page coding, communication log, station identifier, log
+// folder, and the Linux devices of the built-in phone modem and of further
+// modem lines.
 #pragma once
 
 #include <QWidget>
@@ -44,6 +45,8 @@ class CMdmSetDlg : public QWidget {
   QComboBox* ModemList() const { return m_modem; }
   QComboBox* BaudList() const { return m_baud; }
   QComboBox* ClassList() const { return m_class; }
+  QCheckBox* EcmBox() const { return m_ecm; }
+  QComboBox* CodingList() const { return m_coding; }
   QCheckBox* CommLog() const { return m_commLog; }
   QLineEdit* StationId() const { return m_csid; }
   QLineEdit* LogPath() const { return m_logPath; }
@@ -65,6 +68,8 @@ class CMdmSetDlg : public QWidget {
   QComboBox* m_modem = nullptr;
   QComboBox* m_baud = nullptr;
   QComboBox* m_class = nullptr;
+  QCheckBox* m_ecm = nullptr;
+  QComboBox* m_coding = nullptr;  // FaxCoding: index 0 MH, 1 MR, 2 MMR
   QCheckBox* m_commLog = nullptr;
   QLineEdit* m_csid = nullptr;
   QLineEdit* m_logPath = nullptr;

@@ -106,19 +106,23 @@ TEST(CallRecords, APartialSendAndAFailedReceiveAreFiledAsTheTableSays) {
   send.note = "see page 2";
   send.fax.pagesTransferred = 1;
   send.fax.totalPages = 3;
+  send.link = LinkCoding{true, FaxCoding::kMmr, 256};
   const FaxRecord sent = MakeCallRecord(send);
   EXPECT_EQ(CallFolder(kSendJob), FOLDER_SENT);
   EXPECT_EQ(sent.status, 2) << "partly sent";
   EXPECT_EQ(sent.pages, 3) << "the pages of the file, not the pages that went";
   EXPECT_EQ(sent.noteFlag, 1);
+  EXPECT_EQ(sent.info2, "ECM, MMR") << "the coding goes beside the sender's note";
 
   CallFacts receive = send;
   receive.kind = kReceiveJob;
   receive.result = -1;
+  receive.fax.pagesTransferred = 0;
   const FaxRecord received = MakeCallRecord(receive);
   EXPECT_EQ(CallFolder(kReceiveJob), FOLDER_INBOX);
   EXPECT_EQ(received.status, 0);
-  EXPECT_EQ(received.pages, 1) << "the pages that arrived";
+  EXPECT_EQ(received.pages, 0) << "the pages that arrived";
+  EXPECT_EQ(received.info2, "") << "no page, no coding";
   EXPECT_EQ(received.noteFlag, 0);
   EXPECT_EQ(received.note, "");
 }

@@ -93,6 +93,7 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   for (const auto& [key, loaded, typed] : numbers) *key = std::stoul(loaded);
   settings.ModemName = "usb-Modem_A";
   settings.FaxCommLogOn = 1;
+  settings.FaxCoding = 1;
   settings.T2TQuality = 2;
   settings.I2TResTransfer = 2;
   settings.T2TWordWrap = 1;
@@ -121,6 +122,8 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   EXPECT_FALSE(m->PortList()->isEnabled());
   EXPECT_EQ(m->ModemList()->currentIndex(), 2);
   EXPECT_TRUE(m->CommLog()->isChecked());
+  EXPECT_TRUE(m->EcmBox()->isChecked());
+  EXPECT_EQ(m->CodingList()->currentIndex(), 1);
   EXPECT_EQ(t->Quality()->currentIndex(), 1);
   EXPECT_EQ(t->ResTransfer()->currentIndex(), 1);
   EXPECT_TRUE(t->WordWrap()->isChecked());
@@ -132,6 +135,8 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   EXPECT_TRUE(m->PortList()->isEnabled());
   EXPECT_FALSE(m->ModemList()->isEnabled());
   m->CommLog()->setChecked(false);
+  m->EcmBox()->setChecked(false);
+  m->CodingList()->setCurrentIndex(2);
   t->Quality()->setCurrentIndex(0);
   t->ResTransfer()->setCurrentIndex(0);
   t->WordWrap()->setChecked(false);
@@ -144,6 +149,8 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   for (const auto& [key, loaded, typed] : numbers) EXPECT_EQ(std::to_string(*key), typed);
   EXPECT_EQ(settings.ModemName, "");
   EXPECT_EQ(settings.FaxCommLogOn, 0u);
+  EXPECT_EQ(settings.FaxECM, 0u);
+  EXPECT_EQ(settings.FaxCoding, 2u);
   EXPECT_EQ(settings.T2TQuality, 1u);
   EXPECT_EQ(settings.I2TResTransfer, 1u);
   EXPECT_EQ(settings.T2TWordWrap, 0u);
