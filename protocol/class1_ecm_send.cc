@@ -32,12 +32,6 @@ constexpr std::size_t kClosingFlags = 4;
 // A fourth PPR for one partial page leads to CTC or EOR.
 constexpr int kPprsBeforeCtc = 4;
 
-const Class1Item* FirstFrame(const Class1Items& items) {
-  for (const Class1Item& item : items)
-    if (item.isFrame) return &item;
-  return nullptr;
-}
-
 }  // namespace
 
 // ---- frames of a partial page ----

@@ -181,6 +181,12 @@ bool EndsWithResult(const Class1Items& items) {
   return word >= 0 && word != kWordConnect;
 }
 
+const Class1Item* FirstFrame(const Class1Items& items) {
+  for (const Class1Item& item : items)
+    if (item.isFrame) return &item;
+  return nullptr;
+}
+
 std::span<const std::uint8_t> Class1Item::Fif() const {
   constexpr std::size_t kHead = 3;
   constexpr std::size_t kCheckBytes = 2;

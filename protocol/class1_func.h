@@ -90,6 +90,8 @@ enum class Heard {
 // The items end with a final result line (not CONNECT): the modem is in
 // command state.
 bool EndsWithResult(const Class1Items& items);
+// The first frame among the items; null when none came.
+const Class1Item* FirstFrame(const Class1Items& items);
 
 // How GetFrame repeats the last frame sent on its second and third attempts.
 enum class RepeatMode { kNever = 0, kOnCrp = 1, kAlways = 2 };

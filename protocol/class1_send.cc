@@ -65,12 +65,6 @@ constexpr std::array<DialFailure, 6> kDialFailures = {{
      "An equipment busy tone is detected on the line and the busy tone [on] time exceeds 300 ms."},
 }};
 
-const Class1Item* FirstFrame(const Class1Items& items) {
-  for (const Class1Item& item : items)
-    if (item.isFrame) return &item;
-  return nullptr;
-}
-
 }  // namespace
 
 void FClass1Func::ShowStatus(unsigned id) {
