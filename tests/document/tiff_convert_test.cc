@@ -27,9 +27,12 @@ class TiffConvertTest : public ::testing::Test {
     cover = File("cover.txt", "<GROUP 20,20,170,0>To: <RCVNAME>\n<SUBJECT>\n<NOTE>\n");
     text = File("notes.txt", "Hello \xC3\xA9t\xC3\xA9\nsecond line\n");
     image = (dir.path() / "picture.tif").string();
-    // A foreign TIFF of two short pages.
+    // A foreign TIFF of two short pages, the second in MMR as a received fax
+    // may be: a forward joins both to the cover page.
     const test::LibTiffPage page{test::PatternPage(300, 3), 300, 1728, 3, 1, 0, 209, 2, 1, ""};
-    test::WriteWithLibTiff(image, {page, page});
+    test::LibTiffPage mmr = page;
+    mmr.compression = 4;  // COMPRESSION_CCITTFAX4
+    test::WriteWithLibTiff(image, {page, mmr});
     output = (dir.path() / "out.tif").string();
   }
 
