@@ -204,7 +204,7 @@ std::optional<Class1Item> FClass1Func::AwaitEcmCommand() {
     switch (ListenOnce(items, kFrameItemsMax, m_timeouts.postPageMessage)) {
       case Heard::kFrame:
         for (const Class1Item& item : items)
-          for (const std::uint8_t command : {fcf::PPS, fcf::CTC, fcf::EOR, fcf::RR})
+          for (const std::uint8_t command : {fcf::PPS, fcf::CTC, fcf::EOR, fcf::RR, fcf::DCS})
             if (item.Is(command)) return item;
         break;  // other frames: the command was missed and comes again
       case Heard::kDamaged:
@@ -233,6 +233,9 @@ FClass1Func::EcmNext FClass1Func::TakeEcmCommand(const Class1Item& command, EcmP
   if (command.Is(fcf::PPS)) return TakePps(command.Fif(), page, tiff);
   if (command.Is(fcf::CTC)) return TakeCtc(command.Fif(), page);
   if (command.Is(fcf::EOR)) return TakeEor(command.Fif(), page, tiff);
+  // DCS: the caller did not hear our CFR and trains again, maybe slower.
+  if (command.Is(fcf::DCS))
+    return AnalysisDCS(command) && Train(nullptr) ? EcmNext::kBurst : EcmNext::kFailed;
   // RR: we never ask the caller to wait, so it missed our last answer.
   return RepeatLastFrame() ? EcmNext::kBurst : EcmNext::kFailed;
 }

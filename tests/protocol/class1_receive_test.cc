@@ -165,6 +165,35 @@ TEST_F(Class1ReceiveTest, TheWrongCarrierTwentyOneTimesEndsTheCall) {
                                 "Some unknown error happen in Class 1 TCF Receiving process."}));
 }
 
+// With error correction mode a DCS repeated because our CFR was lost (the
+// caller's V.21 comes where its first partial page should) is trained again.
+TEST(Class1ReceiveTraining, WithEcmADcsRepeatedAfterALostCfrIsTrainedAgain) {
+  test::TempDir dir;
+  Class1PtyRig rig;
+  rig.fax.SetTimeouts({.dcsPass = 150, .postPageMessage = 300});
+  rig.fax.SetCodingLimits(true, FaxCoding::kMmr);
+  CapabilityBytes dcs{};
+  dcs[1] = capbit::kReceiverFax;
+  SetRateBits(dcs, 0b1000);
+  dcs[2] = capbit::kExtend;
+  dcs[3] = capbit::kEcm | capbit::kT6;
+  const std::string dcsFrame = kConnect + ModemFrame(true, fcf::DCS, OnLine(dcs));
+  rig.modem.Answer("AT+FRM=?\r", "\r\n24,48,72,96\r\n\r\nOK\r\n").Answer("ATA\r", kConnect);
+  Script(rig.modem, "I");
+  rig.modem.Answer("AT+FRH=3\r", dcsFrame);
+  Script(rig.modem, "G");
+  rig.modem.Answer("AT+FRM=96\r", "\r\n+FCERROR\r\n").Answer("AT+FRH=3\r", dcsFrame);
+  Script(rig.modem, "G");
+  rig.modem.Answer("AT+FRM=96\r", "\r\n+FCERROR\r\n")
+      .Answer("AT+FRH=3\r", kConnect + ModemFrame(true, fcf::DCN))
+      .Answer("ATH0\r", kOk);
+  ASSERT_TRUE(rig.Start());
+  EXPECT_EQ(rig.fax.ReceiveFAXClass1((dir.path() / "r.tif").string(), "5550100", nullptr),
+            kSessionFailed);
+  EXPECT_TRUE(rig.modem.Finish()) << rig.modem.Failure();
+  TakeMessages();
+}
+
 // Copy quality: too many bad rows, or too long a run of them, refuse the
 // page; a few are repaired so that every row of the kept page decodes.
 TEST(Class1PageQuality, RefusesABrokenPageAndRepairsAFewBadRows) {
