@@ -140,6 +140,7 @@ class TcfJudge {
 int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view localId,
                                   FaxResult* result) {
   constexpr const char* kFunction = "ReceiveFAXClass1";
+  m_link = {};  // nothing settled yet: a call that fails early used neither
   if (m_port == nullptr) return kSessionFailed;
   TiffOper tiff;
   tiff.SetErrorPool(false);

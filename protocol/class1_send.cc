@@ -76,6 +76,7 @@ bool FClass1Func::Cancelled() { return m_job && m_job->IsCancelled(0); }
 int FClass1Func::SendFAXClass1(std::span<const std::string> files, std::string_view number,
                                std::string_view localId, std::uint32_t* resume, FaxResult* result) {
   constexpr const char* kFunction = "SendFAXClass1";
+  m_link = {};  // nothing settled yet: a call that fails early used neither
   if (m_port == nullptr) return kSessionFailed;
   PageFeed feed(files, resume, {kModule, kFunction});
   if (feed.Finished()) return kSessionDone;
