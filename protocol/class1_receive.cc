@@ -417,7 +417,11 @@ bool FClass1Func::TakeV21Command(FaxResult* result) {
   std::uint8_t message = 0;
   switch (ListenForCommand(m_timeouts.postPageMessage, result, message)) {
     case Command::kPostPage:
-      // Our answer to the last page was lost: the caller repeated its message.
+      // Right after our CFR the page itself was missed (its carrier never
+      // came): RTN has the caller train again and send the page again.
+      // Otherwise our answer to the last page was lost and goes again.
+      if (m_lastFrame && SameFcf(m_lastFrame->fcfValue, fcf::CFR))
+        return SendFrame(kFrameCommand, kV21Code, true, fcf::RTN, {}, false) == 1;
       return RepeatLastFrame();
     case Command::kDcs:
       // Our CFR was lost, or the caller retrains: a new training check.

@@ -141,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Recovery{"MpsRepeatedAfterALostMcfIsAnsweredAgain", "TDGpMmfMmpEmN", 2},
                       Recovery{"DcsRepeatedAfterALostCfrIsTrainedAgain", "TDGfTDGpEmN", 1},
                       Recovery{"EopRepeatedAfterALostMcfIsAnsweredAgain", "TDGpEmEmN", 1},
-                      Recovery{"BrokenPageIsRefusedAndComesAgain", "TDGxErTDGpEmN", 1}),
+                      Recovery{"BrokenPageIsRefusedAndComesAgain", "TDGxErTDGpEmN", 1},
+                      Recovery{"APageMissedWholeGetsRtnAndComesAgain", "TDGfErfTDGpEmN", 1}),
     [](const auto& param) { return std::string(param.param.name); });
 
 TEST_F(Class1ReceiveTest, ACallerThatNeverSendsDcsGetsSixteenPasses) {
