@@ -24,7 +24,6 @@ using namespace class1;
 
 namespace {
 
-constexpr const char* kSilence80ms = "8";
 // The frames RCP repeats three times, so that one bit error cannot hide it.
 constexpr int kRcpRepeats = 3;
 constexpr std::uint32_t kPreambleMs = 100;  // flags ahead of the first frame
@@ -128,8 +127,7 @@ FClass1Func::EcmEnd FClass1Func::SendEcmBlock(std::span<const std::uint8_t> bloc
   for (;;) {
     if (!WriteEcmFrames(block, wanted)) return EcmEnd::kFailed;
     if (fcf2 != fcf::kPpsNull) ShowStatus(kStrPageSentWaiting);
-    if (!m_port->WriteCommandF("AT+FTS=%s", kSilence80ms, 0) || !CheckCmdResponse2(kWaitOkMs, true))
-      return EcmEnd::kFailed;
+    if (!PauseBeforeV21()) return EcmEnd::kFailed;
     const std::optional<Class1Item> answer = EcmCommand(fcf::PPS, pps, false);
     if (!answer) return EcmEnd::kUnanswered;
     if (answer->Is(fcf::MCF)) return EcmEnd::kConfirmed;

@@ -270,6 +270,9 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   bool WritePageChunked(const std::uint8_t* bytes, std::size_t count);
   bool WriteData(const std::uint8_t* bytes, std::size_t count);
   void SendDcn();
+  // The silence between the end of high-speed data and a V.21 command
+  // (AT+FTS=8: 80 ms, T.30's 75 ms with room); false without the modem's OK.
+  bool PauseBeforeV21();
   // ---- ECM transmit (class1_ecm_send.cc) and pages coded for the line ----
   // How the partial pages of a page ended: confirmed (MCF), given up (EOR),
   // unanswered, or the modem failed.

@@ -36,7 +36,6 @@ constexpr int kPhaseBEmptyAnswersMax = 10;
 // A remote that answers DCS with neither CFR, FTT nor CSI is given this many
 // rounds before the call is given up, so that it cannot hold the call for ever.
 constexpr int kTrainRoundsMax = 2 * kModulationCount;
-constexpr const char* kSilence80ms = "8";
 // A refused page is sent again at most this often before the call ends.
 constexpr int kPageResendsMax = 2;
 // A second RTN at one speed moves one speed step down.
@@ -429,8 +428,7 @@ void FClass1Func::EndFailedData() {
 // The post-page message goes up to three times (GetFrame) until MCF, RTP or
 // RTN answers it.
 PostPageAnswer FClass1Func::SendPostPageMessage(std::uint32_t pagesLeft) {
-  if (!m_port->WriteCommandF("AT+FTS=%s", kSilence80ms, 0) || !CheckCmdResponse2(kWaitOkMs, true))
-    return PostPageAnswer::kUnanswered;
+  if (!PauseBeforeV21()) return PostPageAnswer::kUnanswered;
   if (!SendFrame(kFrameCommand, kV21Code, true, pagesLeft ? fcf::MPS : fcf::EOP, {}, false))
     return PostPageAnswer::kUnanswered;
   Class1Items items;
@@ -442,6 +440,10 @@ PostPageAnswer FClass1Func::SendPostPageMessage(std::uint32_t pagesLeft) {
     if (item.Is(fcf::RTN)) return PostPageAnswer::kRefused;
   }
   return PostPageAnswer::kUnanswered;
+}
+
+bool FClass1Func::PauseBeforeV21() {
+  return m_port->WriteCommandF("AT+FTS=%s", "8", 0) && CheckCmdResponse2(kWaitOkMs, true);
 }
 
 void FClass1Func::SendDcn() { SendFrame(kFrameCommand, kV21Code, true, fcf::DCN, {}, false); }
