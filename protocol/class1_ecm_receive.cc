@@ -18,6 +18,7 @@
 #include "modem/win_com_ce.h"
 #include "protocol/class1_func.h"
 #include "protocol/class1_session.h"
+#include "protocol/dle_unstuffer.h"
 #include "protocol/ecm_block.h"
 #include "protocol/hdlc_decoder.h"
 #include "protocol/t30_timers.h"
@@ -48,36 +49,27 @@ constexpr std::size_t kPpsFifBytes = 4;
 // CTC: the first two DCS bytes, the second with the new rate.
 constexpr std::size_t kCtcFifBytes = 2;
 
-// Resolves the DLE escapes of the data after AT+FRM: DLE DLE is one 0x10,
-// DLE ETX ends the data, any other escape stays data as it came.
+// The data after AT+FRM with its DLE escapes resolved, up to DLE ETX.
 class DleReader {
  public:
   // Appends the data in `in` to out; returns the bytes of `in` used (all, or
   // up to the DLE ETX).
   std::size_t Feed(std::span<const std::uint8_t> in, std::vector<std::uint8_t>& out) {
     for (std::size_t i = 0; i < in.size(); ++i) {
-      const std::uint8_t b = in[i];
-      if (!m_dlePending) {
-        if (b == kDle)
-          m_dlePending = true;
-        else
-          out.push_back(b);
-        continue;
-      }
-      m_dlePending = false;
-      if (b == kEtx) {
+      DleUnstuffer::Out bytes;
+      const int taken = m_unstuffer.Take(in[i], bytes);
+      if (taken == DleUnstuffer::kEnd) {
         m_ended = true;
         return i + 1;
       }
-      if (b != kDle) out.push_back(kDle);
-      out.push_back(b);
+      out.insert(out.end(), bytes.begin(), bytes.begin() + taken);
     }
     return in.size();
   }
   bool Ended() const { return m_ended; }
 
  private:
-  bool m_dlePending = false;
+  DleUnstuffer m_unstuffer;
   bool m_ended = false;
 };
 

@@ -22,23 +22,15 @@ Class1PageDecoder::Status Class1PageDecoder::Feed(const std::uint8_t* data, std:
   if (m_failed) return Status::kWriteFailed;
   if (m_ended) return Status::kPageEnd;
   for (std::size_t i = 0; i < count; ++i) {
-    const std::uint8_t b = data[i];
-    bool ok = true;
-    if (m_dlePending) {
-      m_dlePending = false;
-      if (b == kEtx) {
-        used = i + 1;
-        m_ended = true;
-        return Flush() ? Status::kPageEnd : Status::kWriteFailed;
-      }
-      // DLE DLE is one 0x10 of data; any other escape stays data as it came.
-      if (b != kDle) ok = Data(kDle);
-      ok = ok && Data(b);
-    } else if (b == kDle) {
-      m_dlePending = true;
-    } else {
-      ok = Data(b);
+    DleUnstuffer::Out bytes;
+    const int taken = m_dle.Take(data[i], bytes);
+    if (taken == DleUnstuffer::kEnd) {
+      used = i + 1;
+      m_ended = true;
+      return Flush() ? Status::kPageEnd : Status::kWriteFailed;
     }
+    bool ok = true;
+    for (int k = 0; k < taken && ok; ++k) ok = Data(bytes[static_cast<std::size_t>(k)]);
     if (!ok) {
       used = i + 1;
       m_failed = true;

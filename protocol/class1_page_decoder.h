@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "document/fax_coding.h"
+#include "protocol/dle_unstuffer.h"
 
 namespace vexo {
 
@@ -53,7 +54,7 @@ class Class1PageDecoder {
   bool m_twoDim = false;
   std::array<std::uint8_t, 4096> m_block{};
   std::size_t m_used = 0;
-  bool m_dlePending = false;
+  DleUnstuffer m_dle;
   bool m_started = false;
   bool m_failed = false;
   bool m_ended = false;
