@@ -75,6 +75,8 @@ constexpr std::array kKeys{
     Text("TelephonyDevices", kSettingsPathChars, &S::TelephonyDevices),
     Number("FaxECM", &S::FaxECM),
     Number("FaxCoding", &S::FaxCoding),
+    Number("AutoAnswer", &S::AutoAnswer),
+    Text("ReceivePdfDir", kSettingsPathChars, &S::ReceivePdfDir),
 };
 
 }  // namespace
@@ -102,6 +104,7 @@ constexpr std::uint32_t kDefaultFaxECM = 1;
 constexpr std::uint32_t kMaxFaxECM = 1;
 constexpr std::uint32_t kDefaultFaxCoding = 2;
 constexpr std::uint32_t kMaxFaxCoding = 2;
+constexpr std::uint32_t kMaxAutoAnswerRings = 20;
 
 constexpr const char* kLogDirName = "Log/";
 constexpr const char* kDataDirName = "Data/";
@@ -308,6 +311,7 @@ void AppSettings::ApplyChecks() {
   if (HangupBreak > kMaxHangupBreak) HangupBreak = kDefaultHangupBreak;
   CheckRange(FaxECM, kMaxFaxECM, kDefaultFaxECM, "FaxECM", "0 off, 1 on");
   CheckRange(FaxCoding, kMaxFaxCoding, kDefaultFaxCoding, "FaxCoding", "0 MH, 1 MR, 2 MMR");
+  CheckRange(AutoAnswer, kMaxAutoAnswerRings, 0, "AutoAnswer", "0 off, 1 to 20 rings");
 }
 
 int AppSettings::EnsureDirectories() const {

@@ -96,6 +96,11 @@ struct AppSettings {
   std::uint32_t FaxECM = 1;
   // The highest page coding offered and used: 0 MH, 1 MR, 2 MMR (MMR only with ECM).
   std::uint32_t FaxCoding = 2;
+  // Automatic answering: 0 off, n answers every call after n rings while the
+  // desktop program runs.
+  std::uint32_t AutoAnswer = 0;
+  // Every received fax is also exported here as a PDF; empty: not exported.
+  std::string ReceivePdfDir;
 
   // ---- derived at start-up, never written to the file
   // The home directory, ending in "/". LoadSettings takes it from the

@@ -92,7 +92,8 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInTableOrderWithItsDefault) {
       "ProfileLogo = \"@Cover/logo.bmp\"|HintAutoModem = 1|HintContactDetail = 1|"
       "HintSetVoiceModem = 1|SeedCallNum = \"\"|HangupBreak = 20|UseWhatAsSeedNum = 1|"
       "CloseAllRasConn = 1|COMPortDevice = \"\"|PhoneCommandDevice = \"\"|"
-      "PhoneDataDevice = \"\"|TelephonyDevices = \"\"|FaxECM = 1|FaxCoding = 2";
+      "PhoneDataDevice = \"\"|TelephonyDevices = \"\"|FaxECM = 1|FaxCoding = 2|AutoAnswer = 0|"
+      "ReceivePdfDir = \"\"";
   std::size_t keys = 0;
   for (const auto line : std::views::split(table, '|')) {
     std::string text(line.begin(), line.end());
