@@ -1,5 +1,7 @@
 #include "kernel/fax_kernel.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -23,6 +25,9 @@ constexpr const char* kFallbackInitCommand = "AT E0 V1 Q0 M0 &C1 &D2 S7=60 S10=1
 constexpr const char* kIndicationsOff = "AT+CNMI=0,0,0,0,0";
 constexpr const char* kIndicationToken = "+CNMI:";
 constexpr int kAtRounds = 12;
+// Rings of one call come a few seconds apart; after this long without one the
+// caller has given up, and the rings heard so far no longer count.
+constexpr std::chrono::seconds kRingsOfOneCall{10};
 
 constexpr const char* kMsgCnmi = "Failed to query original cnmi value.";
 constexpr const char* kMsgForcedClass = "this modem does not support the user-forced FAX class %d";
@@ -331,8 +336,9 @@ bool FaxKernel::DetectFaxClass(Entry entry, const char* function) {
 
 // ---- entry operations
 
-int FaxKernel::WaitRing_NoEvent() {
+int FaxKernel::WaitRing_NoEvent(unsigned rings) {
   constexpr const char* fn = "WaitRing_NoEvent";
+  m_waitListened = false;
   if (!m_port || !m_port->IsPortOpen()) return -1;
   RestoreIndications();  // a value left from an earlier wait
   const auto fail = [this](int code) {
@@ -342,17 +348,26 @@ int FaxKernel::WaitRing_NoEvent() {
   if (!InitialiseModem() || !ProbePhoneModem(fn) || !SelectResultCodes(Entry::WaitRing) ||
       !DetectFaxClass(Entry::WaitRing, fn))
     return fail(-1);
-  // A ring that came in while the modem was being set up is the call itself:
-  // answer it now rather than one ring period later.
-  if (m_port->RingLinesRead() > 0) return 0;
+  // Rings that came in while the modem was being set up belong to the call:
+  // with enough of them it is answered now rather than one ring period later.
+  const int wanted = static_cast<int>(std::max(rings, 1u));
+  m_waitListened = true;
+  int earlierCalls = 0;  // RING lines of callers that gave up
+  auto lastRing = std::chrono::steady_clock::now();
+  if (m_port->RingLinesRead() >= wanted) return 0;
   const std::string waiting = LoadResString(kStrWaitingForCall);
   if (m_job) m_job->SetStatusText(waiting, true);
   for (;;) {
     if (Cancelled()) return fail(-2);
-    const int rings = m_exchange.WaitRings(m_timeouts.ringPoll, 0, true);
-    if (rings < 0) return fail(-1);
+    const int heard = m_exchange.WaitRings(m_timeouts.ringPoll, 0, true);
+    if (heard < 0) return fail(-1);
+    const auto now = std::chrono::steady_clock::now();
+    if (heard > 0)
+      lastRing = now;
+    else if (now - lastRing > kRingsOfOneCall)
+      earlierCalls = m_port->RingLinesRead();
     // The saved indication value stays for the ReceiveFax that follows.
-    if (rings > 0) return 0;
+    if (m_port->RingLinesRead() - earlierCalls >= wanted) return 0;
     if (m_job) m_job->SetStatusText(waiting, false);
   }
 }

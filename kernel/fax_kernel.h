@@ -102,9 +102,12 @@ class FaxKernel {
   int ResetModem();
 
   // ---- entry operations (job thread) ----
-  // 0 a ring arrived (the port stays open in the detected class), -1 failure,
-  // -2 cancelled.
-  int WaitRing_NoEvent();
+  // 0 the call rang rings times (the port stays open in the detected class),
+  // -1 failure, -2 cancelled. rings 0 counts as 1.
+  int WaitRing_NoEvent(unsigned rings = 1);
+  // Whether the last WaitRing_NoEvent got the modem set up and listened for
+  // rings (false when it failed or was cancelled before).
+  bool LastWaitListened() const { return m_waitListened; }
   // 0 success, 1 failure after at least one page, -1 failure. Without
   // initialise the class found by WaitRing_NoEvent is used.
   int ReceiveFax(const std::string& outputFile, std::string_view localId, bool initialise,
@@ -160,6 +163,7 @@ class FaxKernel {
   std::string m_portName;
   std::uint32_t m_forcedClass = kFaxClassAuto;
   std::uint32_t m_detectedClass = 0;
+  bool m_waitListened = false;
   std::uint32_t m_openPort = 0;
   bool m_openViaModemList = false;
   std::array<char, kIndicationChars + 1> m_savedIndication{};

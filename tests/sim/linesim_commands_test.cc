@@ -82,6 +82,8 @@ TEST(LinesimCommands, RefusesBadOptions) {
                                              {"--far", "fax"},
                                              {"--far-coding", "jbig"},
                                              {"--call-in", "/nonexistent/page.tif"},
+                                             {"--call-in-repeat", "2"},
+                                             {"--call-in-repeat", "0"},
                                              {"--line-delay", "-1"},
                                              {"--frobnicate"}}) {
     TempDir dir;

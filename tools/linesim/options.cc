@@ -14,6 +14,7 @@ constexpr int kMaxSpeed = 16;
 constexpr double kMaxHangupSeconds = 3600;
 constexpr double kMaxNoiseDb = 80;
 constexpr int kMaxLineDelayMs = 500;
+constexpr int kMaxCallInRepeat = 1000;
 
 // Every modulation code a Class 1 modem of this simulator can run.
 constexpr int kKnownModulations[] = {24, 48, 72, 73, 74, 96, 97, 98, 121, 122, 145, 146};
@@ -120,6 +121,7 @@ const char* UsageText() {
          "  --far-id ID             station identifier of the far terminal\n"
          "  --far-receive DIR       the far terminal stores each received fax in DIR\n"
          "  --call-in FILE.tif      the far terminal calls the modem and sends FILE.tif\n"
+         "  --call-in-repeat N      with --call-in: call in again after each call, N calls\n"
          "  --far-refuse-fine       the far terminal offers normal resolution only\n"
          "  --far-ecm               the far end offers and uses ECM (T.30 Annex A)\n"
          "  --far-coding mh|mr|mmr  the far end's highest coding (MMR needs --far-ecm)\n"
@@ -145,7 +147,7 @@ const char* UsageText() {
          "  --class 1|2|2.0|auto    service class of the modem (auto offers 0,1,2,2.0)\n"
          "  --hangup-code HEX[:N]   Class 2/2.0: the far end hangs up with HEX before page N\n"
          "  --rtn-page N            Class 2/2.0: the far end answers page N with RTN once\n"
-         "  --drop-during-page N    Class 2/2.0: the far end drops the line during page N\n"
+         "  --drop-during-page N    the far end drops the line during page N\n"
          "  --fcc-error             Class 2/2.0: AT+FCC= and AT+FDCC= answer ERROR\n"
          "  --vr0-only              Class 2/2.0: the far end offers normal resolution only\n"
          "  --no-xon                Class 2: CONNECT to AT+FDT comes without XON\n";
@@ -188,6 +190,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (arg == "--call-in") {
       if (!value(v)) return std::nullopt;
       options.callIn = v;
+    } else if (arg == "--call-in-repeat") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseInt(v, options.callInRepeat) || options.callInRepeat < 1 ||
+          options.callInRepeat > kMaxCallInRepeat) {
+        error = "--call-in-repeat takes a whole number from 1 to 1000";
+        return std::nullopt;
+      }
     } else if (arg == "--far-refuse-fine") {
       options.farRefuseFine = true;
     } else if (arg == "--far-ecm") {
@@ -349,6 +358,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
   }
   if (!options.callIn.empty() && ::access(options.callIn.c_str(), R_OK) != 0) {
     error = "cannot read " + options.callIn;
+    return std::nullopt;
+  }
+  if (options.callInRepeat > 1 && options.callIn.empty()) {
+    error = "--call-in-repeat needs --call-in";
     return std::nullopt;
   }
   if (options.far == FarKind::kModem && !options.callIn.empty()) {

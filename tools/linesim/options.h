@@ -36,6 +36,7 @@ struct Options {
   std::string farId = "VEXO LINESIM";  // station identifier of the far terminal
   std::string farReceiveDir;           // where the far terminal stores received faxes
   std::string callIn;                  // TIFF the far terminal sends when it calls in
+  int callInRepeat = 1;                // calls in, one after another, with --call-in
   std::vector<std::string> links;      // symlinks to the ptys, one per modem
   std::string reportFile;              // one JSON object per call, appended
   // Classes listed by "AT+FCLASS=?" and accepted by "AT+FCLASS=".

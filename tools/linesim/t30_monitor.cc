@@ -77,6 +77,9 @@ void T30Monitor::Reset() {
 void T30Monitor::Listen(Direction direction, std::span<const std::int16_t> block) {
   Receiver& r = m_receivers[static_cast<int>(direction)];
   if (r.fsk != nullptr) fsk_rx(r.fsk, block.data(), static_cast<int>(block.size()));
+  // Both directions pass each block: time is counted once.
+  if (direction == Direction::kFromFar && m_seen.samplesSincePageGo >= 0)
+    m_seen.samplesSincePageGo += static_cast<std::int64_t>(block.size());
 }
 
 void T30Monitor::PutBit(void* receiver, int bit) {
@@ -96,6 +99,7 @@ void T30Monitor::OnFrame(Direction direction, std::span<const std::uint8_t> fram
   const auto fcf = static_cast<std::uint8_t>(frame[2] & ~kFinalBit);
   const auto fif = frame.subspan(kFifStart);
   const int from = static_cast<int>(direction);
+  if (fcf == T30_CFR || fcf == T30_MCF) m_seen.samplesSincePageGo = 0;
   if (fcf == T30_CSI || fcf == T30_TSI) {
     (direction == Direction::kFromModem ? m_seen.identFromModem : m_seen.identFromFar) =
         DecodeIdent(fif);

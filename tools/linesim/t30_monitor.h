@@ -24,6 +24,9 @@ struct T30Observations {
   std::string coding;          // "T.4 1-D", "T.4 2-D" or "T.6", from the last DCS
   int pagesConfirmed = 0;      // MCF answers to post-page messages
   bool disconnected = false;   // a DCN ended the session
+  // Audio since the latest CFR or MCF, after which the next page's image data
+  // comes; -1 before either.
+  std::int64_t samplesSincePageGo = -1;
 };
 
 class T30Monitor {

@@ -18,10 +18,19 @@ namespace {
 
 constexpr double kRingPeriodSeconds = 6;  // one RING per cadence: 2 s on, 4 s off
 constexpr double kFirstRingSeconds = 1;   // from the port being opened to the first ring
+// A caller rings this long before it gives up: past the 20 rings a program may
+// wait for before answering.
+constexpr double kCallerGivesUpSeconds = kFirstRingSeconds + 20.5 * kRingPeriodSeconds;
+// The pause after a call before the far terminal calls in again, so that the
+// program has put the modem back on hook.
+constexpr double kCallInAgainSeconds = 3;
 constexpr double kBusySeconds = 4;        // busy tone heard before BUSY is reported
 constexpr double kNoDialtoneSeconds = 3;  // wait for dial tone before NO DIALTONE
 constexpr double kFarLeavesSeconds = 1;   // the far terminal hangs up this long after T.30 ends
 constexpr double kFarFinishSeconds = 8;   // the far terminal's time to end alone after a hang-up
+// --drop-during-page with the far terminal: the line goes this long after the
+// go-ahead (CFR or MCF) for the page, inside its image data.
+constexpr double kDropIntoPageSeconds = 1;
 // The level at which spandsp's fax modems transmit; noise is set relative to it.
 constexpr float kSignalLevelDbm0 = -14.0f;
 constexpr int kNoiseSeed = 1234567;
@@ -54,6 +63,7 @@ TelephoneLine::TelephoneLine(const Options& options)
       m_delay{DelayLine(static_cast<std::size_t>(options.lineDelayMs * kSampleRate / 1000)),
               DelayLine(static_cast<std::size_t>(options.lineDelayMs * kSampleRate / 1000))},
       m_faults(options.faults, options.verbose) {
+  m_callInsLeft = options.callIn.empty() ? 0 : options.callInRepeat;
   if (m_options.noiseDb) {
     const float level = kSignalLevelDbm0 - static_cast<float>(*m_options.noiseDb);
     m_noise[0] = awgn_init_dbm0(nullptr, kNoiseSeed, level);
@@ -230,10 +240,10 @@ void TelephoneLine::StartDial(EmulatedModem& modem, const std::string& number) {
 }
 
 void TelephoneLine::StartCallIn() {
-  if (m_call || m_callInDone || m_options.callIn.empty()) return;
+  if (m_call || m_callInsLeft == 0 || m_now < m_nextCallIn) return;
   EmulatedModem& modem = *m_modems.front();
   if (!modem.port().slaveOpen()) return;
-  m_callInDone = true;
+  --m_callInsLeft;
   m_call = std::make_unique<Call>();
   Call& call = *m_call;
   call.report.call = ++m_calls;
@@ -245,6 +255,7 @@ void TelephoneLine::StartCallIn() {
   call.phase = Phase::kRinging;
   call.start = m_now;
   call.nextRing = m_now + Seconds(kFirstRingSeconds);
+  call.decided = m_now + Seconds(kCallerGivesUpSeconds);
 }
 
 void TelephoneLine::Answer(EmulatedModem& modem) {
@@ -332,6 +343,10 @@ void TelephoneLine::RunTimers() {
     EndCall("no answer");
     return;
   }
+  if (call.phase == Phase::kRinging && call.report.direction == "in" && m_now >= call.decided) {
+    EndCall("abandoned");
+    return;
+  }
   if (call.phase == Phase::kLocalGone) {
     const std::int64_t gone = m_now - call.localGone;
     const bool over = call.terminal
@@ -342,6 +357,12 @@ void TelephoneLine::RunTimers() {
   }
   if (call.phase != Phase::kConnected) return;
   if (m_options.hangupAfter > 0 && m_now - call.answered >= Seconds(m_options.hangupAfter)) {
+    DropFarEnd();
+    return;
+  }
+  const T30Observations& seen = m_monitor.observations();
+  if (call.terminal && m_options.dropDuringPage == seen.pagesConfirmed + 1 &&
+      seen.samplesSincePageGo >= Seconds(kDropIntoPageSeconds)) {
     DropFarEnd();
     return;
   }
@@ -454,6 +475,7 @@ void TelephoneLine::EndCall(const std::string& outcome) {
     std::filesystem::remove(call.report.receivedFile, ec);
     report.receivedFile.clear();
   }
+  if (report.direction == "in") m_nextCallIn = m_now + Seconds(kCallInAgainSeconds);
   m_call.reset();
   for (auto& delay : m_delay) delay.Clear();
   m_monitor.Reset();

@@ -93,7 +93,8 @@ class TelephoneLine : public ModemListener {
   std::vector<std::unique_ptr<EmulatedModem>> m_modems;
   std::unique_ptr<Call> m_call;
   int m_calls = 0;
-  bool m_callInDone = false;
+  int m_callInsLeft = 0;          // calls in still to make
+  std::int64_t m_nextCallIn = 0;  // the far terminal calls in again no earlier than this
   std::int64_t m_now = 0;
   // Requests made from inside spandsp's callbacks, run on the next block.
   EmulatedModem* m_dialFrom = nullptr;
