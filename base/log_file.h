@@ -1,11 +1,15 @@
-// LogFile: the buffered log writer behind the system log and the communication
-// log. Text is UTF-16LE with a byte-order mark, collected in a 4,096-byte buffer
-// that reaches the file when it fills and at Close. Lines carry a time stamp and
-// optionally a "File=..., Line=..." part. Without an open file, lines go to the
-// debug output. All writes are serialised by a recursive lock.
+// LogFile: the log writer behind the system log and the communication log.
+// Text is UTF-16LE with a byte-order mark. The file is appended to, never
+// emptied, so that several processes of one home (the desktop program and a
+// command) can share it: it is opened with O_APPEND and every line or record
+// goes to the file in one write(2), so records of two processes interleave
+// whole. A file past kLogMaxBytes is renamed to "<name>.log.1" (replacing the
+// older copy) and a new one begun; a process whose file was renamed away by
+// another follows to the new file at its next write. Lines carry a time stamp
+// and optionally a "File=..., Line=..." part. Without an open file, lines go to
+// the debug output. All writes are serialised by a recursive lock.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,10 +18,15 @@
 #include <string_view>
 
 #include "platform/clock.h"
+#include "platform/posix/unique_fd.h"
 
 namespace vexo {
 
-constexpr std::size_t kLogBufferBytes = 4096;
+// A log file is rotated before a write would take it past this size.
+constexpr std::uint64_t kLogMaxBytes = 1 << 20;
+// The one older copy kept: the log's path with this appended.
+constexpr std::string_view kRotatedSuffix = ".1";
+constexpr std::size_t kDebugLineBytes = 2048;
 constexpr std::size_t kLogPathChars = 259;
 constexpr std::size_t kLogLineChars = 2047;
 
@@ -36,9 +45,11 @@ class LogFile {
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
-  // Creates directory + prefix + name + ".log" anew; returns 1 or 0.
+  // Opens directory + prefix + name + ".log" for appending; returns 1 or 0. A
+  // file that does not exist yet is created holding the byte-order mark and,
+  // with a title, the banner of LogHeader (also after each rotation).
   int Open(std::uintptr_t owner, std::string_view directory, std::string_view prefix,
-           std::string_view name);
+           std::string_view name, std::string_view title = {});
   void Close();
   bool IsOpen() const;
   std::string Path() const;
@@ -56,33 +67,37 @@ class LogFile {
   void WriteLastError(const char* file, int line, std::string_view text);
   void WriteErrorText(const char* file, int line, std::string_view text, int errorCode);
 
-  // Number of write calls made to the file so far (for checking the buffering).
-  std::size_t FileWrites() const;
+  // Where the older copy goes when the file is rotated.
+  std::string RotatedPath() const;
 
  private:
+  bool OpenFileLocked();
+  // Follows a rotation done by another process, and rotates a file that
+  // incoming more bytes would take past kLogMaxBytes.
+  void KeepCurrentLocked(std::size_t incoming);
   bool AppendLocked(std::string_view utf16le);
-  bool FlushBufferLocked();
   void ReportWriteFailure(bool partial, int error);
 
   mutable std::recursive_mutex m_lock;
-  int m_fd = -1;
+  UniqueFd m_fd;
   std::uintptr_t m_owner = 0;
-  std::array<char, kLogBufferBytes> m_buffer{};
-  std::size_t m_used = 0;
-  std::size_t m_fileWrites = 0;
   bool m_reportingFailure = false;
-  std::string m_directory, m_prefix, m_name, m_stem, m_path;
+  std::string m_directory, m_prefix, m_name, m_stem, m_path, m_title;
 };
 
 }  // namespace vexo
 
 namespace vexo {
 
-// Writes the banner that opens a log file, with its title line (for the system
-// log "Vexo System Log file ") and the creation time.
-void WriteLogHeader(LogFile& log, std::string_view title);
+// The banner that opens a new log file, with its title line (for the system log
+// "Vexo System Log file ") and the creation time.
+std::string LogHeader(std::string_view title);
 
-// Opens VexoSysLog.log in logDirectory (emptied) and writes its banner.
+// The line each process writes when it opens a log: "<program> started, process <pid>".
+void WriteStartLine(LogFile& log);
+
+// Opens VexoSysLog.log in logDirectory for appending (with its banner when the
+// file is new) and writes the start line.
 int OpenSystemLog(LogFile& log, std::uintptr_t owner, std::string_view logDirectory);
 
 }  // namespace vexo

@@ -8,8 +8,8 @@
 namespace vexo {
 
 int OpenCommLog(LogFile& log, std::uintptr_t owner, std::string_view logDirectory) {
-  if (!log.Open(owner, logDirectory, kCommLogPrefix, kCommLogName)) return 0;
-  WriteLogHeader(log, kCommLogTitle);
+  if (!log.Open(owner, logDirectory, kCommLogPrefix, kCommLogName, kCommLogTitle)) return 0;
+  WriteStartLine(log);
   return 1;
 }
 

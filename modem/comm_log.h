@@ -1,5 +1,6 @@
-// The communication log: VexoCommLog.log in the log directory, created anew at
-// every start, holding the modem dialogue of every call. The fax kernel opens
+// The communication log: VexoCommLog.log in the log directory, appended to by
+// every process of the home (bounded, with one older copy: see LogFile),
+// holding the modem dialogue of every call. The fax kernel opens
 // it; jobs write their start lines, the port and telephony code their "Debug:"
 // lines, and the serial port its dump records when its dump flag is on.
 #pragma once
@@ -17,8 +18,8 @@ constexpr std::string_view kCommLogPrefix = "VexoC";
 constexpr std::string_view kCommLogName = "ommLog";
 constexpr std::string_view kCommLogTitle = "Vexo Communication Log file ";
 
-// Creates VexoCommLog.log in logDirectory (ending in "/") and writes its
-// header; 1 or 0.
+// Opens VexoCommLog.log in logDirectory (ending in "/") for appending, with
+// its header when the file is new, and writes the start line; 1 or 0.
 int OpenCommLog(LogFile& log, std::uintptr_t owner, std::string_view logDirectory);
 
 enum class JobDirection { Send, Receive };

@@ -4,6 +4,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 
 #include "base/log_file.h"
@@ -172,9 +175,8 @@ TEST(DumpRecord, DataLinesKeepTheCharacterColumnAt56) {
             "00 1F 7E 80 FF" + std::string(42, ' ') + "..~..\r\n\r\n");
 }
 
-TEST(CommLog, HeaderJobAndDebugLinesAreByteExactInAFileCreatedAnew) {
+TEST(CommLog, HeaderJobAndDebugLinesAreByteExactAndLaterOpeningsAppend) {
   test::TempDir dir;
-  test::WriteFileBytes(dir.path() / "VexoCommLog.log", std::string(10000, 'Q'));
   LogFile log;
   ASSERT_EQ(OpenCommLog(log, 1, dir.dir()), 1);
   EXPECT_EQ(log.Path(), dir.dir() + "VexoCommLog.log");
@@ -182,15 +184,20 @@ TEST(CommLog, HeaderJobAndDebugLinesAreByteExactInAFileCreatedAnew) {
   WriteJobStartLine(log, JobDirection::Receive, "USB Modem", kTime);
   log.WriteLineF(nullptr, 0, "Debug: ProvCapability = %x, flowctrl=%d, softtimeout=%d", 0x52, 1, 0);
   log.Close();
+  // A second opening (another process, or the next start) appends its start line.
+  ASSERT_EQ(OpenCommLog(log, 1, dir.dir()), 1);
+  log.Close();
 
   // LogText gives the text only of a UTF-16LE file with its byte-order mark.
   const std::string text = test::LogText(test::ReadFileBytes(dir.path() / "VexoCommLog.log"));
+  const std::string start = "{T}\t" + std::string(program_invocation_short_name) +
+                            " started, process " + std::to_string(getpid()) + "\r\n\r\n";
   EXPECT_EQ(test::Unstamped(text),
             "/" + std::string(58, '*') + "\r\n*\r\n*\tVexo Communication Log file \r\n" +
-                "*\t\t\tCreate time : {T}\t*\r\n" + std::string(57, '*') + "/\r\n\r\n" +
+                "*\t\t\tCreate time : {T}\t*\r\n" + std::string(57, '*') + "/\r\n\r\n" + start +
                 "{T}\tStart to send Fax through [COM1:] -------------\r\n\r\n" +
                 "{T}\tStart to receive Fax through [USB Modem] -------------\r\n\r\n" +
-                "{T}\tDebug: ProvCapability = 52, flowctrl=1, softtimeout=0\r\n\r\n");
+                "{T}\tDebug: ProvCapability = 52, flowctrl=1, softtimeout=0\r\n\r\n" + start);
   EXPECT_NE(text.find("[2026/07/08 - 09:10:11:012]\tStart to send"), std::string::npos);
   EXPECT_EQ(OpenCommLog(log, 1, dir.dir() + "missing/"), 0);
 }
