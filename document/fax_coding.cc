@@ -479,6 +479,16 @@ std::optional<DecodedFaxPage> DecodeFaxPage(std::span<const std::uint8_t> coded,
   return DecodeWithEols(coded, coding == FaxCoding::kMr, width, fine);
 }
 
+std::uint32_t WholeRows(std::span<const std::uint8_t> coded, FaxCoding coding, std::uint32_t width,
+                        bool fine) {
+  const auto page = DecodeFaxPage(coded, coding, width, fine);
+  if (!page) return 0;
+  // MMR rows count only when their code is all there; with EOLs the last row
+  // may be cut (repaired by the decoder, but not received).
+  if (page->complete || coding == FaxCoding::kMmr) return page->bitmap.rows;
+  return page->bitmap.rows - 1;
+}
+
 std::vector<std::uint8_t> EncodeFaxPage(const FaxBitmap& bitmap, FaxCoding coding, bool fine,
                                         bool withEnd) {
   if (bitmap.width == 0 || bitmap.width > kMaxFaxWidth ||

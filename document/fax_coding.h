@@ -47,6 +47,12 @@ struct DecodedFaxPage {
 std::optional<DecodedFaxPage> DecodeFaxPage(std::span<const std::uint8_t> coded, FaxCoding coding,
                                             std::uint32_t width, bool fine);
 
+// The rows of a page whose data may stop anywhere (a call cut off) that
+// arrived whole: a row the data ends inside is not one. 0 when not one row
+// decodes.
+std::uint32_t WholeRows(std::span<const std::uint8_t> coded, FaxCoding coding, std::uint32_t width,
+                        bool fine);
+
 // Codes bitmap, most significant bit first: MH with an EOL ahead of every
 // row; MR with an EOL and its tag bit ahead of every row, a 1-D row followed
 // by up to K-1 2-D rows (K = 2 at normal, 4 at fine resolution); MMR without

@@ -76,6 +76,7 @@ struct TiffFile::Client {
   bool memory = false;
   std::vector<std::uint8_t> bytes;
   std::uint64_t pos = 0;
+  bool writesRefused = false;  // abandoned: nothing more reaches the file
 };
 
 namespace {
@@ -100,7 +101,7 @@ tmsize_t ClientRead(thandle_t handle, void* buffer, tmsize_t size) {
 
 tmsize_t ClientWrite(thandle_t handle, void* buffer, tmsize_t size) {
   Client& c = ClientOf(handle);
-  if (size <= 0) return 0;
+  if (size <= 0 || c.writesRefused) return 0;
   if (c.memory) {
     const std::uint64_t end = c.pos + static_cast<std::uint64_t>(size);
     if (end > kMaxMemoryTiffBytes) return 0;
@@ -181,6 +182,16 @@ bool TiffFile::Open(const std::string& libMode) {
   m_tif = TIFFClientOpen(m_libName.c_str(), libMode.c_str(), m_client.get(), ClientRead,
                          ClientWrite, ClientSeek, ClientClose, ClientSize, ClientMap, ClientUnmap);
   return m_tif != nullptr;
+}
+
+void TiffFile::Abandon() {
+  if (m_tif == nullptr) return;
+  // TIFFCleanup writes a directory still dirty: it is replaced by a fresh one,
+  // and the file takes no more writes whatever libtiff tries.
+  m_client->writesRefused = true;
+  TIFFCreateDirectory(m_tif);
+  TIFFCleanup(m_tif);
+  m_tif = nullptr;
 }
 
 bool TiffFile::Reopen(tdir_t directory) {

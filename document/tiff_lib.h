@@ -73,6 +73,11 @@ class TiffFile {
   // Memory mode: reserves room for bytes of coding ahead.
   void ReserveMemory(std::size_t bytes);
 
+  // Frees libtiff's handle without writing anything it still holds (a
+  // directory whose page data could not be written); the descriptor stays
+  // open with the object.
+  void Abandon();
+
   // Closes libtiff's handle, keeps the descriptor and opens it again ("r" stays
   // "r", every writing mode becomes "r+"), then selects directory. Used after
   // the file bytes were changed with our own I/O. False after a report; the

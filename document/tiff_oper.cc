@@ -7,9 +7,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <limits>
 
 #include "base/error_pool.h"
+#include "document/fax_coding.h"
+#include "document/tiff_raw.h"
 #include "document/tiff_update.h"
 #include "platform/posix/full_io.h"
 
@@ -19,7 +20,8 @@ namespace {
 constexpr const char* kModule = "TiffOper";
 constexpr const char* kMarker = "VEXO";
 constexpr std::uint32_t kFaxWidth = 1728;
-constexpr std::uint32_t kUnknownRowsPerStrip = 0xFFFFFFFF;
+// The most page data held for one page: as much as a page can be decoded from.
+constexpr std::size_t kMaxPageBytes = kMaxMemoryTiffBytes / 2;
 constexpr float kResolutionFine = 209.0f;    // written as 209/1
 constexpr float kResolutionNormal = 104.5f;  // written as 209/2
 constexpr std::uint32_t kFineLinesPerInch = 180;
@@ -39,6 +41,22 @@ std::uint64_t LinesPerInch(const Rational& y, bool centimetres) {
   return n / d + ((n % d) * 2 >= d ? 1 : 0);
 }
 
+// Makes the directory chain end after `pages` directories: what follows
+// them is a page that could not be written. False when the chain is unreadable.
+bool EndChainAfter(int fd, const std::string& fileName, std::uint32_t pages) {
+  RawTiff raw(fd, fileName);
+  if (raw.ReadHeader() != RawIo::Ok) return false;
+  std::uint64_t link = kFirstDirectoryLink;
+  std::uint32_t dir = raw.FirstDirectory();
+  for (std::uint32_t i = 0; i < pages; ++i) {
+    std::uint16_t entries = 0;
+    if (dir == 0 || raw.ReadU16(dir, entries) != RawIo::Ok) return false;
+    link = RawTiff::LinkPos(dir, entries);
+    if (raw.ReadU32(link, dir) != RawIo::Ok) return false;
+  }
+  return raw.WriteU32(link, 0) == RawIo::Ok;
+}
+
 }  // namespace
 
 TiffOper::TiffOper() = default;
@@ -53,7 +71,8 @@ void TiffOper::SetErrorPool(bool readFlag) {
 void TiffOper::CloseAll() {
   if (m_tiff && m_tiff->mode()[0] == 'w') CloseWriteTiff();
   m_tiff.reset();
-  m_pageOpen = false;
+  m_page.reset();
+  m_writeFailed = false;
   m_remaining = 0;
   m_headerReady = false;
 }
@@ -68,6 +87,7 @@ int TiffOper::OpenWriteTiff(const std::string& fileName, CreateMode mode) {
   CloseAll();
   m_fileName = fileName;
   m_pageCounter = 0;
+  m_writeFailed = false;
   const int flags =
       O_RDWR | O_CREAT | O_CLOEXEC | (mode == CreateMode::Exclusive ? O_EXCL : O_TRUNC);
   UniqueFd fd(::open(fileName.c_str(), flags, kFileMode));
@@ -83,76 +103,101 @@ int TiffOper::OpenWriteTiff(const std::string& fileName, CreateMode mode) {
   return 1;
 }
 
-int TiffOper::SetPageTags(std::uint32_t width, std::uint32_t length, std::uint32_t flags) {
-  if (!m_tiff || m_tiff->mode()[0] != 'w') return 0;
+int TiffOper::SetPageTags(std::uint32_t width, std::uint32_t /*length*/, std::uint32_t flags) {
+  if (!m_tiff || m_tiff->mode()[0] != 'w' || m_writeFailed) return 0;
+  m_page = OpenPage{width, flags, {}};
+  return 1;
+}
+
+bool TiffOper::SetTags(const OpenPage& page, std::uint32_t rows) {
   TIFF* t = m_tiff->get();
-  const bool ok =
-      TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
-      TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width) == 1 &&
-      TIFFSetField(t, TIFFTAG_IMAGELENGTH, length) == 1 &&
-      TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
-      TIFFSetField(t, TIFFTAG_COMPRESSION,
-                   (flags & PAGE_G4) ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3) == 1 &&
-      TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
-      TIFFSetField(t, TIFFTAG_FILLORDER,
-                   (flags & PAGE_LSB_FIRST) ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB) == 1 &&
-      TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
-      TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
-      TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, kUnknownRowsPerStrip) == 1 &&
-      TIFFSetField(t, TIFFTAG_XRESOLUTION, kResolutionFine) == 1 &&
-      TIFFSetField(t, TIFFTAG_YRESOLUTION,
-                   (flags & PAGE_FINE) ? kResolutionFine : kResolutionNormal) == 1 &&
-      TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
-      ((flags & PAGE_G4) ||
-       TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, (flags & PAGE_2D) ? GROUP3OPT_2DENCODING : 0) == 1) &&
-      TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
-      TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(m_pageCounter),
-                   std::uint16_t{0}) == 1 &&
-      TIFFSetField(t, TIFFTAG_SOFTWARE, kMarker) == 1;
-  m_pageOpen = ok;
-  return ok ? 1 : 0;
+  const std::uint32_t flags = page.flags;
+  return TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
+         TIFFSetField(t, TIFFTAG_IMAGEWIDTH, page.width) == 1 &&
+         TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows) == 1 &&
+         TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1) == 1 &&
+         TIFFSetField(t, TIFFTAG_COMPRESSION,
+                      (flags & PAGE_G4) ? COMPRESSION_CCITTFAX4 : COMPRESSION_CCITTFAX3) == 1 &&
+         TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE) == 1 &&
+         TIFFSetField(t, TIFFTAG_FILLORDER,
+                      (flags & PAGE_LSB_FIRST) ? FILLORDER_LSB2MSB : FILLORDER_MSB2LSB) == 1 &&
+         TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
+         TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
+         TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows) == 1 &&
+         TIFFSetField(t, TIFFTAG_XRESOLUTION, kResolutionFine) == 1 &&
+         TIFFSetField(t, TIFFTAG_YRESOLUTION,
+                      (flags & PAGE_FINE) ? kResolutionFine : kResolutionNormal) == 1 &&
+         TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
+         ((flags & PAGE_G4) || TIFFSetField(t, TIFFTAG_GROUP3OPTIONS,
+                                            (flags & PAGE_2D) ? GROUP3OPT_2DENCODING : 0) == 1) &&
+         TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH) == 1 &&
+         TIFFSetField(t, TIFFTAG_PAGENUMBER, static_cast<std::uint16_t>(m_pageCounter),
+                      std::uint16_t{0}) == 1 &&
+         TIFFSetField(t, TIFFTAG_SOFTWARE, kMarker) == 1;
 }
 
 int TiffOper::WriteFaxData(const std::uint8_t* data, std::size_t count) {
-  if (!m_tiff || !m_pageOpen) return 0;
+  if (!m_tiff || !m_page) return 0;
   if (count == 0) return 1;
-  if (data == nullptr || count > static_cast<std::size_t>(std::numeric_limits<tmsize_t>::max()))
-    return 0;
-  return TIFFWriteRawStrip(m_tiff->get(), 0, const_cast<std::uint8_t*>(data),
-                           static_cast<tmsize_t>(count)) == static_cast<tmsize_t>(count)
-             ? 1
-             : 0;
+  std::vector<std::uint8_t>& held = m_page->data;
+  if (data == nullptr || count > kMaxPageBytes - held.size()) return 0;
+  held.insert(held.end(), data, data + count);
+  return 1;
+}
+
+int TiffOper::WritePage(std::uint32_t rows) {
+  const OpenPage page = std::move(*m_page);
+  m_page.reset();
+  TIFF* t = m_tiff->get();
+  const auto size = static_cast<tmsize_t>(page.data.size());
+  if (SetTags(page, rows) &&
+      TIFFWriteRawStrip(t, 0, const_cast<std::uint8_t*>(page.data.data()), size) == size &&
+      TIFFWriteDirectory(t) == 1) {
+    ++m_pageCounter;
+    return 1;
+  }
+  // What libtiff still holds of the page must not reach the file.
+  m_writeFailed = true;
+  ReportError(0, kMsgDefault, kModule, "EndPage",
+              "TiffOper encounter error: TiffFileName = %s, ErrMsg = %s", m_fileName.c_str(),
+              "The page could not be written; the pages before it are kept.");
+  return 0;
 }
 
 int TiffOper::EndPage(std::uint32_t rows) {
-  if (!m_tiff || !m_pageOpen) return 0;
-  TIFF* t = m_tiff->get();
-  // RowsPerStrip cannot change once strip data is written; it is set to the
-  // row count on the file when it is closed.
-  const bool ok = TIFFSetField(t, TIFFTAG_IMAGELENGTH, rows) == 1 && TIFFWriteDirectory(t) == 1;
-  m_pageOpen = false;
-  if (ok) ++m_pageCounter;
-  return ok ? 1 : 0;
+  if (!m_tiff || !m_page) return 0;
+  if (rows == 0 || m_page->data.empty()) return EndCutPage();
+  return WritePage(rows);
+}
+
+int TiffOper::EndCutPage() {
+  if (!m_tiff || !m_page) return 0;
+  const std::uint32_t rows = WholeRows(m_page->data, CodingOfPageFlags(m_page->flags),
+                                       m_page->width, (m_page->flags & PAGE_FINE) != 0);
+  if (rows == 0) {
+    m_page.reset();  // nothing of it arrived whole
+    return 1;
+  }
+  return WritePage(rows);
 }
 
 int TiffOper::CloseWriteTiff() {
   if (!m_tiff || m_tiff->mode()[0] != 'w') return 0;
-  if (m_pageOpen) {
-    // A page that was never ended keeps what it received.
-    std::uint32_t rows = 0;
-    TIFFGetField(m_tiff->get(), TIFFTAG_IMAGELENGTH, &rows);
-    EndPage(rows);
-  }
+  if (m_page) EndCutPage();
   UniqueFd keep(::dup(m_tiff->fd()));
+  if (m_writeFailed) m_tiff->Abandon();
   m_tiff.reset();  // writes what libtiff still holds and closes its descriptor
   if (!keep.valid()) {
     ReportOpenFailure(m_fileName, errno);
     return 0;
   }
-  const int ok =
-      TIFFUpdateAllPageNum(keep.get(), m_fileName, static_cast<std::uint16_t>(m_pageCounter));
+  // A directory that failed half-written may already be linked to the last page.
+  const bool chainOk = !m_writeFailed || EndChainAfter(keep.get(), m_fileName, m_pageCounter);
+  const int ok = chainOk ? TIFFUpdateAllPageNum(keep.get(), m_fileName,
+                                                static_cast<std::uint16_t>(m_pageCounter))
+                         : 0;
   if (::fsync(keep.get()) != 0) return 0;
-  return ok == 1 ? 1 : 0;
+  return ok == 1 && !m_writeFailed ? 1 : 0;
 }
 
 // ---- read side ----

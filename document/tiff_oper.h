@@ -78,12 +78,25 @@ class TiffOper {
   void SetErrorPool(bool readFlag);
   bool HeaderAllowed() const { return m_readFlag; }
 
-  // Write side: OpenWriteTiff, then per page SetPageTags, WriteFaxData..., EndPage;
-  // then CloseWriteTiff. All return 1 on success, 0 on failure.
+  // Write side: OpenWriteTiff, then per page SetPageTags, WriteFaxData..., and
+  // EndPage or EndCutPage; then CloseWriteTiff. All return 1 on success, 0 on
+  // failure. A page's data is held until the page ends and only then written
+  // with its tags, so the file never holds a page without its data or its
+  // true length. After a page could not be written (a full disk) nothing more
+  // is taken: the file keeps the pages before it, and CloseWriteTiff returns 0.
   int OpenWriteTiff(const std::string& fileName, CreateMode mode = CreateMode::Exclusive);
+  // length is not stored: the page's length is the one it ends with.
   int SetPageTags(std::uint32_t width, std::uint32_t length, std::uint32_t flags);
   int WriteFaxData(const std::uint8_t* data, std::size_t count);
+  // A page received whole, of rows rows (0: counted as for a cut page).
   int EndPage(std::uint32_t rows);
+  // A page the call cut off (dropped, cancelled, data that never ended or
+  // ended without its RTC; stored most significant bit first): its data is
+  // decoded and the page kept with the rows that arrived whole as its length.
+  // A page without one whole row, or whose data does not decode, is left out
+  // (1, not counted).
+  int EndCutPage();
+  // Ends a page still open with EndCutPage.
   int CloseWriteTiff();
 
   // Read side. OpenReadTiffHeader: 1, or 0 (also for a file without the "VEXO"
@@ -103,7 +116,8 @@ class TiffOper {
   const FaxPageInfo& PageInfo() const { return m_pageInfo; }
   const FaxPageTags& Tags() const { return m_tags; }
   const std::string& FileName() const { return m_fileName; }
-  // Pages written so far (write side) or directories loaded by ReadTags (read side).
+  // Pages written so far (write side: the pages the file holds) or
+  // directories loaded by ReadTags (read side).
   std::uint32_t PageCounter() const { return m_pageCounter; }
   // Index (from 0) of the directory the read side is on.
   int CurrentDirectory() const;
@@ -131,7 +145,17 @@ class TiffOper {
   void SetPageHeaderState(std::unique_ptr<HeaderState> state) { m_headerState = std::move(state); }
 
  private:
+  // The page being written: what SetPageTags was given and the data so far.
+  struct OpenPage {
+    std::uint32_t width = 0;
+    std::uint32_t flags = 0;
+    std::vector<std::uint8_t> data;
+  };
+
   void CloseAll();
+  bool SetTags(const OpenPage& page, std::uint32_t rows);
+  // Writes the open page with rows rows as the next directory; 0 after a report.
+  int WritePage(std::uint32_t rows);
   int ReadTagsFail(const char* reason);
   void LoadTagValues();
   int ReadPlain(std::uint8_t* buffer, std::size_t size);
@@ -143,7 +167,8 @@ class TiffOper {
   std::string m_fileName;
   std::unique_ptr<TiffFile> m_tiff;
   std::uint32_t m_pageCounter = 0;
-  bool m_pageOpen = false;
+  std::optional<OpenPage> m_page;
+  bool m_writeFailed = false;
 
   FaxPageInfo m_pageInfo;
   FaxPageTags m_tags;

@@ -16,6 +16,8 @@ namespace vexo {
 // A directory chain longer than this is taken as a loop.
 constexpr std::size_t kMaxRawDirectories = 65535;
 constexpr std::size_t kTiffEntryBytes = 12;
+// Where the header holds the offset of the first directory.
+constexpr std::uint64_t kFirstDirectoryLink = 4;
 
 enum class RawIo { Ok, Failed, Short };
 

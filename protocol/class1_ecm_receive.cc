@@ -123,6 +123,18 @@ struct FClass1Func::EcmPage {
 
 std::uint8_t FClass1Func::ReceiveEcmPage(TiffOper& tiff) {
   EcmPage page(m_link.frameBytes);
+  const std::uint8_t message = ReceiveEcmBlocks(page, tiff);
+  if (message == 0) {
+    // The call ended inside the page: its confirmed blocks are what arrived.
+    std::vector<std::uint8_t> coded(page.data.size());
+    std::transform(page.data.begin(), page.data.end(), coded.begin(),
+                   [](std::uint8_t b) { return kBitReverse[b]; });
+    KeepCutPage(tiff, coded, m_pageWidth);
+  }
+  return message;
+}
+
+std::uint8_t FClass1Func::ReceiveEcmBlocks(EcmPage& page, TiffOper& tiff) {
   EcmNext next = EcmNext::kBurst;
   while (++page.rounds <= kRoundsPerBlockMax && page.blocks < kBlocksPerPageMax) {
     if (next == EcmNext::kBurst) {
@@ -298,7 +310,11 @@ FClass1Func::EcmNext FClass1Func::TakeEor(std::span<const std::uint8_t> fif, Ecm
 FClass1Func::EcmNext FClass1Func::EndEcmPage(std::uint8_t fcf2, std::uint8_t response,
                                              EcmPage& page, TiffOper& tiff) {
   const std::uint8_t message = PageEndOf(fcf2);
-  if (message != 0 && !FileEcmPage(tiff, page)) return EcmNext::kFailed;
+  if (message != 0) {
+    const bool filed = FileEcmPage(tiff, page);
+    page.data.clear();  // filed or refused: it is not kept a second time
+    if (!filed) return EcmNext::kFailed;
+  }
   if (!SendEcmResponse(response)) return EcmNext::kFailed;
   m_ecmConfirmed = EcmConfirmed{page.pageCount, page.blockCount, response};
   page.message = message;

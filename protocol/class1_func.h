@@ -304,9 +304,11 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   // answered after the caller's PPS with MCF or with PPR for the frames
   // missing, CTC with CTR, EOR with ERR. The page is checked, stored in the
   // coding it came in and confirmed; returns its post-page message (MPS, EOP
-  // or EOM), 0 after a report.
+  // or EOM), 0 after a report; a page the call ends inside keeps its
+  // confirmed blocks as far as they decode.
   std::uint8_t ReceiveEcmPage(TiffOper& tiff);
   struct EcmPage;
+  std::uint8_t ReceiveEcmBlocks(EcmPage& page, TiffOper& tiff);
   // What follows a partial page's command and its answer.
   enum class EcmNext { kBurst, kCommand, kPageDone, kFailed };
   enum class EcmBurst { kEnded, kCommand /* V.21 instead */, kFailed };
@@ -356,6 +358,9 @@ class FClass1Func : public FaxCommFunc, private PageSteps {
   bool ReceivePage(ReceivedPage& page, FaxResult* result);
   bool TakeV21Command(FaxResult* result);
   bool StorePage(TiffOper& tiff, const ReceivedPage& page);
+  // A page the call ended inside (stored bit order): kept with the rows that
+  // arrived whole, or left out when none did.
+  void KeepCutPage(TiffOper& tiff, std::span<const std::uint8_t> coded, std::uint32_t width);
   int FailReceive(TiffOper& tiff, FaxResult* result);
   // The DCS of a batch (with the TSI before it).
   enum class DcsTaken { kTaken, kRefused, kNone };

@@ -21,6 +21,7 @@
 #include "protocol/class1_func.h"
 #include "protocol/class1_page_decoder.h"
 #include "protocol/class1_session.h"
+#include "protocol/page_receiver.h"
 #include "protocol/t30_timers.h"
 
 namespace vexo {
@@ -181,9 +182,13 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
       if (result) result->pagesTransferred = pages;
     } else {
       ReceivedPage page;
-      if (!ReceivePage(page, result)) return FailReceive(tiff, result);
-      message = AwaitPostPageMessage(result);
-      if (message == 0) return FailReceive(tiff, result);
+      const bool pageEnded = ReceivePage(page, result);
+      message = pageEnded ? AwaitPostPageMessage(result) : 0;
+      if (message == 0) {
+        // The call ended during or right after the page: what came of it is kept.
+        KeepCutPage(tiff, page.coded, kFaxWidth);
+        return FailReceive(tiff, result);
+      }
       // A page with too many broken rows is refused: the caller repeats it.
       const PageVerdict verdict = JudgePage(page, m_fine, m_link.coding);
       if (!verdict.accepted)
@@ -210,7 +215,7 @@ int FClass1Func::ReceiveFAXClass1(const std::string& fileName, std::string_view 
     if (message == fcf::EOP || hungUp) {
       ShowStatusF(kStrReceiveEnd, pages);
       if (m_job) m_job->HideProgress();
-      return tiff.CloseWriteTiff() == 1 ? kSessionDone : kSessionFailed;
+      return CloseReceivedFile(tiff, result) ? kSessionDone : kSessionFailed;
     }
     // EOM: more pages follow after a new phase B (other resolution or size),
     // into the same file; ending the call here would lose them.
@@ -445,6 +450,14 @@ bool FClass1Func::StorePage(TiffOper& tiff, const ReceivedPage& page) {
          tiff.EndPage(page.rows) == 1;
 }
 
+void FClass1Func::KeepCutPage(TiffOper& tiff, std::span<const std::uint8_t> coded,
+                              std::uint32_t width) {
+  if (coded.empty()) return;
+  const std::uint32_t flags = PageFlagsOfCoding(m_link.coding) | (m_fine ? PAGE_FINE : 0);
+  if (tiff.SetPageTags(width, 1, flags) == 1 && tiff.WriteFaxData(coded.data(), coded.size()) == 1)
+    tiff.EndCutPage();
+}
+
 FClass1Func::DcsTaken FClass1Func::TakeDcs(const Class1Items& items, FaxResult* result) {
   for (std::size_t i = 0; i < items.size(); ++i) {
     const Class1Item& item = items[i];
@@ -586,6 +599,11 @@ int FClass1Func::RevClass1FaxPage(ReceivedPage& page, std::span<const std::uint8
     }
     if (ReadPageChunk(chunk, Channel::Data) != 1) {
       Report("RevFaxCls1Access", kTimeoutText);
+      // The data ends here as at a lost carrier, so the decoder hands over
+      // what it holds of the page.
+      constexpr std::uint8_t kDataEnd[] = {kDle, kEtx};
+      std::size_t taken = 0;
+      receiver.Feed(kDataEnd, sizeof kDataEnd, taken);
       return -1;
     }
   }
@@ -596,7 +614,7 @@ int FClass1Func::FailReceive(TiffOper& tiff, FaxResult* result) {
   m_port->Delay(kCommandPauseMs);
   m_port->WriteCommand("ATH0", kQuiet);
   CheckCmdResponse2(kWaitOkMs, false);
-  if (tiff.CloseWriteTiff() != 1 && result) result->pagesTransferred = 0;
+  CloseReceivedFile(tiff, result);
   return kSessionFailed;
 }
 

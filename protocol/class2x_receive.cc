@@ -35,7 +35,7 @@ int Class2xFunc::Receive(const std::string& fileName, std::string_view localId, 
   auto fail = [&]() {
     m_buffer.clear();
     m_buffer.shrink_to_fit();
-    if (tiff.CloseWriteTiff() != 1 && result) result->pagesTransferred = 0;
+    CloseReceivedFile(tiff, result);
     return kSessionFailed;
   };
 
@@ -69,11 +69,8 @@ int Class2xFunc::Receive(const std::string& fileName, std::string_view localId, 
   const int pages = ReceivePages(tiff, result);
   m_buffer.clear();
   m_buffer.shrink_to_fit();
-  if (pages != 1) {
-    if (tiff.CloseWriteTiff() != 1 && result) result->pagesTransferred = 0;
-    return kSessionFailed;
-  }
-  return tiff.CloseWriteTiff() == 1 ? kSessionDone : kSessionFailed;
+  const bool closed = CloseReceivedFile(tiff, result);
+  return pages == 1 && closed ? kSessionDone : kSessionFailed;
 }
 
 int Class2xFunc::AnswerPhase(FaxResult* result) {
@@ -193,13 +190,14 @@ int Class2xFunc::ReceivePages(TiffOper& tiff, FaxResult* result) {
     }
     if (result) result->resolution = fine ? kResultResolutionFine : kResultResolutionNormal;
     const int page = ReceivePage(tiff, raw, coding, width, fine);
+    // A page cut off is kept with its whole rows: the record counts what the file holds.
+    received = tiff.PageCounter();
+    if (result) result->pagesTransferred = received;
     if (page == -2 || page == -3) {
       AbortReceive();
       return 0;
     }
     if (page != 0) return 0;
-    ++received;
-    if (result) result->pagesTransferred = received;
 
     // The page's closing reports, up to OK.
     bool lastPage = false;
@@ -243,6 +241,11 @@ int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw, FaxCoding coding, std::ui
         return tiff.WriteFaxData(bytes, count) == 1;
       },
       coding);
+  // A page whose data stops before its DLE ETX keeps the rows that arrived whole.
+  const auto cutOff = [&](int code) {
+    receiver.Flush();
+    return tiff.EndCutPage() == 1 ? code : -2;
+  };
   std::uint64_t taken = 0;
   for (;;) {
     if (raw.pos < raw.size) {
@@ -250,20 +253,20 @@ int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw, FaxCoding coding, std::ui
       const auto status = receiver.Feed(raw.data + raw.pos, raw.size - raw.pos, used);
       raw.pos += used;
       taken += used;
-      if (status == PageReceiver::Status::WriteFailed) return -2;
+      if (status == PageReceiver::Status::WriteFailed) return cutOff(-2);
       if (status == PageReceiver::Status::PageEnd) break;
     }
     if (Cancelled()) {
       ReportError(0, kMsgDefault, m_dialect.module, m_dialect.pageFunction, "%s", kCancelText);
-      return -3;
+      return cutOff(-3);
     }
     if (taken > m_pageDataLimit) {
       ReportError(0, kMsgDefault, m_dialect.module, m_dialect.pageFunction,
                   "The page data did not end after %llu bytes; the reception is stopped.",
                   static_cast<unsigned long long>(taken));
-      return -2;
+      return cutOff(-2);
     }
-    if (ReadChunk(raw, Channel::Data) != 1) return -1;
+    if (ReadChunk(raw, Channel::Data) != 1) return cutOff(-1);
   }
   if (keep) {
     const std::optional<DecodedFaxPage> decoded = DecodeFaxPage(mmr, coding, width, fine);
@@ -274,10 +277,11 @@ int Class2xFunc::ReceivePage(TiffOper& tiff, Raw& raw, FaxCoding coding, std::ui
     }
     return tiff.EndPage(decoded->bitmap.rows) == 1 ? 0 : -2;
   }
-  if (!receiver.FullRtc())
-    ReportError(0, kMsgLogOnly, m_dialect.module, m_dialect.pageFunction,
-                "End of page, got EOLs = %d", receiver.EolRun());
-  return tiff.EndPage(receiver.Rows()) == 1 ? 0 : -2;
+  if (receiver.FullRtc()) return tiff.EndPage(receiver.Rows()) == 1 ? 0 : -2;
+  // Without its RTC the page may have been cut inside a row (the line dropped).
+  ReportError(0, kMsgLogOnly, m_dialect.module, m_dialect.pageFunction,
+              "End of page, got EOLs = %d", receiver.EolRun());
+  return tiff.EndCutPage() == 1 ? 0 : -2;
 }
 
 int Class2xFunc::FinalAnswer() {

@@ -135,4 +135,10 @@ std::uint32_t PageReceiver::Rows() const {
   return m_eols > extra ? m_eols - extra : 0;
 }
 
+bool CloseReceivedFile(TiffOper& tiff, FaxResult* result) {
+  const bool closed = tiff.CloseWriteTiff() == 1;
+  if (result) result->pagesTransferred = tiff.PageCounter();
+  return closed;
+}
+
 }  // namespace vexo

@@ -6,7 +6,7 @@
 // the same way, the tag bit after each EOL being part of it; MMR pages (T.6,
 // without EOLs or fill) are kept whole, only their DLE escapes resolved.
 // Decoded bytes go to a sink in blocks; the Class 2, Class 2.0 and Class 1
-// receivers use it.
+// receivers use it, and close their fax files with CloseReceivedFile.
 #pragma once
 
 #include <array>
@@ -15,6 +15,8 @@
 #include <functional>
 
 #include "document/fax_coding.h"
+#include "document/tiff_oper.h"
+#include "protocol/fax_result.h"
 
 namespace vexo {
 
@@ -48,11 +50,13 @@ class PageReceiver {
   bool FullRtc() const { return m_fullRtc; }
   bool EolFound() const { return m_started; }
   bool Ended() const { return m_ended; }
+  // Hands the sink what is decoded but not yet handed over: for a page whose
+  // data stopped before its DLE ETX. False when it could not be stored.
+  bool Flush();
 
  private:
   bool Data(std::uint8_t byte);
   bool Store(std::uint8_t byte);
-  bool Flush();
 
   // The one bits of an EOL byte r that belong to the EOL: its own and, for
   // MR, the tag bit after it.
@@ -77,5 +81,10 @@ class PageReceiver {
   // MR: the last EOL ended its byte, so the next byte's first bit is its tag.
   bool m_tagNext = false;
 };
+
+// Closes a received fax file (a page still open is kept with the rows that
+// arrived whole, or left out); the record counts the pages the file holds.
+// False when the file could not be completed.
+bool CloseReceivedFile(TiffOper& tiff, FaxResult* result);
 
 }  // namespace vexo

@@ -3,12 +3,17 @@
 #include "document/tiff_oper.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <map>
 
+#include "document/fax_coding.h"
 #include "document/tiff_update.h"
 #include "tests/document/test_pages.h"
 #include "tests/support/temp_dir.h"
@@ -323,20 +328,85 @@ TEST_F(TiffOperTest, ExistingFileIsKeptAndAnUnfinishedPageToo) {
   EXPECT_EQ(records[0].message, "Open File Error FileName=[" + file + "], ErrMsg = File exists");
   EXPECT_EQ(test::ReadFileBytes(file), "keep");
   EXPECT_EQ(writer.SetPageTags(1728, 1, 0), 0);  // no file open
-  // Replaced when asked; a page begun when the object goes is kept.
-  {
+}
+
+// A page the call cut off, after a whole one: kept with the rows that arrived
+// whole as its length (ended, or still open when the object goes), or left out.
+TEST_F(TiffOperTest, ACutPageKeepsItsWholeRowsOrIsLeftOut) {
+  const auto mh = Coded({30, PAGE_FINE, 5});
+  const std::size_t twelveRows = Coded({12, PAGE_FINE, 5}).size();
+  const auto pattern = PatternPage(30, 5);
+  const auto mmr = EncodeFaxPage({1728, 30, pattern}, FaxCoding::kMmr, true, true);
+  struct Cut {
+    const char* name;
+    const std::vector<std::uint8_t>& data;
+    std::size_t bytes;
+    std::uint32_t flags, rows;  // rows 0: left out; kSome: MMR's whole rows
+    bool leftOpen;
+  };
+  constexpr std::uint32_t kSome = 99;
+  const std::vector<std::uint8_t> noise(400, 0x00);
+  for (const Cut& cut : {Cut{"inside row 13", mh, twelveRows + 2, 0, 12, false},
+                         Cut{"after row 12, open", mh, twelveRows, 0, 12, true},
+                         Cut{"inside row 1", mh, 3, 0, 0, false},
+                         Cut{"MMR halfway, open", mmr, mmr.size() / 2, PAGE_G4, kSome, true},
+                         Cut{"MMR that does not decode", noise, noise.size(), PAGE_G4, 0, false}}) {
+    SCOPED_TRACE(cut.name);
+    const std::string file = File("cut.tif");
+    {
+      TiffOper oper;
+      ASSERT_EQ(oper.OpenWriteTiff(file, CreateMode::Replace), 1);
+      for (const bool whole : {true, false}) {
+        ASSERT_EQ(oper.SetPageTags(1728, 1, PAGE_FINE | (whole ? 0 : cut.flags)), 1);
+        ASSERT_EQ(
+            oper.WriteFaxData(whole ? mh.data() : cut.data.data(), whole ? mh.size() : cut.bytes),
+            1);
+        ASSERT_EQ(whole ? oper.EndPage(30) : cut.leftOpen ? 1 : oper.EndCutPage(), 1);
+      }
+      EXPECT_EQ(oper.PageCounter(), cut.rows == 0 || cut.leftOpen ? 1u : 2u);
+    }
+    EXPECT_TRUE(test::RunCommand("tiffinfo -D " + file + " >/dev/null 2>&1"));
+    const std::uint32_t pages = cut.rows == 0 ? 1 : 2;
+    EXPECT_EQ(test::DumpTag(file, 0, TIFFTAG_PAGENUMBER).value2, pages);
+    if (pages == 1) continue;
+    const std::uint32_t rows = test::DumpTag(file, 1, TIFFTAG_IMAGELENGTH).value;
+    EXPECT_EQ(test::DumpTag(file, 1, TIFFTAG_ROWSPERSTRIP).value, rows);
+    EXPECT_TRUE(cut.rows == kSome ? rows > 0 && rows < 30 : rows == cut.rows) << rows;
+    EXPECT_EQ(test::DecodeWithLibTiff(file, 1), PatternPage(rows, 5));
+  }
+  EXPECT_TRUE(TakeErrors().empty());
+}
+
+// A page the file cannot take (it may not grow) is reported and nothing more
+// is written: the pages before it stay whole and counted, whether its data or
+// only its directory failed.
+TEST_F(TiffOperTest, APageThatCannotBeWrittenLeavesThePagesBefore) {
+  const auto coded = Coded({30, PAGE_FINE, 5});
+  const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  for (const std::size_t room : {coded.size() / 2, coded.size() + 8}) {
+    SCOPED_TRACE(room);
+    const std::string file = File("full.tif");
     TiffOper oper;
     ASSERT_EQ(oper.OpenWriteTiff(file, CreateMode::Replace), 1);
-    ASSERT_EQ(oper.SetPageTags(1728, 1, PAGE_FINE), 1);
-    const auto coded = Coded({30, PAGE_FINE, 5});
-    ASSERT_EQ(oper.WriteFaxData(coded.data(), coded.size()), 1);
-    ASSERT_EQ(oper.EndPage(30), 1);
-    ASSERT_EQ(oper.SetPageTags(1728, 1, PAGE_FINE), 1);
+    for (const bool full : {false, true}) {
+      ASSERT_EQ(oper.SetPageTags(1728, 1, PAGE_FINE), 1);
+      ASSERT_EQ(oper.WriteFaxData(coded.data(), coded.size()), 1);
+      const rlimit limit{std::filesystem::file_size(file) + room, saved.rlim_max};
+      if (full) ::setrlimit(RLIMIT_FSIZE, &limit);
+      EXPECT_EQ(oper.EndPage(30), full ? 0 : 1);
+      ::setrlimit(RLIMIT_FSIZE, &saved);
+    }
+    EXPECT_EQ(oper.SetPageTags(1728, 1, PAGE_FINE), 0);
+    EXPECT_EQ(oper.CloseWriteTiff(), 0);
+    EXPECT_EQ(oper.PageCounter(), 1u);
+    EXPECT_TRUE(PoolHas(TakeErrors(), "The page could not be written"));
+    EXPECT_TRUE(test::RunCommand("tiffinfo -D " + file + " >/dev/null 2>&1"));
+    EXPECT_EQ(test::DumpTag(file, 0, TIFFTAG_PAGENUMBER).value2, 1u);
+    EXPECT_EQ(test::DecodeWithLibTiff(file, 0), PatternPage(30, 5));
   }
-  TiffOper reader;
-  ASSERT_EQ(reader.OpenReadTiffHeader(file), 1);
-  EXPECT_EQ(reader.GetTotalPageNum(), 2);
-  EXPECT_EQ(test::DecodeWithLibTiff(file, 0), PatternPage(30, 5));
+  ::signal(SIGXFSZ, oldHandler);
 }
 
 class LineDroppingTest

@@ -2,8 +2,9 @@
 // simulator's service-class modems, in real time: the kernel finds the class
 // on its own, the far end decodes every page we send (our header above the
 // source rows), a call-in lands in a new fax file with the source rows, and
-// each failure ends with its message in the error pool. Every case starts its
-// own simulator, so the cases can run side by side.
+// each failure ends with its message in the error pool; a call in that drops
+// inside a page (here also over Class 1) leaves a valid file. Every case starts
+// its own simulator, so the cases can run side by side.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -190,6 +191,44 @@ INSTANTIATE_TEST_SUITE_P(Classes, Class2Sim,
                          [](const ::testing::TestParamInfo<ClassCase>& param) {
                            return param.param.kernel == kFaxClass20 ? "Class20" : "Class2";
                          });
+
+// A call in that drops inside page 2, in Class 1 and in Class 2.0: a valid file
+// of page 1 whole and page 2 with the rows that came whole as its length,
+// counted as the partial receive's pages.
+TEST(DropDuringReceiveSim, TheFileHoldsTheRowsReceivedAndTheRecordCountsThem) {
+  LoadResDll("EngRes");
+  for (const char* simClass : {"1", "2.0"}) {
+    SCOPED_TRACE(simClass);
+    TakeMessages();
+    KernelCall call;
+    Class1Timeouts timeouts;  // for the post-page message that never comes
+    timeouts.postPageMessage = 3000;
+    call.kernel.SetClass1Timeouts(timeouts);
+    const auto pages = TestPages(3, 400, 80);
+    const fs::path in = call.dir.path() / "in.tif";
+    ASSERT_TRUE(WriteFaxTiff(in, pages, true));
+    ASSERT_TRUE(call.Open(
+        {"--class", simClass, "--call-in", in.string(), "--drop-during-page", "2"}, kReceiveJob));
+    ASSERT_EQ(call.kernel.WaitRing_NoEvent(), 0) << ::testing::PrintToString(TakeMessages());
+    const std::string file = (call.dir.path() / "QX000001.tif").string();
+    EXPECT_EQ(call.kernel.ReceiveFax(file, kSimLocalId, false, &call.result), 1);
+    EXPECT_EQ(call.result.pagesTransferred, 2u) << ::testing::PrintToString(TakeMessages());
+    for (const auto& check :
+         {std::vector<std::string>{"/usr/bin/tiffinfo", "-D", file},
+          std::vector<std::string>{"/usr/bin/tiff2pdf", "-o", "/dev/null", file}}) {
+      ChildProcess tool(check, call.dir.path() / "tool.log");
+      EXPECT_EQ(tool.Wait(seconds(20)), 0) << tool.Log();
+      EXPECT_EQ(tool.Log().find("rror"), std::string::npos) << tool.Log();
+    }
+    // libtiff decodes ImageLength rows of each page: the rows sent, page 2 cut short.
+    const auto got = ReadTiffPages(file);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0], pages[0]);
+    EXPECT_GT(got[1].rows, 0);
+    EXPECT_LT(got[1].rows, pages[1].rows);
+    EXPECT_TRUE(std::equal(got[1].bits.begin(), got[1].bits.end(), pages[1].bits.begin()));
+  }
+}
 
 // Class 2 only: the modem's CONNECT to AT+FDT without XON.
 TEST(Class2OnlySim, NoXonFailsTheSendBeforeAnyPageData) {
