@@ -10,9 +10,13 @@
 
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
+#include "base/strings.h"
+#include "platform/text.h"
 
 namespace vexo::cli {
 namespace {
+
+constexpr std::size_t kMessageChars = 1024;
 
 int SettingsUsage() {
   std::fputs(
@@ -69,6 +73,15 @@ int RunSettings(int argc, char** argv) {
     return 1;
   }
   if (set) {
+    // Refused where it is entered: what the file cannot hold, a log folder
+    // that cannot be created.
+    if (const auto refusal = settings.RefusalOf(*key, words[2])) {
+      std::fprintf(stderr, "vexo settings: %s\n",
+                   Format(kMessageChars, LoadResString(refusal->stringId).c_str(),
+                          refusal->first.c_str(), refusal->second.c_str())
+                       .c_str());
+      return 1;
+    }
     if (!settings.SetValue(*key, words[2])) {
       std::fprintf(stderr, "vexo settings: %s cannot hold the value \"%.*s\"\n", key->key,
                    static_cast<int>(words[2].size()), words[2].data());

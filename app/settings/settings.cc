@@ -266,8 +266,10 @@ bool SetDefaultPaths(AppSettings& s) {
 // Defaults, the file and the checks, without touching the process's code page.
 bool ReadAndCheck(AppSettings& s, std::string_view fileName) {
   if (!SetDefaultPaths(s)) return false;
-  const AppSettings defaults = s;
   const std::string path = s.programDirectory + std::string(fileName);
+  struct stat st {};
+  s.settingsFileExisted.value = ::stat(path.c_str(), &st) == 0 || errno != ENOENT;
+  const AppSettings defaults = s;
   const std::uint32_t firstCodePage = s.FileCodePage();
   if (!s.ReadINIFileIn(path, firstCodePage)) return false;
   // The file's texts are in the code page its own CurrentCodePage chooses; when
@@ -314,22 +316,24 @@ void AppSettings::ApplyChecks() {
   CheckRange(AutoAnswer, kMaxAutoAnswerRings, 0, "AutoAnswer", "0 off, 1 to 20 rings");
 }
 
+int CreateSettingsDirectory(std::string_view dir) {
+  std::string path(dir);
+  if (EndsWith(path, "/") && path.size() > 1) path.pop_back();
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+  return 0;
+}
+
 int AppSettings::EnsureDirectories() const {
   for (const std::string* dir : {&LogPath, &TIFDataDir, &CoverDir}) {
+    const int error = CreateSettingsDirectory(*dir);
+    if (error == 0) continue;
     std::string path = *dir;
     if (EndsWith(path, "/") && path.size() > 1) path.pop_back();
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-      if (S_ISDIR(st.st_mode)) continue;
-      ReportErrorCode(0, kMsgDefault, "AppSettings", "EnsureDirectories", ENOTDIR,
-                      "Fail to create directory [%s], ErrMsg = ", path.c_str());
-      return 0;
-    }
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-      ReportErrorCode(0, kMsgDefault, "AppSettings", "EnsureDirectories", errno,
-                      "Fail to create directory [%s], ErrMsg = ", path.c_str());
-      return 0;
-    }
+    ReportErrorCode(0, kMsgDefault, "AppSettings", "EnsureDirectories", error,
+                    "Fail to create directory [%s], ErrMsg = ", path.c_str());
+    return 0;
   }
   return 1;
 }

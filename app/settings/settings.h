@@ -42,6 +42,13 @@ struct SettingKey {
   LOGFONTW AppSettings::*font = nullptr;
 };
 
+// A value refused where it is entered, as the message that says why: a
+// string-table text and its two arguments.
+struct SettingRefusal {
+  unsigned stringId = 0;
+  std::string first, second;
+};
+
 // The key table in file order (defined in settings.cc).
 std::span<const SettingKey> SettingKeys();
 // The row of a key (exact, case-sensitive), or nullptr.
@@ -109,6 +116,13 @@ struct AppSettings {
   std::uint32_t systemCodePage = 1252;
   std::uint32_t effectiveLanguage = 1;  // 1 English, 2 Simplified, 3 Traditional Chinese
   std::uint32_t effectiveCodePage = 1252;
+  // Whether the settings file was there when LoadSettings ran; false on a
+  // first start, when LoadSettings wrote it with the defaults. A fact of this
+  // run, not a setting: it takes no part in comparing settings.
+  struct RunFact {
+    bool value = true;
+    friend bool operator==(RunFact, RunFact) { return true; }
+  } settingsFileExisted;
 
   // Uses dir (made absolute, "/" appended) as the home directory instead of the
   // one the environment names; call before LoadSettings.
@@ -157,6 +171,16 @@ struct AppSettings {
   // The code page of the file's 8-bit texts: the effective code page that the
   // current CurrentCodePage gives on this system.
   std::uint32_t FileCodePage() const;
+  // The characters of value (each once, in order) that the settings file
+  // cannot hold for key in FileCodePage(); empty when it can keep the value. A
+  // path under the home directory is stored relative to it when the code page
+  // cannot hold the home, so only the characters after the home count.
+  std::string UnstorableChars(const SettingKey& key, std::string_view value) const;
+  // Why value cannot be taken for key where it is entered (the settings sheet,
+  // "vexo settings set"): characters the file cannot hold, or a LogPath whose
+  // folder cannot be created (it is created here, as the next start would).
+  // nullopt when the value can be taken.
+  std::optional<SettingRefusal> RefusalOf(const SettingKey& key, std::string_view value) const;
 
   bool operator==(const AppSettings&) const = default;
 
@@ -164,6 +188,11 @@ struct AppSettings {
   int CommitOnDisk(const std::function<void(AppSettings&)>& change,
                    std::string_view fileName) const;
 };
+
+// Creates the directory dir (one level: the parent must exist) unless it is
+// there. 0 when it exists afterwards, else the errno of the failure (ENOTDIR
+// when dir names something else).
+int CreateSettingsDirectory(std::string_view dir);
 
 // The home directory from the environment: $VEXO_HOME, else
 // $XDG_DATA_HOME/vexofax/, else $HOME/.local/share/vexofax/; always ending in

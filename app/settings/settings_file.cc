@@ -13,6 +13,7 @@
 
 #include "app/settings/settings.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "platform/posix/full_io.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/text.h"
@@ -43,6 +44,39 @@ static_assert(kLogFontBytes <= kMaxBinaryBytes, "binary settings hold at most 64
 bool EmptyIsAValue(const SettingKey& key) {
   const std::string_view name = key.key;
   return name == "ModemName" || name == "ProfileLogo";
+}
+
+// The directory and file keys. When the code page cannot hold the home
+// directory, such a path under the home is stored relative to it, and a
+// relative path in the file is read relative to the home, so that a home of
+// any characters starts every time.
+bool IsPathKey(const SettingKey& key) {
+  const std::string_view name = key.key;
+  return name == "LogPath" || name == "TIFDataDir" || name == "CoverDir" || name == "ProfileLogo" ||
+         name == "ReceivePdfDir";
+}
+
+// The text as the file keeps it: as it is, or relative to the home (above).
+std::string_view StoredText(const AppSettings& s, const SettingKey& key, std::string_view value,
+                            std::uint32_t codePage) {
+  const std::string_view home = s.programDirectory;
+  if (!IsPathKey(key) || home.empty() || Utf8ToCodePage(codePage, value)) return value;
+  if (value.size() > home.size() && value.starts_with(home)) return value.substr(home.size());
+  return value;
+}
+
+// A path read from the file: a relative one lies under the home. A path that
+// begins with the home as an earlier version wrote it, with "?" for every
+// character the code page lacks, is given its home back.
+std::string ResolvedPath(const AppSettings& s, std::string text, std::uint32_t codePage) {
+  const std::string& home = s.programDirectory;
+  if (home.empty() || text.empty()) return text;
+  if (text.front() != '/') return home + text;
+  const std::string lossyHome =
+      CodePageToUtf8(codePage, Utf8ToCodePage(codePage, home, true).value_or(""), true)
+          .value_or("");
+  if (lossyHome != home && text.starts_with(lossyHome)) return home + text.substr(lossyHome.size());
+  return text;
 }
 
 void ShowBox(const char* caption, const std::string& text) {
@@ -169,6 +203,7 @@ void StoreFileValue(AppSettings& s, const SettingKey& key, std::string_view valu
         return;
       }
       std::optional<std::string> text = CodePageToUtf8(codePage, bytes, true);
+      if (text && IsPathKey(key)) text = ResolvedPath(s, std::move(*text), codePage);
       if (text && Utf8Length(*text) < key.capacity) s.*key.text = std::move(*text);
       return;
     }
@@ -233,16 +268,20 @@ bool WritePiece(int fd, std::string_view data, const std::string& path) {
 }
 
 // The bytes of one entry in the file (after its empty line), or nullopt when it
-// is not written: a text that does not fit the line buffer once converted.
+// is not written: a text that does not fit the line buffer once converted, or
+// that the code page cannot hold (never written with "?" in place of its
+// characters; the entry then reads as its default).
 std::optional<std::string> EntryLine(const AppSettings& s, const SettingKey& key,
                                      std::uint32_t codePage) {
   std::string line = std::string(key.key) + " = ";
   switch (key.kind) {
-    case SettingKind::Text:
-      line += '"';
-      line += Utf8ToCodePage(codePage, s.*key.text, true).value_or(std::string());
-      line += '"';
+    case SettingKind::Text: {
+      const std::optional<std::string> bytes =
+          Utf8ToCodePage(codePage, StoredText(s, key, s.*key.text, codePage));
+      if (!bytes) return std::nullopt;
+      line += '"' + *bytes + '"';
       break;
+    }
     case SettingKind::Unsigned:
       line += std::to_string(s.*key.number);
       break;
@@ -339,6 +378,32 @@ std::string AppSettings::FormatValue(const SettingKey& key) const {
   return {};
 }
 
+std::string AppSettings::UnstorableChars(const SettingKey& key, std::string_view value) const {
+  std::string found;
+  if (key.kind != SettingKind::Text) return found;
+  const std::uint32_t codePage = FileCodePage();
+  for (std::string_view rest = StoredText(*this, key, value, codePage); !rest.empty();) {
+    const std::string_view c = Utf8Prefix(rest, 1);
+    if (c.empty()) break;  // not UTF-8: the conversion below refuses the value
+    rest.remove_prefix(c.size());
+    if (!Utf8ToCodePage(codePage, c) && found.find(c) == std::string::npos) found += c;
+  }
+  return found;
+}
+
+std::optional<SettingRefusal> AppSettings::RefusalOf(const SettingKey& key,
+                                                     std::string_view value) const {
+  if (const std::string chars = UnstorableChars(key, value); !chars.empty())
+    return SettingRefusal{str::kUnstorableChars, chars, std::string(value)};
+  if (std::string_view(key.key) != "LogPath" || value.empty()) return std::nullopt;
+  // A relative folder lies under the home, as the file reads it.
+  const std::string dir =
+      value.front() == '/' ? std::string(value) : programDirectory + std::string(value);
+  if (const int error = CreateSettingsDirectory(dir); error != 0)
+    return SettingRefusal{str::kLogFolderRefused, dir, SystemText(error)};
+  return std::nullopt;
+}
+
 bool AppSettings::SetValue(const SettingKey& key, std::string_view value) {
   switch (key.kind) {
     case SettingKind::Text: {
@@ -346,7 +411,9 @@ bool AppSettings::SetValue(const SettingKey& key, std::string_view value) {
       if (value.find_first_of("\"'\r\n") != std::string_view::npos) return false;
       if (!value.empty() && IsBlank(value.front())) return false;
       if (value.empty() && !EmptyIsAValue(key)) return false;
-      const std::optional<std::string> bytes = Utf8ToCodePage(FileCodePage(), value);
+      if (!UnstorableChars(key, value).empty()) return false;
+      const std::optional<std::string> bytes =
+          Utf8ToCodePage(FileCodePage(), StoredText(*this, key, value, FileCodePage()));
       if (!bytes || bytes->size() + std::string_view(key.key).size() + 5 > kMaxLineBytes)
         return false;
       this->*key.text = std::string(value);

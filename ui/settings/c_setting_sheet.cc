@@ -5,6 +5,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "base/presenter.h"
 #include "base/string_ids.h"
 #include "modem/tapi_oper.h"
 #include "ui/common/ui_strings.h"
@@ -67,10 +68,33 @@ void CSettingSheet::accept() {
   if (!m_text->Accept(edited)) return refuse(m_text);
   m_profile->Accept(edited);
   if (!m_voice->Accept(edited)) return refuse(m_voice);
+  if (QWidget* page = RefusedPage(edited)) return refuse(page);
   *m_context.settings = edited;
   m_context.currentModem = modem;
   if (m_context.applySettings) m_context.applySettings();
   QDialog::accept();
+}
+
+QWidget* CSettingSheet::PageOf(const SettingKey& key) const {
+  const std::string_view name = key.key;
+  if (name.starts_with("Profile")) return m_profile;
+  if (name == "SeedCallNum") return m_voice;
+  return m_modem;
+}
+
+QWidget* CSettingSheet::RefusedPage(const AppSettings& edited) const {
+  for (const SettingKey& key : SettingKeys()) {
+    // The modem name is chosen from the list, not typed.
+    if (key.kind != SettingKind::Text || std::string_view(key.key) == "ModemName") continue;
+    const std::string& value = edited.*key.text;
+    if (value == m_context.settings->*key.text) continue;  // kept as it was
+    if (const auto refusal = edited.RefusalOf(key, value)) {
+      ShowMessage(MB_ICONEXCLAMATION, nullptr, refusal->stringId, refusal->first.c_str(),
+                  refusal->second.c_str());
+      return PageOf(key);
+    }
+  }
+  return nullptr;
 }
 
 bool RunSettingSheet(QWidget* parent, SettingSheetContext& context) {

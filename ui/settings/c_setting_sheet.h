@@ -1,8 +1,9 @@
 // CSettingSheet: the four settings pages in one modal dialog with OK and
 // Cancel. The pages edit a working copy of the settings; OK checks every page
 // (a refusing page is brought to the front and the sheet stays), then stores
-// the copy and the modem choice and applies the kernel settings. Cancel keeps
-// every old value.
+// the copy and the modem choice and applies the kernel settings. A changed text
+// the settings file cannot keep, or a log folder that cannot be created, is
+// refused the same way. Cancel keeps every old value.
 #pragma once
 
 #include <QDialog>
@@ -33,6 +34,12 @@ class CSettingSheet : public QDialog {
   CVModem* VoicePage() const { return m_voice; }
 
  private:
+  // The page that edits key.
+  QWidget* PageOf(const SettingKey& key) const;
+  // A changed text the settings cannot take (characters the file cannot hold,
+  // a log folder that cannot be created): after the message, its page.
+  QWidget* RefusedPage(const AppSettings& edited) const;
+
   SettingSheetContext& m_context;
   AppSettings m_edited;
   QTabWidget* m_tabs = nullptr;

@@ -14,6 +14,7 @@
 #include "base/error_pool.h"
 #include "base/log_file.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 
@@ -415,6 +416,44 @@ TEST_F(SettingsTest, SetValueRefusesWhatALoadWouldNotGiveBack) {
   EXPECT_EQ(settings.InitBaudRate, 38400u);
   const SettingKey& font = *FindSettingKey("T2TFont");
   EXPECT_TRUE(settings.SetValue(font, settings.FormatValue(font)));
+
+  // The check of "vexo settings set" and the sheet: the characters the file
+  // cannot hold, once each, or a log folder that cannot be made.
+  const SettingKey& logPath = *FindSettingKey("LogPath");
+  const std::string lodz =
+      "\xC5\x81\xC3\xB3"
+      "d\xC5\xBA \xC5\x81";  // "Łódź Ł"
+  EXPECT_EQ(settings.RefusalOf(*FindSettingKey("ProfileFullName"), lodz).value().first,
+            "\xC5\x81\xC5\xBA");
+  EXPECT_EQ(settings.RefusalOf(logPath, home.dir() + "no/such/").value().stringId,
+            str::kLogFolderRefused);
+  EXPECT_FALSE(settings.RefusalOf(logPath, home.dir() + "made/"));
+  EXPECT_TRUE(fs::is_directory(home.path() / "made"));
+}
+
+// A home whose path the file's code page cannot hold ("łukasz") starts every
+// time: the paths under it are stored relative to it.
+TEST_F(SettingsTest, AHomeOfAnyCharactersStartsEveryTime) {
+  const std::string lukasz = home.dir() + "\xC5\x82ukasz/";
+  for (int start = 1; start <= 2; ++start) {
+    SCOPED_TRACE(start);
+    AppSettings s;
+    s.SetHomeDirectory(lukasz);
+    ASSERT_EQ(s.LoadSettings(), 1);
+    ASSERT_EQ(s.EnsureDirectories(), 1);
+    EXPECT_EQ(std::tie(s.LogPath, s.TIFDataDir, s.ProfileLogo),
+              std::tuple(lukasz + "Log/", lukasz + "Data/", lukasz + "Cover/logo.bmp"));
+    ASSERT_EQ(s.SaveSettings(), 1);
+  }
+  EXPECT_EQ(test::ReadFileBytes(lukasz + "Init.vxi").find('?'), std::string::npos);
+  // A file an earlier version wrote with "?" for the home's characters.
+  test::WriteFileBytes(lukasz + "Init.vxi", "LogPath = \"" + home.dir() + "?ukasz/Old/\"");
+  AppSettings old;
+  old.SetHomeDirectory(lukasz);
+  ASSERT_EQ(old.LoadSettings(), 1);
+  EXPECT_EQ(old.LogPath, lukasz + "Old/");
+  EXPECT_EQ(old.UnstorableChars(*FindSettingKey("LogPath"), lukasz + "New/"), "");
+  EXPECT_EQ(old.UnstorableChars(*FindSettingKey("LogPath"), "/tmp/\xC5\x82/"), "\xC5\x82");
 }
 
 // The option records of the lower layers carry the settings they name.

@@ -21,6 +21,7 @@
 #include "base/strings.h"
 #include "kernel/fax_kernel.h"
 #include "platform/telephony/linux_provider.h"
+#include "platform/text.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/support/ui_test_support.h"
@@ -276,32 +277,57 @@ TEST_F(SettingsTest, SerialDevicesAreListedAndThoseBeyondTheComPortsKeptByPath) 
 
 // A refusal names the fault, shows the page that holds it and stores nothing;
 // once corrected, OK stores the values.
-TEST_F(SettingsTest, InvalidPaperHeightAndMissingSeedNumberAreRefused) {
+TEST_F(SettingsTest, InvalidValuesAreRefusedOnTheirPage) {
   auto sheet = Sheet();
   QLineEdit* height = sheet->TextPage()->PaperHeight();
   CVModem* v = sheet->VoicePage();
+  QLineEdit* name = sheet->ProfilePage()->Edit(0);
+  QLineEdit* logPath = sheet->ModemPage()->LogPath();
+  const std::string noFolder = home.dir() + "no/such/";
+  const char* lodz =
+      "\xC5\x81\xC3\xB3"
+      "d\xC5\xBA \xC5\x81";       // "Łódź Ł"
   QTest::keyClicks(height, "x");  // only digits can be typed
   EXPECT_EQ(height->text(), "2970");
   v->CallSeedNumber()->setChecked(true);
-  const std::tuple<std::function<void()>, unsigned, QWidget*> cases[] = {
-      {[&] { v->SeedNumber()->clear(); }, str::kNoSeedNumber, v},
+  const std::tuple<std::function<void()>, std::string, QWidget*> cases[] = {
+      // Characters code page 1252 lacks, named once each.
+      {[&] {
+         v->SeedNumber()->setText("555 0000");
+         name->setText(lodz);
+       },
+       Format(1024, Res(str::kUnstorableChars).c_str(), "\xC5\x81\xC5\xBA", lodz),
+       sheet->ProfilePage()},
+      {[&] {
+         name->setText("Ann");
+         logPath->setText(QString::fromStdString(noFolder));
+       },
+       Format(1024, Res(str::kLogFolderRefused).c_str(), noFolder.c_str(),
+              "No such file or directory"),
+       sheet->ModemPage()},
+      {[&] {
+         logPath->setText(QString::fromStdString(home.dir() + "Log2"));  // created on OK
+         v->SeedNumber()->clear();
+       },
+       Res(str::kNoSeedNumber), v},
       {[&] {
          v->SeedNumber()->setText("555 0000");
          height->setText("");
        },
-       str::kBadPaperHeight, sheet->TextPage()},
-      {[&] { height->setText("99"); }, str::kBadPaperHeight, sheet->TextPage()}};
+       Res(str::kBadPaperHeight), sheet->TextPage()},
+      {[&] { height->setText("99"); }, Res(str::kBadPaperHeight), sheet->TextPage()}};
   for (const auto& [edit, message, page] : cases) {
     boxes.boxes.clear();
     edit();
     sheet->accept();
     EXPECT_NE(sheet->result(), QDialog::Accepted);
-    EXPECT_EQ(boxes.boxes, std::vector<std::string>{Res(message)});
+    EXPECT_EQ(boxes.boxes, std::vector<std::string>{message});
     EXPECT_EQ(sheet->Tabs()->currentWidget(), page);
   }
   EXPECT_EQ(height->selectedText(), height->text());
   EXPECT_EQ(settings.T2TPaperHeight, 2970u);
   EXPECT_EQ(settings.UseWhatAsSeedNum, 1u);
+  EXPECT_EQ(settings.LogPath, home.dir() + "Log/");
   height->setText("100");
   v->HangupBreak()->setText("");
   sheet->accept();
@@ -309,6 +335,7 @@ TEST_F(SettingsTest, InvalidPaperHeightAndMissingSeedNumberAreRefused) {
   EXPECT_EQ(settings.UseWhatAsSeedNum, 2u);
   EXPECT_EQ(settings.SeedCallNum, "555 0000");
   EXPECT_EQ(settings.HangupBreak, 0u);
+  EXPECT_TRUE(fs::is_directory(home.path() / "Log2"));
   EXPECT_EQ(LeadingNumber(" 42s"), 42u);
 }
 
