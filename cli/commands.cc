@@ -22,6 +22,7 @@ int RunPreview(int argc, char** argv);
 int RunCompose(int argc, char** argv);
 int RunSend(int argc, char** argv);
 int RunReceive(int argc, char** argv);
+int RunAnswer(int argc, char** argv);
 int RunExport(int argc, char** argv);
 
 std::span<const Command> Commands() {
@@ -45,6 +46,7 @@ std::span<const Command> Commands() {
       Command{"compose", "make one fax file of a cover page and attachments", RunCompose},
       Command{"send", "compose files into a fax, send it and file it in the sent folder", RunSend},
       Command{"receive", "wait for a call, receive one fax and file it in the inbox", RunReceive},
+      Command{"answer", "answer every call, receive each fax and file it in the inbox", RunAnswer},
       Command{"export", "write the pages of a fax TIFF file as one PDF, or as PNG images",
               RunExport},
   };

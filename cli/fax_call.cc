@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "base/error_pool.h"
+#include "platform/text.h"
 
 namespace vexo::cli {
 namespace {
@@ -130,6 +131,7 @@ CancelOnSignal::CancelOnSignal(JobControl& job) {
     const timespec poll{0, kSignalPollNs};
     while (!m_done) {
       if (sigtimedwait(&set, nullptr, &poll) > 0) {
+        m_signalled = true;
         std::fputs("vexo: cancelling the call\n", stderr);
         job.Cancel();
       }
@@ -169,6 +171,20 @@ std::string LinkSuffix(AppOper& app, std::uint32_t pages) {
   const std::optional<LinkCoding>& link = app.Kernel().LastLink();
   if (!link || pages == 0) return {};
   return " (" + LinkCodingText(*link) + ")";
+}
+
+void PrintReceiveOutcome(int result, const FaxResult& record, const std::string& file,
+                         const std::string& link) {
+  const std::string remote = Utf16ToUtf8(record.RemoteId());
+  const char* outcome = result == 0                   ? "Received"
+                        : result == 1                 ? "Partly received"
+                        : result == kJobWaitCancelled ? "Cancelled"
+                                                      : "Not received";
+  std::printf("%s: %u page(s)", outcome, record.pagesTransferred);
+  if (record.pagesTransferred != 0 && !file.empty()) std::printf(" in %s", file.c_str());
+  if (!remote.empty()) std::printf(" from \"%s\"", remote.c_str());
+  std::printf("%s\n", link.c_str());
+  std::fflush(stdout);
 }
 
 int ExitCodeOf(int kernelResult) {

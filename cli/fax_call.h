@@ -68,9 +68,12 @@ class CancelOnSignal {
   ~CancelOnSignal();
   CancelOnSignal(const CancelOnSignal&) = delete;
   CancelOnSignal& operator=(const CancelOnSignal&) = delete;
+  // Whether SIGINT or SIGTERM came while it lived.
+  bool Signalled() const { return m_signalled; }
 
  private:
   std::atomic<bool> m_done{false};
+  std::atomic<bool> m_signalled{false};
   std::thread m_thread;
 };
 
@@ -81,6 +84,11 @@ int RunTerminalJob(AppOper& app, std::uint32_t kind, const std::function<int()>&
 // A cover page template named by path, or by its name in the cover directory
 // (".txt" may be left out).
 std::optional<std::string> FindCoverTemplate(const std::string& name, const std::string& coverDir);
+
+// The outcome line of a receive on stdout: "Received: 2 page(s) in FILE from
+// "ID" (ECM, MMR)" and the like; file and link may be empty.
+void PrintReceiveOutcome(int result, const FaxResult& record, const std::string& file,
+                         const std::string& link);
 
 // 0 for kernel result 0, 1 for 1, 2 for everything else.
 int ExitCodeOf(int kernelResult);

@@ -4,14 +4,14 @@
 // serial device given with --device), answers and receives one fax into a new
 // file of the data directory, filed in the Inbox. With --out the fax goes into
 // FILE instead (which must not exist) and nothing is filed. Ctrl-C cancels.
-// Exit 0 when the whole fax arrived, 1 when part of it did, 2 otherwise.
+// Exit 0 when the whole fax arrived, 1 when part of it did, 2 otherwise; a fax
+// that arrived but could not be filed adds a warning on stderr.
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
 
 #include "cli/fax_call.h"
-#include "platform/text.h"
 
 namespace vexo::cli {
 namespace {
@@ -23,20 +23,6 @@ int ReceiveUsage(const std::string& why) {
       "                    [--id LOCALID] [--ecm on|off] [--coding mh|mr|mmr] [--out FILE]\n",
       stderr);
   return 2;
-}
-
-void PrintOutcome(int result, const FaxResult& record, const std::string& file,
-                  const std::string& link) {
-  const std::string remote = Utf16ToUtf8(record.RemoteId());
-  const char* outcome = result == 0                   ? "Received"
-                        : result == 1                 ? "Partly received"
-                        : result == kJobWaitCancelled ? "Cancelled"
-                                                      : "Not received";
-  std::printf("%s: %u page(s)", outcome, record.pagesTransferred);
-  if (record.pagesTransferred != 0 && !file.empty()) std::printf(" in %s", file.c_str());
-  if (!remote.empty()) std::printf(" from \"%s\"", remote.c_str());
-  std::printf("%s\n", link.c_str());
-  std::fflush(stdout);
 }
 
 // The receive into a file of the user's choosing: the same wait and receive
@@ -79,7 +65,11 @@ int RunReceive(int argc, char** argv) {
   } else {
     result = ReceiveInto(app, out, record);
   }
-  PrintOutcome(result, record, file, LinkSuffix(app, record.pagesTransferred));
+  PrintReceiveOutcome(result, record, file, LinkSuffix(app, record.pagesTransferred));
+  // The fax arrived: the exit code says so; the warning says it is not listed yet.
+  if (app.LastFilingFailed())
+    std::fprintf(stderr, "vexo receive: warning: the fax was kept in %s but could not be filed\n",
+                 file.empty() ? "the data directory" : file.c_str());
   app.ShowOutcome(kReceiveJob, result, true);
   return ExitCodeOf(result);
 }

@@ -123,6 +123,8 @@ int RunSend(int argc, char** argv) {
   inputs.note = args.details.note;
   const int result = RunTerminalJob(app, kSendJob);
   PrintOutcome(result, app.Result(), LinkSuffix(app, app.Result().pagesTransferred));
+  if (app.LastFilingFailed())
+    std::fprintf(stderr, "vexo send: warning: the fax in %s could not be filed\n", file.c_str());
   app.ShowOutcome(kSendJob, result, true);
   return ExitCodeOf(result);
 }

@@ -8,17 +8,21 @@
 #include <filesystem>
 
 #include "app/jobs/call_record.h"
+#include "app/jobs/fax_recovery.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
+#include "app/jobs/pdf_copy.h"
 #include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
+#include "base/string_ids.h"
 #include "base/strings.h"
 #include "document/cover_page.h"
 #include "modem/comm_log.h"
 #include "modem/tapi_oper.h"
 #include "platform/telephony/linux_provider.h"
+#include "platform/text.h"
 
 namespace vexo {
 namespace {
@@ -38,6 +42,9 @@ constexpr std::uint32_t kMsgModemTried = MSG_INFORMATION | MSG_TO_LOG | MSG_TO_U
 
 const char* const kResourceFallbacks[] = {"EngRes", "ChsRes", "ChtRes"};
 
+// The bit of FaxResult::resolution that means fine resolution.
+constexpr std::uint32_t kFineResolutionBit = 2;
+
 std::string BaseName(const std::string& path) {
   return std::filesystem::path(path).filename().string();
 }
@@ -45,6 +52,16 @@ std::string BaseName(const std::string& path) {
 bool IsEmptyFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+// A send that ended before the kernel read its file (the port did not open)
+// is still filed with the file's pages and resolution.
+void TakeFileFacts(const std::string& file, FaxResult& result) {
+  if (result.totalPages != 0) return;
+  if (const auto summary = ReadFaxFileSummary(file)) {
+    result.totalPages = summary->pages;
+    result.resolution = summary->fine ? kFineResolutionBit : 0;
+  }
 }
 
 }  // namespace
@@ -78,7 +95,30 @@ int AppOper::Startup() {
   // made it the process's 8-bit code page), so no lead-byte table is kept.
   if (m_options.installSampleCovers) InstallSampleCovers(m_settings.CoverDir);
   m_started = true;
+  RecoverFaxFiles();
   return 1;
+}
+
+int AppOper::RecoverFaxFiles() {
+  // A first start has nothing of ours to recover, and its store is opened
+  // after the question about an earlier installation's folders. A running
+  // vexofax may hold a fax its send dialog composed and has not sent yet; a
+  // running job may be writing one.
+  if (!m_settings.settingsFileExisted.value || AppRunsOn(Home())) return -1;
+  HomeJobLock lock(Home());
+  if (!lock.Held()) return -1;
+  const bool poolWasEmpty = ErrorPool::Instance().Count() == 0;
+  DBFunc* store = Store();
+  const int filed = store ? FileOrphanedFaxes(*store, m_settings.TIFDataDir,
+                                              LoadResString(str::kRecoveredFaxNote))
+                          : -1;
+  if (filed > 0)
+    ReportError(0, kMsgLogOnly, kModule, "RecoverFaxFiles",
+                "%d fax file(s) of [%s] that no folder listed were filed into the Inbox.", filed,
+                m_settings.TIFDataDir.c_str());
+  // Whatever reading the files met belongs in the log, not in a later dialog.
+  if (poolWasEmpty) FlushErrorPool(&m_systemLog, true);
+  return filed;
 }
 
 int AppOper::LoadResDll() {
@@ -241,6 +281,7 @@ int AppOper::SendFaxJob(const std::string& file, std::string_view number, FaxRes
                     LocalTimeNow());
   const int sent = SendThrough(m_currentModem, file, number, result);
   result->jobResult = static_cast<std::uint32_t>(sent);
+  TakeFileFacts(file, *result);
   FileCall(kSendJob, sent, *result);
   CloseJobPort();
   return sent;
@@ -274,6 +315,7 @@ int AppOper::Send1TiffFaxAutoModem(const std::string& file, std::string_view num
     CloseJobPort();
   }
   result->jobResult = static_cast<std::uint32_t>(sent);
+  TakeFileFacts(file, *result);
   FileCall(kSendJob, sent, *result);
   CloseJobPort();
   m_currentModem = kEveryModem;
@@ -298,7 +340,7 @@ int AppOper::WaitRingJob() {
     return -2;
   }
   m_job.SetStatusString(kStrWaitingForCall);
-  const int rang = m_kernel->WaitRing_NoEvent();
+  const int rang = m_kernel->WaitRing_NoEvent(m_ringsToAnswer);
   if (rang != 0) CloseJobPort();
   return rang;
 }
@@ -326,13 +368,21 @@ int AppOper::ReceiveFaxJob(const std::string& outputFile, FaxResult* result) {
   result->jobResult = static_cast<std::uint32_t>(received);
   FileCall(kReceiveJob, received, *result);
   CloseJobPort();
+  if ((received == 0 || received == 1) && result->pagesTransferred != 0 && !m_jobFileName.empty())
+    WriteReceivedPdf(outputFile, *result);
   return received;
+}
+
+void AppOper::WriteReceivedPdf(const std::string& file, const FaxResult& fax) {
+  if (m_settings.ReceivePdfDir.empty()) return;
+  WritePdfCopy(file, m_settings.ReceivePdfDir, LocalTimeNow(), Utf16ToUtf8(fax.RemoteId()));
 }
 
 int AppOper::RunJob(std::uint32_t kind) {
   // A job's results never carry over from the call before.
   m_result.Clear();
   m_jobFileName.clear();
+  m_filingFailed = false;
   int result = -1;
   HomeJobLock lock(Home());
   if (!lock.Held()) {
@@ -369,17 +419,24 @@ std::string AppOper::NewComposedFile() { return NewFaxFile(m_settings, false); }
 DBFunc* AppOper::Store() {
   if (m_externalStore) return m_externalStore;
   if (!m_ownStore) {
-    StoreOptions options;
-    options.homeDir = Home();
-    options.dataDir = m_settings.TIFDataDir;
-    auto store = std::make_unique<DBFunc>(options);
+    auto store = std::make_unique<DBFunc>(MakeStoreOptions());
     if (!store->InitDatabases()) return nullptr;
     m_ownStore = std::move(store);
   }
   return m_ownStore.get();
 }
 
+StoreOptions AppOper::MakeStoreOptions() const {
+  StoreOptions options;
+  options.homeDir = Home();
+  options.dataDir = m_settings.TIFDataDir;
+  options.settingsFileExisted = m_settings.settingsFileExisted.value;
+  options.replaceOldFolders = AskReplaceOldFolders;
+  return options;
+}
+
 int AppOper::FileCall(std::uint32_t kind, int result, const FaxResult& fax) {
+  m_filingFailed = false;
   if (!m_fileCalls) return 0;
   CallFacts facts;
   facts.kind = kind;
@@ -394,10 +451,18 @@ int AppOper::FileCall(std::uint32_t kind, int result, const FaxResult& fax) {
   }
   facts.filed = LocalFileTimeNow();
   DBFunc* store = Store();
-  if (!store) return 0;
   FaxRecord record = MakeCallRecord(facts);
   const int folder = CallFolder(kind);
-  if (!store->AddRecord(folder, record)) return 0;
+  if (!store || !store->AddRecord(folder, record)) {
+    // The fax file stays where it is; the next start files it (RecoverFaxFiles).
+    m_filingFailed = true;
+    if (m_jobFileName.empty())
+      ReportError(0, kMsgDefault, kModule, "FileCall", "The call could not be filed.");
+    else
+      ReportResString(0, kMsgDefault, kModule, "FileCall", str::kFaxNotFiled,
+                      (m_settings.TIFDataDir + m_jobFileName).c_str());
+    return 0;
+  }
   if (m_onFiled) m_onFiled(folder, record);
   if (m_options.askAppToRelist) AskRunningAppToRelist(Home());
   return 1;

@@ -18,6 +18,7 @@
 
 #include "app/jobs/fax_files.h"
 #include "app/settings/settings.h"
+#include "app/store/db_func.h"
 #include "app/store/fax_record.h"
 #include "base/job_control.h"
 #include "base/log_file.h"
@@ -26,7 +27,6 @@
 
 namespace vexo {
 
-class DBFunc;
 class TAPIOper;
 class TelephonyProvider;
 
@@ -109,7 +109,9 @@ class AppOper {
   // ---- job thread ----
   int SendFaxJob(const std::string& file, std::string_view number, FaxResult* result);
   int Send1TiffFaxAutoModem(const std::string& file, std::string_view number, FaxResult* result);
-  // 0 ring, -1 failure, -2 cancelled.
+  // How many rings a wait lets pass before it answers (0 counts as 1).
+  void SetRingsToAnswer(unsigned rings) { m_ringsToAnswer = rings; }
+  // 0 the call rang the rings to answer, -1 failure, -2 cancelled.
   int WaitRingJob();
   // 0, 1 or -1.
   int ReceiveFaxJob(const std::string& outputFile, FaxResult* result);
@@ -125,8 +127,18 @@ class AppOper {
   // the conversion creates it exclusively). Empty when none can be had.
   std::string NewComposedFile();
 
-  // Files a finished call with its counts; 1 when the store took it.
+  // Files a finished call with its counts; 1 when the store took it. When the
+  // store refuses it, the kept fax file is named in a report and
+  // LastFilingFailed() tells the outcome.
   int FileCall(std::uint32_t kind, int result, const FaxResult& fax);
+  bool LastFilingFailed() const { return m_filingFailed; }
+  // Files the fax files of TIFDataDir that no record names into the Inbox,
+  // marked as recovered (Startup does it once no job and no vexofax of the
+  // home may still be writing one). The number filed, -1 when skipped.
+  int RecoverFaxFiles();
+  // How the store of this home is opened: first start or not, and the
+  // question before the folders of an earlier installation are emptied.
+  StoreOptions MakeStoreOptions() const;
   // Whether finished calls are filed (on by default; vexo receive --out
   // receives into a file of the user's choosing and files nothing).
   void SetFileCalls(bool on) { m_fileCalls = on; }
@@ -172,6 +184,7 @@ class AppOper {
                   FaxResult* result);
   void ShowSendOutcome(int result, bool detailsAlways);
   void ShowReceiveOutcome(int result, bool detailsAlways);
+  void WriteReceivedPdf(const std::string& file, const FaxResult& fax);
   DBFunc* Store();
 
   AppOperOptions m_options;
@@ -182,6 +195,7 @@ class AppOper {
   std::unique_ptr<TelephonyProvider> m_provider;
   std::unique_ptr<TAPIOper> m_tapi;
   std::uint32_t m_currentModem = kSerialPortModem;
+  unsigned m_ringsToAnswer = 1;
   std::uint32_t m_autoRetryIndex = 0;
   bool m_openViaList = false;
   bool m_started = false;
@@ -191,6 +205,7 @@ class AppOper {
   std::string m_jobFileName;
   std::string m_jobNumber;
   bool m_fileCalls = true;
+  bool m_filingFailed = false;
   FaxResult m_result;
   std::vector<std::string> m_sourceFiles;
 

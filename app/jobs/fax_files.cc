@@ -9,12 +9,19 @@
 
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
+#include "document/tiff_lib.h"
+#include "platform/posix/unique_fd.h"
 
 namespace vexo {
 namespace {
 
 constexpr std::string_view kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr std::size_t kNameDigits = 6;
+constexpr std::string_view kNamePrefix = "QX";
+constexpr std::string_view kNameSuffix = ".tif";
+// Lines per inch from which a page counts as fine (fine is 196, normal 98).
+constexpr float kFineLinesPerInch = 150;
+constexpr float kCentimetresPerInch = 2.54f;
 
 std::string DataDir(const AppSettings& settings) {
   std::string dir = settings.TIFDataDir;
@@ -46,7 +53,33 @@ std::string ReceivedFileName(std::uint32_t number) {
     digits[i] = kDigits[number % 36];
     number /= 36;
   }
-  return "QX" + digits + ".tif";
+  return std::string(kNamePrefix) + digits + std::string(kNameSuffix);
+}
+
+bool IsFaxFileName(std::string_view name) {
+  if (name.size() != kNamePrefix.size() + kNameDigits + kNameSuffix.size() ||
+      !name.starts_with(kNamePrefix) || !name.ends_with(kNameSuffix))
+    return false;
+  const std::string_view digits = name.substr(kNamePrefix.size(), kNameDigits);
+  return digits.find_first_not_of(kDigits) == std::string_view::npos;
+}
+
+std::optional<FaxFileSummary> ReadFaxFileSummary(const std::string& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  const auto tiff = TIFFOpenHandle(std::move(fd), path, "r");
+  if (!tiff) return std::nullopt;
+  FaxFileSummary summary;
+  summary.pages = TIFFNumberOfDirectories(tiff->get());
+  if (summary.pages == 0) return std::nullopt;
+  float lines = 0;
+  std::uint16_t unit = RESUNIT_INCH;
+  TIFFGetFieldDefaulted(tiff->get(), TIFFTAG_RESOLUTIONUNIT, &unit);
+  if (TIFFGetField(tiff->get(), TIFFTAG_YRESOLUTION, &lines) == 1) {
+    if (unit == RESUNIT_CENTIMETER) lines *= kCentimetresPerInch;
+    summary.fine = lines >= kFineLinesPerInch;
+  }
+  return summary;
 }
 
 std::string NewFaxFile(AppSettings& settings, bool create) {

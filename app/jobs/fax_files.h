@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace vexo {
 
@@ -18,6 +20,18 @@ constexpr std::uint32_t kFaxNameCount = 36u * 36u * 36u * 36u * 36u * 36u;
 
 // "QX" + six digits (alphabet A-Z then 0-9, most significant first) + ".tif".
 std::string ReceivedFileName(std::uint32_t number);
+
+// Whether name (without directory) has the shape ReceivedFileName gives.
+bool IsFaxFileName(std::string_view name);
+
+// What a fax file of ours says of itself: its pages and whether the first
+// page is in fine resolution.
+struct FaxFileSummary {
+  std::uint32_t pages = 0;
+  bool fine = false;
+};
+// nullopt when path is no readable TIFF with at least one page.
+std::optional<FaxFileSummary> ReadFaxFileSummary(const std::string& path);
 
 // The full path of a new fax file in settings.TIFDataDir, and TiffAutoNumber
 // advanced past it (in settings and in the settings file). With create the

@@ -1,12 +1,16 @@
 // The messages a finished job leaves for the user, by job and result. Where
 // the job reported problems the user may ask for the details (the error
-// dialog); otherwise the reports go quietly into the system log.
+// dialog); otherwise the reports go quietly into the system log. Either way
+// the pool is empty afterwards: nothing of a finished job turns up later in
+// another operation's error dialog. A fax that went or arrived but could not
+// be filed is never announced as a plain success.
 #include <string>
 
 #include "app/jobs/app_oper.h"
 #include "base/error_pool.h"
 #include "base/job_control.h"
 #include "base/presenter.h"
+#include "base/string_ids.h"
 #include "base/strings.h"
 #include "modem/tapi_oper.h"
 
@@ -50,12 +54,17 @@ void AppOper::ShowOutcome(std::uint32_t kind, int result, bool detailsAlways) {
     ShowSendOutcome(result, detailsAlways);
   else if (kind == kReceiveJob)
     ShowReceiveOutcome(result, detailsAlways);
+  // Notices of a success (every modem tried, ports that did not open) and
+  // whatever a row without details left.
+  if (!PoolEmpty()) FlushErrorPool(&m_systemLog, true);
 }
 
 void AppOper::ShowSendOutcome(int result, bool detailsAlways) {
   LogFile* log = &m_systemLog;
   if (!m_lastSendAuto) {
-    if (result == 0) {
+    if (result == 0 && m_filingFailed) {
+      OfferDetails(MB_ICONEXCLAMATION, str::kSentNotFiled, detailsAlways, log);
+    } else if (result == 0) {
       ShowMessage(kInfo, nullptr, kStrSent);
     } else if (result == 1) {
       // Nothing to show details of: a plain message, not a question.
@@ -81,6 +90,7 @@ void AppOper::ShowSendOutcome(int result, bool detailsAlways) {
   };
   if (result == 0) {
     offerToKeep(kStrAutoSent);
+    if (m_filingFailed) OfferDetails(MB_ICONEXCLAMATION, str::kSentNotFiled, detailsAlways, log);
   } else if (result == 1) {
     offerToKeep(kStrAutoPartlySent);
     if (PoolEmpty())
@@ -102,6 +112,10 @@ void AppOper::ShowReceiveOutcome(int result, bool detailsAlways) {
   LogFile* log = &m_systemLog;
   switch (result) {
     case 0:
+      if (m_filingFailed) {
+        OfferDetails(MB_ICONEXCLAMATION, str::kReceivedNotFiled, detailsAlways, log);
+        break;
+      }
       if (!PoolEmpty()) FlushErrorPool(log, true);
       ShowMessage(kInfo, nullptr, kStrReceived);
       break;

@@ -39,21 +39,39 @@ std::string ListRefreshSocketPath(const std::string& homeDirectory) {
   return dir + name;
 }
 
-bool AskRunningAppToRelist(const std::string& homeDirectory) {
+namespace {
+
+// A socket connected to the vexofax of the home, or -1 when none listens.
+int ConnectToApp(const std::string& homeDirectory) {
   const std::string path = ListRefreshSocketPath(homeDirectory);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return false;
+  if (path.size() >= sizeof address.sun_path) return -1;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+  ::close(fd);
+  return -1;
+}
+
+}  // namespace
+
+bool AskRunningAppToRelist(const std::string& homeDirectory) {
+  const int fd = ConnectToApp(homeDirectory);
   if (fd < 0) return false;
-  bool told = false;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-    const std::size_t length = std::strlen(kRefreshListLine);
-    told = ::send(fd, kRefreshListLine, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
-  }
+  const std::size_t length = std::strlen(kRefreshListLine);
+  const bool told =
+      ::send(fd, kRefreshListLine, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
   ::close(fd);
   return told;
+}
+
+bool AppRunsOn(const std::string& homeDirectory) {
+  const int fd = ConnectToApp(homeDirectory);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 }  // namespace vexo

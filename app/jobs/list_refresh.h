@@ -18,4 +18,7 @@ std::string ListRefreshSocketPath(const std::string& homeDirectory);
 // Asks a running vexofax of that home to relist; false when none listens.
 bool AskRunningAppToRelist(const std::string& homeDirectory);
 
+// Whether a vexofax of that home is running (it listens on the socket).
+bool AppRunsOn(const std::string& homeDirectory);
+
 }  // namespace vexo

@@ -448,6 +448,24 @@ int DBFunc::ReadRecordProperty(CEOID oid, unsigned property, FaxRecord& record) 
   return 1;
 }
 
+int DBFunc::NamedFiles(std::set<std::string>& names) {
+  std::lock_guard lock(m_lock);
+  if (!EnsureConnection()) return 0;
+  // One snapshot of all four folders, so a record moved meanwhile is seen once.
+  SqliteTransaction txn(m_db.get(), SqliteTransaction::Kind::Read);
+  for (int f = 0; f < kFolderCount; ++f) {
+    SqliteStatement s(m_db.get(), "SELECT DISTINCT lower(p108) FROM " + Quoted(f));
+    int rc = SQLITE_ERROR;
+    if (txn.ok() && s.ok())
+      while ((rc = s.Step()) == SQLITE_ROW) names.insert(s.Text(0));
+    if (rc != SQLITE_DONE) {
+      ReportDb("db.ReadCurrRecord", Message(kReadFailed, FolderName(f)) + SqliteError(m_db.get()));
+      return 0;
+    }
+  }
+  return 1;
+}
+
 int DBFunc::FindRecordFolder(CEOID oid) {
   std::lock_guard lock(m_lock);
   if (!EnsureConnection()) return -1;

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -79,6 +80,10 @@ class DBFunc {
   // names it (and every folder could be checked).
   int DeleteRecords(int folder, std::span<const CEOID> ids);
 
+  // Adds the file name (property 108) of every record of the four folders to
+  // names, in lower case as file names compare here; 0 after a report when a
+  // folder could not be read.
+  int NamedFiles(std::set<std::string>& names);
   // The folder that holds the record (ids are unique over all folders), or -1.
   int FindRecordFolder(CEOID oid);
   // The open folder's index, or -1 before the first OpenFolder.

@@ -1,10 +1,12 @@
 // Fax jobs through AppOper over the line simulator, in real time: a send and a
 // busy line filed in the Sent folder, a call-in received under a new name and
-// filed in the Inbox, a cancel while waiting for a ring, and the send over
-// every modem of the list in turn where only the third one answers.
+// filed in the Inbox with its PDF copy, a cancel while waiting for a ring, and
+// the send over every modem of the list in turn where only the third one
+// answers, its notices logged once the outcome is shown.
 #include <gtest/gtest.h>
 
 #include "app/settings/settings.h"
+#include "base/error_pool.h"
 #include "base/strings.h"
 #include "modem/tapi_oper.h"
 #include "tests/sim/app_harness.h"
@@ -87,6 +89,9 @@ TEST_F(JobsSim, ACallInIsReceivedUnderANewNameAndFiledWithTheSendersId) {
   ASSERT_TRUE(WriteFaxTiff(in, {MakeTestPage(5, 150)}));
   Linesim sim({"--far", "terminal", "--far-id", kSimFarId, "--call-in", in.string()});
   ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  const fs::path pdfs = home.path() / "pdf";
+  fs::create_directory(pdfs);
+  ConfigureHome(home.path(), [&](AppSettings& s) { s.ReceivePdfDir = pdfs.string(); });
   auto app = Start(sim.Pty(1));
   ASSERT_EQ(RunAppJob(*app, kReceiveJob), 0) << ::testing::PrintToString(TakeMessages());
   EXPECT_EQ(app->JobFileName(), "QXAAAAAA.tif");
@@ -101,6 +106,10 @@ TEST_F(JobsSim, ACallInIsReceivedUnderANewNameAndFiledWithTheSendersId) {
   EXPECT_EQ(inbox[0].telephone, "");
   EXPECT_EQ(inbox[0].fileName, "QXAAAAAA.tif");
   EXPECT_EQ(inbox[0].pages, 1);
+  const fs::directory_iterator copy(pdfs);
+  ASSERT_NE(copy, fs::directory_iterator());
+  EXPECT_TRUE(copy->path().string().ends_with(std::string(" ") + kSimFarId + ".pdf"))
+      << copy->path();
 }
 
 TEST_F(JobsSim, CancelWhileWaitingForARingEndsTheJobWithMinusThree) {
@@ -148,6 +157,7 @@ TEST_F(JobsSim, EveryModemInTurnSendsThroughTheThirdAndYesKeepsIt) {
   EXPECT_NE(presenter.boxes[0].find(line), std::string::npos) << presenter.boxes[0];
   EXPECT_EQ(app->Settings().ModemName, line);
   EXPECT_EQ(app->CurrentModem(), 2u);
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0u) << "the notice of each modem tried was logged";
   AppSettings onDisk;
   onDisk.SetHomeDirectory(home.path().string());
   ASSERT_TRUE(onDisk.LoadSettings());

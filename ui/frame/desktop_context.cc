@@ -19,10 +19,8 @@ DesktopStore::~DesktopStore() {
 
 DBFunc* DesktopStore::Get() {
   if (m_store) return m_store.get();
-  StoreOptions options;
-  options.homeDir = m_app.Home();
-  options.dataDir = m_app.Settings().TIFDataDir;
-  m_store = CreateDBFunc(options);
+  // On a first start the user is asked before old folders are emptied.
+  m_store = CreateDBFunc(m_app.MakeStoreOptions());
   if (!m_store) {
     FlushErrorPool(&m_app.SystemLog(), false);
     return nullptr;
@@ -49,6 +47,7 @@ FrameContext DesktopFrameContext(AppOper& app, DesktopStore& store) {
   context.jobDevice = [&app](bool) { return SendDeviceName(app); };
   context.receiveReadiness = [&app] { return ReceiveReadinessOf(app); };
   context.runReceive = [&app] { return app.RunJob(kReceiveJob); };
+  context.setRingsToAnswer = [&app](unsigned rings) { app.SetRingsToAnswer(rings); };
   context.runSend = [&app] { return app.RunJob(kSendJob); };
   context.showOutcome = [&app](bool send, int result) {
     app.ShowOutcome(send ? kSendJob : kReceiveJob, result);

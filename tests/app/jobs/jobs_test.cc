@@ -1,7 +1,10 @@
 // The fax jobs' parts that need no modem: fax file names, call records, the
-// start-up, the home lock, the relist socket and failed voice calls' boxes.
+// start-up, the home lock, the relist socket, failed voice calls' boxes,
+// filing that fails and its recovery, outcomes and PDF copies.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/un.h>
+#include <tiffio.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include "app/jobs/fax_files.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
+#include "app/jobs/pdf_copy.h"
 #include "app/jobs/user_messages.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
@@ -24,6 +28,7 @@
 #include "base/string_ids.h"
 #include "base/strings.h"
 #include "platform/telephony/linux_provider.h"
+#include "tests/app/store_test_util.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/error_records.h"
 #include "tests/support/temp_dir.h"
@@ -34,6 +39,39 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string PoolText() { return testing::PrintToString(TakeMessages()); }
+
+// A fax file of blank pages (fine or normal), written by libtiff.
+void WriteFaxFile(const fs::path& file, int pages, bool fine) {
+  TIFF* t = TIFFOpen(file.c_str(), "w");
+  ASSERT_NE(t, nullptr);
+  const std::vector<std::uint8_t> row(1728 / 8);
+  for (int page = 0; page < pages; ++page) {
+    TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, 1728);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, 50);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 204.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, fine ? 196.0f : 98.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    TIFFSetField(t, TIFFTAG_SOFTWARE, "VEXO");
+    for (std::uint32_t r = 0; r < 50; ++r)
+      TIFFWriteScanline(t, const_cast<std::uint8_t*>(row.data()), r, 0);
+    TIFFWriteDirectory(t);
+  }
+  TIFFClose(t);
+}
+
+// The records of a folder of the home's store.
+std::vector<FaxRecord> Filed(const TempDir& home, int folder) {
+  DBFunc store(OptionsFor(home));
+  CollectingSink list;
+  EXPECT_EQ(store.ListFolder(list, kFolders[folder].databaseType, 0, kSortAscending), 1);
+  std::vector<FaxRecord> records(list.items.size());
+  for (std::size_t i = 0; i < records.size(); ++i) store.ReadRecord(list.items[i].oid, records[i]);
+  return records;
+}
 
 AppSettings SettingsIn(const TempDir& home) {
   AppSettings settings;
@@ -211,6 +249,101 @@ TEST_F(AppStartup, ASecondJobOnTheHomeIsRefusedWithAClearMessage) {
   ASSERT_TRUE(app.Job().StartJob(kSendJob));
   EXPECT_EQ(app.RunJob(kSendJob), -1);
   EXPECT_NE(PoolText().find("Another fax job is running"), std::string::npos);
+}
+
+TEST_F(AppStartup, AFailedSendIsFiledWithTheFilesPagesAndAFaxTheStoreRefusedIsFiledAtTheNextStart) {
+  Configure([](AppSettings&) {});  // not a first start
+  AppOperOptions options = Options();
+  options.deviceOverride = (home.path() / "no-modem").string();
+  AppOper app(options);
+  ASSERT_EQ(app.Startup(), 1) << PoolText();
+  const fs::path data = app.Settings().TIFDataDir;
+  WriteFaxFile(data / "QXAAAAAA.tif", 2, true);
+  WriteFaxFile(data / "QXAAAAAB.tif", 3, false);
+  app.Inputs().file = (data / "QXAAAAAA.tif").string();
+  ASSERT_TRUE(app.Job().StartJob(kSendJob));
+  EXPECT_EQ(app.RunJob(kSendJob), -1) << "the port cannot be opened";
+  auto sent = Filed(home, FOLDER_SENT);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(std::tie(sent[0].status, sent[0].pages, sent[0].resolution),
+            std::make_tuple(std::uint16_t{0}, std::uint16_t{2}, std::uint16_t{2}));
+
+  // Another connection holds faxes.db: the record cannot be written.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((home.path() / kStoreFileName).c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  app.Inputs().file = (data / "QXAAAAAB.tif").string();
+  ASSERT_TRUE(app.Job().StartJob(kSendJob));
+  app.RunJob(kSendJob);
+  EXPECT_TRUE(app.LastFilingFailed());
+  EXPECT_NE(PoolText().find("QXAAAAAB.tif is kept"), std::string::npos);
+  EXPECT_TRUE(fs::exists(data / "QXAAAAAB.tif"));
+  {
+    BoxRecorder presenter(IDNO);  // a success that was not filed is not announced as one
+    app.ShowOutcome(kReceiveJob, 0);
+    EXPECT_EQ(presenter.boxes, std::vector<std::string>{LoadResString(str::kReceivedNotFiled)});
+  }
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+
+  {  // Not while a job of the home runs: it may be writing the file.
+    HomeJobLock job(app.Home());
+    ASSERT_EQ(AppOper(options).Startup(), 1);
+    EXPECT_TRUE(Filed(home, FOLDER_INBOX).empty());
+  }
+  ASSERT_EQ(AppOper(options).Startup(), 1) << PoolText();
+  const auto inbox = Filed(home, FOLDER_INBOX);
+  ASSERT_EQ(inbox.size(), 1u) << "a file a record names stays where it is";
+  EXPECT_EQ(inbox[0].fileName, "QXAAAAAB.tif");
+  EXPECT_EQ(std::tie(inbox[0].pages, inbox[0].resolution, inbox[0].noteFlag),
+            std::make_tuple(std::uint16_t{3}, std::uint16_t{1}, std::uint16_t{1}));
+  EXPECT_EQ(inbox[0].note, LoadResString(str::kRecoveredFaxNote));
+}
+
+// Every row of the outcome table, answered Yes and No, leaves the pool empty:
+// the job's notices are shown or logged, never left for a later dialog.
+TEST_F(AppStartup, EveryOutcomeShowsOrClearsTheRecordsOfItsJob) {
+  AppOper app(Options());
+  ASSERT_EQ(app.Startup(), 1) << PoolText();
+  EXPECT_FALSE(app.MakeStoreOptions().settingsFileExisted) << "a first start";
+  AppOper again(Options());
+  ASSERT_EQ(again.Startup(), 1);
+  EXPECT_TRUE(again.MakeStoreOptions().settingsFileExisted);
+  for (const bool everyModem : {false, true}) {
+    FaxResult none;
+    if (everyModem) app.Send1TiffFaxAutoModem("", "1", &none);  // over no modem at all
+    for (const std::uint32_t kind : {kSendJob, kReceiveJob})
+      for (const int result : {0, 1, -1, -2, -3})
+        for (const int answer : {IDYES, IDNO}) {
+          SCOPED_TRACE(testing::Message()
+                       << everyModem << " " << kind << " " << result << " " << answer);
+          ReportText(0, MSG_INFORMATION | MSG_TO_LOG | MSG_TO_USER, "AppOper",
+                     "Send1TiffFaxAutoModem", "COM1:");
+          BoxRecorder presenter(answer);
+          app.ShowOutcome(kind, result);
+          EXPECT_EQ(ErrorPool::Instance().Count(), 0u);
+        }
+  }
+}
+
+TEST(PdfCopies, NamedByDateAndSenderNeverReplacedAndAMissingFolderIsReported) {
+  TempDir dir;
+  const fs::path fax = dir.path() / "QXAAAAAA.tif";
+  WriteFaxFile(fax, 2, true);
+  const LocalTime at{2026, 12, 9, 14, 3, 22};
+  const std::string first = WritePdfCopy(fax, dir.path(), at, "Far/Station");
+  EXPECT_EQ(first, (dir.path() / "2026-12-09 14-03-22 Far_Station.pdf").string());
+  EXPECT_EQ(fs::path(WritePdfCopy(fax, dir.path(), at, "Far/Station")).filename(),
+            "2026-12-09 14-03-22 Far_Station (2).pdf");
+  EXPECT_EQ(PdfCopyName(at, " "), "2026-12-09 14-03-22 unknown.pdf");
+  std::unique_ptr<FILE, int (*)(FILE*)> info(::popen(("pdfinfo '" + first + "'").c_str(), "r"),
+                                             ::pclose);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), info.get()));
+  EXPECT_NE(text.find("Pages:           2"), std::string::npos) << text;
+  PoolText();
+  EXPECT_EQ(WritePdfCopy(fax, dir.path() / "missing", at, "x"), "");
+  EXPECT_NE(PoolText().find("could not be written"), std::string::npos);
 }
 
 // A running vexofax hearing the request is checked with the program's own

@@ -1,0 +1,68 @@
+#include "app/jobs/fax_recovery.h"
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <set>
+
+#include "app/jobs/fax_files.h"
+#include "app/store/db_func.h"
+#include "app/store/file_time.h"
+
+namespace vexo {
+namespace {
+
+constexpr std::uint16_t kStatusReceived = 1;
+constexpr std::uint16_t kResolutionNormal = 1;
+constexpr std::uint16_t kResolutionFine = 2;
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+FileTime ModificationTime(const struct stat& st) {
+  std::tm local{};
+  ::localtime_r(&st.st_mtime, &local);
+  LocalTime time;
+  time.year = local.tm_year + 1900;
+  time.month = local.tm_mon + 1;
+  time.day = local.tm_mday;
+  time.hour = local.tm_hour;
+  time.minute = local.tm_min;
+  time.second = local.tm_sec;
+  time.dayOfWeek = local.tm_wday;
+  return LocalTimeToFileTime(time).value_or(LocalFileTimeNow());
+}
+
+}  // namespace
+
+int FileOrphanedFaxes(DBFunc& store, const std::filesystem::path& dataDir,
+                      const std::string& note) {
+  std::set<std::string> named;
+  if (!store.NamedFiles(named)) return -1;
+  std::error_code ec;
+  int filed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dataDir, ec)) {
+    const std::string name = entry.path().filename().string();
+    struct stat st {};
+    if (!IsFaxFileName(name) || named.contains(LowerAscii(name)) ||
+        ::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+      continue;
+    const auto summary = ReadFaxFileSummary(entry.path().string());
+    if (!summary) continue;
+    FaxRecord record;
+    record.status = kStatusReceived;
+    record.date = ModificationTime(st);
+    record.fileName = name;
+    record.pages = static_cast<std::uint16_t>(summary->pages);
+    record.resolution = summary->fine ? kResolutionFine : kResolutionNormal;
+    record.noteFlag = 1;
+    record.note = note;
+    if (store.AddRecord(FOLDER_INBOX, record)) ++filed;
+  }
+  return filed;
+}
+
+}  // namespace vexo

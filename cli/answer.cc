@@ -1,0 +1,131 @@
+// vexo answer [--count N] [--rings N] [--home DIR] [--device PATH]
+// [--class 1|2|2.0|auto] [--baud N] [--id LOCALID] [--ecm on|off]
+// [--coding mh|mr|mmr]: the receive job of vexo receive, over and over: each
+// call is answered after N rings (default 1), received into a new file of the
+// data directory and filed in the Inbox, with one outcome line; then the wait
+// resumes, until N calls were taken (--count) or SIGINT/SIGTERM. A signal
+// while waiting ends it at once; during a call it cancels the call, keeping
+// and filing the pages already received. A wait that fails once the service
+// once listened for rings (the modem went away later) is tried again after a
+// pause; a failure before the modem ever listened (a device that is missing
+// or no fax modem) ends it with exit 2.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "cli/fax_call.h"
+
+namespace vexo::cli {
+namespace {
+
+constexpr unsigned kMaxRings = 20;
+constexpr std::chrono::seconds kRetryPause{20};
+constexpr std::chrono::milliseconds kSignalCheck{200};
+
+int AnswerUsage(const std::string& why) {
+  if (!why.empty()) std::fprintf(stderr, "vexo answer: %s\n", why.c_str());
+  std::fputs(
+      "usage: vexo answer [--count N] [--rings N] [--home DIR] [--device PATH]\n"
+      "                   [--class 1|2|2.0|auto] [--baud N] [--id LOCALID] [--ecm on|off]\n"
+      "                   [--coding mh|mr|mmr]\n",
+      stderr);
+  return 2;
+}
+
+// A whole number from 1 to max, or 0 when text is none.
+unsigned ParseCount(const char* text, unsigned max) {
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (end == text || *end != 0 || value == 0 || value > max) return 0;
+  return static_cast<unsigned>(value);
+}
+
+struct AnswerOptions {
+  JobOptions job;
+  unsigned count = 0;  // calls to take; 0: until a signal
+  unsigned rings = 1;
+};
+
+// Fills options from argv; false with error set (or empty for an unknown option).
+bool ParseAnswerOptions(int argc, char** argv, AnswerOptions& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--count" || arg == "--rings") {
+      const bool count = arg == "--count";
+      const unsigned value = i + 1 < argc ? ParseCount(argv[++i], count ? ~0u : kMaxRings) : 0;
+      if (value == 0) {
+        error = count ? "--count takes a number of calls from 1"
+                      : "--rings takes a number of rings from 1 to 20";
+        return false;
+      }
+      (count ? options.count : options.rings) = value;
+    } else if (!TakeJobOption(argc, argv, i, options.job, error)) {
+      if (error.empty()) error = "unknown argument " + std::string(arg);
+      return false;
+    }
+  }
+  return true;
+}
+
+// One wait and receive as the job thread runs it; a signal that came before
+// the job started cancels it at once.
+int AnswerOneCall(AppOper& app, const CancelOnSignal& signals) {
+  if (!app.Job().StartJob(kReceiveJob)) return kJobWaitFailed;
+  if (signals.Signalled()) app.Job().Cancel();
+  return app.RunJob(kReceiveJob);
+}
+
+// Sleeps for pause, or less when a signal comes.
+void PauseUnlessSignalled(const CancelOnSignal& signals, std::chrono::milliseconds pause) {
+  for (auto left = pause; left.count() > 0 && !signals.Signalled(); left -= kSignalCheck)
+    std::this_thread::sleep_for(kSignalCheck);
+}
+
+void PrintCallOutcome(AppOper& app, int result) {
+  const FaxResult& record = app.Result();
+  const std::string file =
+      app.JobFileName().empty() ? "" : app.Settings().TIFDataDir + app.JobFileName();
+  PrintReceiveOutcome(result, record, file, LinkSuffix(app, record.pagesTransferred));
+  if (app.LastFilingFailed())
+    std::fprintf(stderr, "vexo answer: warning: the fax was kept in %s but could not be filed\n",
+                 file.empty() ? "the data directory" : file.c_str());
+}
+
+}  // namespace
+
+int RunAnswer(int argc, char** argv) {
+  AnswerOptions options;
+  std::string error;
+  if (!ParseAnswerOptions(argc, argv, options, error)) return AnswerUsage(error);
+
+  AppOper app(MakeAppOptions(options.job));
+  if (!StartApp(app, options.job, "vexo answer")) return 2;
+  app.SetRingsToAnswer(options.rings);
+  const CancelOnSignal signals(app.Job());
+  bool started = false;  // the modem has listened for rings once
+  for (unsigned calls = 0; options.count == 0 || calls < options.count;) {
+    const int result = AnswerOneCall(app, signals);
+    // Every outcome shows its reasons and empties the error pool.
+    if (result == kJobWaitCancelled) {
+      app.ShowOutcome(kReceiveJob, result, true);
+      break;
+    }
+    started = started || app.Kernel().LastWaitListened();
+    if (result == kJobWaitFailed) {
+      app.ShowOutcome(kReceiveJob, result, true);
+      if (!started) return 2;
+      PauseUnlessSignalled(signals, kRetryPause);
+      if (signals.Signalled()) break;
+      continue;
+    }
+    ++calls;
+    PrintCallOutcome(app, result);
+    app.ShowOutcome(kReceiveJob, result, true);
+    if (signals.Signalled()) break;
+  }
+  return 0;
+}
+
+}  // namespace vexo::cli
