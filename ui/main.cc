@@ -1,7 +1,8 @@
 // vexofax, the desktop fax program: one instance per home (a second start
 // passes on "-refreshlist" and ends), AppOper start-up (its failures shown as
 // message boxes captioned "ERROR"), then the main window over the folder the
-// settings name. The settings are written back when AppOper ends.
+// settings name; with AutoAnswer set it then waits for calls. The settings
+// are written back when AppOper ends.
 #include <QApplication>
 
 #include "app/jobs/app_oper.h"
@@ -9,6 +10,7 @@
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
 #include "ui/common/qt_presenter.h"
+#include "ui/common/status_window.h"
 #include "ui/frame/desktop_context.h"
 #include "ui/frame/icons.h"
 #include "ui/frame/instance_server.h"
@@ -48,7 +50,10 @@ int main(int argc, char** argv) {
 
   frame.show();
   frame.ShowInitialFolder();
+  frame.ApplyAutoAnswer();
   const int result = QApplication::exec();
+  // A wait for a call (or a job) still running ends before the window goes.
+  frame.Status().EndJobAtExit();
   app.SetFiledCallback(nullptr);
   return result;
 }

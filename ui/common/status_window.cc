@@ -10,6 +10,7 @@
 
 #include "base/presenter.h"
 #include "base/string_ids.h"
+#include "ui/common/error_dialog.h"
 #include "ui/common/ui_strings.h"
 
 namespace vexo::ui {
@@ -18,7 +19,7 @@ StatusWindow::StatusWindow(JobControl& control, QWidget* parent)
     : QDialog(parent), m_control(control) {
   setObjectName(QStringLiteral("StatusWindow"));
   setWindowTitle(ResString(str::kStatusTitle));
-  setModal(true);
+  setModal(false);
   auto* layout = new QVBoxLayout(this);
   m_status = new QLabel(this);
   m_status->setAlignment(Qt::AlignCenter);
@@ -36,11 +37,25 @@ StatusWindow::StatusWindow(JobControl& control, QWidget* parent)
   pageLine->addWidget(m_left);
   pageLine->addWidget(m_right);
   layout->addLayout(pageLine);
+  m_note = new QLabel(this);
+  m_note->setObjectName(QStringLiteral("StatusNote"));
+  m_note->setAlignment(Qt::AlignCenter);
+  m_note->setWordWrap(true);
+  m_note->hide();
+  layout->addWidget(m_note);
   m_cancel = new QPushButton(ResString(str::kStatusCancel), this);
   connect(m_cancel, &QPushButton::clicked, this, &StatusWindow::CancelJob);
+  m_detailsButton = new QPushButton(ResString(str::kOutcomeDetails), this);
+  m_detailsButton->hide();
+  connect(m_detailsButton, &QPushButton::clicked, this, [this] {
+    ErrorDialog dialog(m_details, window());
+    dialog.exec();
+    SetDetails({});
+  });
   auto* buttonLine = new QHBoxLayout;
   buttonLine->addStretch();
   buttonLine->addWidget(m_cancel);
+  buttonLine->addWidget(m_detailsButton);
   buttonLine->addStretch();
   layout->addLayout(buttonLine);
   setMinimumWidth(360);
@@ -50,6 +65,11 @@ StatusWindow::StatusWindow(JobControl& control, QWidget* parent)
 
 StatusWindow::~StatusWindow() {
   m_control.SetObserver(nullptr);
+  EndJobAtExit();
+}
+
+void StatusWindow::EndJobAtExit() {
+  m_finished = nullptr;
   if (m_thread.joinable()) {
     m_control.Cancel();
     m_thread.join();
@@ -62,7 +82,7 @@ QString StatusWindow::TitleFor(JobMode mode, const QString& device) {
 }
 
 int StatusWindow::StartJobThread(JobRequest request) {
-  if (m_busy || isVisible()) return 1;
+  if (m_busy || (isVisible() && !m_staysShown)) return 1;
   m_mode = request.mode;
   setWindowTitle(TitleFor(m_mode, request.device));
   const auto kind = m_mode == JobMode::Send ? kSendJob : kReceiveJob;
@@ -97,7 +117,7 @@ void StatusWindow::JobThreadEnded(int result) {
   if (m_finished) m_finished(result);
   m_finished = nullptr;
   m_busy = false;
-  hide();
+  if (!m_staysShown) hide();
   emit JobEnded(static_cast<int>(m_mode), result);
 }
 
@@ -105,7 +125,7 @@ void StatusWindow::CancelJob() {
   if (m_control.WaitDone(0) != 0) {
     m_control.SetStatusString(str::kCancelling);
     m_control.Cancel();
-  } else if (!m_busy) {
+  } else if (!m_busy && !m_staysShown) {
     hide();
   }
   // A job that has just ended closes the window through its own close step.
@@ -125,6 +145,11 @@ void StatusWindow::Refresh() {
   m_refreshPending = false;
   const JobStatus status = m_control.Status();
   m_status->setText(QString::fromStdString(status.text));
+  DrawProgress(status);
+  emit StatusDrawn();
+}
+
+void StatusWindow::DrawProgress(const JobStatus& status) {
   if (!status.progressVisible) {
     m_progress->setVisible(false);
     m_left->clear();
@@ -141,6 +166,26 @@ void StatusWindow::Refresh() {
     m_left->setText(QStringLiteral("Receiving Page(%1) Data:").arg(status.total));
     m_right->setText(QString::number(status.accumulated) + QStringLiteral(" Bytes"));
   }
+}
+
+void StatusWindow::SetStaysShown(bool shown) {
+  m_staysShown = shown;
+  if (shown)
+    show();
+  else if (!m_busy)
+    hide();
+}
+
+void StatusWindow::SetNote(const QString& note) {
+  m_note->setText(note);
+  m_note->setVisible(!note.isEmpty());
+}
+
+QString StatusWindow::Note() const { return m_note->text(); }
+
+void StatusWindow::SetDetails(const QString& details) {
+  m_details = details;
+  m_detailsButton->setVisible(!details.isEmpty());
 }
 
 QString StatusWindow::StatusText() const { return m_status->text(); }

@@ -50,6 +50,9 @@ struct FrameContext {
   std::function<ReceiveReadiness()> receiveReadiness;
   // Runs on the job thread: the wait for a ring and the receive; the result.
   std::function<int()> runReceive;
+  // Interface thread, before a receive job: how many rings it lets pass
+  // before answering (1 for the Receive command, AutoAnswer when automatic).
+  std::function<void(unsigned rings)> setRingsToAnswer;
   // Interface thread, before a send job: takes the composed fax as the job's input.
   std::function<void(const SendFields& fields)> prepareSend;
   // Runs on the job thread: the send of the prepared fax; the result.

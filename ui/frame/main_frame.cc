@@ -6,11 +6,14 @@
 #include <QSplitter>
 #include <QToolBar>
 #include <QUrl>
+#include <QVBoxLayout>
 
 #include <cerrno>
 #include <filesystem>
 
+#include "app/jobs/app_oper.h"
 #include "app/settings/settings.h"
+#include "app/store/record_file.h"
 #include "base/error_pool.h"
 #include "base/log_file.h"
 #include "base/presenter.h"
@@ -19,13 +22,53 @@
 #include "ui/common/sound.h"
 #include "ui/common/status_window.h"
 #include "ui/common/ui_strings.h"
+#include "ui/frame/auto_answer.h"
 #include "ui/frame/fax_info_view.h"
 #include "ui/frame/fax_list_view.h"
+#include "ui/frame/fax_notifier.h"
 #include "ui/frame/folder_tree.h"
 #include "ui/frame/icons.h"
+#include "ui/frame/tray_status.h"
 #include "ui/send/attach_dlg.h"
 
 namespace vexo::ui {
+namespace {
+
+// Moves the error pool's reports into the system log and returns the text
+// their detail dialog would show (empty when none is meant for the user).
+QString TakeReports(LogFile* log) {
+  ErrorPool& pool = ErrorPool::Instance();
+  std::vector<ErrorRecord> records;
+  ErrorRecord record;
+  QString details;
+  while (pool.TakeOldest(record) > 0) {
+    if (record.MessageType & MSG_TO_USER)
+      details += QString::fromStdString(ErrorDialogBlock(record));
+    records.push_back(std::move(record));
+  }
+  for (ErrorRecord& taken : records) AddPreparedRecord(std::move(taken));
+  FlushErrorPool(log, true);
+  return details;
+}
+
+// The pane's text after an automatic receive; empty for a wait that gave the
+// modem to a send.
+QString AutomaticOutcomeText(int result) {
+  switch (result) {
+    case 0:
+      return ResString(str::kReceived);
+    case 1:
+      return ResString(str::kPartlyReceived);
+    case -1:
+      return ResString(str::kReceiveFailedPlain);
+    case kJobWaitFailed:
+      return ResString(str::kWaitFailed);
+    default:
+      return {};
+  }
+}
+
+}  // namespace
 
 CMainFrame::CMainFrame(FrameContext context, QWidget* parent)
     : QMainWindow(parent), m_context(std::move(context)) {
@@ -44,10 +87,36 @@ CMainFrame::CMainFrame(FrameContext context, QWidget* parent)
   split->setStretchFactor(0, 1);
   split->setStretchFactor(1, 4);
   split->setSizes({150, 550});
-  setCentralWidget(split);
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->addWidget(split, 1);
+  setCentralWidget(central);
   resize(760, 520);
 
-  if (m_context.job) m_status = new StatusWindow(*m_context.job, this);
+  if (m_context.job) {
+    // The status pane: the status window docked under the list.
+    m_status = new StatusWindow(*m_context.job, central);
+    m_status->setWindowFlags(Qt::Widget);
+    m_status->hide();
+    column->addWidget(m_status);
+  }
+  m_tray = new TrayStatus(this);
+  m_notifier = new FaxNotifier(this);
+  connect(m_notifier, &FaxNotifier::Opened, this, &CMainFrame::OpenFaxFile);
+  AutoAnswer::Hooks hooks;
+  hooks.startWait = [this](unsigned rings) { return StartReceive(rings, true); };
+  hooks.jobRunning = [this] { return m_status && m_status->Busy(); };
+  hooks.waitingForRing = [this] { return WaitingForRing(); };
+  hooks.cancelJob = [this] { m_status->CancelJob(); };
+  m_answer = new AutoAnswer(std::move(hooks), this);
+  if (m_status) {
+    connect(m_status, &StatusWindow::JobEnded, this, [this](int, int result) {
+      m_answer->JobEnded(m_answer->OwnsJob() && result == kJobWaitFailed);
+      UpdateLineState();
+    });
+    connect(m_status, &StatusWindow::StatusDrawn, this, &CMainFrame::UpdateLineState);
+  }
   BuildActions();
 
   connect(m_tree, &CFolderTree::FolderChosen, this,
@@ -153,7 +222,51 @@ void CMainFrame::RefreshRequest(int value) {
 
 void CMainFrame::RecordFiled(int folder, const FaxRecord& record) {
   QMetaObject::invokeMethod(
-      this, [this, folder, record] { m_list->RecordFiled(folder, record); }, Qt::AutoConnection);
+      this,
+      [this, folder, record] {
+        m_list->RecordFiled(folder, record);
+        if (folder == FOLDER_INBOX) AnnounceFax(record);
+      },
+      Qt::AutoConnection);
+}
+
+void CMainFrame::AnnounceFax(const FaxRecord& record) {
+  m_tray->AddNewFax();
+  if (!m_context.settings) return;
+  const auto path = RecordFilePath(m_context.settings->TIFDataDir, record.fileName.value_or(""));
+  if (!path) return;
+  const std::string sender = record.remoteStationId.value_or("");
+  const QString from =
+      sender.empty() ? ResString(str::kUnknownSender) : QString::fromStdString(sender);
+  const QString body = QString::asprintf(ResString(str::kNewFaxBody).toUtf8().constData(),
+                                         static_cast<int>(record.pages), from.toUtf8().constData());
+  m_notifier->Announce(ResString(str::kNewFaxSummary), body,
+                       QString::fromStdString(path->string()));
+}
+
+void CMainFrame::OpenFaxFile(const QString& file) {
+  m_tray->ClearNewFaxes();
+  if (m_context.showViewer) m_context.showViewer(this, file.toStdString());
+}
+
+void CMainFrame::ApplyAutoAnswer() {
+  const unsigned rings = m_context.settings ? m_context.settings->AutoAnswer : 0;
+  if (m_status) m_status->SetStaysShown(rings > 0);
+  m_answer->SetRings(m_status ? rings : 0);
+  UpdateLineState();
+}
+
+void CMainFrame::UpdateLineState() {
+  if (!m_status || !m_status->Busy() || m_status->Mode() != JobMode::Receive) {
+    m_tray->SetLineState(m_answer->Rings() > 0 ? LineState::Waiting : LineState::Idle);
+  } else {
+    m_tray->SetLineState(WaitingForRing() ? LineState::Waiting : LineState::Receiving);
+  }
+}
+
+bool CMainFrame::WaitingForRing() const {
+  return m_status && m_context.job && m_status->Busy() && m_status->Mode() == JobMode::Receive &&
+         StatusShowsNoCallYet(QString::fromStdString(m_context.job->Status().text));
 }
 
 void CMainFrame::Receive() {
@@ -173,14 +286,43 @@ void CMainFrame::Receive() {
     if (!m_context.showSettings) return;
     m_context.showSettings(this);
   }
+  StartReceive(1, false);
+}
+
+bool CMainFrame::StartReceive(unsigned rings, bool automatic) {
+  if (!m_status || m_status->Busy()) return false;
+  if (automatic && m_context.receiveReadiness &&
+      m_context.receiveReadiness() != ReceiveReadiness::Ready) {
+    return false;
+  }
+  if (m_context.setRingsToAnswer) m_context.setRingsToAnswer(rings);
   JobRequest request;
   request.mode = JobMode::Receive;
-  request.device = m_context.jobDevice ? m_context.jobDevice(false) : automatic;
+  request.device = m_context.jobDevice ? m_context.jobDevice(false) : AutoModemName();
   request.body = m_context.runReceive;
-  request.finished = [this](int result) {
-    if (m_context.showOutcome) m_context.showOutcome(false, result);
-  };
-  m_status->StartJobThread(std::move(request));
+  if (automatic) {
+    request.finished = [this](int result) { AutomaticOutcome(result); };
+  } else {
+    m_status->SetNote({});
+    m_status->SetDetails({});
+    request.finished = [this](int result) {
+      if (m_context.showOutcome) m_context.showOutcome(false, result);
+    };
+  }
+  const bool started = m_status->StartJobThread(std::move(request)) == 1 && m_status->Busy();
+  UpdateLineState();
+  return started;
+}
+
+void CMainFrame::AutomaticOutcome(int result) {
+  // No message box for a call nobody asked for: the pane says how it went,
+  // the new fax is announced when filed, and the reports wait behind Details.
+  const QString details = TakeReports(m_context.systemLog);
+  const QString text = AutomaticOutcomeText(result);
+  if (!text.isEmpty()) {
+    m_status->SetNote(text);
+    m_status->SetDetails(details);
+  }
 }
 
 int CMainFrame::StartSend(const SendFields& fields) {
@@ -203,6 +345,7 @@ SendContext CMainFrame::MakeSendContext() {
   if (m_context.sendContext && m_status) {
     SendContext send = m_context.sendContext(*m_status);
     send.filed = filed;
+    send.startSend = ClaimModemFor(std::move(send.startSend));
     return send;
   }
   SendContext send;
@@ -211,19 +354,39 @@ SendContext CMainFrame::MakeSendContext() {
   send.store = m_context.store ? m_context.store() : nullptr;
   send.contactsFile = m_context.contactsFile;
   send.newFaxFile = m_context.newFaxFile;
-  send.startSend = [this](const SendFields& fields) { return StartSend(fields); };
+  send.startSend = ClaimModemFor([this](const SendFields& fields) { return StartSend(fields); });
   send.filed = filed;
   return send;
 }
 
+std::function<int(const SendFields&)> CMainFrame::ClaimModemFor(
+    std::function<int(const SendFields&)> start) {
+  return [this, start = std::move(start)](const SendFields& fields) {
+    if (!start) return 0;
+    const auto run = [this, start, fields] {
+      if (m_status) {
+        m_status->SetNote({});
+        m_status->SetDetails({});
+      }
+      return start(fields);
+    };
+    // Only a job of automatic answering gives way, to one send at a time;
+    // otherwise the send is refused as before and the composed fax kept.
+    if (!m_status || !m_status->Busy() || !m_answer->OwnsJob() || m_answer->ClaimPending())
+      return run();
+    if (m_answer->ClaimModem(run) == ModemClaim::AfterCall)
+      m_status->SetNote(ResString(str::kSendAfterCall));
+    // The send starts as soon as the modem is free.
+    return 1;
+  };
+}
+
 void CMainFrame::NewFax() {
-  if (m_status && m_status->Busy()) return;
   SendContext send = MakeSendContext();
   RunSendDialogChain(this, send, SendRequest{SendKind::NewFax, {}});
 }
 
 void CMainFrame::Forward(const FaxRecord& record, bool resend) {
-  if (m_status && m_status->Busy()) return;
   SendContext send = MakeSendContext();
   SendKind kind = SendKind::Forward;
   // Re-send: Yes edits the cover page through the dialogs first, No sends at once.
@@ -234,7 +397,14 @@ void CMainFrame::Forward(const FaxRecord& record, bool resend) {
 }
 
 void CMainFrame::ShowSettings() {
-  if (m_context.showSettings) m_context.showSettings(this);
+  if (m_status && m_status->Busy()) {
+    // The settings a running job uses stay as they are; a wait for a call
+    // gives the modem up and the sheet opens once it has.
+    if (m_answer->OwnsJob() && !m_answer->ClaimPending())
+      m_answer->ClaimModem([this] { ShowSettings(); });
+    return;
+  }
+  if (m_context.showSettings && m_context.showSettings(this)) ApplyAutoAnswer();
 }
 
 void CMainFrame::ShowAttachments() {

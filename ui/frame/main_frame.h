@@ -1,12 +1,16 @@
 // The main window (CMainFrame), titled "VexoMFC": the folder tree, the fax
 // list and the info pane, the menus and tool bar whose actions carry the
 // command ids, and the commands themselves: new fax, receive, settings, help,
-// attachments, exit, delete and the notification sound. It owns the status
-// window through which every fax job runs.
+// attachments, exit, delete and the notification sound. Every fax job runs
+// through its status pane, docked under the list, so the window stays usable
+// while a job runs. With automatic answering on it keeps the modem waiting
+// for calls between jobs; each new fax is announced on the desktop and in the
+// tray.
 #pragma once
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 
 #include "app/store/fax_record.h"
@@ -17,7 +21,10 @@ class QAction;
 
 namespace vexo::ui {
 
+class AutoAnswer;
 class CFaxInfoView;
+class FaxNotifier;
+class TrayStatus;
 class CFaxListView;
 class CFolderTree;
 class StatusWindow;
@@ -62,6 +69,12 @@ class CMainFrame : public QMainWindow {
   CFaxInfoView& Info() const { return *m_info; }
   CFolderTree& Tree() const { return *m_tree; }
   StatusWindow& Status() const { return *m_status; }
+  AutoAnswer& Answering() const { return *m_answer; }
+  TrayStatus& Tray() const { return *m_tray; }
+  // Starts or stops waiting for calls as the AutoAnswer setting says.
+  void ApplyAutoAnswer();
+  // Opens a fax file in the viewer (a click on the new fax notice).
+  void OpenFaxFile(const QString& file);
   FrameContext& Context() { return m_context; }
 
   // The help page of a language (1 English, 2 and 3 Chinese).
@@ -70,6 +83,11 @@ class CMainFrame : public QMainWindow {
  private:
   void BuildActions();
   void Receive();
+  bool StartReceive(unsigned rings, bool automatic);
+  void AutomaticOutcome(int result);
+  bool WaitingForRing() const;
+  void AnnounceFax(const FaxRecord& record);
+  void UpdateLineState();
   void NewFax();
   void Forward(const FaxRecord& record, bool resend);
   void ShowSettings();
@@ -77,12 +95,18 @@ class CMainFrame : public QMainWindow {
   void Help();
   int StartSend(const SendFields& fields);
   SendContext MakeSendContext();
+  // Wraps a send's start: while automatic answering waits for a call the send
+  // takes the modem from the wait, or follows the call being received.
+  std::function<int(const SendFields&)> ClaimModemFor(std::function<int(const SendFields&)> start);
 
   FrameContext m_context;
   CFolderTree* m_tree = nullptr;
   CFaxListView* m_list = nullptr;
   CFaxInfoView* m_info = nullptr;
   StatusWindow* m_status = nullptr;
+  AutoAnswer* m_answer = nullptr;
+  TrayStatus* m_tray = nullptr;
+  FaxNotifier* m_notifier = nullptr;
   std::map<int, QAction*> m_actions;
   SendFields m_attachments;  // the attachment list shown by itself
 };

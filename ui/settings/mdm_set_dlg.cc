@@ -5,6 +5,7 @@
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -95,6 +96,10 @@ CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
   form->addRow(ResString(str::kModemPhoneData), m_phoneData);
   m_telephony = PathEdit(this, "TelephonyDevices");
   form->addRow(ResString(str::kModemTelephony), m_telephony);
+  m_autoAnswer = new QSpinBox(this);
+  m_autoAnswer->setObjectName("AutoAnswer");
+  m_autoAnswer->setRange(0, kMaxAutoAnswerRings);
+  form->addRow(ResString(str::kAutoAnswerRings), m_autoAnswer);
 }
 
 int CMdmSetDlg::PortEntry(const std::string& device) {
@@ -135,6 +140,8 @@ void CMdmSetDlg::Load() {
   m_phoneCommand->setText(QString::fromStdString(s.PhoneCommandDevice));
   m_phoneData->setText(QString::fromStdString(s.PhoneDataDevice));
   m_telephony->setText(QString::fromStdString(s.TelephonyDevices));
+  m_autoAnswer->setValue(
+      static_cast<int>(std::min<std::uint32_t>(s.AutoAnswer, kMaxAutoAnswerRings)));
   UpdateEnabled();
 }
 
@@ -190,6 +197,7 @@ bool CMdmSetDlg::Accept(AppSettings& s, std::uint32_t& currentModem) {
   s.PhoneCommandDevice = m_phoneCommand->text().trimmed().toStdString();
   s.PhoneDataDevice = m_phoneData->text().trimmed().toStdString();
   s.TelephonyDevices = m_telephony->text().trimmed().toStdString();
+  s.AutoAnswer = static_cast<std::uint32_t>(m_autoAnswer->value());
   return true;
 }
 

@@ -1,8 +1,8 @@
 // CMdmSetDlg: the modem page of the settings sheet. The serial port or a modem
 // of the telephony line's list, line speed, forced fax class, error
 // correction and page coding, communication log, station identifier, log
-// folder, and the Linux devices of the built-in phone modem and of further
-// modem lines.
+// folder, the Linux devices of the built-in phone modem and of further modem
+// lines, and the rings after which calls are answered automatically.
 #pragma once
 
 #include <QWidget>
@@ -17,6 +17,7 @@ class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QRadioButton;
+class QSpinBox;
 
 namespace vexo::ui {
 
@@ -26,6 +27,7 @@ constexpr std::uint32_t kBaudRates[] = {2400, 19200, 38400, 57600, 115200};
 constexpr std::uint32_t kForcedClasses[] = {0, 1, 2, 20};
 constexpr int kLocalCSIDMaxChars = 20;
 constexpr int kPathMaxChars = 259;
+constexpr int kMaxAutoAnswerRings = 20;
 
 class CMdmSetDlg : public QWidget {
   Q_OBJECT
@@ -53,6 +55,7 @@ class CMdmSetDlg : public QWidget {
   QLineEdit* PhoneCommand() const { return m_phoneCommand; }
   QLineEdit* PhoneData() const { return m_phoneData; }
   QLineEdit* TelephonyDevices() const { return m_telephony; }
+  QSpinBox* AutoAnswerRings() const { return m_autoAnswer; }
 
  private:
   void UpdateEnabled();
@@ -76,6 +79,7 @@ class CMdmSetDlg : public QWidget {
   QLineEdit* m_phoneCommand = nullptr;
   QLineEdit* m_phoneData = nullptr;
   QLineEdit* m_telephony = nullptr;
+  QSpinBox* m_autoAnswer = nullptr;  // 0: off
 };
 
 }  // namespace vexo::ui
