@@ -8,13 +8,17 @@
 // and filing the pages already received. A wait that fails once the service
 // once listened for rings (the modem went away later) is tried again after a
 // pause; a failure before the modem ever listened (a device that is missing
-// or no fax modem) ends it with exit 2.
+// or no fax modem) ends it with exit 2. A send of another process of the home
+// borrows the modem from a wait that has no call yet: the wait ends, the send
+// runs, and waiting resumes once it has ended.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 
+#include "app/jobs/home_lock.h"
+#include "base/error_pool.h"
 #include "cli/fax_call.h"
 
 namespace vexo::cli {
@@ -83,6 +87,18 @@ void PauseUnlessSignalled(const CancelOnSignal& signals, std::chrono::millisecon
     std::this_thread::sleep_for(kSignalCheck);
 }
 
+// Sleeps while busy() holds, in short steps, until a signal comes.
+template <typename Busy>
+void PauseWhile(const CancelOnSignal& signals, Busy busy) {
+  while (!signals.Signalled() && busy()) std::this_thread::sleep_for(kSignalCheck);
+}
+
+// While a job of another process (a send) holds the home's job lock, or the
+// modem lent to a send is not back yet, there is nothing to wait with.
+void PauseForOtherJobs(AppOper& app, const CancelOnSignal& signals) {
+  PauseWhile(signals, [&app] { return app.ModemLent() || HomeJobLockBusy(app.Home()); });
+}
+
 void PrintCallOutcome(AppOper& app, int result) {
   const FaxResult& record = app.Result();
   const std::string file =
@@ -105,8 +121,18 @@ int RunAnswer(int argc, char** argv) {
   app.SetRingsToAnswer(options.rings);
   const CancelOnSignal signals(app.Job());
   bool started = false;  // the modem has listened for rings once
+  app.ListenForBorrowers(true);
   for (unsigned calls = 0; options.count == 0 || calls < options.count;) {
+    PauseForOtherJobs(app, signals);
+    if (signals.Signalled()) break;
     const int result = AnswerOneCall(app, signals);
+    const bool gaveWay = (result == kJobWaitCancelled && app.WaitWasLent()) ||
+                         (result == kJobWaitFailed && app.JobFoundHomeBusy());
+    if (gaveWay && !signals.Signalled()) {
+      // A send of another process has the modem: no outcome to show.
+      FlushErrorPool(&app.SystemLog(), true);
+      continue;
+    }
     // Every outcome shows its reasons and empties the error pool.
     if (result == kJobWaitCancelled) {
       app.ShowOutcome(kReceiveJob, result, true);

@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <thread>
 
 #include "app/jobs/call_record.h"
 #include "app/jobs/fax_recovery.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
+#include "app/jobs/modem_lending.h"
 #include "app/jobs/pdf_copy.h"
 #include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
@@ -42,6 +45,12 @@ constexpr std::uint32_t kMsgModemTried = MSG_INFORMATION | MSG_TO_LOG | MSG_TO_U
 
 const char* const kResourceFallbacks[] = {"EngRes", "ChsRes", "ChtRes"};
 
+// A send whose modem was lent by a waiting process looks this often whether
+// that wait has ended, and gives up after the bound (the kernel looks for a
+// cancel every few seconds).
+constexpr std::chrono::milliseconds kLentLockRetry{200};
+constexpr std::chrono::seconds kLentLockBound{15};
+
 // The bit of FaxResult::resolution that means fine resolution.
 constexpr std::uint32_t kFineResolutionBit = 2;
 
@@ -69,6 +78,7 @@ void TakeFileFacts(const std::string& file, FaxResult& result) {
 AppOper::AppOper(AppOperOptions options) : m_options(std::move(options)) {}
 
 AppOper::~AppOper() {
+  m_lendListener.reset();
   if (m_kernel) m_kernel->ClosePort(m_openViaList);
   if (m_started && m_options.saveSettingsAtExit) SaveSettings();
   if (m_tapi) m_tapi->ShutdownTapi();
@@ -328,6 +338,20 @@ int AppOper::WaitRingJob() {
                     m_settings.ModemName.c_str());
     return -1;
   }
+  {
+    const std::lock_guard guard(m_waitMutex);
+    m_inWait = true;
+  }
+  const int rang = WaitForRing();
+  const std::lock_guard guard(m_waitMutex);
+  m_inWait = false;
+  if (!m_waitLent) return rang;
+  // The modem was promised to a send: a ring that came meanwhile goes unanswered.
+  if (rang == 0) CloseJobPort();
+  return -2;
+}
+
+int AppOper::WaitForRing() {
   WriteJobStartLine(m_kernel->CommLog(), JobDirection::Receive, PortLabel(m_currentModem),
                     LocalTimeNow());
   ShowPortStatus(m_currentModem);
@@ -344,6 +368,37 @@ int AppOper::WaitRingJob() {
   if (rang != 0) CloseJobPort();
   return rang;
 }
+
+bool AppOper::InWaitForRing() const {
+  const std::lock_guard guard(m_waitMutex);
+  return m_inWait;
+}
+
+bool AppOper::LendWait() {
+  const std::lock_guard guard(m_waitMutex);
+  if (!m_inWait) return false;
+  m_waitLent = true;
+  m_job.Cancel();
+  return true;
+}
+
+bool AppOper::WaitWasLent() const {
+  const std::lock_guard guard(m_waitMutex);
+  return m_waitLent;
+}
+
+void AppOper::ListenForBorrowers(bool on) {
+  if (!on) {
+    m_lendListener.reset();
+    return;
+  }
+  if (m_lendListener) return;
+  auto listener = std::make_unique<ModemLendListener>(Home(), [this] { return LendWait(); });
+  // Another process of the home lends already; a later call tries again.
+  if (listener->Listening()) m_lendListener = std::move(listener);
+}
+
+bool AppOper::ModemLent() const { return m_lendListener && m_lendListener->Lent(); }
 
 int AppOper::ReceiveFaxJob(const std::string& outputFile, FaxResult* result) {
   m_jobFileName = BaseName(outputFile);
@@ -383,9 +438,21 @@ int AppOper::RunJob(std::uint32_t kind) {
   m_result.Clear();
   m_jobFileName.clear();
   m_filingFailed = false;
+  {
+    const std::lock_guard guard(m_waitMutex);
+    m_waitLent = false;
+  }
   int result = -1;
+  // Declared first so that the modem goes back to its lender after the lock.
+  std::optional<ModemLoan> loan;
   HomeJobLock lock(Home());
-  if (!lock.Held()) {
+  // A send may borrow the modem from another process's wait for a call.
+  if (!lock.Held() && kind == kSendJob) {
+    loan = ModemLoan::Borrow(Home());
+    if (loan) TakeLockFromLender(lock);
+  }
+  m_homeBusy = !lock.Held();
+  if (m_homeBusy) {
     ReportError(0, kMsgDefault, kModule, "RunJob",
                 "Another fax job is running on [%s]. Try again when it has ended.", Home().c_str());
     result = kind == kReceiveJob ? kJobWaitFailed : -1;
@@ -408,6 +475,16 @@ int AppOper::RunJob(std::uint32_t kind) {
   }
   m_job.EndJob();
   return result;
+}
+
+bool AppOper::TakeLockFromLender(HomeJobLock& lock) {
+  for (auto waited = std::chrono::milliseconds::zero(); waited < kLentLockBound;
+       waited += kLentLockRetry) {
+    if (m_job.IsCancelled()) return false;
+    std::this_thread::sleep_for(kLentLockRetry);
+    if (lock.TryAgain()) return true;
+  }
+  return false;
 }
 
 std::string AppOper::NextReceivedFile() { return NewFaxFile(m_settings, false); }

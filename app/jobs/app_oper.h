@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,6 +28,8 @@
 
 namespace vexo {
 
+class HomeJobLock;
+class ModemLendListener;
 class TAPIOper;
 class TelephonyProvider;
 
@@ -113,6 +116,22 @@ class AppOper {
   void SetRingsToAnswer(unsigned rings) { m_ringsToAnswer = rings; }
   // 0 the call rang the rings to answer, -1 failure, -2 cancelled.
   int WaitRingJob();
+  // Whether the job is in its wait for a ring (the port being opened or the
+  // wait itself): no call yet, so cancelling it cuts nothing off.
+  bool InWaitForRing() const;
+  // Any thread: cancels the job when it is in its wait for a ring, so that a
+  // send of another process takes the modem; whether it did.
+  bool LendWait();
+  // Whether the last wait was cancelled because the modem was lent (until the
+  // next job starts).
+  bool WaitWasLent() const;
+  // Lends the modem to sends of other processes of the home (their jobs ask
+  // over a socket of the home) while on.
+  void ListenForBorrowers(bool on);
+  // Whether a send of another process holds the modem lent to it.
+  bool ModemLent() const;
+  // Whether the last RunJob ended at once because another job held the home.
+  bool JobFoundHomeBusy() const { return m_homeBusy; }
   // 0, 1 or -1.
   int ReceiveFaxJob(const std::string& outputFile, FaxResult* result);
   // The whole job of a kind (kSendJob, kReceiveJob), as the job thread runs it:
@@ -186,6 +205,10 @@ class AppOper {
   void ShowReceiveOutcome(int result, bool detailsAlways);
   void WriteReceivedPdf(const std::string& file, const FaxResult& fax);
   DBFunc* Store();
+  // WaitRingJob's steps: the port opened and reset, the wait for the rings.
+  int WaitForRing();
+  // Waits until the home's job lock is free, up to a bound; false when it stayed taken.
+  bool TakeLockFromLender(HomeJobLock& lock);
 
   AppOperOptions m_options;
   AppSettings m_settings;
@@ -206,12 +229,18 @@ class AppOper {
   std::string m_jobNumber;
   bool m_fileCalls = true;
   bool m_filingFailed = false;
+  bool m_homeBusy = false;
   FaxResult m_result;
   std::vector<std::string> m_sourceFiles;
 
   DBFunc* m_externalStore = nullptr;
   std::unique_ptr<DBFunc> m_ownStore;
   std::function<void(int, const FaxRecord&)> m_onFiled;
+
+  mutable std::mutex m_waitMutex;  // guards the two flags below
+  bool m_inWait = false;
+  bool m_waitLent = false;
+  std::unique_ptr<ModemLendListener> m_lendListener;
 };
 
 // Runs RunJob(kind) on a thread of its own (StartJob first; 0 when a job runs).

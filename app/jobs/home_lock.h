@@ -17,9 +17,15 @@ class HomeJobLock {
   HomeJobLock(const HomeJobLock&) = delete;
   HomeJobLock& operator=(const HomeJobLock&) = delete;
   bool Held() const { return m_fd >= 0; }
+  // Tries once more when not held; whether it is held now.
+  bool TryAgain();
 
  private:
+  std::string m_path;
   int m_fd = -1;
 };
+
+// Whether a job of some process holds the home's job lock now.
+bool HomeJobLockBusy(const std::string& homeDirectory);
 
 }  // namespace vexo

@@ -1,7 +1,8 @@
 // vexo answer over the line simulator, run as a child process: calls in one
 // after the other, each received, filed and reported on a line of its own,
 // and SIGTERM during a page, which keeps the pages received, filed as a
-// partial receive in a file that libtiff and tiff2pdf read.
+// partial receive in a file that libtiff and tiff2pdf read; a send of another
+// process takes the modem from the wait, which resumes after it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <tiffio.h>
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "app/jobs/home_lock.h"
+#include "app/jobs/modem_lending.h"
 #include "tests/sim/app_harness.h"
 #include "tests/support/wait_for.h"
 
@@ -109,6 +112,29 @@ TEST_F(AnswerSim, SigtermDuringAPageKeepsThePagesReceivedFiledAsAPartialReceive)
   EXPECT_EQ(inbox[0].pages, TiffDirectories(received));
   EXPECT_EQ(std::system(("tiffinfo -D " + received.string() + " >/dev/null").c_str()), 0);
   EXPECT_EQ(std::system(("tiff2pdf -o /dev/null " + received.string()).c_str()), 0);
+}
+
+TEST_F(AnswerSim, ASendOfAnotherProcessTakesTheModemFromTheWaitWhichThenResumes) {
+  const fs::path in = work.path() / "out.tif";
+  ASSERT_TRUE(WriteFaxTiff(in, {MakeTestPage(1, 40)}));
+  Linesim sim({"--class", "1", "--far-id", kSimFarId});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  ChildProcess answer(Answer(sim, "1"), work.path() / "answer.log");
+  // Listening for borrowers, and a job (not the start-up) holds the home.
+  const auto waiting = [&] {
+    return fs::exists(ModemLendSocketPath(home.path().string())) &&
+           HomeJobLockBusy(home.path().string());
+  };
+  ASSERT_TRUE(WaitFor(waiting, milliseconds(20000))) << answer.Log();
+  ChildProcess send({VEXO_CLI_PATH, "send", "--home", home.path().string(), "--device", sim.Pty(1),
+                     "--class", "1", "--to", "5551234", in.string()},
+                    work.path() / "send.log");
+  ASSERT_EQ(send.Wait(seconds(90)), 0) << send.Log() << answer.Log() << sim.Stderr();
+  EXPECT_EQ(LinesStartingWith(send.Log(), "Sent: 1 of 1 page(s) went"), 1) << send.Log();
+  ASSERT_TRUE(WaitFor(waiting, milliseconds(20000))) << answer.Log();
+  ASSERT_EQ(::kill(answer.pid(), SIGTERM), 0);
+  ASSERT_EQ(answer.Wait(seconds(30)), 0) << answer.Log();
+  EXPECT_EQ(FiledRecords(home.path(), FOLDER_SENT).size(), 1u);
 }
 
 }  // namespace

@@ -1,22 +1,8 @@
 #include "ui/frame/auto_answer.h"
 
-#include <QStringList>
-
 #include <utility>
 
-#include "base/string_ids.h"
-#include "ui/common/ui_strings.h"
-
 namespace vexo::ui {
-
-bool StatusShowsNoCallYet(const QString& status) {
-  // The port texts name the port after their fixed start.
-  for (const unsigned id : {str::kUsingPort, str::kUsingModem}) {
-    const QString text = ResString(id);
-    if (status.startsWith(text.left(text.indexOf(QLatin1Char('%'))))) return true;
-  }
-  return status.startsWith(ResString(str::kWaitingForCall));
-}
 
 AutoAnswer::AutoAnswer(Hooks hooks, QObject* parent) : QObject(parent), m_hooks(std::move(hooks)) {
   m_next.setSingleShot(true);
@@ -71,6 +57,10 @@ void AutoAnswer::JobEnded(bool failed) {
 
 void AutoAnswer::StartNextWait() {
   if (m_rings == 0 || m_hooks.jobRunning()) return;
+  if (m_hooks.modemLent && m_hooks.modemLent()) {
+    m_next.start(kLentCheckMs);
+    return;
+  }
   m_ownsJob = m_hooks.startWait(m_rings);
   if (!m_ownsJob) m_next.start(kRetryAfterFailureMs);
 }

@@ -2,7 +2,9 @@
 // whenever no job runs. This class decides when the next wait starts; the
 // main window starts the jobs. A send that wants the modem ends a wait that
 // has no call yet and runs first, or runs after a call being received; either
-// way waiting resumes once the send has ended.
+// way waiting resumes once the send has ended. A send of another program
+// that borrowed the modem from a wait holds it until it ends; waiting resumes
+// after that too.
 #pragma once
 
 #include <QObject>
@@ -19,11 +21,6 @@ enum class ModemClaim {
   AfterCall,  // a call is being received; the send starts once it has ended
 };
 
-// Whether a receive job's status text still shows no call: the port being
-// opened or the wait for a ring. A job past that point carries a call that a
-// cancel would cut off.
-bool StatusShowsNoCallYet(const QString& status);
-
 class AutoAnswer : public QObject {
   Q_OBJECT
  public:
@@ -36,12 +33,16 @@ class AutoAnswer : public QObject {
     std::function<bool()> waitingForRing;
     // Asks the running job to stop.
     std::function<void()> cancelJob;
+    // Whether a send of another program holds the modem; may be empty.
+    std::function<bool()> modemLent;
   };
 
   // A wait that failed (no modem, port busy) is tried again after this long.
   static constexpr int kRetryAfterFailureMs = 30000;
   // How often a send behind a job of ours looks whether it may take the modem.
   static constexpr int kYieldCheckMs = 250;
+  // How often the next wait looks whether the modem lent to a send is back.
+  static constexpr int kLentCheckMs = 500;
 
   explicit AutoAnswer(Hooks hooks, QObject* parent = nullptr);
 

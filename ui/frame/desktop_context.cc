@@ -48,6 +48,9 @@ FrameContext DesktopFrameContext(AppOper& app, DesktopStore& store) {
   context.receiveReadiness = [&app] { return ReceiveReadinessOf(app); };
   context.runReceive = [&app] { return app.RunJob(kReceiveJob); };
   context.setRingsToAnswer = [&app](unsigned rings) { app.SetRingsToAnswer(rings); };
+  context.inWaitForRing = [&app] { return app.InWaitForRing(); };
+  context.lendModem = [&app](bool on) { app.ListenForBorrowers(on); };
+  context.modemLent = [&app] { return app.ModemLent(); };
   context.runSend = [&app] { return app.RunJob(kSendJob); };
   context.showOutcome = [&app](bool send, int result) {
     app.ShowOutcome(send ? kSendJob : kReceiveJob, result);

@@ -53,6 +53,14 @@ struct FrameContext {
   // Interface thread, before a receive job: how many rings it lets pass
   // before answering (1 for the Receive command, AutoAnswer when automatic).
   std::function<void(unsigned rings)> setRingsToAnswer;
+  // Any thread: whether the running job is in its wait for a ring (the port
+  // being opened or the wait itself), so that cancelling it cuts no call off.
+  std::function<bool()> inWaitForRing;
+  // Lends the modem to sends of other programs of the home while on: such a
+  // send cancels a wait that has no call yet.
+  std::function<void(bool on)> lendModem;
+  // Whether a send of another program holds the modem lent to it.
+  std::function<bool()> modemLent;
   // Interface thread, before a send job: takes the composed fax as the job's input.
   std::function<void(const SendFields& fields)> prepareSend;
   // Runs on the job thread: the send of the prepared fax; the result.

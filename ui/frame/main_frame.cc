@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <utility>
 
 #include "app/jobs/app_oper.h"
 #include "app/settings/settings.h"
@@ -109,6 +110,7 @@ CMainFrame::CMainFrame(FrameContext context, QWidget* parent)
   hooks.jobRunning = [this] { return m_status && m_status->Busy(); };
   hooks.waitingForRing = [this] { return WaitingForRing(); };
   hooks.cancelJob = [this] { m_status->CancelJob(); };
+  hooks.modemLent = m_context.modemLent;
   m_answer = new AutoAnswer(std::move(hooks), this);
   if (m_status) {
     connect(m_status, &StatusWindow::JobEnded, this, [this](int, int result) {
@@ -253,6 +255,7 @@ void CMainFrame::ApplyAutoAnswer() {
   const unsigned rings = m_context.settings ? m_context.settings->AutoAnswer : 0;
   if (m_status) m_status->SetStaysShown(rings > 0);
   m_answer->SetRings(m_status ? rings : 0);
+  if (m_context.lendModem) m_context.lendModem(m_status && rings > 0);
   UpdateLineState();
 }
 
@@ -266,7 +269,7 @@ void CMainFrame::UpdateLineState() {
 
 bool CMainFrame::WaitingForRing() const {
   return m_status && m_context.job && m_status->Busy() && m_status->Mode() == JobMode::Receive &&
-         StatusShowsNoCallYet(QString::fromStdString(m_context.job->Status().text));
+         m_context.inWaitForRing && m_context.inWaitForRing();
 }
 
 void CMainFrame::Receive() {
@@ -301,6 +304,8 @@ bool CMainFrame::StartReceive(unsigned rings, bool automatic) {
   request.device = m_context.jobDevice ? m_context.jobDevice(false) : AutoModemName();
   request.body = m_context.runReceive;
   if (automatic) {
+    // The modem is back from the send it was lent to.
+    if (std::exchange(m_lentNoteShown, false)) m_status->SetNote({});
     request.finished = [this](int result) { AutomaticOutcome(result); };
   } else {
     m_status->SetNote({});
@@ -322,6 +327,10 @@ void CMainFrame::AutomaticOutcome(int result) {
   if (!text.isEmpty()) {
     m_status->SetNote(text);
     m_status->SetDetails(details);
+  } else if (result == kJobWaitCancelled && m_context.modemLent && m_context.modemLent()) {
+    m_status->SetNote(ResString(str::kModemLentToSend));
+    m_status->SetDetails({});
+    m_lentNoteShown = true;
   }
 }
 

@@ -108,7 +108,8 @@ class CMainFrame : public QMainWindow {
   TrayStatus* m_tray = nullptr;
   FaxNotifier* m_notifier = nullptr;
   std::map<int, QAction*> m_actions;
-  SendFields m_attachments;  // the attachment list shown by itself
+  SendFields m_attachments;      // the attachment list shown by itself
+  bool m_lentNoteShown = false;  // the pane says the modem is lent to a send
 };
 
 }  // namespace vexo::ui

@@ -1,13 +1,16 @@
 // The fax jobs' parts that need no modem: fax file names, call records, the
-// start-up, the home lock, the relist socket, failed voice calls' boxes,
+// start-up, the home lock, the relist socket, lending the modem, failed voice calls' boxes,
 // filing that fails and its recovery, outcomes and PDF copies.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/socket.h>
 #include <sys/un.h>
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +22,7 @@
 #include "app/jobs/fax_files.h"
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
+#include "app/jobs/modem_lending.h"
 #include "app/jobs/pdf_copy.h"
 #include "app/jobs/user_messages.h"
 #include "app/settings/settings.h"
@@ -32,6 +36,7 @@
 #include "tests/support/box_recorder.h"
 #include "tests/support/error_records.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/wait_for.h"
 
 namespace vexo::test {
 namespace {
@@ -357,6 +362,32 @@ TEST(ListRefresh, NoRunningProgramIsNoErrorAndLongHomesGetAShortSocketName) {
   EXPECT_LT(other.size(), sizeof(sockaddr_un::sun_path))
       << "too long for the home: a short name elsewhere";
   EXPECT_NE(other, ListRefreshSocketPath(deep + "x"));
+}
+
+TEST(ModemLending, TheLenderAgreesOrNotAndTheLoanEndsWhenTheBorrowerCloses) {
+  TempDir home;
+  const std::string dir = home.path().string();
+  EXPECT_FALSE(ModemLoan::Borrow(dir)) << "nobody lends";
+  {  // the socket file of a lender that ended without removing it
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, ModemLendSocketPath(dir).c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ::close(fd);
+  }
+  std::atomic<bool> agree = false;
+  ModemLendListener listener(dir, [&] { return agree.load(); });
+  ASSERT_TRUE(listener.Listening());
+  EXPECT_FALSE(ModemLendListener(dir, [] { return true; }).Listening()) << "one lender a home";
+  EXPECT_FALSE(ModemLoan::Borrow(dir)) << "a call is being received";
+  agree = true;
+  {
+    const auto loan = ModemLoan::Borrow(dir);
+    ASSERT_TRUE(loan);
+    EXPECT_TRUE(listener.Lent());
+  }
+  EXPECT_TRUE(WaitFor([&] { return !listener.Lent(); }, std::chrono::milliseconds(5000)));
 }
 
 // The string with the id, its "%s" replaced by value.

@@ -126,15 +126,17 @@ TEST(AutoAnswerTest, TwoCallsAreFiledAndAnnouncedWhileTheWindowIsUsed) {
 }
 
 // A send takes the modem from a wait without a call at once, but never cuts a
-// call off: it follows it. Waiting resumes once the send has ended.
+// call off: it follows it. Waiting resumes once the send has ended, and once
+// a send of another program gave back the modem lent to it.
 TEST(ModemClaimTest, ASendEndsAWaitWithoutACallAndFollowsACall) {
   for (const bool call : {false, true}) {
     bool running = false, cancelled = false;
-    int waits = 0, sends = 0;
+    bool lent = false;
+    int waits = 0, sends = 0, lentChecks = 0;
     const auto startWait = [&](unsigned) { return ++waits > 0 && (running = true); };
     const auto startSend = [&] { running = ++sends > 0; };
-    AutoAnswer answer(
-        {startWait, [&] { return running; }, [&] { return !call; }, [&] { cancelled = true; }});
+    AutoAnswer answer({startWait, [&] { return running; }, [&] { return !call; },
+                       [&] { cancelled = true; }, [&] { return ++lentChecks > 0 && lent; }});
     answer.SetRings(2);
     ASSERT_TRUE(test::WaitFor([&] { return waits == 1; }));
     EXPECT_EQ(answer.ClaimModem(startSend), call ? ModemClaim::AfterCall : ModemClaim::AfterWait);
@@ -143,7 +145,12 @@ TEST(ModemClaimTest, ASendEndsAWaitWithoutACallAndFollowsACall) {
     answer.JobEnded(false);  // the wait or the call
     EXPECT_EQ(sends, 1);
     running = false;
+    lent = true;             // meanwhile another program's send borrowed the modem
     answer.JobEnded(false);  // the send
+    const int checked = lentChecks;
+    ASSERT_TRUE(test::WaitFor([&] { return lentChecks >= checked + 2; }));
+    EXPECT_EQ(waits, 1) << "no wait while the modem is lent";
+    lent = false;
     EXPECT_TRUE(test::WaitFor([&] { return waits == 2; })) << "waiting resumes after the send";
   }
 }
