@@ -1,9 +1,11 @@
 // The raster stand-ins: fonts and their metrics, text drawing, the LOGFONT
 // record, the one-bit bitmap and its canvas, and BMP reading and stretching for
-// every depth a logo may have, with headers that lie about the file.
+// every depth and form a logo or picture may have (ImageMagick's files), with
+// headers that lie about the file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "platform/raster/font.h"
 #include "platform/raster/log_font.h"
 #include "platform/raster/mono_bitmap.h"
+#include "tests/support/temp_dir.h"
 
 namespace vexo {
 namespace {
@@ -294,40 +297,113 @@ TEST(BmpStretch, GreyPaletteEntriesAreLight) {
   EXPECT_EQ(image->Pixels().Pixel(1, 0), Ink::Black);
 }
 
-TEST(BmpValidation, LyingHeadersAreRefused) {
+// A picture ImageMagick writes in each BMP form: white, a black square at x 4..9,
+// y 2..6, a light grey dot at 0,0 and a transparent (black) block at x 14..19,
+// y 2..6, which the forms with alpha show as paper.
+TEST(BmpFiles, ImageMagickFormsAndTopDownRowsGiveTheSamePixels) {
+  test::TempDir dir;
+  const std::string png = dir.dir() + "picture.png", bmp = dir.dir() + "picture.bmp";
+  const std::string draw =
+      "convert -size 20x10 xc:none -fill white -draw 'rectangle 0,0 13,9' "
+      "-draw 'rectangle 14,0 19,1' -draw 'rectangle 14,7 19,9' -fill black "
+      "-draw 'rectangle 4,2 9,6' -fill '#c0c0c0' -draw 'point 0,0' ";
+  ASSERT_EQ(std::system((draw + png).c_str()), 0);
+  auto expectPicture = [](const std::vector<std::uint8_t>& file, bool alpha, const char* what) {
+    const auto image = BmpImage::FromFile(file);
+    ASSERT_TRUE(image.has_value()) << what;
+    ASSERT_EQ(image->Width() * 100 + image->Height(), 2010) << what;
+    EXPECT_NEAR(image->Grey()[0], 192, 8) << what;  // the grey dot, white on paper
+    for (int y = 0; y < 10; ++y)
+      for (int x = 0; x < 20; ++x)
+        EXPECT_EQ(image->Pixels().Pixel(x, y) == Ink::Black,
+                  y >= 2 && y <= 6 && ((x >= 4 && x <= 9) || (!alpha && x >= 14)))
+            << what << " " << x << "," << y;
+  };
+  const struct {
+    const char* options;  // ending in the output format
+    std::uint8_t headerBytes, bits;
+    bool alpha;
+  } forms[] = {
+      {"-type TrueColor BMP3:", 40, 24, false},
+      {"BMP:", 108, 32, true},  // the default for a picture with transparency: masks
+      {"-type TrueColorAlpha BMP:", 124, 32, true},
+      {"-type TrueColor -define bmp:subtype=RGB565 BMP:", 124, 16, false},
+      {"-define bmp:subtype=ARGB1555 BMP:", 108, 16, true},
+      {"-type Palette BMP3:", 40, 4, false},
+  };
+  for (const auto& form : forms) {
+    ASSERT_EQ(std::system(("convert " + png + " " + form.options + bmp).c_str()), 0);
+    const std::string bytes = test::ReadFileBytes(bmp);
+    const std::vector<std::uint8_t> file(bytes.begin(), bytes.end());
+    ASSERT_EQ(file[14] * 100 + file[28], form.headerBytes * 100 + form.bits) << form.options;
+    expectPicture(file, form.alpha, form.options);
+    if (form.bits != 24) continue;
+    // The same rows stored from the top, as a negative height says.
+    auto topDown = file;
+    for (std::size_t y = 0; y < 10; ++y)
+      std::copy_n(file.begin() + 54 + 60 * (9 - y), 60, topDown.begin() + 54 + 60 * y);
+    Put32(topDown, 22, static_cast<std::uint32_t>(-10));
+    expectPicture(topDown, false, "top-down");
+  }
+}
+
+// A 32-bit BMP with a 40-byte header and its colour masks behind it.
+std::vector<std::uint8_t> MaskedBmp() {
+  auto b = MakeBmp(16, 8, 32, Checker);
+  const std::uint8_t masks[12] = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};
+  b.insert(b.begin() + 54, std::begin(masks), std::end(masks));
+  Put32(b, 10, 66);
+  Put32(b, 30, 3);
+  return b;
+}
+
+TEST(BmpValidation, LyingHeadersAreRefusedWithTheirReason) {
   const auto good = MakeBmp(16, 8, 8, Checker);
   ASSERT_TRUE(BmpImage::FromFile(good).has_value());
+  ASSERT_TRUE(BmpImage::FromFile(MaskedBmp()).has_value());
   auto swapped = good;  // the signature is taken in either order
   std::swap(swapped[0], swapped[1]);
   EXPECT_TRUE(BmpImage::FromFile(swapped).has_value());
+  using P = BmpProblem;
   struct Case {
     const char* what;
     std::function<void(std::vector<std::uint8_t>&)> spoil;
+    BmpProblem problem;
+    bool masked = false;
   };
   const Case cases[] = {
-      {"no BM signature", [](auto& b) { b[0] = 'P'; }},
-      {"3 bits per pixel", [](auto& b) { Put16(b, 28, 3); }},
-      {"zero width", [](auto& b) { Put32(b, 18, 0); }},
-      {"negative width", [](auto& b) { Put32(b, 18, 0xFFFFFFF0u); }},
-      {"zero height", [](auto& b) { Put32(b, 22, 0); }},
-      {"negative (top-down) height", [](auto& b) { Put32(b, 22, static_cast<std::uint32_t>(-8)); }},
-      {"width overflowing the row size", [](auto& b) { Put32(b, 18, 0x7FFFFFFF); }},
-      {"height beyond the file", [](auto& b) { Put32(b, 22, 9); }},
-      {"more colours than the depth", [](auto& b) { Put32(b, 46, 257); }},
+      {"no BM signature", [](auto& b) { b[0] = 'P'; }, P::NotBmp},
+      {"3 bits per pixel", [](auto& b) { Put16(b, 28, 3); }, P::Damaged},
+      {"zero width", [](auto& b) { Put32(b, 18, 0); }, P::Damaged},
+      {"negative width", [](auto& b) { Put32(b, 18, 0xFFFFFFF0u); }, P::Damaged},
+      {"zero height", [](auto& b) { Put32(b, 22, 0); }, P::Damaged},
+      {"most negative height", [](auto& b) { Put32(b, 22, 0x80000000u); }, P::Damaged},
+      {"width overflowing the row size", [](auto& b) { Put32(b, 18, 0x7FFFFFFF); }, P::TooLarge},
+      {"huge top-down height", [](auto& b) { Put32(b, 22, 0x80000001u); }, P::TooLarge},
+      {"pixels beyond the limit", [](auto& b) { Put32(b, 18, 30000), Put32(b, 22, 30000); },
+       P::TooLarge},
+      {"height beyond the file", [](auto& b) { Put32(b, 22, 9); }, P::Damaged},
+      {"more colours than the depth", [](auto& b) { Put32(b, 46, 257); }, P::Damaged},
       {"pixel data past the end",
-       [](auto& b) { Put32(b, 10, static_cast<std::uint32_t>(b.size())); }},
-      {"pixel offset inside the palette", [](auto& b) { Put32(b, 10, 60); }},
-      {"short header size", [](auto& b) { Put32(b, 14, 12); }},
-      {"header size past the file", [](auto& b) { Put32(b, 14, 0xFFFFFFF0u); }},
-      {"compressed", [](auto& b) { Put32(b, 30, 1); }},
-      {"two planes", [](auto& b) { Put16(b, 26, 2); }},
-      {"truncated file", [](auto& b) { b.resize(b.size() - 1); }},
-      {"header only", [](auto& b) { b.resize(30); }},
+       [](auto& b) { Put32(b, 10, static_cast<std::uint32_t>(b.size())); }, P::Damaged},
+      {"pixel offset inside the palette", [](auto& b) { Put32(b, 10, 60); }, P::Damaged},
+      {"OS/2 header", [](auto& b) { Put32(b, 14, 12); }, P::Unsupported},
+      {"header size past the file", [](auto& b) { Put32(b, 14, 0xFFFFFFF0u); }, P::Damaged},
+      {"run-length coded", [](auto& b) { Put32(b, 30, 1); }, P::Unsupported},
+      {"two planes", [](auto& b) { Put16(b, 26, 2); }, P::Damaged},
+      {"truncated file", [](auto& b) { b.resize(b.size() - 1); }, P::Damaged},
+      {"header only", [](auto& b) { b.resize(30); }, P::Damaged},
+      {"a colour mask of zero", [](auto& b) { Put32(b, 54, 0); }, P::Damaged, true},
+      {"overlapping masks", [](auto& b) { Put32(b, 58, 0xFFFF00); }, P::Damaged, true},
+      {"scattered mask", [](auto& b) { Put32(b, 62, 0x0F00F0); }, P::Damaged, true},
+      {"masks past the end", [](auto& b) { b.resize(60); }, P::Damaged, true},
   };
   for (const Case& c : cases) {
-    auto file = good;
+    auto file = c.masked ? MaskedBmp() : good;
     c.spoil(file);
-    EXPECT_FALSE(BmpImage::FromFile(file).has_value()) << c.what;
+    BmpProblem problem = BmpProblem::None;
+    EXPECT_FALSE(BmpImage::FromFile(file, &problem).has_value()) << c.what;
+    EXPECT_EQ(problem, c.problem) << c.what;
   }
 }
 
