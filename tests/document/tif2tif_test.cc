@@ -21,9 +21,6 @@ using test::kTestRowBytes;
 using Page = std::vector<std::uint8_t>;
 using Row = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t kFineRows = 2362;
-constexpr std::uint32_t kNormalRows = 1181;
-
 // A Group 4 page at 204 x 196 dpi; row(r) gives row r's bytes, white when
 // shorter or when there is no row.
 test::LibTiffPage Source(std::uint32_t rows, const std::function<Row(std::uint32_t)>& row = {},
@@ -78,14 +75,14 @@ Row MarkedRow(std::uint32_t width, std::uint32_t x) {
 TEST(Tif2TifRatioTest, RatiosFromTheResolutions) {
   SourcePage fax;
   fax.hasX = fax.hasY = true;
-  fax.xResolution = {204, 1};
+  fax.xResolution = {200, 1};
   fax.yResolution = {196, 1};
-  EXPECT_EQ(VerticalRatio(fax, false), (ScaleRatio{209, 196}));
-  EXPECT_EQ(VerticalRatio(fax, true), (ScaleRatio{209, 392}));
-  EXPECT_EQ(HorizontalRatio(fax), (ScaleRatio{209, 204}));  // from XResolution
+  EXPECT_EQ(VerticalRatio(fax, kFineRowsPerInch), ScaleRatio{});
+  EXPECT_EQ(VerticalRatio(fax, kNormalRowsPerInch), (ScaleRatio{1, 2}));
+  EXPECT_EQ(HorizontalRatio(fax), (ScaleRatio{51, 50}));  // 204 / 200, from XResolution
   fax.resolutionUnit = RESUNIT_CENTIMETER;
-  fax.yResolution = {118, 1};                                               // 300 dpi, near enough
-  EXPECT_EQ(VerticalRatio(fax, false), (ScaleRatio{209 * 127, 59 * 100}));  // 209*254 / 118*100
+  fax.yResolution = {118, 1};  // 300 dpi, near enough
+  EXPECT_EQ(VerticalRatio(fax, kFineRowsPerInch), (ScaleRatio{6223, 1475}));  // 196*254 / 118*100
   // Nothing to divide by, or nothing to trust: one to one.
   struct Odd {
     std::uint16_t unit;
@@ -99,7 +96,7 @@ TEST(Tif2TifRatioTest, RatiosFromTheResolutions) {
     odd.resolutionUnit = o.unit;
     odd.yResolution = o.y;
     odd.hasY = o.hasY;
-    EXPECT_EQ(VerticalRatio(odd, false), ScaleRatio{}) << o.y.num << "/" << o.y.den;
+    EXPECT_EQ(VerticalRatio(odd, kNormalRowsPerInch), ScaleRatio{}) << o.y.num << "/" << o.y.den;
   }
   SourcePage odd = fax;
   odd.resolutionUnit = RESUNIT_NONE;
@@ -108,34 +105,82 @@ TEST(Tif2TifRatioTest, RatiosFromTheResolutions) {
   odd = fax;
   odd.resolutionUnit = RESUNIT_INCH;
   odd.hasX = false;
-  odd.yResolution = {418, 1};
+  odd.yResolution = {408, 1};
   EXPECT_EQ(HorizontalRatio(odd), (ScaleRatio{1, 2}));
 }
 
-TEST_F(Tif2TifTest, FaxSourceAt196LinesScaledToFine) {
+TEST_F(Tif2TifTest, RowsFollowTheVerticalResolutionInBothModes) {
+  for (const float dpi : {98.0f, 196.0f, 209.0f, 300.0f}) {
+    auto s = Source(300, [](std::uint32_t r) { return MarkedRow(1728, r); });
+    s.xResolution = s.yResolution = dpi;
+    test::WriteWithLibTiff(Path("source.tif"), {s});
+    for (const std::uint32_t mode : {TRANSFER_COPY, TRANSFER_SCALE})
+      for (const std::uint32_t id : {kPaperA4Fine, kPaperA4Normal}) {
+        SCOPED_TRACE(testing::Message() << dpi << " dpi, mode " << mode << ", paper " << id);
+        converter.SetTransferMode(mode);
+        ASSERT_EQ(test::UseSendPaper(converter, id), 1);
+        const Converted out = Convert(Path("source.tif"));
+        ASSERT_EQ(out.pages, 1u);
+        const double density = id == kPaperA4Fine ? kFineRowsPerInch : kNormalRowsPerInch;
+        EXPECT_NEAR(test::InkedRows(out.decoded[0]), 300 * density / dpi, 1);
+        const int rows = static_cast<int>(out.decoded[0].size() / kTestRowBytes);
+        for (int x = 0; mode == TRANSFER_COPY && x < 300; ++x)  // folded rows are OR-ed
+          ASSERT_GT(test::InkIn(out.decoded[0], x, 0, x + 1, rows), 0u) << x;
+        const auto y = test::DumpTag(out.file, 0, TIFFTAG_YRESOLUTION).rational;
+        EXPECT_DOUBLE_EQ(double(y.at(0)) / y.at(1), density);
+      }
+  }
+}
+
+TEST_F(Tif2TifTest, ThinRulesFrom300DpiSurviveScaling) {
+  // Rows 0-149: a 1-pixel vertical rule every 7 pixels; then a 1-pixel
+  // horizontal rule every 7 rows.
+  auto s = Source(
+      300,
+      [](std::uint32_t r) {
+        Row row(300, 0);
+        for (std::uint32_t x = 3; x < 2400 && r < 150; x += 7) row[x / 8] |= 0x80 >> (x % 8);
+        if (r >= 150 && r % 7 == 0) std::fill_n(row.begin(), 100, 0xFF);
+        return row;
+      },
+      2400);
+  s.xResolution = s.yResolution = 300;
+  test::WriteWithLibTiff(Path("rules.tif"), {s});
   converter.SetTransferMode(TRANSFER_SCALE);
-  test::WriteWithLibTiff(Path("fax196.tif"),
-                         {Source(1000, [](std::uint32_t r) { return MarkedRow(1728, r); })});
-  const Converted out = Convert(Path("fax196.tif"));
-  ASSERT_EQ(out.result, 1);
-  ASSERT_EQ(out.pages, 1u);
-  EXPECT_EQ(out.progressRows, 1000u);
-  const Page& page = out.decoded[0];
-  ASSERT_EQ(page.size(), kFineRows * kTestRowBytes);
-  // Source row r lands on destination rows floor(r*209/196) up to the next
-  // row's, its pixel at floor(r*209/204); then white padding.
-  for (int r = 0; r < 1000; ++r)
-    for (int d = r * 209 / 196; d < (r + 1) * 209 / 196; ++d)
-      ASSERT_TRUE(test::Black(page, r * 209 / 204, d)) << "row " << d;
-  EXPECT_EQ(test::InkedRows(page), 1000u * 209 / 196);
-  // At normal resolution about every second source row remains.
-  ASSERT_EQ(test::UseSendPaper(converter, kPaperA4Normal), 1);
-  const Converted normal = Convert(Path("fax196.tif"));
-  ASSERT_EQ(normal.decoded[0].size(), kNormalRows * kTestRowBytes);
-  EXPECT_EQ(test::InkedRows(normal.decoded[0]), 1000u * 209 / 392);
+  const Page page = Convert(Path("rules.tif")).decoded.at(0);
+  int runs = 0;
+  for (int x = 0; x < 1728; ++x)
+    runs += test::Black(page, x, 50) && (x == 0 || !test::Black(page, x - 1, 50));
+  EXPECT_EQ(runs, 343);  // every vertical rule
+  const int below = 150 * 196 / 300 + 1;
+  EXPECT_EQ(test::InkedRows(Page(page.begin() + below * kTestRowBytes, page.end())), 150u / 7);
+}
+
+TEST_F(Tif2TifTest, TiledAndTurnedSourcesReadAsStored) {
+  test::WriteWithLibTiff(Path("strips.tif"),
+                         {Source(1000, [](std::uint32_t r) { return test::PatternPage(1, r); })});
+  ASSERT_TRUE(test::RunCommand("tiffcp -t -w 256 -l 256 " + Path("strips.tif").string() + " " +
+                               Path("tiles.tif").string()));
+  EXPECT_EQ(Convert(Path("tiles.tif")).decoded, Convert(Path("strips.tif")).decoded);
+  // A 16 x 8 block at the stored top left, 800 x 400 stored, in each orientation.
+  const test::InkBox expected[] = {{0, 0, 15, 7},        {784, 0, 799, 7}, {784, 392, 799, 399},
+                                   {0, 392, 15, 399},    {0, 0, 7, 15},    {392, 0, 399, 15},
+                                   {392, 784, 399, 799}, {0, 784, 7, 799}};
+  auto block = Source(
+      400, [](std::uint32_t r) { return Row(r < 8 ? 2 : 0, 0xFF); }, 800);
+  block.xResolution = 196;  // square pixels, so that turning keeps the sizes
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    const auto file = Path("turned" + std::to_string(orientation) + ".tif");
+    test::WriteWithLibTiff(file, {block});
+    ASSERT_TRUE(
+        test::RunCommand("tiffset -s 274 " + std::to_string(orientation) + " " + file.string()));
+    EXPECT_EQ(test::InkBounds(Convert(file).decoded.at(0)), expected[orientation - 1])
+        << orientation;
+  }
 }
 
 TEST_F(Tif2TifTest, LongPagesAreSplitAndShortRemaindersDropped) {
+  const std::uint32_t kFineRows = converter.Layout().StoredRows();
   auto marked = [](std::uint32_t rows) {
     return Source(rows, [](std::uint32_t r) { return MarkedRow(1728, r % 1728); });
   };
@@ -168,9 +213,8 @@ TEST_F(Tif2TifTest, ZeroIsBlackSourceComesOutRightWayRound) {
     const Converted out = Convert(Path("inverse.tif"));
     ASSERT_EQ(out.pages, 1u);
     const Page& page = out.decoded[0];
-    EXPECT_EQ(test::InkedRows(page), mode == TRANSFER_COPY ? 10u : 10u * 209 / 196 + 1);
-    const int blackTo = mode == TRANSFER_COPY ? 1000 : 1000 * 209 / 204;
-    for (int x = 0; x < 1728; ++x) ASSERT_EQ(test::Black(page, x, 15), x < blackTo) << x;
+    EXPECT_EQ(test::InkedRows(page), 10u);
+    for (int x = 0; x < 1728; ++x) ASSERT_EQ(test::Black(page, x, 15), x < 1000) << x;
   }
 }
 
