@@ -1,11 +1,10 @@
 // vexo compose [--home DIR] [--cover TEMPLATE] [--to NUMBER] [--name RECIPIENT]
-// [--subject TEXT] [--note TEXT] [--replace] ATTACHMENT... -o OUT.tif: composes
-// a fax the way the send dialogs do: the cover page drawn from TEMPLATE (a path,
-// or a file name in the settings' cover directory, where the sample templates
-// are copied on first use) with the profile of the settings and the given
-// recipient, subject and note, then every attachment (text files and TIFF
-// images), all in one new fax TIFF whose pages carry the total page count.
-// OUT.tif must not exist unless --replace. Look at it with `vexo preview`.
+// [--subject TEXT] [--note TEXT] [--paper a4|letter|legal] [--replace] ATTACHMENT...
+// -o OUT.tif: composes a fax the way the send dialogs do: the cover page drawn from TEMPLATE (a
+// path, or a file name in the settings' cover directory, where the sample templates are copied on
+// first use) with the profile of the settings and the given recipient, subject and note, then every
+// attachment (text files and TIFF images), all in one new fax TIFF whose pages carry the total page
+// count. OUT.tif must not exist unless --replace. Look at it with `vexo preview`.
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -18,6 +17,7 @@
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
 #include "cli/fax_call.h"
+#include "document/page_geometry.h"
 #include "document/tiff_convert.h"
 
 namespace vexo::cli {
@@ -26,7 +26,8 @@ namespace {
 int ComposeUsage() {
   std::fputs(
       "usage: vexo compose [--home DIR] [--cover TEMPLATE] [--to NUMBER] [--name RECIPIENT]\n"
-      "                    [--subject TEXT] [--note TEXT] [--replace] ATTACHMENT... -o OUT.tif\n",
+      "                    [--subject TEXT] [--note TEXT] [--paper a4|letter|legal] [--replace]\n"
+      "                    ATTACHMENT... -o OUT.tif\n",
       stderr);
   return 2;
 }
@@ -37,6 +38,7 @@ struct ComposeArgs {
   CoverFaxDetails details;
   std::vector<std::string> attachments;
   std::string out;
+  std::optional<PaperSize> paper;  // for this run only; the settings' otherwise
   bool replace = false;
 };
 
@@ -59,6 +61,9 @@ std::optional<ComposeArgs> ParseArgs(int argc, char** argv) {
       args.details.subject = argv[++i];
     } else if (arg == "--note" && hasValue) {
       args.details.note = argv[++i];
+    } else if (arg == "--paper" && hasValue) {
+      args.paper = PaperSizeFromName(argv[++i]);
+      if (!args.paper) return std::nullopt;
     } else if (arg == "--replace") {
       args.replace = true;
     } else if (!arg.starts_with("-")) {
@@ -83,6 +88,7 @@ int RunCompose(int argc, char** argv) {
     return 1;
   }
   InstallSampleCovers(settings.CoverDir);
+  if (args->paper) settings.PaperSize = static_cast<std::uint32_t>(*args->paper);
 
   ConvertRequest request;
   request.sources = args->attachments;

@@ -1,8 +1,8 @@
 // vexo header --page N --of M [--from NAME] [--to NAME] [--normal] OUT.tif:
 // draws the header strip that goes ahead of a sent page (the local time now as
 // the call's time) and writes it as a one-page fax TIFF, so it can be looked at
-// (tiff2pdf, or convert OUT.tif OUT.png). --normal gives the 41-row strip sent
-// at normal resolution, otherwise the 82-row fine strip.
+// (tiff2pdf, or convert OUT.tif OUT.png). --normal gives the 39-row strip sent
+// at normal resolution, otherwise the 77-row fine strip.
 #include <charconv>
 #include <cstdio>
 #include <optional>
@@ -15,8 +15,7 @@
 namespace vexo::cli {
 namespace {
 
-constexpr std::uint32_t kPageWidth = 1728;
-constexpr std::uint32_t kResolution = 209;
+constexpr std::uint32_t kPageWidth = kFaxPageWidth;
 
 int HeaderUsage() {
   std::fputs("usage: vexo header --page N --of M [--from NAME] [--to NAME] [--normal] OUT.tif\n",
@@ -81,10 +80,11 @@ int RunHeader(int argc, char** argv) {
 
   HeaderRenderer renderer;
   std::optional<std::vector<std::uint8_t>> coded;
-  if (renderer.Create(HeaderGeometry::For(kPageWidth, kResolution, kResolution))) {
+  if (renderer.Create(HeaderGeometry::For(kPageWidth, kFaxXResolution, kFineRowsPerInch))) {
     renderer.DrawFirst(FormatHeaderParties(args->from, args->to), FormatHeaderDate(LocalTimeNow()),
                        FormatHeaderPage(*args->page, *args->of));
-    coded = CodeHeaderStrip(renderer.Bitmap(), args->normal, kResolution, kResolution, nullptr);
+    coded = CodeHeaderStrip(renderer.Bitmap(), args->normal, kFaxXResolution, kFineRowsPerInch,
+                            nullptr);
   }
   const std::uint32_t rows = HeaderRows(renderer.Geometry().height, args->normal);
   if (!coded || !WriteStrip(args->out, *coded, rows, args->normal)) {

@@ -1,9 +1,10 @@
-// vexo import IMAGE.tif... -o OUT.tif [--scale] [--normal|--fine]: converts
-// black-and-white TIFF images from other programs into one fax TIFF, copying
-// rows (cropped or padded to 1728 pixels) or, with --scale, scaling them by the
-// ratio of the resolutions; long pages are cut, short ones padded. The page
-// numbers of the finished file are rewritten. PDF files (.pdf) and pictures
-// (.png, .jpg, .jpeg, .bmp) are rendered and fitted to the fax width instead.
+// vexo import IMAGE.tif... -o OUT.tif [--scale] [--normal|--fine] [--paper a4|letter|legal]:
+// converts black-and-white TIFF images from other programs into one fax TIFF,
+// copying rows (cropped or padded to 1728 pixels) or, with --scale, scaling
+// them by the ratio of the resolutions; long pages are cut, short ones padded.
+// The page numbers of the finished file are rewritten. PDF files (.pdf) and
+// pictures (.png, .jpg, .jpeg, .bmp) are rendered and fitted to the paper
+// instead. --paper picks the paper for this run (the settings' otherwise).
 #include <cctype>
 #include <cstdio>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
 #include "document/image_import.h"
+#include "document/page_geometry.h"
 #include "document/pdf_import.h"
 #include "document/tif2tif.h"
 
@@ -25,7 +27,7 @@ namespace {
 int ImportUsage() {
   std::fputs(
       "usage: vexo import IMAGE.tif|.pdf|.png|.jpg|.bmp... -o OUT.tif [--scale] "
-      "[--normal|--fine]\n",
+      "[--normal|--fine] [--paper a4|letter|legal]\n",
       stderr);
   return 2;
 }
@@ -40,8 +42,13 @@ std::optional<ImportArgs> ParseArgs(int argc, char** argv) {
   ImportArgs args;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (arg == "-o" && i + 1 < argc) {
+    const bool hasValue = i + 1 < argc;
+    if (arg == "-o" && hasValue) {
       args.out = argv[++i];
+    } else if (arg == "--paper" && hasValue) {
+      const auto paper = PaperSizeFromName(argv[++i]);
+      if (!paper) return std::nullopt;
+      args.settings.PaperSize = static_cast<std::uint32_t>(*paper);
     } else if (arg == "--scale") {
       args.settings.I2TResTransfer = TRANSFER_SCALE;
     } else if (arg == "--normal") {

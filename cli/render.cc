@@ -1,5 +1,5 @@
-// vexo render TEXT... -o OUT.tif [--normal|--fine] [--wrap] [--font FACE:SIZE]
-// [--line-extra TENTHS_MM] [--tab-size N] [--code-page N]: renders text files
+// vexo render TEXT... -o OUT.tif [--normal|--fine] [--paper a4|letter|legal] [--wrap]
+// [--font FACE:SIZE] [--line-extra TENTHS_MM] [--tab-size N] [--code-page N]: renders text files
 // into one fax TIFF the way the send job does (page height less the header
 // strip, the settings' defaults unless an option says otherwise) and rewrites
 // the page numbers of the finished file. Look at it with `vexo preview`.
@@ -13,6 +13,7 @@
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
+#include "document/page_geometry.h"
 #include "document/txt2tif.h"
 
 namespace vexo::cli {
@@ -20,7 +21,7 @@ namespace {
 
 int RenderUsage() {
   std::fputs(
-      "usage: vexo render TEXT... -o OUT.tif [--normal|--fine] [--wrap] "
+      "usage: vexo render TEXT... -o OUT.tif [--normal|--fine] [--paper a4|letter|legal] [--wrap] "
       "[--font FACE:SIZE] [--line-extra TENTHS_MM] [--tab-size N] [--code-page N]\n",
       stderr);
   return 2;
@@ -70,6 +71,10 @@ std::optional<RenderArgs> ParseArgs(int argc, char** argv) {
       args.settings.T2TQuality = 1;
     } else if (arg == "--fine") {
       args.settings.T2TQuality = 2;
+    } else if (arg == "--paper" && hasValue) {
+      const auto paper = PaperSizeFromName(argv[++i]);
+      if (!paper) return std::nullopt;
+      args.settings.PaperSize = static_cast<std::uint32_t>(*paper);
     } else if (arg == "--wrap") {
       args.settings.T2TWordWrap = 1;
     } else if (arg == "--font" && hasValue) {

@@ -22,8 +22,9 @@ struct CoverProfile {
 };
 
 struct ConvertOptions {
-  std::uint32_t quality = 2;         // 1 normal, else fine
-  std::uint32_t paperHeight = 2970;  // tenths of a millimetre
+  std::uint32_t quality = 2;  // 1 normal, else fine
+  PaperSize paperSize = PaperSize::kA4;
+  std::uint32_t paperHeight = 2970;  // tenths of a millimetre; see TextPaperHeight
   std::uint32_t lineExtra = 0;       // tenths of a millimetre between text lines
   bool wordWrap = false;
   std::uint32_t tabSize = 4;
@@ -32,8 +33,15 @@ struct ConvertOptions {
   CoverProfile profile;
 };
 
-// The paper of generated pages: the row by quality, the page header's height
-// taken off the paper height and off the top margin.
+// The length of generated pages in tenths of a millimetre: the paper size's,
+// unless paperHeight is a length of no standard paper (a height the user set
+// for text pages), which is then kept.
+std::uint32_t TextPaperHeight(const ConvertOptions& options);
+
+// The paper of generated pages: the row by quality, the paper size's width,
+// the page header's height taken off TextPaperHeight and off the top margin.
 PaperInfo SendPaper(const ConvertOptions& options);
+// The SetPaper mask that takes what SendPaper fills.
+constexpr std::uint32_t kSendPaperMask = PAPER_ID | PAPER_WIDTH | PAPER_HEIGHT | PAPER_TOP;
 
 }  // namespace vexo

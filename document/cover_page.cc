@@ -63,15 +63,6 @@ std::vector<std::string_view> NoteLines(std::string_view note) {
   return lines;
 }
 
-// The longest prefix of 8-bit text in codePage of at most maxBytes bytes that
-// ends on a character boundary.
-std::string_view CodePagePrefix(std::uint32_t codePage, std::string_view bytes,
-                                std::size_t maxBytes) {
-  if (bytes.size() <= maxBytes) return bytes;
-  const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  return bytes.substr(0, CompleteCodePagePrefix(codePage, data, maxBytes));
-}
-
 }  // namespace
 
 // Where the template bytes come from: a file read in chunks, or memory.
@@ -169,13 +160,18 @@ class CoverPage::Drawing {
 
  private:
   int FontHeight() const { return m_font->Metrics().tmHeight; }
-  std::uint32_t Resolution() const { return m_setup.layout->Resolution(); }
-
-  // A tag length in pixels: millimetres, or whole inches after UNIT INCH.
-  int Length(std::uint32_t value) const {
-    const std::int64_t r = Resolution();
+  // A tag length in pixels at r per inch: millimetres, or whole inches after UNIT INCH.
+  int Length(std::uint32_t value, std::int64_t r) const {
     const std::int64_t v = value;
     return Clamp(m_inches ? r * v : (r * v * 10 + 127) / 254);
+  }
+  // Lengths across and down: pixels are 204 per inch across and the drawing's
+  // rows per inch down, so shapes keep their size on paper.
+  int LengthX(std::uint32_t value) const { return Length(value, PaperLayout::XResolution()); }
+  int LengthY(std::uint32_t value) const { return Length(value, m_setup.layout->Resolution()); }
+  // A position across, measured from the paper's left edge (0 stays "none").
+  int PositionX(std::uint32_t value) const {
+    return value == 0 ? 0 : Clamp(std::int64_t{m_setup.layout->PaperLeft()} + LengthX(value));
   }
 
   void MeasureFont() {
@@ -205,7 +201,7 @@ class CoverPage::Drawing {
       case CoverKeyword::Logo:
         return DrawLogo(a[0], a[1], a[2], a[3]);
       case CoverKeyword::Group:
-        OpenGroup(Length(a[0]), Length(a[1]), Length(a[2]), Length(a[3]));
+        OpenGroup(PositionX(a[0]), LengthY(a[1]), LengthX(a[2]), LengthY(a[3]));
         return true;
       case CoverKeyword::EndGroup:
         m_inGroup = false;
@@ -253,13 +249,11 @@ class CoverPage::Drawing {
     return CodePageToUtf8(m_setup.codePage, bytes, true).value_or(std::string());
   }
 
-  // A value as the template's text holds it: through the code page (what it
-  // cannot hold becomes "?"), or UTF-8 in a UTF-8 template; cut to
-  // maxBytes bytes on a character boundary.
-  std::string FieldText(std::string_view utf8, std::size_t maxBytes = kCoverFieldBytes) const {
-    if (m_setup.utf8) return std::string(Utf8PrefixBytes(utf8, maxBytes));
-    const std::string bytes = Utf8ToCodePage(m_setup.codePage, utf8, true).value_or(std::string());
-    return TemplateText(CodePagePrefix(m_setup.codePage, bytes, maxBytes));
+  // A value is Unicode whatever the template's code page (only the
+  // template's own texts are in it), so a name in any script prints as it is;
+  // cut to maxChars characters.
+  std::string FieldText(std::string_view utf8, std::size_t maxChars = kCoverFieldChars) const {
+    return std::string(Utf8Prefix(utf8, maxChars));
   }
 
   TextOptions Options() const {
@@ -436,11 +430,13 @@ bool CoverPage::Drawing::DrawLogo(std::uint32_t ax, std::uint32_t ay, std::uint3
       ReportText(0, kMsgDefault, kModule, "DrawLogo", "Format of Logo bitmap file is invalid.");
       return false;
   }
-  int x = Length(ax), y = Length(ay), width = Length(aw), height = Length(ah);
+  int x = PositionX(ax), y = LengthY(ay), width = LengthX(aw), height = LengthY(ah);
   if (x == 0 || x > m_area.right) x = m_inGroup ? m_line.left : m_area.left;
   if (y == 0 || y > m_area.bottom) y = m_inGroup ? m_line.top : m_area.top;
-  if (width == 0) width = static_cast<int>(PaperPixels(kLogoDefaultWidthTenthMm, Resolution()));
-  if (height == 0) height = static_cast<int>(PaperPixels(kLogoDefaultHeightTenthMm, Resolution()));
+  if (width == 0)
+    width = static_cast<int>(PaperPixels(kLogoDefaultWidthTenthMm, PaperLayout::XResolution()));
+  if (height == 0)
+    height = static_cast<int>(PaperPixels(kLogoDefaultHeightTenthMm, m_setup.layout->Resolution()));
   m_canvas.StretchBmp(*logo.image,
                       Rect{x, y, Clamp(std::int64_t{x} + width), Clamp(std::int64_t{y} + height)});
   return true;

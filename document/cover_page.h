@@ -38,8 +38,8 @@ constexpr int kCoverDefaultSepThickness = 3;
 // Logo size when the LOGO tag gives none, in tenths of a millimetre.
 constexpr std::uint32_t kLogoDefaultWidthTenthMm = 300;
 constexpr std::uint32_t kLogoDefaultHeightTenthMm = 200;
-// Field values (all but the note) are cut to this many bytes.
-constexpr std::size_t kCoverFieldBytes = 255;
+// Field values (all but the note) are cut to this many characters.
+constexpr std::size_t kCoverFieldChars = 255;
 
 // The fax being sent, as the send job holds it.
 struct CoverFaxDetails {

@@ -33,7 +33,7 @@ bool SizeAllowed(std::uint64_t width, std::uint64_t height) {
          width * height <= kMaxImagePixels;
 }
 
-enum class ReadStatus { Ok, Damaged, TooLarge };
+enum class ReadStatus { Ok, Damaged, TooLarge, Unsupported };
 
 ReadStatus ReadPng(const std::vector<std::uint8_t>& file, GreyImage& out) {
   png_image image{};
@@ -123,18 +123,15 @@ ReadStatus ReadJpeg(const std::vector<std::uint8_t>& file, GreyImage& out) {
 }
 
 ReadStatus ReadBmp(const std::vector<std::uint8_t>& file, GreyImage& out) {
-  const std::optional<BmpImage> bmp = BmpImage::FromFile(file);
+  BmpProblem problem = BmpProblem::None;
+  std::optional<BmpImage> bmp = BmpImage::FromFile(file, &problem);
+  if (problem == BmpProblem::TooLarge) return ReadStatus::TooLarge;
+  if (problem == BmpProblem::Unsupported) return ReadStatus::Unsupported;
   if (!bmp) return ReadStatus::Damaged;
-  if (!SizeAllowed(static_cast<std::uint32_t>(bmp->Width()),
-                   static_cast<std::uint32_t>(bmp->Height())))
-    return ReadStatus::TooLarge;
   out.width = static_cast<std::uint32_t>(bmp->Width());
   out.height = static_cast<std::uint32_t>(bmp->Height());
-  out.pixels.assign(std::size_t{out.width} * out.height, kWhite);
-  for (int y = 0; y < bmp->Height(); ++y)
-    for (int x = 0; x < bmp->Width(); ++x)
-      if (bmp->Pixels().Pixel(x, y) == Ink::Black) out.pixels[std::size_t(y) * out.width + x] = 0;
-  return ReadStatus::Ok;
+  out.pixels = bmp->Grey();
+  return SizeAllowed(out.width, out.height) ? ReadStatus::Ok : ReadStatus::TooLarge;
 }
 
 // The whole file, or nullopt after a report.
@@ -198,10 +195,19 @@ std::optional<GreyImage> ReadGreyImage(const std::string& path) {
     case ImageFormat::Unknown:
       break;
   }
-  if (status == ReadStatus::Ok) return image;
-  ReportResString(0, kMsgDefault, kModule, kFunction,
-                  status == ReadStatus::TooLarge ? kStringImageTooLarge : kStringImageDamaged,
-                  path.c_str());
+  switch (status) {
+    case ReadStatus::Ok:
+      return image;
+    case ReadStatus::TooLarge:
+      ReportResString(0, kMsgDefault, kModule, kFunction, kStringImageTooLarge, path.c_str());
+      break;
+    case ReadStatus::Unsupported:
+      ReportResString(0, kMsgDefault, kModule, kFunction, kStringBmpUnsupported, path.c_str());
+      break;
+    case ReadStatus::Damaged:
+      ReportResString(0, kMsgDefault, kModule, kFunction, kStringImageDamaged, path.c_str());
+      break;
+  }
   return std::nullopt;
 }
 
@@ -230,9 +236,11 @@ int ImageImport::Grey2Tiff(const GreyImage& image, const std::string& name, Tiff
     return 0;
   }
   const FaxPageFormat format = FaxPageFormat::Of(m_layout);
-  // Fitted to the width; a normal page has half the rows of a fine one.
+  // Fitted to the width with its shape kept on paper: columns are 204 per inch
+  // and fine rows 196, and a normal page has half the rows of a fine one.
+  const std::uint64_t across = std::uint64_t{image.width} * format.xResolution;
   const std::uint64_t fineRows =
-      (std::uint64_t{image.height} * format.width + image.width / 2) / image.width;
+      (std::uint64_t{image.height} * format.width * format.resolution + across / 2) / across;
   const std::uint64_t rows =
       std::max<std::uint64_t>(1, format.normal ? (fineRows + 1) / 2 : fineRows);
   if (rows > std::uint64_t{format.rows} * kMaxFaxPagesPerImage) {

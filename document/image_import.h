@@ -1,7 +1,8 @@
 // ImageImport turns a PNG, JPEG or BMP picture into fax pages appended to an
 // open fax TIFF: the picture is read as grey (libpng, libjpeg; BMP through the
 // platform's BMP reader), scaled to the 1728-pixel fax width with its shape
-// kept (half as many rows on a normal page), made one-bit by the same per-picture
+// kept on paper (204 pixels per inch across, 196 rows down, half as many rows
+// on a normal page), made one-bit by the same per-picture
 // rule as PDF pages (threshold for line art, error diffusion for photographs)
 // and cut into pages when it is longer than the paper. The attachment
 // conversion and `vexo import` use it; reports carry the module name
@@ -26,6 +27,8 @@ class LogFile;
 // User-interface strings of the refusals ("%s" is the file).
 constexpr unsigned kStringImageDamaged = 65404;
 constexpr unsigned kStringImageTooLarge = 65405;
+// A BMP stored compressed (RLE, JPEG, PNG) or with an OS/2 header.
+constexpr unsigned kStringBmpUnsupported = 65747;
 
 // Pictures past these sizes are refused before their pixels are read.
 constexpr std::uint32_t kMaxImageSide = 30000;

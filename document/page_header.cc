@@ -19,6 +19,21 @@ std::uint32_t UsableResolution(std::uint32_t numerator) {
   return numerator == 0 || numerator > kHeaderMaxResolution ? kHeaderDefaultResolution : numerator;
 }
 
+// Pixels per inch of a resolution tag, rounded (0 when it has no denominator).
+std::uint32_t PerInch(const Rational& value) {
+  if (value.den == 0) return 0;
+  return static_cast<std::uint32_t>((std::uint64_t{value.num} + value.den / 2) / value.den);
+}
+
+// The rows per inch a header for a page is drawn at: the page's own on a fine
+// page, twice it on a normal one (whose header is drawn fine and halved), so
+// old pages tagged 209/2 and pages tagged 98 both get a header of the same length.
+std::uint32_t HeaderDrawingRows(const Rational& yResolution, bool finePage) {
+  const std::uint64_t drawn = std::uint64_t{yResolution.num} * (finePage ? 1 : 2);
+  if (yResolution.den == 0 || drawn / yResolution.den > kHeaderMaxResolution) return 0;
+  return static_cast<std::uint32_t>((drawn + yResolution.den / 2) / yResolution.den);
+}
+
 // The rows of bitmap packed as the coder takes them ((width + 7) / 8 bytes).
 std::vector<std::uint8_t> PackedRows(const MonoBitmap& bitmap, std::size_t rowBytes) {
   std::vector<std::uint8_t> rows;
@@ -134,8 +149,9 @@ bool PageHeader::DrawFirstPage(const TiffOper& oper, std::uint32_t pageNo, std::
                                bool sendAsNormal) {
   const FaxPageInfo& page = oper.PageInfo();
   m_halving = sendAsNormal || (page.flags & PAGE_FINE) == 0;
-  m_xResolution = UsableResolution(oper.Tags().xResolution.num);
-  m_yResolution = UsableResolution(oper.Tags().yResolution.num);
+  m_xResolution = UsableResolution(PerInch(oper.Tags().xResolution));
+  m_yResolution =
+      UsableResolution(HeaderDrawingRows(oper.Tags().yResolution, (page.flags & PAGE_FINE) != 0));
   HeaderRenderer renderer;
   if (!renderer.Create(HeaderGeometry::For(page.width, m_xResolution, m_yResolution))) return false;
   renderer.DrawFirst(FormatHeaderParties(m_sender, m_recipient), FormatHeaderDate(m_clock()),

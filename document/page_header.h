@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "document/page_geometry.h"
 #include "document/tiff_oper.h"
 #include "platform/clock.h"
 #include "platform/raster/canvas.h"
@@ -40,7 +41,7 @@ constexpr std::size_t kHeaderDateChars = 127;
 constexpr const char* kHeaderFace = "Tahoma";
 constexpr int kHeaderFontTenthsOfPoint = 160;
 // The resolution a header is drawn at when the page states none usable.
-constexpr std::uint32_t kHeaderDefaultResolution = 209;
+constexpr std::uint32_t kHeaderDefaultResolution = kFineRowsPerInch;
 constexpr std::uint32_t kHeaderMaxResolution = 1200;
 
 // A length in tenths of a millimetre in pixels at resolution r: (v * r + 127) / 254.
@@ -56,9 +57,9 @@ struct HeaderGeometry {
   int right = 0;   // R = width - L - 1
   int bottom = 0;  // B = H - 1
 
-  // From the page width and the numerators of XResolution and YResolution
-  // (the denominator is not applied: a normal page is drawn at 209 lines per
-  // inch and halved). A numerator of 0 or above kHeaderMaxResolution counts as 209.
+  // From the page width, the pixels per inch across and the drawing rows per
+  // inch (a normal page's header is drawn at the fine density and halved).
+  // A value of 0 or above kHeaderMaxResolution counts as kHeaderDefaultResolution.
   static HeaderGeometry For(std::uint32_t width, std::uint32_t xResolution,
                             std::uint32_t yResolution);
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "document/page_geometry.h"
 #include "document/tiff_lib.h"
 
 namespace vexo {
@@ -20,7 +21,7 @@ namespace vexo {
 // The tallest page read (a page longer than this is refused as damaged).
 constexpr std::uint32_t kMaxExportRows = 1u << 16;
 // The resolution assumed across when a page states none; down, the same.
-constexpr double kDefaultFaxDpi = 209;
+constexpr double kDefaultFaxDpi = kFaxXResolution;
 
 // One decoded page: rows of (width + 7) / 8 bytes, bit 1 black.
 struct DecodedPage {

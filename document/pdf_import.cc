@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,8 @@ namespace {
 constexpr const char* kModule = "PdfImport";
 constexpr const char* kFunction = "Pdf2Tiff";
 constexpr double kPointsPerInch = 72.0;
+// The grey of the paper around a page that does not fill it.
+constexpr std::uint8_t kWhiteGrey = 255;
 
 // poppler writes its complaints about damaged files to stderr; the refusal
 // goes into the error pool instead.
@@ -46,20 +49,43 @@ PageSize ShownSize(const poppler::page& page) {
   return size;
 }
 
-// How one PDF page is rendered onto the fax width.
+// How one PDF page is rendered onto the paper: render resolutions across and
+// down, the rendered width and rows, and where they sit on the fax page.
 struct RenderPlan {
   double xResolution = 0;
   double yResolution = 0;
+  std::uint32_t width = 0;
   std::uint32_t rows = 0;
+  std::uint32_t left = 0;
+  std::uint32_t top = 0;
 };
 
+// A page that must shrink below this part of its width-fitted size to fit the
+// paper's length is a long page: it keeps the width and goes on over pages.
+constexpr double kMinFitToWidth = 0.75;
+
+// The page is scaled to fit the paper (both ways, shape kept) and centred on
+// it; a page much longer than the paper is fitted to the width and split.
+// Columns are 204 per inch and rows the page's stored rows per inch, so the
+// picture keeps its shape on paper.
 RenderPlan PlanFor(const PageSize& size, const FaxPageFormat& format) {
   RenderPlan plan;
   if (!(size.width > 0) || !(size.height > 0)) return plan;
-  plan.xResolution = format.width * kPointsPerInch / size.width;
-  plan.yResolution = format.normal ? plan.xResolution / 2 : plan.xResolution;
-  const double rows = std::ceil(size.height * plan.yResolution / kPointsPerInch);
-  plan.rows = rows >= 1 && rows < 1e9 ? static_cast<std::uint32_t>(rows) : 0;
+  const double across = format.xResolution;
+  const double down = format.normal ? format.resolution / 2.0 : format.resolution;
+  const double widthFit = format.width / across / (size.width / kPointsPerInch);
+  const double lengthFit = format.rows / down / (size.height / kPointsPerInch);
+  const bool fitsPaper = lengthFit >= widthFit * kMinFitToWidth;
+  const double scale = fitsPaper ? std::min(widthFit, lengthFit) : widthFit;
+  plan.xResolution = across * scale;
+  plan.yResolution = down * scale;
+  const double width = std::round(size.width * plan.xResolution / kPointsPerInch);
+  const double rows = std::ceil(size.height * plan.yResolution / kPointsPerInch - 1e-6);
+  if (!(rows >= 1 && rows < 1e9) || !(width >= 1)) return plan;
+  plan.width = std::min(format.width, static_cast<std::uint32_t>(width));
+  plan.rows = static_cast<std::uint32_t>(rows);
+  plan.left = (format.width - plan.width) / 2;
+  plan.top = fitsPaper && plan.rows < format.rows ? (format.rows - plan.rows) / 2 : 0;
   return plan;
 }
 
@@ -156,9 +182,9 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
     const RenderPlan& plan = plans[i];
     const poppler::image image =
         renderer.render_page(pages[i].get(), plan.xResolution, plan.yResolution, 0, 0,
-                             static_cast<int>(format.width), static_cast<int>(plan.rows));
+                             static_cast<int>(plan.width), static_cast<int>(plan.rows));
     if (!image.is_valid() || image.format() != poppler::image::format_gray8 ||
-        image.width() != static_cast<int>(format.width) ||
+        image.width() != static_cast<int>(plan.width) ||
         image.height() != static_cast<int>(plan.rows)) {
       ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfDamaged, name);
       return done(0);
@@ -166,11 +192,16 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.const_data());
     const std::size_t stride = static_cast<std::size_t>(image.bytes_per_row());
     GreyHistogram histogram;
-    for (std::uint32_t r = 0; r < plan.rows; ++r) histogram.Add({bytes + r * stride, format.width});
+    for (std::uint32_t r = 0; r < plan.rows; ++r) histogram.Add({bytes + r * stride, plan.width});
     Ditherer ditherer(format.width, histogram.Kind());
-    FaxPageSplitter splitter(writer, format, plan.rows);
+    FaxPageSplitter splitter(writer, format, plan.top + plan.rows);
+    std::vector<std::uint8_t> greyRow(format.width, kWhiteGrey);
+    std::fill(faxRow.begin(), faxRow.end(), 0);
+    for (std::uint32_t r = 0; r < plan.top; ++r)
+      if (!splitter.Row(faxRow.data())) return done(0);
     for (std::uint32_t r = 0; r < plan.rows; ++r) {
-      ditherer.Row(bytes + r * stride, faxRow.data());
+      std::copy_n(bytes + r * stride, plan.width, greyRow.begin() + plan.left);
+      ditherer.Row(greyRow.data(), faxRow.data());
       if (!splitter.Row(faxRow.data())) return done(0);
     }
     if (!splitter.Finish()) return done(0);

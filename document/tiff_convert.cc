@@ -63,7 +63,52 @@ std::int64_t TiffRows(const std::string& path) {
   return rows;
 }
 
+// Whether the renderers take pages of this paper height with the other options.
+bool PaperHeightFits(ConvertOptions options, std::uint32_t height) {
+  options.paperHeight = height;
+  PaperLayout layout;
+  return layout.SetPaper(SendPaper(options), PAPER_ID | PAPER_HEIGHT | PAPER_TOP) == 1;
+}
+
+// The heights that fit are one range: walking from a height that fits (inside)
+// towards one that does not (outside), the last one that still fits.
+std::uint32_t LastFitting(const ConvertOptions& options, std::uint32_t inside,
+                          std::uint32_t outside) {
+  while (inside + 1 != outside && outside + 1 != inside) {
+    const std::uint32_t middle = inside / 2 + outside / 2 + (inside % 2 + outside % 2) / 2;
+    (PaperHeightFits(options, middle) ? inside : outside) = middle;
+  }
+  return inside;
+}
+
+// Names of the attachments a request converts, for a message.
+std::string SourceNames(const ConvertRequest& request) {
+  std::string names;
+  const std::size_t count = request.firstSourceOnly
+                                ? std::min<std::size_t>(1, request.sources.size())
+                                : request.sources.size();
+  for (std::size_t i = 0; i < count; ++i) names += (i == 0 ? "" : ", ") + request.sources[i];
+  return names;
+}
+
 }  // namespace
+
+PaperHeightRange UsablePaperHeights(const ConvertOptions& options) {
+  // The default paper fits whatever the other options; the range is found around it.
+  const std::uint32_t anchor = ConvertOptions{}.paperHeight;
+  constexpr std::uint32_t kLongest = std::numeric_limits<std::uint32_t>::max();
+  if (!PaperHeightFits(options, anchor)) return {};
+  return {LastFitting(options, anchor, 0),
+          PaperHeightFits(options, kLongest) ? kLongest : LastFitting(options, anchor, kLongest)};
+}
+
+bool CheckPaperHeight(const ConvertOptions& options) {
+  if (PaperHeightFits(options, options.paperHeight)) return true;
+  const PaperHeightRange usable = UsablePaperHeights(options);
+  ReportResString(0, kMsgDefault, kModule, "SetPaper", kStringPaperHeightUnusable,
+                  options.paperHeight, usable.lowest, usable.highest);
+  return false;
+}
 
 std::size_t ClassifyAttachment(std::string_view path, bool* matched) {
   if (matched != nullptr) *matched = false;
@@ -136,11 +181,19 @@ bool TiffConvert::Start(ConvertRequest request, std::function<void(ConvertOutcom
   if (m_thread.joinable()) m_thread.join();
   m_cancelled = false;
   m_thread = std::thread([this, request = std::move(request), finished = std::move(finished)] {
-    const int result = Convert(request);
+    // A grey or colour TIFF is refused with its own message to the user, which
+    // is then the one thing to show: the outcome has no failure of its own.
+    bool refusedNotBilevel = false;
+    ConvertRequest watched = request;
+    watched.notBilevel = [&refusedNotBilevel, told = request.notBilevel](const std::string& file) {
+      refusedNotBilevel = true;
+      if (told) told(file);
+    };
+    const int result = Convert(watched);
     if (finished)
-      finished(result == 1  ? ConvertOutcome::Success
-               : result < 0 ? ConvertOutcome::Cancelled
-                            : ConvertOutcome::Failure);
+      finished(result == 1                       ? ConvertOutcome::Success
+               : result < 0 || refusedNotBilevel ? ConvertOutcome::Cancelled
+                                                 : ConvertOutcome::Failure);
     m_running = false;  // after the callback: a Start from inside it is refused, not deadlocked
   });
   return true;
@@ -155,6 +208,7 @@ int TiffConvert::Convert(const ConvertRequest& requestIn) {
   // A cover page alone is a fax too; only a request with nothing to convert is refused.
   if ((requestIn.sources.empty() && requestIn.coverTemplate.empty()) || requestIn.output.empty())
     return 0;
+  if (!CheckPaperHeight(m_options)) return 0;
   ConvertRequest request = requestIn;
   request.cancel = [this, outer = requestIn.cancel] { return m_cancelled || (outer && outer()); };
   m_done = 0;
@@ -175,12 +229,15 @@ int TiffConvert::Convert(const ConvertRequest& requestIn) {
   std::uint32_t total = 0;
   int result = ConvertSources(request, *tif, &total);
   tif.reset();  // libtiff writes what it still holds
+  if (result == 1 && total == 0) {
+    ReportResString(0, kMsgDefault, kModule, "Convert", kStringNothingToDraw,
+                    SourceNames(request).c_str());
+    result = 0;
+  }
   if (result == 1) {
     // PageNumber holds 16 bits: a longer fax keeps the largest total, not a wrapped one.
     const auto pages = static_cast<std::uint16_t>(std::min<std::uint32_t>(total, 0xFFFF));
-    if (total == 0 || TIFFUpdateAllPageNum(keep.get(), path, pages) != 1 ||
-        ::fsync(keep.get()) != 0)
-      result = 0;
+    if (TIFFUpdateAllPageNum(keep.get(), path, pages) != 1 || ::fsync(keep.get()) != 0) result = 0;
   }
   if (result == 1 && request.completion) {
     struct stat info {};
@@ -237,7 +294,7 @@ int TiffConvert::ConvertOne(ConvertKind kind, const std::string& source,
     case ConvertKind::CoverPage: {
       CoverPage cover;
       if (cover.Initialize(m_systemLog) != 1 ||
-          cover.SetPaper(SendPaper(m_options), PAPER_ID | PAPER_HEIGHT | PAPER_TOP) != 1)
+          cover.SetPaper(SendPaper(m_options), kSendPaperMask) != 1)
         return finish(2);
       cover.SetProfile(m_options.profile);
       cover.SetFaxDetails(request.details);

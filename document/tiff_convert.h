@@ -70,7 +70,8 @@ struct ConvertRequest {
   // Told the work done so far, in the units of MeasureConversion.
   std::function<void(std::uint64_t done)> progress;
   // Told the name of a TIFF attachment refused because a page is not black and
-  // white (the conversion then fails); the caller decides what the user sees.
+  // white (the conversion then fails, and Start ends it as Cancelled: that
+  // message is all there is to show); the caller decides what the user sees.
   std::function<void(const std::string& file)> notBilevel;
   // Told the total pages and the output file's size (0 when unknown) after a
   // conversion that succeeded.
@@ -82,6 +83,23 @@ struct ConvertRequest {
 // report ("Get File Size Error FileName=[%s], ErrMsg = " or, for a TIFF file
 // that cannot be opened, "Open File Error FileName=[%s], ErrMsg = ").
 std::int64_t MeasureConversion(const ConvertRequest& request);
+
+// User-interface strings of refusals that name their reason.
+constexpr unsigned kStringNothingToDraw = 65745;        // "%s": the attachments
+constexpr unsigned kStringPaperHeightUnusable = 65746;  // the height, then the range
+
+// The paper heights (T2TPaperHeight, tenths of a millimetre) whose pages fit
+// with the other options: the page header and the top and bottom margins leave
+// room, and the page is no longer than the renderers take. {0, 0} when none.
+struct PaperHeightRange {
+  std::uint32_t lowest = 0;
+  std::uint32_t highest = 0;
+};
+PaperHeightRange UsablePaperHeights(const ConvertOptions& options);
+
+// True when the options' paper height is usable; otherwise reports the height
+// and the usable range (string 65746) and returns false.
+bool CheckPaperHeight(const ConvertOptions& options);
 
 enum class ConvertOutcome {
   Success,
@@ -100,7 +118,9 @@ class TiffConvert {
 
   // The whole conversion on the calling thread. The error pool is emptied
   // first, so only this conversion's reports remain. 1, 0 on failure, -1 when
-  // cancelled; the output file exists only after 1.
+  // cancelled; the output file exists only after 1. A paper height the pages
+  // do not fit, and attachments that give no page at all (empty files), are
+  // refused with a message that says so.
   int Convert(const ConvertRequest& request);
 
   // The conversion on its own thread; finished is called on that thread at its

@@ -14,6 +14,7 @@
 
 #include <tiffio.h>
 
+#include "document/page_geometry.h"
 #include "platform/posix/unique_fd.h"
 
 namespace vexo {
@@ -116,8 +117,8 @@ struct StripCoding {
   std::uint16_t compression = COMPRESSION_CCITTFAX3;
   std::uint32_t group3Options = 0;
   std::uint16_t fillOrder = FILLORDER_MSB2LSB;
-  Rational xResolution{209, 1};
-  Rational yResolution{209, 1};
+  Rational xResolution{kFaxXResolution, 1};
+  Rational yResolution{kFineRowsPerInch, 1};
 };
 
 // The coding of this page's current directory (width, compression, options).

@@ -22,8 +22,11 @@ constexpr const char* kMarker = "VEXO";
 constexpr std::uint32_t kFaxWidth = 1728;
 // The most page data held for one page: as much as a page can be decoded from.
 constexpr std::size_t kMaxPageBytes = kMaxMemoryTiffBytes / 2;
-constexpr float kResolutionFine = 209.0f;    // written as 209/1
-constexpr float kResolutionNormal = 104.5f;  // written as 209/2
+// Pages are tagged at the density the line declares: 204 across, 7.7 (fine)
+// or 3.85 (normal) lines per millimetre down.
+constexpr float kResolutionAcross = kFaxXResolution;
+constexpr float kResolutionFine = kFineRowsPerInch;
+constexpr float kResolutionNormal = kNormalRowsPerInch;
 constexpr std::uint32_t kFineLinesPerInch = 180;
 constexpr mode_t kFileMode = 0644;
 
@@ -124,7 +127,7 @@ bool TiffOper::SetTags(const OpenPage& page, std::uint32_t rows) {
          TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == 1 &&
          TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 1) == 1 &&
          TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, rows) == 1 &&
-         TIFFSetField(t, TIFFTAG_XRESOLUTION, kResolutionFine) == 1 &&
+         TIFFSetField(t, TIFFTAG_XRESOLUTION, kResolutionAcross) == 1 &&
          TIFFSetField(t, TIFFTAG_YRESOLUTION,
                       (flags & PAGE_FINE) ? kResolutionFine : kResolutionNormal) == 1 &&
          TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == 1 &&
@@ -319,8 +322,11 @@ int TiffOper::ReadTags() {
     return ReadTagsFail("Undefined resolution unit in the TIFF image file.");
   const bool centimetres = tags.resolutionUnit == RESUNIT_CENTIMETER;
   if (centimetres) m_pageInfo.flags |= PAGE_RES_CM;
-  if (LinesPerInch(tags.yResolution, centimetres) >= kFineLinesPerInch)
-    m_pageInfo.flags |= PAGE_FINE;
+  const std::uint64_t linesPerInch = LinesPerInch(tags.yResolution, centimetres);
+  if (linesPerInch >= kFineLinesPerInch) m_pageInfo.flags |= PAGE_FINE;
+  if (linesPerInch <= UINT32_MAX &&
+      LongerThanA4(tags.imageLength, static_cast<std::uint32_t>(linesPerInch)))
+    m_pageInfo.flags |= PAGE_LONG;
   m_dropper.Reset((m_pageInfo.flags & PAGE_LSB_FIRST) != 0);
   ++m_pageCounter;
   return 1;

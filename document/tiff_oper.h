@@ -26,6 +26,8 @@ constexpr std::uint32_t PAGE_2D = 4;
 constexpr std::uint32_t PAGE_LSB_FIRST = 8;
 constexpr std::uint32_t PAGE_MIN_IS_BLACK = 16;
 constexpr std::uint32_t PAGE_RES_CM = 32;
+// The page is longer than A4 (LongerThanA4): the far end needs B4 or unlimited length.
+constexpr std::uint32_t PAGE_LONG = 64;
 
 // The page being sent: always 1728 wide after a successful ReadTags.
 struct FaxPageInfo {

@@ -62,34 +62,32 @@ class TextPageComposer {
         m_font(*setup.font),
         m_writer(writer),
         m_wordWrap(setup.wordWrap),
-        m_tabSpaces(setup.tabSize, U' '),
         m_line(setup.layout->Width(), setup.lineHeight),
         m_rightLimit(setup.layout->Width() - setup.layout->Right() - 1),
         m_left(setup.layout->Left()) {
-    m_tabStop = std::max(1, m_font.TextWidth(std::string(setup.tabSize, 'x')));
+    // Tab stops lie every tabSize blanks from the left margin.
+    m_tabStop = std::max(1, m_font.TextWidth(std::string(setup.tabSize, ' ')));
   }
 
   bool Ready() const { return !m_line.IsEmpty(); }
 
-  // One chunk of text, line breaks as '\n'. False after a write failure.
+  // One chunk of text, line breaks as '\n', form feeds as '\f'. False after a
+  // write failure.
   bool Add(std::string_view text) {
     while (!text.empty()) {
-      const std::size_t br = text.find('\n');
+      const std::size_t br = text.find_first_of("\n\f");
       const std::string_view piece = text.substr(0, br);
       if (!piece.empty() && !(m_wordWrap ? AddWrapped(piece) : AddClipped(piece))) return false;
       if (br == std::string_view::npos) break;
-      if (!EndLine()) return false;
+      if (!(text[br] == '\f' ? EndPage() : EndLine())) return false;
       text.remove_prefix(br + 1);
     }
     return true;
   }
 
   // The end of the file: a pending line is written, the open page finished.
-  bool Finish() {
-    if ((m_lineStarted || !m_pending.empty()) && !EndLine()) return false;
-    if (m_writer.PageOpen()) return m_writer.EndPage();
-    return true;
-  }
+  // Blank lines that would start a page of their own are left out.
+  bool Finish() { return EndPage(); }
 
   // One blank page (an empty file that is allowed).
   bool BlankPage() { return m_writer.BeginPage(FaxPageFormat::Of(m_layout)) && m_writer.EndPage(); }
@@ -97,19 +95,15 @@ class TextPageComposer {
  private:
   Rect LineRect(int x) const { return {x, 0, m_rightLimit, m_line.Height()}; }
 
-  // Without wrap: the line's characters gather (tabs as blanks) until they
-  // reach the right margin; the rest of the line is clipped and not kept.
+  // Without wrap: the line's characters gather until they reach the right
+  // margin; the rest of the line is clipped and not kept.
   bool AddClipped(std::string_view piece) {
     m_lineStarted = true;
     const int room = m_rightLimit - m_left;
     for (const char32_t ch : Utf8ToCodePoints(piece)) {
       if (m_pendingWidth >= room || m_pending.size() >= kMaxLineChars) break;
-      const std::u32string_view text =
-          ch == U'\t' ? std::u32string_view(m_tabSpaces) : std::u32string_view(&ch, 1);
-      for (const char32_t c : text) {
-        m_pending += c;
-        m_pendingWidth = Advance(m_pendingWidth, c);
-      }
+      m_pending += ch;
+      m_pendingWidth = Advance(m_pendingWidth, ch);
     }
     return true;
   }
@@ -157,30 +151,58 @@ class TextPageComposer {
     if (m_pending.empty()) return;
     Canvas canvas(m_line);
     TextOptions options;
-    options.tabWidth = m_tabStop;  // only wrapped lines still hold tabs
+    options.tabWidth = m_tabStop;
     options.opaque = false;
     canvas.DrawText(m_font, ToUtf8(m_pending), LineRect(m_left), options);
   }
 
-  // Writes the line bitmap as the next text line, starting a page when none is
-  // open and finishing it when the next line's text would reach the bottom margin.
+  // Ends the text line. A blank line with no page open is only counted: it is
+  // written when a line with ink follows, so that line ends at the end of the
+  // text never make a page of their own.
   bool EndLine() {
     DrawPending();
+    ResetLine();
+    const auto bits = m_line.Bits();
+    if (!m_writer.PageOpen() &&
+        std::all_of(bits.begin(), bits.end(), [](auto b) { return b == 0; })) {
+      ++m_blankLinesAhead;
+      return true;
+    }
+    for (; m_blankLinesAhead > 0; --m_blankLinesAhead)
+      if (!WriteLine(m_blankLine)) return false;
+    const bool ok = WriteLine(m_line);
+    m_line.Clear();
+    return ok;
+  }
+
+  // A form feed, and the end of the text: the pending line is ended and the
+  // open page finished; blank lines waiting for a page are dropped.
+  bool EndPage() {
+    if ((m_lineStarted || !m_pending.empty()) && !EndLine()) return false;
+    m_blankLinesAhead = 0;
+    return !m_writer.PageOpen() || m_writer.EndPage();
+  }
+
+  void ResetLine() {
+    m_lineStarted = false;
+    m_pending.clear();
+    m_pendingWidth = 0;
+    m_lastBreak = 0;
+  }
+
+  // Writes line as the next text line, starting a page when none is open and
+  // finishing it when the next line's text would reach the bottom margin.
+  bool WriteLine(const MonoBitmap& line) {
     if (!m_writer.PageOpen()) {
       if (!m_writer.BeginPage(FaxPageFormat::Of(m_layout)) ||
           !WriteBlankDrawingRows(m_layout.Top()))
         return false;
       m_row = m_layout.Top();
     }
-    for (int y = 0; y < m_line.Height(); ++y, ++m_row) {
+    for (int y = 0; y < line.Height(); ++y, ++m_row) {
       if (m_layout.IsNormal() && m_row % 2 != 0) continue;
-      if (!m_writer.WriteRow(m_line.Row(y).data())) return false;
+      if (!m_writer.WriteRow(line.Row(y).data())) return false;
     }
-    m_line.Clear();
-    m_lineStarted = false;
-    m_pending.clear();
-    m_pendingWidth = 0;
-    m_lastBreak = 0;
     const int fontHeight = m_font.Metrics().tmHeight;
     if (m_layout.Height() - m_layout.Bottom() <= m_row + fontHeight - 1) return m_writer.EndPage();
     return true;
@@ -195,15 +217,16 @@ class TextPageComposer {
   const Font& m_font;
   FaxPageWriter& m_writer;
   const bool m_wordWrap;
-  const std::u32string m_tabSpaces;
   MonoBitmap m_line;
+  const MonoBitmap m_blankLine{m_line.Width(), m_line.Height()};
   const int m_rightLimit;
   const int m_left;
   int m_tabStop = 1;
 
   int m_row = 0;  // drawing row of the page the next line starts at
   bool m_lineStarted = false;
-  std::u32string m_pending;  // wrap mode: the line gathered so far
+  int m_blankLinesAhead = 0;  // blank lines not yet written: no page is open
+  std::u32string m_pending;   // wrap mode: the line gathered so far
   int m_pendingWidth = 0;
   std::size_t m_lastBreak = 0;  // characters up to and including the last break
 };
@@ -379,7 +402,7 @@ int Txt2Tif::Text2Tiff(const std::string& textFile, TiffFile& tif, bool allowEmp
 }
 
 int ConfigureTxt2Tif(Txt2Tif& renderer, const ConvertOptions& options) {
-  int ok = renderer.SetPaper(SendPaper(options), PAPER_ID | PAPER_HEIGHT | PAPER_TOP);
+  int ok = renderer.SetPaper(SendPaper(options), kSendPaperMask);
   ok &= renderer.SetLineExtra(options.lineExtra, LINE_EXTRA_TENTH_MM);
   renderer.SetWordWrap(options.wordWrap);
   renderer.SetTabSize(options.tabSize);

@@ -34,7 +34,7 @@ struct LineExtra {
   std::uint32_t tenthsOfMm = 0;
   std::uint32_t hundredthsOfInch = 0;
   std::uint32_t pixels = 0;
-  std::uint32_t resolution = 209;
+  std::uint32_t resolution = kFineRowsPerInch;
   std::uint32_t unit = LINE_EXTRA_TENTH_MM;
   std::uint32_t value = 0;  // as the caller gave it
 };
@@ -112,8 +112,9 @@ class Txt2Tif {
 };
 
 // Sets a renderer up as the send job does before each text file: paper
-// "A4-NORMAL" when T2TQuality is 1 else "A4-FINE", height T2TPaperHeight less
-// the page header, top margin 200 less the header; T2TLineExtra in tenths of a
+// "A4-NORMAL" when T2TQuality is 1 else "A4-FINE", the width of PaperSize, its
+// height (or T2TPaperHeight when that is no standard length; TextPaperHeight)
+// less the page header, top margin 200 less the header; T2TLineExtra in tenths of a
 // millimetre, T2TWordWrap, T2TTabSize and T2TFont. 1, or 0 when a value is refused.
 int ConfigureTxt2Tif(Txt2Tif& renderer, const ConvertOptions& options);
 

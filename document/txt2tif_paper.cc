@@ -40,6 +40,7 @@ int PaperLayout::SetPaper(const PaperInfo& params, std::uint32_t mask) {
     if (row == nullptr) return 0;
     paper = *row;
   }
+  if (mask & PAPER_WIDTH) paper.width = params.width;
   if (mask & PAPER_HEIGHT) paper.height = params.height;
   if (mask & PAPER_TOP) paper.top = params.top;
   if (mask & PAPER_BOTTOM) paper.bottom = params.bottom;
@@ -56,13 +57,16 @@ int PaperLayout::SetPaper(const PaperInfo& params, std::uint32_t mask) {
 
 void PaperLayout::Apply(const PaperInfo& paper) {
   m_paper = paper;
-  const std::uint32_t r = paper.pixelsPerInch;
-  m_width = static_cast<int>(PaperPixels(paper.width, r));
-  m_height = static_cast<int>(PaperPixels(paper.height, r));
-  m_top = static_cast<int>(PaperPixels(paper.top, r));
-  m_bottom = static_cast<int>(PaperPixels(paper.bottom, r));
-  m_left = static_cast<int>(PaperPixels(paper.left, r));
-  m_right = static_cast<int>(PaperPixels(paper.right, r));
+  const std::uint32_t y = paper.rowsPerInch;
+  const std::uint32_t x = XResolution();
+  const auto paperWidth = static_cast<int>(PaperPixels(paper.width, x));
+  m_width = static_cast<int>(kFaxPageWidth);
+  m_paperLeft = std::max(0, (m_width - paperWidth) / 2);
+  m_height = static_cast<int>(PaperPixels(paper.height, y));
+  m_top = static_cast<int>(PaperPixels(paper.top, y));
+  m_bottom = static_cast<int>(PaperPixels(paper.bottom, y));
+  m_left = m_paperLeft + static_cast<int>(PaperPixels(paper.left, x));
+  m_right = m_paperLeft + static_cast<int>(PaperPixels(paper.right, x));
 }
 
 std::uint32_t PaperLayout::StoredRows() const {
@@ -76,6 +80,7 @@ FaxPageFormat FaxPageFormat::Of(const PaperLayout& layout) {
   format.rows = layout.StoredRows();
   format.resolution = layout.Resolution();
   format.normal = layout.IsNormal();
+  format.xResolution = PaperLayout::XResolution();
   return format;
 }
 
@@ -89,7 +94,7 @@ bool FaxPageWriter::BeginPage(const FaxPageFormat& format) {
   m_format = format;
   StripCoding coding;
   coding.width = format.width;
-  coding.xResolution = {format.resolution, 1};
+  coding.xResolution = {format.xResolution, 1};
   coding.yResolution = {format.resolution, format.normal ? 2u : 1u};
   m_encoder.emplace(coding);
   if (format.rows == 0 || !m_encoder->Begin(format.rows, format.rows * kReservePerRow)) {
@@ -132,8 +137,9 @@ bool FaxPageWriter::EndPage() {
   if (!coded || coded->size() > static_cast<std::size_t>(std::numeric_limits<tmsize_t>::max()))
     return false;
   TIFF* t = m_tif.get();
-  const float x = static_cast<float>(m_format.resolution);
-  const float y = m_format.normal ? x / 2 : x;
+  const float x = static_cast<float>(m_format.xResolution);
+  const float fine = static_cast<float>(m_format.resolution);
+  const float y = m_format.normal ? fine / 2 : fine;
   const bool ok = TIFFSetField(t, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE) == 1 &&
                   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, m_format.width) == 1 &&
                   TIFFSetField(t, TIFFTAG_IMAGELENGTH, m_format.rows) == 1 &&

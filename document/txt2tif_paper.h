@@ -1,10 +1,11 @@
 // The paper the page producers lay pages out on, and the writer that appends
 // finished fax pages to an open TIFF. PaperInfo rows give A4 at normal, fine and
 // superfine resolution in tenths of a millimetre; PaperLayout turns a row into
-// pixels. FaxPageWriter codes one page's rows as they are produced and appends
-// the page (fax tags, one Group 3 strip, its directory) when it is complete.
-// FaxOutputFile opens and finishes a whole fax document. Used by the text
-// renderer, the resolution converter, the cover pages and the `vexo` commands.
+// pixels: rows at the line's density (page_geometry.h), columns at 204 per inch
+// on the 1728-pixel line with the paper centred on it. FaxPageWriter codes one page's rows as they
+// are produced and appends the page (fax tags, one Group 3 strip, its directory) when it is
+// complete. FaxOutputFile opens and finishes a whole fax document. Used by the text renderer, the
+// resolution converter, the cover pages and the `vexo` commands.
 #pragma once
 
 #include <array>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "document/page_geometry.h"
 #include "document/tiff_lib.h"
 #include "document/tiff_oper.h"
 
@@ -31,7 +33,8 @@ struct PaperInfo {
   std::uint32_t bottom = 0;
   std::uint32_t left = 0;
   std::uint32_t right = 0;
-  std::uint32_t pixelsPerInch = 0;
+  // Drawing rows per inch; a normal page stores every second drawing row.
+  std::uint32_t rowsPerInch = 0;
 };
 
 constexpr std::uint32_t kPaperA4Normal = 17;
@@ -39,9 +42,9 @@ constexpr std::uint32_t kPaperA4Fine = 18;
 constexpr std::uint32_t kPaperA4SuperFine = 20;
 
 constexpr std::array<PaperInfo, 3> kPaperTable{{
-    {"A4-NORMAL", kPaperA4Normal, 2100, 2970, 40, 115, 67, 67, 209},
-    {"A4-FINE", kPaperA4Fine, 2100, 2970, 40, 115, 67, 67, 209},
-    {"A4-SFINE", kPaperA4SuperFine, 2100, 2970, 40, 115, 67, 67, 400},
+    {"A4-NORMAL", kPaperA4Normal, 2100, 2970, 40, 115, 67, 67, kFineRowsPerInch},
+    {"A4-FINE", kPaperA4Fine, 2100, 2970, 40, 115, 67, 67, kFineRowsPerInch},
+    {"A4-SFINE", kPaperA4SuperFine, 2100, 2970, 40, 115, 67, 67, 2 * kFineRowsPerInch},
 }};
 
 // The row of an id, or nullptr.
@@ -55,6 +58,7 @@ enum PaperMask : std::uint32_t {
   PAPER_BOTTOM = 8,
   PAPER_LEFT = 16,
   PAPER_RIGHT = 32,
+  PAPER_WIDTH = 64,
 };
 
 // The longest paper accepted (1 m), so that no setting makes a page of
@@ -64,8 +68,11 @@ constexpr std::uint32_t kMaxPaperHeight = 10000;
 // A length in tenths of a millimetre in pixels: (v * resolution + 127) / 254.
 std::uint32_t PaperPixels(std::uint32_t tenthsOfMm, std::uint32_t resolution);
 
-// A paper row and its pixel values. Normal pages (id with bit 0 set) are drawn
-// at the full resolution and only every second drawing row is stored.
+// A paper row and its pixel values. The page is the 1728-pixel line at 204
+// pixels per inch; a paper narrower than the line is centred on it and the
+// left and right margins are measured from the paper's edges. Rows are drawn
+// at the row's rowsPerInch; normal pages (id with bit 0 set) store only every
+// second drawing row, so a normal page has half the rows per inch of a fine one.
 class PaperLayout {
  public:
   PaperLayout() : PaperLayout(*FindPaper(kPaperA4Fine)) {}
@@ -79,14 +86,17 @@ class PaperLayout {
 
   const PaperInfo& Paper() const { return m_paper; }
   bool IsNormal() const { return (m_paper.id & 1) != 0; }
-  std::uint32_t Resolution() const { return m_paper.pixelsPerInch; }
-  // Drawing pixels.
+  // Drawing rows per inch (vertical) and pixels per inch across.
+  std::uint32_t Resolution() const { return m_paper.rowsPerInch; }
+  static constexpr std::uint32_t XResolution() { return kFaxXResolution; }
+  // Drawing pixels; PaperLeft is the paper's left edge on the line.
   int Width() const { return m_width; }
   int Height() const { return m_height; }
   int Top() const { return m_top; }
   int Bottom() const { return m_bottom; }
   int Left() const { return m_left; }
   int Right() const { return m_right; }
+  int PaperLeft() const { return m_paperLeft; }
   // Rows a page stores: Height(), or (Height() + 1) / 2 on a normal page.
   std::uint32_t StoredRows() const;
 
@@ -95,14 +105,17 @@ class PaperLayout {
 
   PaperInfo m_paper;
   int m_width = 0, m_height = 0, m_top = 0, m_bottom = 0, m_left = 0, m_right = 0;
+  int m_paperLeft = 0;
 };
 
-// The tags of a page the producers write: width, rows, resolution, normal.
+// The tags of a page the producers write: width, rows, drawing rows per inch,
+// normal, pixels per inch across.
 struct FaxPageFormat {
-  std::uint32_t width = 1728;
+  std::uint32_t width = kFaxPageWidth;
   std::uint32_t rows = 0;
-  std::uint32_t resolution = 209;
+  std::uint32_t resolution = kFineRowsPerInch;
   bool normal = false;  // YResolution resolution / 2
+  std::uint32_t xResolution = kFaxXResolution;
 
   static FaxPageFormat Of(const PaperLayout& layout);
 };
@@ -110,7 +123,7 @@ struct FaxPageFormat {
 // Appends pages to an open writing TIFF. Each page's rows go to a Group 3 coder
 // as they come; EndPage writes the tags (NewSubfileType 2, 1 bit, Compression
 // 3, PhotometricInterpretation 0, FillOrder 1, Orientation 1, XResolution
-// resolution/1, YResolution resolution/1 or /2, ImageLength = RowsPerStrip =
+// xResolution, YResolution resolution or resolution / 2, ImageLength = RowsPerStrip =
 // rows, Group3Options 0, ResolutionUnit 2, PageNumber (0, 0), Software "VEXO"),
 // the strip and the directory. A page that is never ended leaves nothing in the
 // file, so pages already written stay intact whatever happens to the next one.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 
 #include "base/code_page.h"
 #include "base/error_pool.h"
@@ -20,9 +21,23 @@ using namespace class1;
 namespace {
 
 constexpr std::uint32_t kQueryWaitMs = 10000;
-constexpr std::uint32_t kFaxPageWidth = 1728;
 // The row of kScanTimes for 0 ms (DIS bits 21 to 23 all set).
 constexpr std::uint8_t kScanZeroMs = 0b111;
+
+// The DCS recording length for a page: A4 (bits 19 and 20 clear) when the page
+// fits it; a longer page takes unlimited length or B4, whichever the DIS
+// offers, and A4 when it offers neither (nullopt: the far end cuts or shrinks it).
+std::optional<std::uint8_t> DcsLengthBits(std::uint8_t offered, bool longPage) {
+  if (!longPage) return 0;
+  switch (offered & capbit::kLengthMask) {
+    case capbit::kUnlimitedLength:
+      return capbit::kUnlimitedLength;
+    case capbit::kB4Length:
+      return capbit::kB4Length;
+    default:
+      return std::nullopt;
+  }
+}
 
 // Highest modulation a DIS rate code allows (bits 11 to 14, bit 11 first).
 int HighestForDisRate(std::uint8_t rate) {
@@ -204,8 +219,10 @@ int FClass1Func::AnalysisDIS(const Class1Item& dis, std::uint32_t pageFlags, Cap
   const ScanTimeChoice& scan = kScanTimes[m_link.ecm ? kScanZeroMs : ScanBitsOf(offered)];
   const std::uint8_t scanBits = finePage ? scan.fineBits : scan.normalBits;
   m_minScanMs = finePage ? scan.fineMs : scan.normalMs;
-  dcs[2] = static_cast<std::uint8_t>((offered[2] & capbit::kLengthMask) |
-                                     (scanBits << capbit::kScanShift));
+  const std::optional<std::uint8_t> length =
+      DcsLengthBits(offered[2], (pageFlags & PAGE_LONG) != 0);
+  if (!length) Report(kFunction, "page length not supported by the far end");
+  dcs[2] = static_cast<std::uint8_t>(length.value_or(0) | (scanBits << capbit::kScanShift));
   if (m_link.ecm) dcs[3] |= capbit::kEcm;
   if (m_link.coding == FaxCoding::kMmr) dcs[3] |= capbit::kT6;
   if (dcs[3] != 0) dcs[2] |= capbit::kExtend;

@@ -117,6 +117,7 @@ constexpr std::uint8_t kFine = 0x02;             // byte 2, bit 15
 constexpr std::uint8_t kTwoDim = 0x01;           // byte 2, bit 16
 constexpr std::uint8_t kLengthMask = 0x30;       // byte 3, bits 19 and 20
 constexpr std::uint8_t kUnlimitedLength = 0x10;  // byte 3, bit 20
+constexpr std::uint8_t kB4Length = 0x20;         // byte 3, bit 19 (DIS: A4 and B4)
 constexpr int kScanShift = 1;                    // byte 3, bits 21 to 23
 constexpr std::uint8_t kScanMask = 0x0E;
 constexpr std::uint8_t kExtend = 0x01;       // byte 3, bit 24: a fourth byte follows

@@ -192,6 +192,8 @@ bool Class2xFunc::QueryCapabilities(const char* function) {
   m_offeredDf = OfferedValues(kept[at], kDF);
   m_offeredEc = OfferedValues(kept[at], kEC);
   m_params[kBR] = offered[kBR];
+  // The longest recording length the modem offers (2 unlimited, 1 B4): pages
+  // longer than A4 (Legal) need it, and shorter ones fit within it.
   m_params[kLN] = offered[kLN];
   m_params[kST] = offered[kST];
   m_params[kVR] = offered[kVR];  // the receive side of Class 2 keeps it

@@ -5,6 +5,7 @@ namespace vexo {
 ConvertOptions ConvertOptionsOf(const AppSettings& settings) {
   ConvertOptions options;
   options.quality = settings.T2TQuality;
+  options.paperSize = PaperSizeFromValue(settings.PaperSize).value_or(PaperSize::kA4);
   options.paperHeight = settings.T2TPaperHeight;
   options.lineExtra = settings.T2TLineExtra;
   options.wordWrap = settings.T2TWordWrap != 0;

@@ -77,6 +77,7 @@ constexpr std::array kKeys{
     Number("FaxCoding", &S::FaxCoding),
     Number("AutoAnswer", &S::AutoAnswer),
     Text("ReceivePdfDir", kSettingsPathChars, &S::ReceivePdfDir),
+    Number("PaperSize", &S::PaperSize),
 };
 
 }  // namespace
@@ -105,6 +106,7 @@ constexpr std::uint32_t kMaxFaxECM = 1;
 constexpr std::uint32_t kDefaultFaxCoding = 2;
 constexpr std::uint32_t kMaxFaxCoding = 2;
 constexpr std::uint32_t kMaxAutoAnswerRings = 20;
+constexpr std::uint32_t kMaxPaperSize = 2;
 
 constexpr const char* kLogDirName = "Log/";
 constexpr const char* kDataDirName = "Data/";
@@ -314,6 +316,7 @@ void AppSettings::ApplyChecks() {
   CheckRange(FaxECM, kMaxFaxECM, kDefaultFaxECM, "FaxECM", "0 off, 1 on");
   CheckRange(FaxCoding, kMaxFaxCoding, kDefaultFaxCoding, "FaxCoding", "0 MH, 1 MR, 2 MMR");
   CheckRange(AutoAnswer, kMaxAutoAnswerRings, 0, "AutoAnswer", "0 off, 1 to 20 rings");
+  CheckRange(PaperSize, kMaxPaperSize, 0, "PaperSize", "0 A4, 1 Letter, 2 Legal");
 }
 
 int CreateSettingsDirectory(std::string_view dir) {

@@ -108,6 +108,9 @@ struct AppSettings {
   std::uint32_t AutoAnswer = 0;
   // Every received fax is also exported here as a PDF; empty: not exported.
   std::string ReceivePdfDir;
+  // The paper generated pages are laid out for: 0 A4, 1 Letter, 2 Legal (the
+  // values of PaperSize in document/page_geometry.h).
+  std::uint32_t PaperSize = 0;
 
   // ---- derived at start-up, never written to the file
   // The home directory, ending in "/". LoadSettings takes it from the

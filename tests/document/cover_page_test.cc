@@ -30,11 +30,16 @@ struct Page {
   int InkRows() const { return static_cast<int>(test::InkedRows(bits)); }
 };
 
-// Millimetres and inches at 209 pixels per inch, as the tags convert them.
-int Mm(int mm) { return (209 * mm * 10 + 127) / 254; }
-constexpr int kInch = 209;
+// Lengths as the tags convert them: down at 196 rows per inch, across at 204
+// pixels per inch from the A4 paper's left edge, 20 pixels into the 1728-pixel line.
+int Mm(int mm) { return (196 * mm * 10 + 127) / 254; }
+int MmAcross(int mm) { return (204 * mm * 10 + 127) / 254; }
+constexpr int kPaperLeft = 20;
+int X(int mm) { return kPaperLeft + MmAcross(mm); }
+constexpr int kInch = 196;
+constexpr int kInchAcross = 204;
 // The A4 page area: margins 6.7 mm left and right, 4 mm top, 11.5 mm bottom.
-constexpr CoverBox kArea{55, 33, 1672, 2348};
+constexpr CoverBox kArea{74, 31, 1653, 2202};
 
 // A BMP file whose palette entry 0 is black and whose pixels are all 0: all black.
 std::string Bmp(std::uint32_t width, std::uint32_t height, std::uint32_t bits,
@@ -128,8 +133,8 @@ TEST(CoverTemplateTest, NumbersSkipZerosButKeepTheLast) {
 TEST_F(CoverPageTest, TextDrawsOnlyInsideAGroupPlacedInMillimetresOrInches) {
   EXPECT_EQ(Draw("WWWW\r\n").Ink().left, -1);
   const CoverBox ink = Draw("WWWW\r\n<GROUP 20,30,100,0>WWWW\r\n").Ink();
-  EXPECT_GE(ink.left, Mm(20));
-  EXPECT_LE(ink.left, Mm(20) + 4);
+  EXPECT_GE(ink.left, X(20));
+  EXPECT_LE(ink.left, X(20) + 4);
   EXPECT_GE(ink.top, Mm(30));
   EXPECT_LE(ink.top, Mm(30) + 12);
   EXPECT_LT(ink.bottom, Mm(30) + 40);
@@ -143,14 +148,14 @@ TEST_F(CoverPageTest, TextDrawsOnlyInsideAGroupPlacedInMillimetresOrInches) {
   // Inches, and back to millimetres.
   const std::string wide(200, 'W');
   const CoverBox inch = Draw("<UNIT INCH><GROUP 1,1,3,2>" + wide).Ink();
-  EXPECT_GE(inch.left, kInch);
-  EXPECT_LE(inch.left, kInch + 4);
+  EXPECT_GE(inch.left, kPaperLeft + kInchAcross);
+  EXPECT_LE(inch.left, kPaperLeft + kInchAcross + 4);
   EXPECT_GE(inch.top, kInch);
-  EXPECT_LE(inch.right, kInch + 3 * kInch - 1);
-  EXPECT_GT(inch.right, kInch + 3 * kInch - 40);  // clipped at the group's right
+  EXPECT_LE(inch.right, kPaperLeft + 4 * kInchAcross - 1);
+  EXPECT_GT(inch.right, kPaperLeft + 4 * kInchAcross - 40);  // clipped at the group's right
   const CoverBox mm = Draw("<UNIT INCH><UNIT MM><GROUP 10,10,3,2>W").Ink();
-  EXPECT_LE(mm.left, Mm(10) + 4);
-  EXPECT_LE(mm.right, Mm(13));
+  EXPECT_LE(mm.left, X(10) + 4);
+  EXPECT_LE(mm.right, X(13));
 }
 
 TEST_F(CoverPageTest, FontSizeBoldItalicAndUnderline) {
@@ -167,7 +172,7 @@ TEST_F(CoverPageTest, FontSizeBoldItalicAndUnderline) {
 
 TEST_F(CoverPageTest, TemplatesDrawTheTextsTheyStandFor) {
   cover.SetProfile({"<SENDNAMES>", "+1 555 0100", "555 0101", "555 0102", "s@example.org", ""});
-  cover.SetFaxDetails({"Bob \xE2\x98\x83", "555 0199", "Quarterly figures", ""});
+  cover.SetFaxDetails({"\xE5\xBC\xA0\xE4\xB8\x89", "555 0199", "Quarterly figures", ""});
   const std::string group = "<GROUP 20,20,170,0>";
   const std::pair<std::string, std::string> alike[] = {
       // The 0 is skipped: 1 is the bold value. Font and group carry over the
@@ -177,13 +182,15 @@ TEST_F(CoverPageTest, TemplatesDrawTheTextsTheyStandFor) {
       {group + "<SENDNAME>|<SENDFAX>|<PHONE1>|<PHONE2>|<EMAIL>\n<RCVFAX>|<SUBJECT>\n<DATETIME>",
        group + "<SENDNAMES>|+1 555 0100|555 0101|555 0102|s@example.org\n555 0199|Quarterly "
                "figures\n12/6/2026    9:5:7"},
-      // What the code page cannot hold is drawn as "?".
-      {group + "<RCVNAME>", group + "Bob ?"},
+      // A value is drawn as Unicode whatever the template's code page (1252
+      // here, so "\xE9" is its e acute): the same page as a UTF-8 template's.
+      {group + "\xE9 <RCVNAME>", group + "\xC3\xA9 \xE5\xBC\xA0\xE4\xB8\x89"},
       // A blank after the bracket; an unknown keyword is text, and a value is never parsed.
       {group + "<  SENDNAME>", group + "<SENDNAMES>"},
   };
   for (const auto& [tags, texts] : alike) EXPECT_EQ(Draw(tags).bits, Draw(texts).bits) << tags;
   EXPECT_GT(Draw(alike[2].first).InkRows(), 60);  // three lines
+  EXPECT_NE(Draw(alike[3].first).bits, Draw(group + "\xE9 ??").bits);
 }
 
 TEST_F(CoverPageTest, LinesOfMoreThan511BytesAreRefused) {
@@ -218,8 +225,8 @@ TEST_F(CoverPageTest, NoteIsWrappedAndCutAtTheGroupsBottom) {
   EXPECT_LT(cut.bottom, bottom + 40);  // the last line starts inside the group
   // One long word is cut at the group's width and goes on over the next lines.
   const CoverBox word = drawNote(std::string(120, 'W'), "<GROUP 20,50,50,0>");
-  EXPECT_LE(word.right, Mm(20) + Mm(50) - 1);
-  EXPECT_GT(word.right, Mm(20) + Mm(50) - 40);
+  EXPECT_LE(word.right, X(20) + MmAcross(50) - 1);
+  EXPECT_GT(word.right, X(20) + MmAcross(50) - 40);
   EXPECT_GT(word.bottom - word.top, 4 * 25);  // several lines
   // A very long note is wrapped piece by piece, never measured whole for each piece.
   const CoverBox longNote = drawNote(std::string(200000, 'i'), "<GROUP 20,50,50,40>");
@@ -228,9 +235,9 @@ TEST_F(CoverPageTest, NoteIsWrappedAndCutAtTheGroupsBottom) {
   const CoverBox wrapped =
       drawNote("aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa aaaa",
                "<GROUP 20,50,50,0>");
-  const int wordWidth = drawNote("aaaa", "<GROUP 20,50,50,0>").right - Mm(20);
-  EXPECT_LE(wrapped.right, Mm(20) + Mm(50) - 1);
-  EXPECT_GT(wrapped.right, Mm(20) + Mm(50) - 1 - 2 * wordWidth);
+  const int wordWidth = drawNote("aaaa", "<GROUP 20,50,50,0>").right - X(20);
+  EXPECT_LE(wrapped.right, X(20) + MmAcross(50) - 1);
+  EXPECT_GT(wrapped.right, X(20) + MmAcross(50) - 1 - 2 * wordWidth);
 }
 
 TEST_F(CoverPageTest, SeparatorSpansThePageAreaInsideANarrowGroup) {
@@ -245,7 +252,7 @@ TEST_F(CoverPageTest, SeparatorSpansThePageAreaInsideANarrowGroup) {
   EXPECT_EQ(full[2] - full[0], 2);
   EXPECT_GT(full[0], Mm(50) + 20);  // below the first line of text
   // The text after it starts below the line, at the group's left.
-  EXPECT_GT(test::InkIn(page.bits, Mm(50), full[2] + 1, Mm(50) + 5, page.Rows()), 0u);
+  EXPECT_GT(test::InkIn(page.bits, X(50), full[2] + 1, X(50) + 5, page.Rows()), 0u);
   // A thicker line is centred on the line's top when the line holds no text.
   const Page thick = Draw("<GROUP 20,20,100,0>\n<SEP 7>");
   EXPECT_EQ(thick.InkRows(), 7);
@@ -260,11 +267,17 @@ TEST_F(CoverPageTest, LogoIsStretchedIntoItsRectangle) {
   profile.logoFile = logo.string();
   cover.SetProfile(profile);
   const CoverBox ink = Draw("<LOGO 20,40,30,10>").Ink();
-  EXPECT_EQ(ink, (CoverBox{Mm(20), Mm(40), Mm(20) + Mm(30) - 1, Mm(40) + Mm(10) - 1}));
+  // ImageMagick's usual form (a V5 header, 32 bits with colour masks) draws alike.
+  profile.logoFile = (dir.path() / "v5.bmp").string();
+  ASSERT_TRUE(test::RunCommand(
+      "convert -size 8x8 xc:black -type TrueColorAlpha 'BMP:" + profile.logoFile + "'"));
+  cover.SetProfile(profile);
+  EXPECT_EQ(Draw("<LOGO 20,40,30,10>").Ink(), ink);
+  EXPECT_EQ(ink, (CoverBox{X(20), Mm(40), X(20) + MmAcross(30) - 1, Mm(40) + Mm(10) - 1}));
   // Without size: 30 mm by 20 mm at the page area's corner.
   const CoverBox fallback = Draw("<LOGO>").Ink();
-  EXPECT_EQ(fallback,
-            (CoverBox{kArea.left, kArea.top, kArea.left + Mm(30) - 1, kArea.top + Mm(20) - 1}));
+  EXPECT_EQ(fallback, (CoverBox{kArea.left, kArea.top, kArea.left + MmAcross(30) - 1,
+                                kArea.top + Mm(20) - 1}));
   // No logo set: the tag draws nothing.
   cover.SetProfile({});
   EXPECT_EQ(Draw("<LOGO 20,40,30,10>").Ink().left, -1);

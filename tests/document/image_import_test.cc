@@ -89,7 +89,7 @@ TEST_F(ImageImportTest, PhotoLikePngIsDitheredNotCut) {
   const auto png = File("ramp.png");
   WritePng(png, 400, 300, Ramp(400, 300));
   const MonoPage page = Imported(png);
-  // 300 rows at 1728 / 400 become 1296 fine rows.
+  // 300 rows at 1728 / 400 across become 1245 fine rows (204 pixels per inch across, 196 down).
   EXPECT_GT(Share(page, 0, 100, 100, 1200), 0.9);
   EXPECT_NEAR(Share(page, 814, 100, 914, 1200), 0.5, 0.08);
   EXPECT_NEAR(Share(page, 382, 100, 482, 1200), 0.75, 0.08);
@@ -101,12 +101,12 @@ TEST_F(ImageImportTest, LineArtIsCutSharpAndScaledToTheWidth) {
   const auto png = File("box.png");
   WritePng(png, 200, 100, Box(200, 100));
   const MonoPage page = Imported(png);
-  // The box covers x 432..1296 and rows 216..648 exactly, with no dots around.
-  EXPECT_EQ(Share(page, 432, 216, 1296, 648), 1.0);
-  EXPECT_EQ(page.CountBlack(0, 0, kWidth, page.rows), 864u * 432u);
+  // The box covers x 432..1296 and rows 208..622 exactly, with no dots around.
+  EXPECT_EQ(Share(page, 432, 208, 1296, 623), 1.0);
+  EXPECT_EQ(page.CountBlack(0, 0, kWidth, page.rows), 864u * 415u);
   const MonoPage normal = Imported(png, 1);
-  EXPECT_EQ(Share(normal, 432, 108, 1296, 324), 1.0);
-  EXPECT_EQ(normal.CountBlack(0, 324, kWidth, normal.rows), 0u);
+  EXPECT_EQ(Share(normal, 432, 104, 1296, 312), 1.0);
+  EXPECT_EQ(normal.CountBlack(0, 312, kWidth, normal.rows), 0u);
 }
 
 TEST_F(ImageImportTest, JpegAndBmpFromImageMagick) {
@@ -119,7 +119,7 @@ TEST_F(ImageImportTest, JpegAndBmpFromImageMagick) {
   ASSERT_TRUE(
       test::RunCommand("identify -format %[colorspace] '" + cmyk.string() + "' | grep -q CMYK"));
   for (const auto& file : {jpg, cmyk}) {
-    // 400 x 300 after turning: 1296 rows, a ramp across, white on the left.
+    // 400 x 300 after turning: 1245 rows, a ramp across, white on the left.
     const MonoPage photo = Imported(file);
     EXPECT_NEAR(Share(photo, 814, 100, 914, 1200), 0.5, 0.1);
     EXPECT_LT(Share(photo, 0, 100, 100, 1200), 0.15);
@@ -129,11 +129,11 @@ TEST_F(ImageImportTest, JpegAndBmpFromImageMagick) {
   const auto bmp = File("box.bmp");
   ASSERT_TRUE(
       test::RunCommand("convert -size 200x100 xc:white -fill black -draw 'rectangle 50,25 149,74' "
-                       "-type TrueColor 'BMP3:" +
+                       "-type TrueColorAlpha 'BMP:" +
                        bmp.string() + "'"));
   const MonoPage box = Imported(bmp);
-  EXPECT_EQ(Share(box, 432, 216, 1296, 648), 1.0);
-  EXPECT_EQ(box.CountBlack(0, 0, kWidth, 216), 0u);
+  EXPECT_EQ(Share(box, 432, 208, 1296, 623), 1.0);
+  EXPECT_EQ(box.CountBlack(0, 0, kWidth, 208), 0u);
 }
 
 TEST_F(ImageImportTest, TransparentPixelsAreWhitePaper) {
@@ -142,8 +142,8 @@ TEST_F(ImageImportTest, TransparentPixelsAreWhitePaper) {
   for (std::size_t i = 0; i < 50 * 100; ++i) pixels[i * 2 + 1] = 255;  // top half opaque
   WritePng(png, 100, 100, pixels, true);
   const MonoPage page = Imported(png);
-  EXPECT_EQ(Share(page, 0, 0, kWidth, 860), 1.0);
-  EXPECT_EQ(page.CountBlack(0, 868, kWidth, page.rows), 0u);
+  EXPECT_EQ(Share(page, 0, 0, kWidth, 826), 1.0);
+  EXPECT_EQ(page.CountBlack(0, 834, kWidth, page.rows), 0u);
 }
 
 TEST_F(ImageImportTest, RefusesBadPictures) {

@@ -78,10 +78,10 @@ class HeaderTest : public ::testing::Test {
 };
 
 TEST(HeaderLayout, HeightAndTextsAsSent) {
-  // 400 dpi pages get a taller header; unusable numerators count as 209.
+  // 400 dpi pages get a taller header; unusable resolutions count as 196.
   EXPECT_EQ(HeaderGeometry::For(1728, 400, 400).height, 157);
-  EXPECT_EQ(HeaderGeometry::For(1728, 0, 0).height, 82);
-  EXPECT_EQ(HeaderGeometry::For(1728, 209, 4000000000u).height, 82);
+  EXPECT_EQ(HeaderGeometry::For(1728, 0, 0).height, 77);
+  EXPECT_EQ(HeaderGeometry::For(1728, 209, 4000000000u).height, 77);
   EXPECT_EQ(FormatHeaderParties("Ann", "Bob"), "From:Ann          To:Bob");
   EXPECT_EQ(FormatHeaderDate(kCallTime), "Date: 3/7/2026   Time: 9:5:3");
   EXPECT_EQ(FormatHeaderPage(2, 5), "Page 2 of 5");

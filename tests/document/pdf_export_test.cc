@@ -19,7 +19,8 @@ namespace {
 using test::MonoPage;
 
 constexpr std::uint32_t kWidth = 1728;
-constexpr std::uint32_t kA4Rows[] = {2444, 1222};  // 297 mm at 209 and 104.5 per inch
+constexpr std::uint32_t kA4Rows[] = {2292, 1146};       // 297 mm at 196 and 98 rows per inch
+constexpr double kLineMillimetres = 1728 * 25.4 / 204;  // the T.4 line: 215 mm
 constexpr double kMillimetresPerPoint = 25.4 / 72;
 
 // The grey pixels of a PNG file read with libpng; empty when it does not read.
@@ -42,7 +43,7 @@ class PdfExportTest : public ::testing::Test {
     ASSERT_EQ(out.Open(fax.string(), CreateMode::Replace), 1);
     FaxPageWriter writer(out.Tiff(), nullptr);
     for (int p = 0; p < 2; ++p) {
-      ASSERT_TRUE(writer.BeginPage(FaxPageFormat{1728, kA4Rows[p], 209, p == 1}));
+      ASSERT_TRUE(writer.BeginPage(FaxPageFormat{1728, kA4Rows[p], kFineRowsPerInch, p == 1}));
       const auto bitmap = test::PatternPage(kA4Rows[p], static_cast<unsigned>(p + 3));
       for (std::uint32_t r = 0; r < kA4Rows[p]; ++r)
         ASSERT_TRUE(writer.WriteRow(bitmap.data() + r * test::kTestRowBytes));
@@ -69,7 +70,7 @@ TEST_F(PdfExportTest, PdfOpensWithA4PagesAndRendersBackToTheFaxPixels) {
   const std::regex size(R"(Page +(\d) size: +([0-9.]+) x ([0-9.]+) pts)");
   int sized = 0;
   for (std::sregex_iterator it(info.begin(), info.end(), size), end; it != end; ++it, ++sized) {
-    EXPECT_NEAR(std::stod((*it)[2]) * kMillimetresPerPoint, 210, 1) << info;
+    EXPECT_NEAR(std::stod((*it)[2]) * kMillimetresPerPoint, kLineMillimetres, 1) << info;
     EXPECT_NEAR(std::stod((*it)[3]) * kMillimetresPerPoint, 297, 1) << info;
   }
   EXPECT_EQ(sized, 2) << info;

@@ -47,14 +47,16 @@ void MakePdf(const std::filesystem::path& pdf, const std::string& postScript,
                                " -o '" + pdf.string() + "' '" + ps.string() + "'"));
 }
 
-// Ghostscript's rendering of page (from 1) of pdf at 209 dpi, without
-// anti-aliasing, cut at grey 128.
-MonoPage GhostscriptPage(const std::filesystem::path& pdf, int page) {
+// Ghostscript's rendering of page (from 1) of pdf fitted to a fax page of
+// rows (204 x 196 dpi, scaled to fit and centred), without anti-aliasing,
+// cut at grey 128.
+MonoPage GhostscriptPage(const std::filesystem::path& pdf, int page, std::uint32_t rows) {
   const std::string out = pdf.string() + ".ref.pgm", n = std::to_string(page);
   EXPECT_TRUE(test::RunCommand(
       "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pgmraw -dTextAlphaBits=1 -dGraphicsAlphaBits=1 "
-      "-r209 -dFirstPage=" +
-      n + " -dLastPage=" + n + " -o '" + out + "' '" + pdf.string() + "'"));
+      "-r204x196 -g1728x" +
+      std::to_string(rows) + " -dFIXEDMEDIA -dPDFFitPage -dFirstPage=" + n + " -dLastPage=" + n +
+      " -o '" + out + "' '" + pdf.string() + "'"));
   return test::ReadNetpbm(out);
 }
 
@@ -103,7 +105,7 @@ TEST_F(PdfImportTest, TextPagesMatchGhostscriptsRendering) {
   ASSERT_EQ(fax.pages, 3u);
   for (int p = 0; p < 3; ++p) {
     const MonoPage ours = test::FaxMonoPage(fax.decoded[p]);
-    const MonoPage reference = GhostscriptPage(pdf, p + 1);
+    const MonoPage reference = GhostscriptPage(pdf, p + 1, ours.rows);
     ASSERT_GT(reference.rows, 2000u);
     const std::uint32_t rows = std::min(ours.rows, reference.rows);
     EXPECT_GT(ours.CountBlack(0, 0, kWidth, rows), 2000u) << "page " << p;
@@ -117,12 +119,12 @@ TEST_F(PdfImportTest, TextPagesMatchGhostscriptsRendering) {
 }
 
 TEST_F(PdfImportTest, LongPageIsSplitAndInkAtItsFootKeepsAPage) {
-  // 2500 points at 209 per inch: three full fax pages and a short remainder.
+  // 2450 points fitted to the width: three full fax pages and a short remainder.
   const auto blankFoot = File("long.pdf");
-  MakePdf(blankFoot, PostScript(595, 2500, {TextPage({"Top of a long page"}, 2400)}));
+  MakePdf(blankFoot, PostScript(595, 2450, {TextPage({"Top of a long page"}, 2400)}));
   EXPECT_EQ(Import(blankFoot).pages, 3u);  // the white remainder is dropped
   const auto inkedFoot = File("long-foot.pdf");
-  MakePdf(inkedFoot, PostScript(595, 2500,
+  MakePdf(inkedFoot, PostScript(595, 2450,
                                 {TextPage({"Top of a long page"}, 2400) +
                                  TextPage({"Foot of the long page"}, 20)}));
   const auto fax = Import(inkedFoot);
@@ -145,10 +147,11 @@ TEST_F(PdfImportTest, TurnedPageIsFittedAsShown) {
   const auto fax = Import(pdf);
   ASSERT_EQ(fax.pages, 1u);
   const MonoPage page = test::FaxMonoPage(fax.decoded[0]);
-  // 1728 / 842 pixels a point: the box is x 1437..1642, rows 103..513.
-  EXPECT_EQ(page.CountBlack(1445, 110, 1635, 505), 190u * 395u);
+  // Fitted to the width (1728 / 842 pixels a point across, 196 / 204 of that
+  // down) and centred down the page: the box is x 1437..1641, rows 619..1012.
+  EXPECT_EQ(page.CountBlack(1445, 627, 1635, 1005), 190u * 378u);
   const std::uint64_t all = page.CountBlack(0, 0, kWidth, page.rows);
-  EXPECT_EQ(all, page.CountBlack(1430, 95, 1650, 520));
+  EXPECT_EQ(all, page.CountBlack(1430, 612, 1650, 1020));
 }
 
 TEST_F(PdfImportTest, CancelStopsBeforeThePage) {

@@ -143,6 +143,34 @@ TEST_F(TiffConvertTest, AttachmentsThatAreNoTiffFailAndLeaveNoFile) {
   EXPECT_FALSE(fs::exists(output));
 }
 
+TEST_F(TiffConvertTest, RefusalsNameTheirReasonInOneMessage) {
+  const std::string empty = File("empty.txt", ""), rle = (dir.path() / "rle.bmp").string();
+  ASSERT_TRUE(test::RunCommand(
+      "convert -size 64x16 gradient: -type Palette -compress RLE 'BMP3:" + rle + "'"));
+  const struct {
+    std::uint32_t paperHeight;
+    std::vector<std::string> sources;
+    std::string message;
+  } cases[] = {
+      {2970, {empty, File("empty.md", "")}, "Nothing to fax: the attachments (" + empty},
+      {529,
+       {text},
+       "The paper height of 529 tenths of a millimetre leaves no room for the page: "
+       "pages need 530 to 10100"},
+      {2970, {rle}, "The BMP image " + rle + " cannot be read: it is stored compressed"},
+  };
+  for (const auto& c : cases) {
+    settings.paperHeight = c.paperHeight;
+    EXPECT_EQ(TiffConvert(settings).Convert(Request(c.sources, false)), 0) << c.message;
+    const auto records = test::TakeErrors();
+    EXPECT_EQ(records.size(), 1u) << c.message;
+    EXPECT_TRUE(test::PoolHas(records, c.message)) << c.message;
+    EXPECT_FALSE(fs::exists(output));
+  }
+  settings.paperHeight = 530;  // the shortest paper named above
+  EXPECT_EQ(TiffConvert(settings).Convert(Request({text}, false)), 1);
+}
+
 TEST_F(TiffConvertTest, MeasuringReportsMissingAndBrokenFiles) {
   ConvertRequest missing = Request({(dir.path() / "gone.txt").string()});
   EXPECT_EQ(MeasureConversion(missing), -1);
@@ -171,6 +199,21 @@ TEST_F(TiffConvertTest, CancelAndTheConversionThread) {
   EXPECT_EQ(failed.get_future().get(), ConvertOutcome::Failure);  // out.tif exists now
   convert.Wait();
   EXPECT_TRUE(test::PoolHas(test::TakeErrors(), "File exists"));
+}
+
+TEST_F(TiffConvertTest, GreyTiffIsToldOnceAndEndsWithNothingMoreToShow) {
+  const std::string grey = (dir.path() / "grey.tif").string();
+  ASSERT_TRUE(test::RunCommand("convert -size 64x16 gradient: -depth 8 " + grey));
+  ConvertRequest request = Request({grey}, false);
+  int told = 0;
+  request.notBilevel = [&](const std::string&) { ++told; };
+  std::promise<ConvertOutcome> outcome;
+  TiffConvert convert(settings);
+  ASSERT_TRUE(convert.Start(request, [&](ConvertOutcome o) { outcome.set_value(o); }));
+  EXPECT_EQ(outcome.get_future().get(), ConvertOutcome::Cancelled);
+  convert.Wait();
+  EXPECT_EQ(told, 1);
+  EXPECT_TRUE(test::TakeErrors().empty());
 }
 
 }  // namespace

@@ -107,7 +107,7 @@ TEST_F(TiffOperTest, PagesWrittenAreReadBackByLibTiffAndReadFaxData) {
     EXPECT_EQ(test::DecodeWithLibTiff(file, i), PatternPage(pages[i].rows, pages[i].seed));
     EXPECT_EQ(test::DumpTag(file, i, TIFFTAG_SUBFILETYPE).value, 2u);
     EXPECT_EQ(test::DumpTag(file, i, TIFFTAG_YRESOLUTION).rational,
-              (std::vector<std::uint32_t>{209, (pages[i].flags & PAGE_FINE) ? 1u : 2u}));
+              (std::vector<std::uint32_t>{(pages[i].flags & PAGE_FINE) ? 196u : 98u, 1}));
     const auto pageNumber = test::DumpTag(file, i, TIFFTAG_PAGENUMBER);  // (index, total)
     EXPECT_EQ(pageNumber.value, static_cast<std::uint32_t>(i));
     EXPECT_EQ(pageNumber.value2, 3u);

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
+#include "document/page_header.h"
+#include "document/tiff_oper.h"
 #include "document/txt2tif_reader.h"
 #include "platform/text.h"
 #include "tests/document/test_pages.h"
@@ -81,7 +84,7 @@ TEST(PaperLayoutTest, RefusedPapersLeaveTheLayoutAsItWas) {
   p.height = kMaxPaperHeight + 1;
   EXPECT_EQ(layout.SetPaper(p, PAPER_HEIGHT), 0);
   EXPECT_STREQ(layout.Paper().name, "A4-FINE");
-  EXPECT_EQ(layout.Height(), 2444);  // the full A4 page
+  EXPECT_EQ(layout.Height(), 2292);  // the full A4 page at 196 rows per inch
   p.bottom = 0;
   p.height = 2000;
   EXPECT_EQ(layout.SetPaper(p, PAPER_HEIGHT | PAPER_BOTTOM), 1);
@@ -98,12 +101,12 @@ TEST_F(Txt2TifTest, LineExtraInEveryUnit) {
     std::uint32_t value, unit, pixels, tenthsOfMm, hundredthsOfInch;
   };
   const Case cases[] = {
-      {10, LINE_EXTRA_TENTH_MM, 8, 10, 4},          // 1 mm at 209 dpi; (8 * 100 + 104) / 209
-      {10, LINE_EXTRA_HUNDREDTH_INCH, 21, 26, 10},  // (21 * 254 + 104) / 209
-      {7, LINE_EXTRA_PIXELS, 7, 9, 3},
-      {500, LINE_EXTRA_PIXELS, 200, 243, 96},  // cut to ten font heights, in every unit
-      {5000, LINE_EXTRA_PERCENT, 200, 243, 96},
-      {50, LINE_EXTRA_PERCENT, 10, 12, 5},
+      {10, LINE_EXTRA_TENTH_MM, 8, 10, 4},          // 1 mm at 196 rows; (8 * 100 + 98) / 196
+      {10, LINE_EXTRA_HUNDREDTH_INCH, 20, 26, 10},  // (20 * 254 + 98) / 196
+      {7, LINE_EXTRA_PIXELS, 7, 9, 4},
+      {500, LINE_EXTRA_PIXELS, 200, 259, 102},  // cut to ten font heights, in every unit
+      {5000, LINE_EXTRA_PERCENT, 200, 259, 102},
+      {50, LINE_EXTRA_PERCENT, 10, 13, 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -120,22 +123,68 @@ TEST_F(Txt2TifTest, LineExtraInEveryUnit) {
   EXPECT_EQ(renderer.LineExtraRecord().pixels, 20u);
 }
 
+// A text page is its paper's length at the far end: its rows and the page
+// header's make the paper's rows at the line's density, the tags say 204 by
+// 196 (or 98), tiff2pdf makes a page of the paper's length less the header's
+// 10 mm, and only the page longer than A4 asks the line for more length.
+TEST_F(Txt2TifTest, PagesAreTheirPapersLengthAtTheLinesDensity) {
+  struct Case {
+    PaperSize paper;
+    std::uint32_t quality;
+    double millimetres;
+  };
+  const Case cases[] = {{PaperSize::kA4, 2, 297},       {PaperSize::kA4, 1, 297},
+                        {PaperSize::kLetter, 2, 279.4}, {PaperSize::kLetter, 1, 279.4},
+                        {PaperSize::kLegal, 2, 355.6},  {PaperSize::kLegal, 1, 355.6}};
+  const std::regex pageSize(R"(Page size: +[0-9.]+ x ([0-9.]+) pts)");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.millimetres) + (c.quality == 1 ? " normal" : " fine"));
+    ConvertOptions options;
+    options.paperSize = c.paper;
+    options.quality = c.quality;
+    ASSERT_EQ(ConfigureTxt2Tif(renderer, options), 1);
+    const Rendered page = Render("Hello fax\n");
+    ASSERT_EQ(page.pages, 1u);
+    const bool normal = c.quality == 1;
+    const std::uint32_t density = normal ? kNormalRowsPerInch : kFineRowsPerInch;
+    const auto rows = static_cast<std::uint32_t>(page.decoded[0].size() / kTestRowBytes);
+    const HeaderGeometry header = HeaderGeometry::For(1728, kFaxXResolution, kFineRowsPerInch);
+    EXPECT_NEAR(rows + HeaderRows(header.height, normal), PaperRows(c.paper, density), 1);
+    EXPECT_EQ(test::DumpTag(page.file, 0, TIFFTAG_XRESOLUTION).rational,
+              (std::vector<std::uint32_t>{kFaxXResolution, 1}));
+    EXPECT_EQ(test::DumpTag(page.file, 0, TIFFTAG_YRESOLUTION).rational,
+              (std::vector<std::uint32_t>{density, 1}));
+    const std::string pdf = page.file.string() + ".pdf";
+    ASSERT_TRUE(test::RunCommand("tiff2pdf -o '" + pdf + "' '" + page.file.string() +
+                                 "' && pdfinfo '" + pdf + "' > '" + pdf + ".txt'"));
+    const std::string info = test::ReadFileBytes(pdf + ".txt");
+    std::smatch height;
+    ASSERT_TRUE(std::regex_search(info, height, pageSize)) << info;
+    const double expected = (c.millimetres - 10) * 72 / 25.4;
+    EXPECT_NEAR(std::stod(height[1]), expected, expected / 100) << info;
+    TiffOper reader;
+    ASSERT_EQ(reader.OpenReadTiffHeader(page.file.string()), 1);
+    ASSERT_EQ(reader.ReadTags(), 1);
+    EXPECT_EQ((reader.PageInfo().flags & PAGE_LONG) != 0, c.paper == PaperSize::kLegal);
+  }
+}
+
 TEST_F(Txt2TifTest, NormalPageIsDrawnAtFullResolutionAndStoredHalved) {
   ASSERT_EQ(test::UseSendPaper(renderer, kPaperA4Normal), 1);
   const Rendered normal = Render("Hello fax\n");
   ASSERT_EQ(normal.pages, 1u);
-  ASSERT_EQ(normal.decoded[0].size(), 1181 * kTestRowBytes);
+  ASSERT_EQ(normal.decoded[0].size(), 1108 * kTestRowBytes);
   EXPECT_EQ(test::DumpTag(normal.file, 0, TIFFTAG_YRESOLUTION).rational,
-            (std::vector<std::uint32_t>{209, 2}));
+            (std::vector<std::uint32_t>{98, 1}));
   ASSERT_EQ(test::UseSendPaper(renderer, kPaperA4Fine), 1);
   const Rendered fine = Render("Hello fax\n");
-  ASSERT_EQ(fine.decoded[0].size(), 2362 * kTestRowBytes);
+  ASSERT_EQ(fine.decoded[0].size(), 2215 * kTestRowBytes);
   // The normal page holds the even rows of the fine drawing.
   EXPECT_EQ(normal.decoded[0], test::EvenRows(fine.decoded[0]));
   const auto ink = test::InkBounds(fine.decoded[0]);
-  EXPECT_GE(ink.top, 82);  // below the top margin
-  EXPECT_LT(ink.bottom, 82 + renderer.LineHeight());
-  EXPECT_GE(FirstBlackColumn(fine.decoded[0]), 55);
+  EXPECT_GE(ink.top, 77);  // below the top margin
+  EXPECT_LT(ink.bottom, 77 + renderer.LineHeight());
+  EXPECT_GE(FirstBlackColumn(fine.decoded[0]), 74);  // the A4 paper centred on the line
 }
 
 TEST_F(Txt2TifTest, PageEndsProduceNoEmptyPages) {
@@ -146,10 +195,20 @@ TEST_F(Txt2TifTest, PageEndsProduceNoEmptyPages) {
   EXPECT_EQ(exact.result, 1);
   EXPECT_EQ(exact.pages, 1u);
   // The last line sits just above the bottom margin.
-  EXPECT_LT(test::InkBounds(exact.decoded[0]).bottom, 2362 - 95);
+  EXPECT_LT(test::InkBounds(exact.decoded[0]).bottom,
+            renderer.Layout().Height() - renderer.Layout().Bottom());
   full.pop_back();  // no break after the last line
   EXPECT_EQ(Render(full).pages, 1u);
   EXPECT_EQ(Render(full + "\nmore").pages, 2u);
+  // Trailing line ends and form feeds never make a page of their own; a form
+  // feed starts a new page.
+  const std::pair<std::string, std::uint32_t> ends[] = {
+      {full + "\n\n\n", 1}, {full + "\n\f\n", 1}, {"a\fb", 2}, {"a\n\n\f\fb\f\n", 2}};
+  for (const bool wrap : {false, true}) {
+    renderer.SetWordWrap(wrap);
+    for (const auto& [text, pages] : ends) EXPECT_EQ(Render(text).pages, pages) << wrap;
+  }
+  renderer.SetWordWrap(false);
   // Three and a half pages of lines.
   std::string longer;
   for (int i = 0; i < perPage * 7 / 2; ++i) longer += "x\n";
@@ -196,8 +255,7 @@ TEST_F(Txt2TifTest, TextsThatRenderAlike) {
        "ade\n"},  // code page 1252
       {utf8, "\xEF\xBB\xBF" + utf8},
       {utf8, utf16},
-      {"xx\tb\n", "xx        b\n"},  // without wrap a tab is eight blanks
-      {"\tb\n", "        b\n"},
+      {"\tb\n", "        b\n"},  // a tab stop every eight blanks
       // Without wrap a long line is clipped and stays one line.
       {std::string(2000, 'M') + "\nnext\n", std::string(300, 'M') + "\nnext\n"},
   };
@@ -205,7 +263,7 @@ TEST_F(Txt2TifTest, TextsThatRenderAlike) {
     EXPECT_EQ(Render(a).decoded, Render(b).decoded) << a.substr(0, 40);
   EXPECT_GE(Render(lf).pages, 2u);
   renderer.SetTabSize(4);
-  EXPECT_EQ(Render("xx\tb\n").decoded, Render("xx    b\n").decoded);
+  EXPECT_EQ(Render("\tb\n").decoded, Render("    b\n").decoded);
   // Bytes that are not UTF-8 are code page text.
   EXPECT_NE(BlackPixels(Render("\xE9\xE8\n").decoded[0]), 0u);
 }
@@ -247,17 +305,22 @@ TEST_F(Txt2TifTest, SurrogatePairIsNeverSplitAcrossChunks) {
   EXPECT_EQ(text, std::string(kTextChunkBytes / 2 - 1, 'x') + "\xF0\x9F\x98\x80\n");
 }
 
-TEST_F(Txt2TifTest, TabsWithWrapMoveToStopsOfEightXWidths) {
-  renderer.SetWordWrap(true);
-  const int stop = renderer.CurrentFont()->TextWidth("xxxxxxxx");
-  const int plain = FirstBlackColumn(Render("b\n").decoded[0]);
-  EXPECT_EQ(FirstBlackColumn(Render("\tb\n").decoded[0]), plain + stop);
-  // "xx" and a tab end at the same stop as a tab alone.
-  const Page twoX = Render("xx\tb\n").decoded[0], tabOnly = Render("\tb\n").decoded[0];
-  EXPECT_EQ(test::InkIn(twoX, plain + stop, 0, 1728, 2362),
-            test::InkIn(tabOnly, plain + stop, 0, 1728, 2362));
-  EXPECT_GT(test::InkIn(twoX, 0, 0, plain + stop, 2362), 0u);  // the x's
-  EXPECT_EQ(FirstBlackColumn(Render("\t\tb\n").decoded[0]), plain + 2 * stop);
+TEST_F(Txt2TifTest, TabColumnsLineUpInBothWrapModes) {
+  const int stop = renderer.Layout().Left() + renderer.CurrentFont()->TextWidth("        ");
+  const int line = renderer.LineHeight();
+  for (const bool wrap : {false, true}) {
+    renderer.SetWordWrap(wrap);
+    const Page page = Render("i\tMM\niiiii\tMM\n\t\tMM\n").decoded.at(0);
+    // The first ink at or right of each line's column stop.
+    auto column = [&](int row, int from) {
+      const int top = renderer.Layout().Top() + row * line;
+      while (from < 1728 && test::InkIn(page, from, top, from + 1, top + line) == 0) ++from;
+      return from;
+    };
+    EXPECT_EQ(column(0, stop - 2), column(1, stop - 2)) << wrap;
+    EXPECT_LT(column(0, stop - 2), stop + 4);
+    EXPECT_EQ(column(2, 0) - column(0, stop - 2), stop - renderer.Layout().Left());
+  }
 }
 
 TEST_F(Txt2TifTest, WrapBreaksBehindBlanksAndHyphensAndCutsLongWords) {
@@ -297,7 +360,8 @@ TEST_F(Txt2TifTest, WrapBreaksBehindBlanksAndHyphensAndCutsLongWords) {
 TEST_F(Txt2TifTest, NoWrapClipsAtTheRightMarginAndWrapAlwaysAdvances) {
   const Page clipped = Render(std::string(2000, 'M') + "\n").decoded.at(0);
   EXPECT_GT(BlackPixels(clipped), 0u);
-  EXPECT_EQ(test::InkIn(clipped, 1728 - 56, 0, 1728, 2362), 0u);
+  const int rows = static_cast<int>(clipped.size() / kTestRowBytes);
+  EXPECT_EQ(test::InkIn(clipped, 1728 - 56, 0, 1728, rows), 0u);
   // A piece that fits and ends the file, and one that fills a whole chunk:
   // both render and end.
   renderer.SetWordWrap(true);

@@ -23,11 +23,12 @@ std::uint32_t SetOf(std::initializer_list<int> rows) {
 }
 
 // A DIS frame carrying the given capability bytes.
-Class1Item DisFrame(std::uint8_t rate, std::uint8_t scan, bool fine, bool final = true) {
+Class1Item DisFrame(std::uint8_t rate, std::uint8_t scan, bool fine, bool final = true,
+                    std::uint8_t length = capbit::kUnlimitedLength) {
   CapabilityBytes dis{};
   dis[1] = capbit::kReceiverFax | (fine ? capbit::kFine : 0);
   SetRateBits(dis, rate);
-  dis[2] = static_cast<std::uint8_t>(capbit::kUnlimitedLength | (scan << capbit::kScanShift));
+  dis[2] = static_cast<std::uint8_t>(length | (scan << capbit::kScanShift));
   return FrameItem(final, fcf::DIS, OnLine(dis));
 }
 
@@ -61,12 +62,36 @@ TEST(Class1Dis, FineScanTimeAndLengthFollowTheDisAndThePage) {
   EXPECT_TRUE(dcs[1] & capbit::kReceiverFax);
   EXPECT_EQ(ScanBitsOf(dcs), 0b100);
   EXPECT_EQ(fax.MinScanTimeMs(), 5u);
-  EXPECT_EQ(dcs[2] & capbit::kLengthMask, capbit::kUnlimitedLength);
 
   ASSERT_EQ(fax.AnalysisDIS(DisFrame(0b1101, 0b011, true), 0, dcs), 1);
   EXPECT_FALSE(dcs[1] & capbit::kFine);
   EXPECT_EQ(ScanBitsOf(dcs), 0b010);
   EXPECT_EQ(fax.MinScanTimeMs(), 10u);
+}
+
+// The DCS declares the length the page needs: A4 for an A4 page, the longest
+// the far end offers for a longer one, and A4 with a report when that is all.
+TEST(Class1Dis, TheDcsLengthIsWhatThePageNeeds) {
+  struct Row {
+    std::uint8_t offered;
+    std::uint32_t flags;
+    std::uint8_t declared;
+    std::size_t reports;
+  };
+  const Row rows[] = {
+      {capbit::kUnlimitedLength, PAGE_FINE, 0, 0},
+      {capbit::kUnlimitedLength, PAGE_FINE | PAGE_LONG, capbit::kUnlimitedLength, 0},
+      {capbit::kB4Length, PAGE_LONG, capbit::kB4Length, 0},
+      {0, PAGE_FINE | PAGE_LONG, 0, 1},
+  };
+  for (const Row& row : rows) {
+    FClass1Func fax;
+    fax.SetModulationSet(kAllRows);
+    CapabilityBytes dcs{};
+    ASSERT_EQ(fax.AnalysisDIS(DisFrame(0b1101, 0b011, true, true, row.offered), row.flags, dcs), 1);
+    EXPECT_EQ(dcs[2] & capbit::kLengthMask, row.declared) << int{row.offered};
+    EXPECT_EQ(TakeMessages().size(), row.reports);
+  }
 }
 
 TEST(Class1Dis, UnusableDisFramesAreRefused) {

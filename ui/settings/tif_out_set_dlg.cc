@@ -35,6 +35,12 @@ std::uint32_t NumberOf(const QLineEdit* edit) { return edit->text().toUInt(); }
 CTifOutSetDlg::CTifOutSetDlg(QWidget* parent) : QWidget(parent), m_font(DefaultLogFont()) {
   setObjectName("CTifOutSetDlg");
   auto* form = new QFormLayout(this);
+  // Entries in the order of the PaperSize setting's values.
+  m_paperSize = new QComboBox(this);
+  m_paperSize->setObjectName("paperSize");
+  m_paperSize->addItems(
+      {ResString(str::kPaperA4), ResString(str::kPaperLetter), ResString(str::kPaperLegal)});
+  form->addRow(ResString(str::kPaperSize), m_paperSize);
   m_paperHeight = NumberEdit(this, "control1004", 4);
   form->addRow(ResString(str::kTextPaperHeight), m_paperHeight);
   m_lineExtra = NumberEdit(this, "control1008", 3);
@@ -65,6 +71,9 @@ CTifOutSetDlg::CTifOutSetDlg(QWidget* parent) : QWidget(parent), m_font(DefaultL
 }
 
 void CTifOutSetDlg::Load(const AppSettings& s) {
+  m_paperSize->setCurrentIndex(s.PaperSize < static_cast<std::uint32_t>(m_paperSize->count())
+                                   ? static_cast<int>(s.PaperSize)
+                                   : 0);
   m_paperHeight->setText(QString::number(s.T2TPaperHeight));
   m_lineExtra->setText(QString::number(s.T2TLineExtra));
   m_tabSize->setText(QString::number(s.T2TTabSize));
@@ -85,6 +94,7 @@ bool CTifOutSetDlg::Accept(AppSettings& s) {
     return false;
   }
   s.T2TPaperHeight = height;
+  s.PaperSize = static_cast<std::uint32_t>(m_paperSize->currentIndex());
   s.T2TLineExtra = NumberOf(m_lineExtra);
   s.T2TTabSize = NumberOf(m_tabSize);
   s.T2TQuality = m_quality->currentIndex() == 1 ? 2 : 1;

@@ -1,6 +1,6 @@
-// CTifOutSetDlg: the text and image page of the settings sheet: paper height,
-// extra line spacing, tab size, text quality, image resolution, word wrap and
-// the font text is drawn in.
+// CTifOutSetDlg: the text and image page of the settings sheet: paper size
+// (A4, Letter, Legal), paper height, extra line spacing, tab size, text quality, image resolution,
+// word wrap and the font text is drawn in.
 #pragma once
 
 #include <QWidget>
@@ -39,6 +39,7 @@ class CTifOutSetDlg : public QWidget {
   void ChooseFont();
   const LOGFONTW& FontCopy() const { return m_font; }
 
+  QComboBox* PaperSize() const { return m_paperSize; }
   QLineEdit* PaperHeight() const { return m_paperHeight; }
   QLineEdit* LineExtra() const { return m_lineExtra; }
   QLineEdit* TabSize() const { return m_tabSize; }
@@ -51,6 +52,7 @@ class CTifOutSetDlg : public QWidget {
   void ShowFont();
 
   LOGFONTW m_font;
+  QComboBox* m_paperSize = nullptr;
   QLineEdit* m_paperHeight = nullptr;
   QLineEdit* m_lineExtra = nullptr;
   QLineEdit* m_tabSize = nullptr;

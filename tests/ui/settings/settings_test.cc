@@ -96,6 +96,7 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   settings.FaxCommLogOn = 1;
   settings.FaxCoding = 1;
   settings.T2TQuality = 2;
+  settings.PaperSize = 1;
   settings.I2TResTransfer = 2;
   settings.T2TWordWrap = 1;
   settings.T2TFont = MakeLogFont("DejaVu Sans", 100, 600, true);
@@ -126,6 +127,7 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   EXPECT_TRUE(m->EcmBox()->isChecked());
   EXPECT_EQ(m->CodingList()->currentIndex(), 1);
   EXPECT_EQ(t->Quality()->currentIndex(), 1);
+  EXPECT_EQ(t->PaperSize()->currentIndex(), 1);
   EXPECT_EQ(t->ResTransfer()->currentIndex(), 1);
   EXPECT_TRUE(t->WordWrap()->isChecked());
   EXPECT_EQ(t->FontCopy(), settings.T2TFont);
@@ -139,6 +141,7 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   m->EcmBox()->setChecked(false);
   m->CodingList()->setCurrentIndex(2);
   t->Quality()->setCurrentIndex(0);
+  t->PaperSize()->setCurrentIndex(2);
   t->ResTransfer()->setCurrentIndex(0);
   t->WordWrap()->setChecked(false);
   v->CallFaxNumber()->setChecked(true);
@@ -153,6 +156,7 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   EXPECT_EQ(settings.FaxECM, 0u);
   EXPECT_EQ(settings.FaxCoding, 2u);
   EXPECT_EQ(settings.T2TQuality, 1u);
+  EXPECT_EQ(settings.PaperSize, 2u);
   EXPECT_EQ(settings.I2TResTransfer, 1u);
   EXPECT_EQ(settings.T2TWordWrap, 0u);
   EXPECT_EQ(settings.UseWhatAsSeedNum, 1u);
