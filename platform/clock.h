@@ -10,5 +10,7 @@ struct LocalTime {
 };
 
 LocalTime LocalTimeNow();
+// The local time of a moment given in seconds since the epoch.
+LocalTime LocalTimeOf(long long secondsSinceEpoch);
 
 }  // namespace vexo

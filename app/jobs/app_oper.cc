@@ -456,6 +456,7 @@ int AppOper::RunJob(std::uint32_t kind) {
     ReportError(0, kMsgDefault, kModule, "RunJob",
                 "Another fax job is running on [%s]. Try again when it has ended.", Home().c_str());
     result = kind == kReceiveJob ? kJobWaitFailed : -1;
+    if (kind == kSendJob) FileRefusedSend();
   } else if (kind == kSendJob) {
     result = SendFaxJob(m_inputs.file, m_inputs.number, &m_result);
   } else if (kind == kReceiveJob) {
@@ -475,6 +476,16 @@ int AppOper::RunJob(std::uint32_t kind) {
   }
   m_job.EndJob();
   return result;
+}
+
+void AppOper::FileRefusedSend() {
+  if (m_inputs.file.empty()) return;
+  m_lastSendAuto = false;
+  m_jobNumber = m_inputs.number;
+  m_jobFileName = BaseName(m_inputs.file);
+  m_result.jobResult = static_cast<std::uint32_t>(-1);
+  TakeFileFacts(m_inputs.file, m_result);
+  FileCall(kSendJob, -1, m_result);
 }
 
 bool AppOper::TakeLockFromLender(HomeJobLock& lock) {

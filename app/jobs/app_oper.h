@@ -208,6 +208,10 @@ class AppOper {
   // WaitRingJob's steps: the port opened and reset, the wait for the rings.
   int WaitForRing();
   // Waits until the home's job lock is free, up to a bound; false when it stayed taken.
+  // A send that never got the modem (another job held the home) is filed as
+  // failed: its fax is then listed in Sent to be sent again, not left
+  // unlisted in the data directory.
+  void FileRefusedSend();
   bool TakeLockFromLender(HomeJobLock& lock);
 
   AppOperOptions m_options;

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <ctime>
 #include <set>
 
 #include "app/jobs/fax_files.h"
@@ -23,17 +22,7 @@ std::string LowerAscii(std::string text) {
 }
 
 FileTime ModificationTime(const struct stat& st) {
-  std::tm local{};
-  ::localtime_r(&st.st_mtime, &local);
-  LocalTime time;
-  time.year = local.tm_year + 1900;
-  time.month = local.tm_mon + 1;
-  time.day = local.tm_mday;
-  time.hour = local.tm_hour;
-  time.minute = local.tm_min;
-  time.second = local.tm_sec;
-  time.dayOfWeek = local.tm_wday;
-  return LocalTimeToFileTime(time).value_or(LocalFileTimeNow());
+  return LocalTimeToFileTime(LocalTimeOf(st.st_mtime)).value_or(LocalFileTimeNow());
 }
 
 }  // namespace

@@ -26,17 +26,22 @@ std::uint64_t HashOf(const std::string& text) {
 
 }  // namespace
 
-std::string ListRefreshSocketPath(const std::string& homeDirectory) {
+std::string HomeSocketPath(const std::string& homeDirectory, const char* name,
+                           const char* fallbackPrefix) {
   std::string home = homeDirectory;
   if (!home.empty() && home.back() != '/') home += '/';
-  const std::string inHome = home + kSocketName;
+  const std::string inHome = home + name;
   if (inHome.size() < sizeof(sockaddr_un{}.sun_path)) return inHome;
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   const std::string dir = runtime && *runtime ? runtime : "/tmp";
-  char name[64];
-  std::snprintf(name, sizeof name, "/vexofax-%u-%016llx.sock", static_cast<unsigned>(::getuid()),
-                static_cast<unsigned long long>(HashOf(home)));
-  return dir + name;
+  char fallback[96];
+  std::snprintf(fallback, sizeof fallback, "/%s-%u-%016llx.sock", fallbackPrefix,
+                static_cast<unsigned>(::getuid()), static_cast<unsigned long long>(HashOf(home)));
+  return dir + fallback;
+}
+
+std::string ListRefreshSocketPath(const std::string& homeDirectory) {
+  return HomeSocketPath(homeDirectory, kSocketName, "vexofax");
 }
 
 namespace {

@@ -12,6 +12,12 @@ namespace vexo {
 
 constexpr const char* kRefreshListLine = "refreshlist\n";
 
+// The path of a per-home Unix socket: name in the home when the path fits a
+// socket address, else "<fallbackPrefix>-<uid>-<hash of the home>.sock" in
+// $XDG_RUNTIME_DIR (or /tmp).
+std::string HomeSocketPath(const std::string& homeDirectory, const char* name,
+                           const char* fallbackPrefix);
+
 // The socket path vexofax listens on for the home directory.
 std::string ListRefreshSocketPath(const std::string& homeDirectory);
 

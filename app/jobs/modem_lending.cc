@@ -15,6 +15,8 @@
 #include <string_view>
 #include <utility>
 
+#include "app/jobs/list_refresh.h"
+
 namespace vexo {
 namespace {
 
@@ -26,16 +28,6 @@ constexpr std::string_view kNoLine = "no\n";
 constexpr int kReplyTimeoutMs = 5000;
 constexpr int kBacklog = 4;
 constexpr mode_t kSocketMode = 0600;
-
-// FNV-1a, enough to tell homes apart in a socket name.
-std::uint64_t HashOf(const std::string& text) {
-  std::uint64_t hash = 1469598103934665603ull;
-  for (const unsigned char c : text) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
 
 bool AddressOf(const std::string& path, sockaddr_un& address) {
   address = sockaddr_un{};
@@ -98,16 +90,7 @@ int ListenOn(const std::string& path) {
 }  // namespace
 
 std::string ModemLendSocketPath(const std::string& homeDirectory) {
-  std::string home = homeDirectory;
-  if (!home.empty() && home.back() != '/') home += '/';
-  const std::string inHome = home + kSocketName;
-  if (inHome.size() < sizeof(sockaddr_un{}.sun_path)) return inHome;
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  const std::string dir = runtime && *runtime ? runtime : "/tmp";
-  char name[64];
-  std::snprintf(name, sizeof name, "/vexo-modem-%u-%016llx.sock", static_cast<unsigned>(::getuid()),
-                static_cast<unsigned long long>(HashOf(home)));
-  return dir + name;
+  return HomeSocketPath(homeDirectory, kSocketName, "vexo-modem");
 }
 
 // ---- the lender

@@ -244,7 +244,7 @@ TEST_F(AppStartup, AModemNameOutsideTheListMeansEveryModemAndReceivingIsRefused)
   EXPECT_EQ(app.Job().State(), 0u) << "the job ended";
 }
 
-TEST_F(AppStartup, ASecondJobOnTheHomeIsRefusedWithAClearMessage) {
+TEST_F(AppStartup, ASecondJobOnTheHomeIsRefusedWithAClearMessageAndTheSendFiledAsFailed) {
   AppOper app(Options());
   ASSERT_EQ(app.Startup(), 1) << PoolText();
   HomeJobLock other(app.Home());
@@ -254,6 +254,11 @@ TEST_F(AppStartup, ASecondJobOnTheHomeIsRefusedWithAClearMessage) {
   ASSERT_TRUE(app.Job().StartJob(kSendJob));
   EXPECT_EQ(app.RunJob(kSendJob), -1);
   EXPECT_NE(PoolText().find("Another fax job is running"), std::string::npos);
+  // The composed fax is listed in Sent to be sent again, not left unlisted.
+  const auto sent = Filed(home, FOLDER_SENT);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(std::tie(sent[0].status, sent[0].fileName),
+            std::make_tuple(std::uint16_t{0}, std::string("none.tif")));
 }
 
 TEST_F(AppStartup, AFailedSendIsFiledWithTheFilesPagesAndAFaxTheStoreRefusedIsFiledAtTheNextStart) {
