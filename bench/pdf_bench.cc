@@ -78,8 +78,8 @@ void BM_ImportPdfPeer(benchmark::State& state) {
     return;
   }
   const std::string out = Scratch("peer-imported.tif").string();
-  const std::string command =
-      "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=tiffg3 -r209 -o '" + out + "' '" + BenchPdf() + "'";
+  const std::string command = "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=tiffg3 -r204x196 -o '" +
+                              out + "' '" + BenchPdf() + "'";
   for (auto _ : state) {
     if (!Shell(command)) state.SkipWithError("peer failed");
   }

@@ -171,6 +171,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
       const auto it = run.counters.find(kPagesPerSecond);
       if (!run.error_occurred && it != run.counters.end())
         m_rates[run.benchmark_name()] = it->second.value;
+      if (!run.error_occurred && run.counters.count("ratio") != 0) m_halftone = run.counters;
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -186,6 +187,18 @@ class RatioReporter : public benchmark::ConsoleReporter {
                   a / b);
     }
   }
+  // The halftone benchmark's coded bytes, screen against error diffusion.
+  void PrintHalftone() const {
+    if (m_halftone.empty()) {
+      std::printf("halftone bytes: not measured\n");
+      return;
+    }
+    std::printf(
+        "halftone bytes, 5 photo pages fine MH: screen %.0f, error diffusion %.0f, "
+        "ratio %.2f\n",
+        m_halftone.at("screen_bytes").value, m_halftone.at("diffusion_bytes").value,
+        m_halftone.at("ratio").value);
+  }
 
  private:
   double Find(const std::string& prefix) const {
@@ -194,6 +207,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     return 0;
   }
   std::map<std::string, double> m_rates;
+  benchmark::UserCounters m_halftone;
 };
 
 }  // namespace
@@ -239,6 +253,7 @@ int main(int argc, char** argv) {
                       "convert -resize -compress Fax");
   reporter.PrintRatio("PDF, 20 A4 pages -> fine G3", "BM_ImportPdf", "BM_ImportPdfPeer",
                       "gs tiffg3");
+  reporter.PrintHalftone();
   benchmark::Shutdown();
   return 0;
 }

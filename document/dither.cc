@@ -1,6 +1,7 @@
 #include "document/dither.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vexo {
@@ -15,14 +16,28 @@ std::uint32_t Scaled(std::uint64_t value, std::uint32_t num, std::uint32_t den) 
   return den == 0 ? 0 : static_cast<std::uint32_t>(value * num / den);
 }
 
+// True when the eight grey pixels at p are all white.
+bool AllWhite(const std::uint8_t* p) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, sizeof word);
+  return word == ~std::uint64_t{0};
+}
+
 }  // namespace
 
 void GreyHistogram::Add(std::span<const std::uint8_t> pixels) {
-  // One unsigned compare per pixel, which the compiler turns into vector code.
+  // One unsigned compare per pixel; eight white pixels (most of a page) are
+  // passed over with one compare.
   constexpr unsigned kSpan = kToneHigh - kToneLow;
   std::uint64_t tones = 0;
-  for (const std::uint8_t p : pixels)
-    tones += static_cast<std::uint8_t>(p - kToneLow) <= kSpan ? 1 : 0;
+  std::size_t i = 0;
+  for (; i + 8 <= pixels.size(); i += 8) {
+    if (AllWhite(pixels.data() + i)) continue;
+    for (std::size_t k = i; k < i + 8; ++k)
+      tones += static_cast<std::uint8_t>(pixels[k] - kToneLow) <= kSpan ? 1 : 0;
+  }
+  for (; i < pixels.size(); ++i)
+    tones += static_cast<std::uint8_t>(pixels[i] - kToneLow) <= kSpan ? 1 : 0;
   m_tones += tones;
   m_total += pixels.size();
 }
@@ -62,41 +77,77 @@ void GreyScaler::ScaleRows(std::span<const std::uint8_t* const> rows, std::uint8
   }
 }
 
-Ditherer::Ditherer(std::uint32_t width, GreyKind kind)
-    : m_width(width),
-      m_kind(kind),
-      m_error(std::size_t{width} + 2),
-      m_next(std::size_t{width} + 2) {}
+namespace {
 
-void Ditherer::Row(const std::uint8_t* grey, std::uint8_t* fax) {
-  const std::size_t bytes = (std::size_t{m_width} + 7) / 8;
-  if (m_kind == GreyKind::Text) {
-    // Eight pixels at a time into one byte.
-    for (std::size_t i = 0; i < bytes; ++i) {
-      const std::uint32_t first = static_cast<std::uint32_t>(i * 8);
-      const std::uint32_t count = std::min<std::uint32_t>(8, m_width - first);
-      unsigned byte = 0;
-      for (std::uint32_t k = 0; k < count; ++k)
-        byte |= static_cast<unsigned>(grey[first + k] < kGreyThreshold) << (7 - k);
-      fax[i] = static_cast<std::uint8_t>(byte);
+// The screen's cell, in pixels across and rows down; each cell holds two dots
+// on a 45 degree grid (one at its corner, one at its centre).
+constexpr std::uint32_t kFineCellWidth = 6;
+constexpr std::uint32_t kFineCellRows = 6;
+constexpr std::uint32_t kNormalCellWidth = 8;
+constexpr std::uint32_t kNormalCellRows = 4;
+constexpr double kTwoPi = 6.283185307179586;
+// Spot values are compared after rounding, so that the pixels of both dots at
+// the same distance from their centres rank side by side.
+constexpr double kSpotPrecision = 1e6;
+
+// One threshold per pixel of the cell, row after row: the pixels nearest a
+// dot's centre turn black first (the highest threshold), so dots grow from
+// their centres and, past mid grey, the white left between them shrinks to
+// dots of its own.
+std::vector<std::uint8_t> ScreenCell(std::uint32_t width, std::uint32_t rows) {
+  const std::uint32_t count = width * rows;
+  std::vector<std::int64_t> spot(count);
+  for (std::uint32_t y = 0; y < rows; ++y)
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const double u = (x + 0.5) / width, v = (y + 0.5) / rows;
+      const double value = std::cos(kTwoPi * (u + v)) + std::cos(kTwoPi * (u - v));
+      spot[y * width + x] = std::llround(value * kSpotPrecision);
     }
+  std::vector<std::uint32_t> order(count);
+  for (std::uint32_t i = 0; i < count; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::uint32_t a, std::uint32_t b) { return spot[a] > spot[b]; });
+  std::vector<std::uint8_t> cell(count);
+  for (std::uint32_t rank = 0; rank < count; ++rank)
+    cell[order[rank]] = static_cast<std::uint8_t>((count - rank) * kWhite / (count + 1));
+  return cell;
+}
+
+}  // namespace
+
+Ditherer::Ditherer(std::uint32_t width, GreyKind kind, bool normalRows) : m_width(width) {
+  if (kind == GreyKind::Text) {
+    m_thresholds.assign(width, kGreyThreshold);
     return;
   }
-  std::memset(fax, 0, bytes);
-  auto black = [fax](std::uint32_t x) { fax[x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8)); };
-  std::fill(m_next.begin(), m_next.end(), 0);
-  for (std::uint32_t x = 0; x < m_width; ++x) {
-    // m_error[x + 1] is the error pushed onto pixel x.
-    const int value = grey[x] + m_error[x + 1];
-    const int out = value < kGreyThreshold ? 0 : kWhite;
-    if (out == 0) black(x);
-    const int error = value - out;
-    m_error[x + 2] += error * 7 / 16;
-    m_next[x] += error * 3 / 16;
-    m_next[x + 1] += error * 5 / 16;
-    m_next[x + 2] += error / 16;
+  const std::uint32_t cellWidth = normalRows ? kNormalCellWidth : kFineCellWidth;
+  m_cellRows = normalRows ? kNormalCellRows : kFineCellRows;
+  const std::vector<std::uint8_t> cell = ScreenCell(cellWidth, m_cellRows);
+  // The cell repeated across the row, so that Row looks up no remainders.
+  m_thresholds.resize(std::size_t{width} * m_cellRows);
+  for (std::uint32_t y = 0; y < m_cellRows; ++y)
+    for (std::uint32_t x = 0; x < width; ++x)
+      m_thresholds[std::size_t{y} * width + x] = cell[y * cellWidth + x % cellWidth];
+}
+
+void Ditherer::Row(const std::uint8_t* grey, std::uint8_t* fax) {
+  const std::uint8_t* threshold = m_thresholds.data() + std::size_t{m_row} * m_width;
+  m_row = (m_row + 1) % m_cellRows;
+  const std::size_t bytes = (std::size_t{m_width} + 7) / 8;
+  // Eight pixels at a time into one byte; eight white pixels (most of a page)
+  // are one compare, as no threshold is above white.
+  for (std::size_t i = 0; i < bytes; ++i) {
+    const std::uint32_t first = static_cast<std::uint32_t>(i * 8);
+    const std::uint32_t count = std::min<std::uint32_t>(8, m_width - first);
+    if (count == 8 && AllWhite(grey + first)) {
+      fax[i] = 0;
+      continue;
+    }
+    unsigned byte = 0;
+    for (std::uint32_t k = 0; k < count; ++k)
+      byte |= static_cast<unsigned>(grey[first + k] < threshold[first + k]) << (7 - k);
+    fax[i] = static_cast<std::uint8_t>(byte);
   }
-  std::swap(m_error, m_next);
 }
 
 FaxPageSplitter::FaxPageSplitter(FaxPageWriter& writer, const FaxPageFormat& format,

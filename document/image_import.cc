@@ -249,7 +249,7 @@ int ImageImport::Grey2Tiff(const GreyImage& image, const std::string& name, Tiff
   }
   GreyHistogram histogram;
   histogram.Add(image.pixels);
-  Ditherer ditherer(format.width, histogram.Kind());
+  Ditherer ditherer(format.width, histogram.Kind(), format.normal);
   const GreyScaler scaler(image.width, image.height, format.width,
                           static_cast<std::uint32_t>(rows));
   FaxPageWriter writer(tif, m_systemLog);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -177,12 +178,21 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
     if (pagesOut != nullptr) *pagesOut = writer.PagesWritten();
     return result;
   };
+  // The next page is rendered on a thread of its own while this one is
+  // halftoned and coded; poppler is used by one thread at a time.
+  auto render = [&renderer, &pages, &plans](std::size_t i) {
+    return std::async(std::launch::async | std::launch::deferred, [&renderer, &pages, &plans, i] {
+      const RenderPlan& plan = plans[i];
+      return renderer.render_page(pages[i].get(), plan.xResolution, plan.yResolution, 0, 0,
+                                  static_cast<int>(plan.width), static_cast<int>(plan.rows));
+    });
+  };
+  std::future<poppler::image> next = render(0);
   for (std::size_t i = 0; i < pages.size(); ++i) {
     if (cancel && cancel()) return done(-1);
     const RenderPlan& plan = plans[i];
-    const poppler::image image =
-        renderer.render_page(pages[i].get(), plan.xResolution, plan.yResolution, 0, 0,
-                             static_cast<int>(plan.width), static_cast<int>(plan.rows));
+    const poppler::image image = next.get();
+    if (i + 1 < pages.size()) next = render(i + 1);
     if (!image.is_valid() || image.format() != poppler::image::format_gray8 ||
         image.width() != static_cast<int>(plan.width) ||
         image.height() != static_cast<int>(plan.rows)) {
@@ -193,15 +203,21 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
     const std::size_t stride = static_cast<std::size_t>(image.bytes_per_row());
     GreyHistogram histogram;
     for (std::uint32_t r = 0; r < plan.rows; ++r) histogram.Add({bytes + r * stride, plan.width});
-    Ditherer ditherer(format.width, histogram.Kind());
+    Ditherer ditherer(format.width, histogram.Kind(), format.normal);
     FaxPageSplitter splitter(writer, format, plan.top + plan.rows);
     std::vector<std::uint8_t> greyRow(format.width, kWhiteGrey);
     std::fill(faxRow.begin(), faxRow.end(), 0);
     for (std::uint32_t r = 0; r < plan.top; ++r)
       if (!splitter.Row(faxRow.data())) return done(0);
+    // A page as wide as the paper is halftoned straight from poppler's rows.
+    const bool fillsWidth = plan.width == format.width;
     for (std::uint32_t r = 0; r < plan.rows; ++r) {
-      std::copy_n(bytes + r * stride, plan.width, greyRow.begin() + plan.left);
-      ditherer.Row(greyRow.data(), faxRow.data());
+      const std::uint8_t* grey = bytes + r * stride;
+      if (!fillsWidth) {
+        std::copy_n(grey, plan.width, greyRow.begin() + plan.left);
+        grey = greyRow.data();
+      }
+      ditherer.Row(grey, faxRow.data());
       if (!splitter.Row(faxRow.data())) return done(0);
     }
     if (!splitter.Finish()) return done(0);

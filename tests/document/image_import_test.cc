@@ -6,6 +6,7 @@
 #include <png.h>
 
 #include "document/convert_options.h"
+#include "document/fax_coding.h"
 #include "tests/document/test_pages.h"
 #include "tests/support/temp_dir.h"
 
@@ -95,6 +96,42 @@ TEST_F(ImageImportTest, PhotoLikePngIsDitheredNotCut) {
   EXPECT_NEAR(Share(page, 382, 100, 482, 1200), 0.75, 0.08);
   EXPECT_LT(Share(page, 1628, 100, 1728, 1200), 0.1);
   EXPECT_EQ(page.CountBlack(0, 1310, kWidth, page.rows), 0u);  // below the picture
+}
+
+// Mid grey, a ramp from top to bottom and a photograph, at both resolutions:
+// the halftone decodes in libtiff's tools and in our own decoder (single-pixel
+// runs across a whole row stop libtiff's G3 decoder with "Buffer overflow").
+TEST_F(ImageImportTest, HalftonesDecodeInEveryReader) {
+  const struct {
+    const char* name;
+    const char* picture;  // ImageMagick's
+    std::uint32_t rows;   // fine rows it is drawn on
+    double ink;           // share of black pixels there
+  } pictures[] = {{"grey.png", "-size 1728x400 xc:gray50", 384, 0.5},
+                  {"ramp.png", "-size 1728x800 gradient:white-black", 768, 0.5},
+                  {"photo.png", "rose: -resize 1728x", 1090, 0.6}};  // mean grey 0.39
+  for (const auto& p : pictures) {
+    const auto png = File(p.name);
+    ASSERT_TRUE(test::RunCommand(std::string("convert ") + p.picture + " -colorspace Gray '" +
+                                 png.string() + "'"));
+    for (const std::uint32_t quality : {1u, 2u}) {
+      SCOPED_TRACE(std::string(p.name) + " quality " + std::to_string(quality));
+      const auto fax = Import(png, quality);
+      ASSERT_EQ(fax.result, 1);
+      const std::string tif = fax.file.string(), errors = tif + ".err";
+      EXPECT_TRUE(test::RunCommand("tiffcp -c g4 '" + tif + "' '" + tif + ".g4' 2>'" + errors +
+                                   "' && tiff2pdf -o '" + tif + ".pdf' '" + tif + "' 2>>'" +
+                                   errors + "'"));
+      EXPECT_EQ(test::ReadFileBytes(errors), "");
+      const auto coded = test::RawStripWithLibTiff(fax.file, 0);
+      const auto decoded = DecodeFaxPage(coded, FaxCoding::kMh, kWidth, quality == 2);
+      ASSERT_TRUE(decoded.has_value());
+      EXPECT_EQ(decoded->badRows, 0u);
+      EXPECT_TRUE(decoded->complete);
+      const MonoPage page = test::FaxMonoPage(fax.decoded[0]);
+      EXPECT_NEAR(Share(page, 0, 0, kWidth, quality == 2 ? p.rows : p.rows / 2), p.ink, 0.05);
+    }
+  }
 }
 
 TEST_F(ImageImportTest, LineArtIsCutSharpAndScaledToTheWidth) {
