@@ -6,6 +6,7 @@
 #include "base/code_page.h"
 #include "base/error_pool.h"
 #include "base/log_file.h"
+#include "document/line_breaks.h"
 #include "document/page_header.h"
 #include "document/txt2tif_reader.h"
 #include "platform/raster/canvas.h"
@@ -19,8 +20,6 @@ constexpr const char* kGdiError = "Windows GDI Error, ErrMsg = ";
 constexpr const char* kFillLinesFailed =
     "FillLines2Tif failed, ref to error pool for detail information";
 // The top margin the send job asks for, page header included.
-
-bool IsWrapBreak(char32_t ch) { return ch == U'\t' || ch == U' ' || ch == U'-'; }
 
 std::string ToUtf8(std::u32string_view chars) {
   std::string out;
@@ -109,8 +108,8 @@ class TextPageComposer {
   }
 
   // With wrap: characters gather until the line is full, then the line is cut
-  // behind its last tab, blank or "-" (or where it stops fitting) and the rest
-  // goes on on the next line.
+  // at its last break opportunity after the Unicode line breaking rules (or
+  // where it stops fitting) and the rest goes on on the next line.
   bool AddWrapped(std::string_view piece) {
     for (const char32_t ch : Utf8ToCodePoints(piece))
       if (!Place(ch)) return false;
@@ -125,10 +124,11 @@ class TextPageComposer {
   bool Place(char32_t ch) {
     const int room = m_rightLimit - m_left;
     const int next = Advance(m_pendingWidth, ch);
-    if (next <= room && m_pending.size() < kMaxLineChars) {
+    // A blank past the right margin hangs at the end of the line (drawn
+    // clipped), so that the line can end behind it.
+    if ((next <= room || ch == U' ') && m_pending.size() < kMaxLineChars) {
       m_pending += ch;
       m_pendingWidth = next;
-      if (IsWrapBreak(ch)) m_lastBreak = m_pending.size();
       return true;
     }
     if (m_pending.empty()) {
@@ -136,13 +136,16 @@ class TextPageComposer {
       m_pending += ch;
       return EndLine();
     }
-    const std::size_t cut = m_lastBreak > 0 ? m_lastBreak : m_pending.size();
+    // ch does not fit: whether the line may end before it depends on it too.
+    const std::size_t fitting = m_pending.size();
+    m_pending += ch;
+    const std::size_t cut = WrappedLineEnd(m_pending, fitting);
     const std::u32string rest = m_pending.substr(cut);
     m_pending.resize(cut);
     if (!EndLine()) return false;
     for (const char32_t c : rest)
       if (!Place(c)) return false;
-    return Place(ch);
+    return true;
   }
 
   // The line is drawn whole from the left margin, so it comes out the same
@@ -187,7 +190,6 @@ class TextPageComposer {
     m_lineStarted = false;
     m_pending.clear();
     m_pendingWidth = 0;
-    m_lastBreak = 0;
   }
 
   // Writes line as the next text line, starting a page when none is open and
@@ -228,7 +230,6 @@ class TextPageComposer {
   int m_blankLinesAhead = 0;  // blank lines not yet written: no page is open
   std::u32string m_pending;   // wrap mode: the line gathered so far
   int m_pendingWidth = 0;
-  std::size_t m_lastBreak = 0;  // characters up to and including the last break
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "document/line_breaks.h"
 #include "document/page_header.h"
 #include "document/tiff_oper.h"
 #include "document/txt2tif_reader.h"
@@ -323,7 +324,26 @@ TEST_F(Txt2TifTest, TabColumnsLineUpInBothWrapModes) {
   }
 }
 
-TEST_F(Txt2TifTest, WrapBreaksBehindBlanksAndHyphensAndCutsLongWords) {
+TEST(LineBreaksTest, LinesEndAtTheLastBreakOpportunityThatFits) {
+  struct Case {
+    std::u32string text;
+    std::size_t fitting, end;
+  };
+  const Case cases[] = {
+      {U"Hello world again", 9, 6},  // behind a blank
+      {U"Hello world again", 14, 12},
+      {U"well-known", 7, 5},                            // behind a hyphen
+      {U"\u4E2D\u6587\u4F20\u771F\u6587\u672C", 3, 3},  // 中文传真文本: between ideographs
+      {U"\u4E2D\u6587\u3002\u4F20\u771F", 2, 1},        // 中文。传真: never before "。"
+      {U"(see note) next", 9, 5},                       // nor before ")"
+      {U"www.example.com/path", 10, 10},  // no opportunity: cut where it stops fitting
+  };
+  for (const auto& [text, fitting, end] : cases)
+    EXPECT_EQ(WrappedLineEnd(text, fitting), end) << fitting;
+  EXPECT_EQ(LineBreakOpportunities(U"a b"), (std::vector<std::size_t>{2, 3}));
+}
+
+TEST_F(Txt2TifTest, WrapBreaksAtBreakOpportunitiesAndCutsLongWords) {
   LOGFONTW big = MakeLogFont("DejaVu Sans", 100);
   big.lfHeight = -60;
   ASSERT_EQ(renderer.SetFont(big), 1);
@@ -337,24 +357,31 @@ TEST_F(Txt2TifTest, WrapBreaksBehindBlanksAndHyphensAndCutsLongWords) {
     renderer.SetWordWrap(false);
     EXPECT_EQ(wrapped.decoded, Render(broken).decoded);
   };
-  auto grow = [&](std::string text, const char* more) {
-    while (font.TextWidth(text) <= room) text += more;
+  auto grow = [&](std::string text, const char* more, int lines = 1) {
+    while (font.TextWidth(text) <= lines * room) text += more;
     return text;
   };
-  // Words that fit are never split: the line breaks behind the blank, or a hyphen.
+  // Words that fit are never split: the line breaks behind the blank (a blank
+  // at the margin hangs on its line), or a hyphen.
   for (const std::string& line : {grow("Several words here", " more"), grow("well-", "known")}) {
     const std::size_t fit = font.Measure(line, room).fit;
-    const std::size_t at = line.find_last_of(" -", fit - 1) + 1;
+    const std::size_t at = line.find_last_of(" -", fit) + 1;
     expectWrappedAs(line + "\n", line.substr(0, at) + "\n" + line.substr(at) + "\n");
   }
-  // A word longer than the line is cut where it stops fitting, again and again.
+  // Each line filled with what fits: a word longer than the line is cut again
+  // and again; ideographs break between any two, not behind an earlier blank.
+  auto filledLines = [&](std::string_view text) {
+    std::string lines;
+    while (!text.empty()) {
+      const std::string_view line = Utf8Prefix(text, font.Measure(text, room).fit);
+      lines += std::string(line) + "\n";
+      text.remove_prefix(line.size());
+    }
+    return lines;
+  };
   const std::string word(3 * kTextChunkBytes, 'W');
-  const std::size_t wordFit = font.Measure(word, room).fit;
-  ASSERT_GT(wordFit, 0u);
-  std::string broken;
-  for (std::size_t at = 0; at < word.size(); at += wordFit)
-    broken += word.substr(at, wordFit) + "\n";
-  expectWrappedAs(word, broken);
+  const std::string chinese = grow("\xE4\xB8\xAD \xE6\x96\x87", "\xE4\xBC\xA0\xE7\x9C\x9F", 3);
+  for (const std::string& text : {word, chinese}) expectWrappedAs(text, filledLines(text));
 }
 
 TEST_F(Txt2TifTest, NoWrapClipsAtTheRightMarginAndWrapAlwaysAdvances) {
