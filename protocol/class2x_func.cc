@@ -81,6 +81,13 @@ std::string FormatSessionParams(const SessionParams& p) {
   return text;
 }
 
+std::uint8_t PageLengthParam(std::uint32_t offeredLn, bool longPage) {
+  if (!longPage) return kLnA4;
+  for (const std::uint8_t ln : {kLnUnlimited, kLnB4})
+    if ((offeredLn >> ln & 1u) != 0) return ln;
+  return kLnA4;
+}
+
 std::uint32_t BitRateOf(std::uint8_t br) {
   return kBitRates[std::min<std::size_t>(br, kBitRates.size() - 1)];
 }
@@ -191,9 +198,10 @@ bool Class2xFunc::QueryCapabilities(const char* function) {
   ParseFaxParams(kept[at].c_str(), offered.data(), nullptr);
   m_offeredDf = OfferedValues(kept[at], kDF);
   m_offeredEc = OfferedValues(kept[at], kEC);
+  m_offeredLn = OfferedValues(kept[at], kLN);
   m_params[kBR] = offered[kBR];
-  // The longest recording length the modem offers (2 unlimited, 1 B4): pages
-  // longer than A4 (Legal) need it, and shorter ones fit within it.
+  // The longest recording length the modem offers: what a receive announces.
+  // A send asks for the length its pages need (PageLengthParam).
   m_params[kLN] = offered[kLN];
   m_params[kST] = offered[kST];
   m_params[kVR] = offered[kVR];  // the receive side of Class 2 keeps it

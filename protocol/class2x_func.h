@@ -91,6 +91,14 @@ constexpr std::uint8_t kDfMmr = 3;
 std::uint8_t DfOfCoding(FaxCoding coding);
 // The coding of a DF value; 2 (MR with uncompressed mode) is MR, unknown ones MH.
 FaxCoding CodingOfDf(std::uint8_t df);
+// LN values of the three recording lengths.
+constexpr std::uint8_t kLnA4 = 0;
+constexpr std::uint8_t kLnB4 = 1;
+constexpr std::uint8_t kLnUnlimited = 2;
+// The LN a send asks for: A4 for pages that fit it (A4, Letter); a longer
+// page (Legal) takes unlimited length or B4, whichever the modem offers
+// (offeredLn, a mask as OfferedValues gives it), and A4 when it offers neither.
+std::uint8_t PageLengthParam(std::uint32_t offeredLn, bool longPage);
 // The values a capability answer such as "(0,1),(0-5),...,(0-3),(0-2),..."
 // offers in one field (0 = VR), as a mask of bits 0 to 31; decimal values.
 std::uint32_t OfferedValues(std::string_view capabilities, std::size_t field);
@@ -194,6 +202,7 @@ class Class2xFunc : public FaxCommFunc, private PageSteps {
   SessionParams m_params{};
   std::uint32_t m_offeredDf = 0;  // masks of the modem's capability answer
   std::uint32_t m_offeredEc = 0;
+  std::uint32_t m_offeredLn = 0;
   bool m_ecmAllowed = false;
   FaxCoding m_highestCoding = FaxCoding::kMh;
   LinkCoding m_link;

@@ -12,6 +12,7 @@
 
 #include "base/strings.h"
 #include "document/fax_coding.h"
+#include "document/page_geometry.h"
 #include "document/tiff_oper.h"
 #include "modem/byte_tables.h"
 #include "protocol/class2x_func.h"
@@ -33,6 +34,8 @@ constexpr const char* kPageOk20 = "\r\n+FPS:1,0,0,0,0\r\n\r\nOK\r\n";
 constexpr const char* kConnect20 = "\r\n+FCS:1,5,0,2,0,0,0,0\r\n\r\nCONNECT\r\n";
 // A modem that offers MR, MMR and error correction.
 constexpr const char* kCapsEc = "\r\n(0,1),(0-5),(0-4),(0-2),(0-3),(0-2),0,(0-7)\r\n\r\nOK\r\n";
+// A modem that offers A4 and B4 length, not unlimited.
+constexpr const char* kCapsB4 = "\r\n(0,1),(0-5),(0-4),(0,1),(0-3),0,0,(0-7)\r\n\r\nOK\r\n";
 
 // Decodes every page of a TIFF file with libtiff; the row counts, or empty.
 std::vector<std::uint32_t> DecodedRows(const std::string& file) {
@@ -63,7 +66,7 @@ class Class2Sessions : public ::testing::Test {
         .Answer("AT+FLI=\"           VEXO TEST\"\r", kOk)
         .Answer("AT+FLO=2\r", kOk)
         .Answer("AT+FCC=?\r", kCaps20)
-        .Answer("AT+FCC=1,5,0,2,0,0,0,0\r", kOk)
+        .Answer("AT+FCC=1,5,0,0,0,0,0,0\r", kOk)
         .Answer("AT+FNR=1,1,1,1\r", kOk);
     if (dial)
       call.modem.Answer("ATX4DT5551234\r", "\r\n+FCO\r\n\r\n+FCI:\"REMOTE ONE\"\r\n\r\nOK\r\n");
@@ -130,7 +133,7 @@ TEST_P(Class2Failures, EndTheCallWithTheirReport) {
                                                        {"AT+FLI=", kOk},
                                                        {"AT+FLO=2\r", kOk},
                                                        {"AT+FCC=?\r", kCaps20},
-                                                       {"AT+FCC=1,5,0,2,0,0,0,0\r", kOk},
+                                                       {"AT+FCC=1,5,0,0,0,0,0,0\r", kOk},
                                                        {"AT+FNR=1,1,1,1\r", kOk},
                                                        {"ATX4DT5551234\r", ""}};
   call.modem.Answer("AT+FCLASS=2.0\r", kOk);
@@ -243,7 +246,8 @@ TEST_F(Class2Sessions, PageDataThatNeverEndsIsCutOffAndDrained) {
   EXPECT_EQ(DecodedRows(received), (std::vector<std::uint32_t>{8}));
 }
 
-// +FCC offers DF and EC as the modem and the limits allow; the page goes in
+// +FCC offers DF and EC as the modem and the limits allow, and the length the
+// page needs (A4, or for Legal unlimited or B4 as offered); the page goes in
 // the coding the +FCS report settles, and the far end can decode it.
 struct CodingCase {
   const char* name;
@@ -253,6 +257,7 @@ struct CodingCase {
   const char* fcs;   // the parameters the modem reports
   bool linkEcm;
   FaxCoding coding;
+  PaperSize paper;  // of the fine page sent
 };
 
 class Class2Codings : public Class2Sessions, public ::testing::WithParamInterface<CodingCase> {};
@@ -271,7 +276,10 @@ TEST_P(Class2Codings, PagesGoInTheSettledCoding) {
       .Expect("\x10\x2e")
       .Send(kPageOk20);
   call.class20.SetCodingLimits(c.ecm, FaxCoding::kMmr);
-  EXPECT_EQ(Send("2.0", 1), kSessionDone);
+  const std::string file = (call.dir.path() / "page.tif").string();
+  ASSERT_TRUE(
+      test::WriteFaxFile(file, {static_cast<int>(PaperRows(c.paper, kFineRowsPerInch))}, true));
+  EXPECT_EQ(Send("2.0", 1, file), kSessionDone);
   EXPECT_TRUE(call.modem.Finish()) << call.modem.Failure();
   EXPECT_EQ(call.class20.Link().ecm, c.linkEcm);
   EXPECT_EQ(call.class20.Link().coding, c.coding);
@@ -292,10 +300,11 @@ TEST_P(Class2Codings, PagesGoInTheSettledCoding) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Modems, Class2Codings, ::testing::Values(
-    CodingCase{"EcmAndMmr", true, kCapsEc, "1,5,0,2,3,1,0,0", "1,5,0,2,3,1,0,0", true, FaxCoding::kMmr},
-    CodingCase{"MrWithoutEcm", false, kCapsEc, "1,5,0,2,1,0,0,0", "1,5,0,2,1,0,0,0", false, FaxCoding::kMr},
-    CodingCase{"ModemWithoutEcm", true, kCaps20, "1,5,0,2,1,0,0,0", "1,5,0,2,1,0,0,0", false, FaxCoding::kMr},
-    CodingCase{"FarEndTakesMh", true, kCapsEc, "1,5,0,2,3,1,0,0", "1,5,0,2,0,0,0,0", false, FaxCoding::kMh}),
+    CodingCase{"EcmAndMmr", true, kCapsEc, "1,5,0,0,3,1,0,0", "1,5,0,0,3,1,0,0", true, FaxCoding::kMmr, PaperSize::kA4},
+    CodingCase{"MrWithoutEcm", false, kCapsEc, "1,5,0,0,1,0,0,0", "1,5,0,0,1,0,0,0", false, FaxCoding::kMr, PaperSize::kLetter},
+    CodingCase{"ModemWithoutEcm", true, kCaps20, "1,5,0,2,1,0,0,0", "1,5,0,2,1,0,0,0", false, FaxCoding::kMr, PaperSize::kLegal},
+    CodingCase{"LegalOnB4", false, kCapsB4, "1,5,0,1,1,0,0,0", "1,5,0,1,1,0,0,0", false, FaxCoding::kMr, PaperSize::kLegal},
+    CodingCase{"FarEndTakesMh", true, kCapsEc, "1,5,0,0,3,1,0,0", "1,5,0,0,0,0,0,0", false, FaxCoding::kMh, PaperSize::kA4}),
     [](const auto& param) { return std::string(param.param.name); });
 // clang-format on
 
@@ -341,7 +350,7 @@ TEST_F(Class2Sessions, Class2DialsAnEmptyNumberWithAtdAndNeedsXon) {
   call.modem.Answer("AT+FCLASS=2\r", kOk)
       .Answer("AT+FLID=\"           VEXO TEST\"\r", kOk)
       .Answer("AT+FDCC=?\r", "\r\n+FDCC: (0,1),(0-5),(0-4),(0-2),(0-3),0,0,(0-7)\r\n\r\nOK\r\n")
-      .Answer("AT+FDCC=1,5,0,2,0,0,0,0\r", kOk)
+      .Answer("AT+FDCC=1,5,0,0,0,0,0,0\r", kOk)
       .Answer("ATD\r", "\r\n+FCON\r\n\r\n+FDCS:1,5,0,2,0,0,0,0\r\n\r\nOK\r\n")
       .Answer("AT+FDT\r", "\r\nCONNECT\r\n");  // no XON follows
   EXPECT_EQ(Send("2", 1, "", ""), kSessionFailed);

@@ -9,9 +9,11 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/presenter.h"
 #include "base/string_ids.h"
+#include "document/tiff_convert.h"
 #include "ui/common/ui_strings.h"
 #include "ui/settings/font_choice_dlg.h"
 
@@ -89,10 +91,29 @@ bool CTifOutSetDlg::Accept(AppSettings& s) {
   const std::uint32_t height = m_paperHeight->text().toUInt(&ok);
   if (!ok || height < kMinPaperHeight || height > kMaxPaperHeight) {
     ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kBadPaperHeight);
-    m_paperHeight->setFocus();
-    m_paperHeight->selectAll();
-    return false;
+    return RefuseHeight();
   }
+  // The renderers lay the page out with the page's other values (paper,
+  // quality, font): a height that leaves no room for it is refused here.
+  AppSettings page = s;
+  Store(page, height);
+  const PaperHeightRange usable = UsablePaperHeights(ConvertOptionsOf(page));
+  if (height < usable.lowest || height > usable.highest) {
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kPaperHeightUnusable, height, usable.lowest,
+                usable.highest);
+    return RefuseHeight();
+  }
+  Store(s, height);
+  return true;
+}
+
+bool CTifOutSetDlg::RefuseHeight() {
+  m_paperHeight->setFocus();
+  m_paperHeight->selectAll();
+  return false;
+}
+
+void CTifOutSetDlg::Store(AppSettings& s, std::uint32_t height) const {
   s.T2TPaperHeight = height;
   s.PaperSize = static_cast<std::uint32_t>(m_paperSize->currentIndex());
   s.T2TLineExtra = NumberOf(m_lineExtra);
@@ -101,7 +122,6 @@ bool CTifOutSetDlg::Accept(AppSettings& s) {
   s.T2TWordWrap = m_wordWrap->isChecked() ? 1 : 0;
   s.T2TFont = m_font;
   s.I2TResTransfer = m_resTransfer->currentIndex() == 1 ? 2 : 1;
-  return true;
 }
 
 void CTifOutSetDlg::ChooseFont() {

@@ -31,8 +31,9 @@ class CTifOutSetDlg : public QWidget {
   explicit CTifOutSetDlg(QWidget* parent = nullptr);
 
   void Load(const AppSettings& settings);
-  // Checks the paper height first; false (after the message, with the edit
-  // focused and selected) keeps the page.
+  // Checks the paper height first (a number from 100 to 9999 that leaves the
+  // page room with the page's other values); false (after the message, with
+  // the edit focused and selected) keeps the page.
   bool Accept(AppSettings& settings);
 
   // Opens the font choice dialog on the page's copy of the font record.
@@ -50,6 +51,10 @@ class CTifOutSetDlg : public QWidget {
 
  private:
   void ShowFont();
+  // Focuses and selects the paper height; false.
+  bool RefuseHeight();
+  // The page's values, with the paper height given.
+  void Store(AppSettings& s, std::uint32_t height) const;
 
   LOGFONTW m_font;
   QComboBox* m_paperSize = nullptr;

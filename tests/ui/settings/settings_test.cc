@@ -17,8 +17,10 @@
 #include <tuple>
 
 #include "app/jobs/app_oper.h"
+#include "app/settings/layer_options.h"
 #include "base/string_ids.h"
 #include "base/strings.h"
+#include "document/tiff_convert.h"
 #include "kernel/fax_kernel.h"
 #include "platform/telephony/linux_provider.h"
 #include "platform/text.h"
@@ -294,6 +296,7 @@ TEST_F(SettingsTest, InvalidValuesAreRefusedOnTheirPage) {
   QTest::keyClicks(height, "x");  // only digits can be typed
   EXPECT_EQ(height->text(), "2970");
   v->CallSeedNumber()->setChecked(true);
+  const PaperHeightRange usable = UsablePaperHeights(ConvertOptionsOf(settings));
   const std::tuple<std::function<void()>, std::string, QWidget*> cases[] = {
       // Characters code page 1252 lacks, named once each.
       {[&] {
@@ -319,7 +322,11 @@ TEST_F(SettingsTest, InvalidValuesAreRefusedOnTheirPage) {
          height->setText("");
        },
        Res(str::kBadPaperHeight), sheet->TextPage()},
-      {[&] { height->setText("99"); }, Res(str::kBadPaperHeight), sheet->TextPage()}};
+      {[&] { height->setText("99"); }, Res(str::kBadPaperHeight), sheet->TextPage()},
+      // A number the renderers cannot lay a page out on.
+      {[&] { height->setText("500"); },
+       Format(1024, Res(str::kPaperHeightUnusable).c_str(), 500u, usable.lowest, usable.highest),
+       sheet->TextPage()}};
   for (const auto& [edit, message, page] : cases) {
     boxes.boxes.clear();
     edit();
@@ -332,10 +339,10 @@ TEST_F(SettingsTest, InvalidValuesAreRefusedOnTheirPage) {
   EXPECT_EQ(settings.T2TPaperHeight, 2970u);
   EXPECT_EQ(settings.UseWhatAsSeedNum, 1u);
   EXPECT_EQ(settings.LogPath, home.dir() + "Log/");
-  height->setText("100");
+  height->setText(QString::number(usable.lowest));
   v->HangupBreak()->setText("");
   sheet->accept();
-  EXPECT_EQ(settings.T2TPaperHeight, 100u);
+  EXPECT_EQ(settings.T2TPaperHeight, usable.lowest);
   EXPECT_EQ(settings.UseWhatAsSeedNum, 2u);
   EXPECT_EQ(settings.SeedCallNum, "555 0000");
   EXPECT_EQ(settings.HangupBreak, 0u);
