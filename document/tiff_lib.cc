@@ -188,7 +188,11 @@ void TiffFile::Abandon() {
   if (m_tif == nullptr) return;
   // TIFFCleanup writes a directory still dirty: it is replaced by a fresh one,
   // and the file takes no more writes whatever libtiff tries.
+  // Its codec state and tag values are freed first (a new compression scheme
+  // cleans up the old one): a fresh directory does not free them itself.
   m_client->writesRefused = true;
+  TIFFSetField(m_tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+  TIFFFreeDirectory(m_tif);
   TIFFCreateDirectory(m_tif);
   TIFFCleanup(m_tif);
   m_tif = nullptr;
