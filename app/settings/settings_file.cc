@@ -268,9 +268,10 @@ bool WritePiece(int fd, std::string_view data, const std::string& path) {
 }
 
 // The bytes of one entry in the file (after its empty line), or nullopt when it
-// is not written: a text that does not fit the line buffer once converted, or
-// that the code page cannot hold (never written with "?" in place of its
-// characters; the entry then reads as its default).
+// is not written: a text that does not fit the line buffer once converted. A
+// text that the code page cannot hold is written as the key's default, never
+// with "?" in place of its characters; reading the file back and writing it
+// again then gives the same file.
 std::optional<std::string> EntryLine(const AppSettings& s, const SettingKey& key,
                                      std::uint32_t codePage) {
   std::string line = std::string(key.key) + " = ";
@@ -278,8 +279,9 @@ std::optional<std::string> EntryLine(const AppSettings& s, const SettingKey& key
     case SettingKind::Text: {
       const std::optional<std::string> bytes =
           Utf8ToCodePage(codePage, StoredText(s, key, s.*key.text, codePage));
-      if (!bytes) return std::nullopt;
-      line += '"' + *bytes + '"';
+      const std::optional<std::string> stored =
+          bytes ? bytes : Utf8ToCodePage(codePage, AppSettings{}.*key.text);
+      line += '"' + stored.value_or(std::string()) + '"';
       break;
     }
     case SettingKind::Unsigned:
