@@ -54,5 +54,7 @@ std::optional<std::string> SystemErrorText(int code);
 
 // ASCII upper-casing, as the modem's result lines are read.
 std::string AsciiUpper(std::string_view text);
+// ASCII lower-casing, as names are compared without regard to case.
+std::string AsciiLower(std::string_view text);
 
 }  // namespace vexo

@@ -13,18 +13,13 @@
 #include <system_error>
 
 #include "base/error_pool.h"
+#include "platform/text.h"
 
 namespace vexo {
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == prefix;
+  return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == prefix;
 }
 
 // Replaces every byte sequence that is not UTF-8 with U+FFFD, so that a bad
@@ -74,7 +69,7 @@ std::string ValidUtf8(std::string_view in) {
 // Converts text in the named character set to UTF-8; unknown sets and
 // unconvertible bytes leave the text to ValidUtf8.
 std::string ToUtf8(std::string_view text, const std::string& charset) {
-  if (charset.empty() || Lower(charset) == "utf-8" || Lower(charset) == "us-ascii")
+  if (charset.empty() || AsciiLower(charset) == "utf-8" || AsciiLower(charset) == "us-ascii")
     return ValidUtf8(text);
   iconv_t cd = iconv_open("UTF-8", charset.c_str());
   if (cd == reinterpret_cast<iconv_t>(-1)) return ValidUtf8(text);
@@ -182,7 +177,7 @@ std::optional<Property> ParseLine(std::string_view line) {
   }
   std::string name = fields.front();
   if (const auto dot = name.rfind('.'); dot != std::string::npos) {
-    p.group = Lower(Trim(name.substr(0, dot)));
+    p.group = AsciiLower(Trim(name.substr(0, dot)));
     name = name.substr(dot + 1);
   }
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -190,7 +185,7 @@ std::optional<Property> ParseLine(std::string_view line) {
   for (std::size_t f = 1; f < fields.size(); ++f) {
     const std::string& field = fields[f];
     const auto eq = field.find('=');
-    const std::string key = Lower(Trim(field.substr(0, eq)));
+    const std::string key = AsciiLower(Trim(field.substr(0, eq)));
     const std::string value = eq == std::string::npos ? std::string() : field.substr(eq + 1);
     if (eq == std::string::npos) {
       if (key == "quoted-printable")
@@ -199,15 +194,15 @@ std::optional<Property> ParseLine(std::string_view line) {
         p.types.push_back(key);  // vCard 2.1 bare type
     } else if (key == "type") {
       for (const std::string& t : SplitEscaped(value, ',')) {
-        const std::string type = Lower(Trim(t));
+        const std::string type = AsciiLower(Trim(t));
         if (!type.empty()) p.types.push_back(type);
       }
     } else if (key == "encoding") {
-      p.quotedPrintable = Lower(Trim(value)) == "quoted-printable";
+      p.quotedPrintable = AsciiLower(Trim(value)) == "quoted-printable";
     } else if (key == "charset") {
       p.charset = Trim(value);
     } else if (key == "label") {
-      p.types.push_back(Lower(Trim(value)));
+      p.types.push_back(AsciiLower(Trim(value)));
     }
   }
   return p;
@@ -273,7 +268,7 @@ void Apply(const Property& p, CardDraft& card) {
     std::string number = CleanNumber(DecodedText(p));
     if (!number.empty()) card.tels.push_back({p.group, p.types, std::move(number)});
   } else if (p.name == "X-ABLABEL" && !p.group.empty()) {
-    card.labels.emplace_back(p.group, Lower(Trim(DecodedText(p))));
+    card.labels.emplace_back(p.group, AsciiLower(Trim(DecodedText(p))));
   }
 }
 
@@ -349,7 +344,7 @@ std::vector<LogicalLine> Unfold(std::string_view text) {
     std::string& last = lines.back().text;
     const auto colon = last.find(':');
     continueQp = !last.empty() && last.back() == '=' && colon != std::string::npos &&
-                 Lower(last.substr(0, colon)).find("quoted-printable") != std::string::npos;
+                 AsciiLower(last.substr(0, colon)).find("quoted-printable") != std::string::npos;
     if (continueQp) last.pop_back();
   }
   return lines;
@@ -424,7 +419,7 @@ VCardReadResult ParseVCards(std::string_view bytes) {
       note(line.number, card ? "a line without a colon" : "text outside a card");
       continue;
     }
-    const std::string value = Lower(Trim(p->rawValue));
+    const std::string value = AsciiLower(Trim(p->rawValue));
     if (p->name == "BEGIN" && value == "vcard") {
       if (card && (nested > 0 || lastWasAgent)) {
         ++nested;
@@ -464,7 +459,7 @@ VCardReadResult ParseVCards(std::string_view bytes) {
 
 void SortByFileAs(std::vector<Contact>& contacts) {
   std::stable_sort(contacts.begin(), contacts.end(), [](const Contact& a, const Contact& b) {
-    return Lower(a.fileAs) < Lower(b.fileAs);
+    return AsciiLower(a.fileAs) < AsciiLower(b.fileAs);
   });
 }
 

@@ -7,6 +7,7 @@
 #include "app/jobs/fax_files.h"
 #include "app/store/db_func.h"
 #include "app/store/file_time.h"
+#include "platform/text.h"
 
 namespace vexo {
 namespace {
@@ -14,12 +15,6 @@ namespace {
 constexpr std::uint16_t kStatusReceived = 1;
 constexpr std::uint16_t kResolutionNormal = 1;
 constexpr std::uint16_t kResolutionFine = 2;
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return text;
-}
 
 FileTime ModificationTime(const struct stat& st) {
   return LocalTimeToFileTime(LocalTimeOf(st.st_mtime)).value_or(LocalFileTimeNow());
@@ -36,7 +31,7 @@ int FileOrphanedFaxes(DBFunc& store, const std::filesystem::path& dataDir,
   for (const auto& entry : std::filesystem::directory_iterator(dataDir, ec)) {
     const std::string name = entry.path().filename().string();
     struct stat st {};
-    if (!IsFaxFileName(name) || named.contains(LowerAscii(name)) ||
+    if (!IsFaxFileName(name) || named.contains(AsciiLower(name)) ||
         ::stat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
       continue;
     const auto summary = ReadFaxFileSummary(entry.path().string());
