@@ -26,20 +26,15 @@ bool AllWhite(const std::uint8_t* p) {
 }  // namespace
 
 void GreyHistogram::Add(std::span<const std::uint8_t> pixels) {
-  // One unsigned compare per pixel; eight white pixels (most of a page) are
-  // passed over with one compare.
-  constexpr unsigned kSpan = kToneHigh - kToneLow;
+  // Eight white pixels (most of a page) are passed over with one compare.
   std::uint64_t tones = 0;
   std::size_t i = 0;
   for (; i + 8 <= pixels.size(); i += 8) {
     if (AllWhite(pixels.data() + i)) continue;
-    for (std::size_t k = i; k < i + 8; ++k)
-      tones += static_cast<std::uint8_t>(pixels[k] - kToneLow) <= kSpan ? 1 : 0;
+    for (std::size_t k = i; k < i + 8; ++k) tones += IsTone(pixels[k]) ? 1 : 0;
   }
-  for (; i < pixels.size(); ++i)
-    tones += static_cast<std::uint8_t>(pixels[i] - kToneLow) <= kSpan ? 1 : 0;
-  m_tones += tones;
-  m_total += pixels.size();
+  for (; i < pixels.size(); ++i) tones += IsTone(pixels[i]) ? 1 : 0;
+  AddCounts(tones, pixels.size());
 }
 
 GreyKind GreyHistogram::Kind() const {

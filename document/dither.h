@@ -25,10 +25,20 @@ constexpr std::uint32_t kPhotoTonePerMille = 20;
 
 enum class GreyKind { Text, Photo };
 
+// A tone is a grey between kToneLow and kToneHigh (one unsigned compare).
+constexpr bool IsTone(std::uint8_t grey) {
+  return static_cast<std::uint8_t>(grey - kToneLow) <= kToneHigh - kToneLow;
+}
+
 // How many of a picture's pixels are tones, and how many it has.
 class GreyHistogram {
  public:
   void Add(std::span<const std::uint8_t> pixels);
+  // Adds counts made elsewhere (IsTone over the pixels).
+  void AddCounts(std::uint64_t tones, std::uint64_t pixels) {
+    m_tones += tones;
+    m_total += pixels;
+  }
   std::uint64_t Total() const { return m_total; }
   std::uint64_t Tones() const { return m_tones; }
   GreyKind Kind() const;
@@ -70,6 +80,8 @@ class Ditherer {
   // the screen's cell has half as many rows to keep the dots round on paper.
   Ditherer(std::uint32_t width, GreyKind kind, bool normalRows = false);
   void Row(const std::uint8_t* grey, std::uint8_t* fax);
+  // Moves past a row known to be white (its fax row is all zero bits).
+  void SkipWhiteRow() { m_row = (m_row + 1) % m_cellRows; }
 
  private:
   std::uint32_t m_width;

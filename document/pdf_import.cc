@@ -3,16 +3,17 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstring>
+#include <filesystem>
 #include <future>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <vector>
 
-#include <poppler-document.h>
-#include <poppler-image.h>
-#include <poppler-page-renderer.h>
-#include <poppler-page.h>
+#include <cairo.h>
+#include <poppler.h>
 
 #include "base/error_pool.h"
 #include "document/dither.h"
@@ -26,13 +27,48 @@ constexpr const char* kFunction = "Pdf2Tiff";
 constexpr double kPointsPerInch = 72.0;
 // The grey of the paper around a page that does not fill it.
 constexpr std::uint8_t kWhiteGrey = 255;
+// Rows rendered at a time: a band of colour (about 4 MB at the paper's width)
+// stays in the processor's cache between drawing and reading.
+constexpr std::uint32_t kBandRows = 576;
 
-// poppler writes its complaints about damaged files to stderr; the refusal
-// goes into the error pool instead.
-void QuietPoppler() {
-  static std::once_flag once;
-  std::call_once(
-      once, [] { poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr); });
+struct GObjectUnref {
+  void operator()(void* object) const { g_object_unref(object); }
+};
+struct GErrorFree {
+  void operator()(GError* error) const { g_error_free(error); }
+};
+struct GFree {
+  void operator()(char* text) const { g_free(text); }
+};
+struct SurfaceDestroy {
+  void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+struct ContextDestroy {
+  void operator()(cairo_t* context) const { cairo_destroy(context); }
+};
+using DocumentPtr = std::unique_ptr<PopplerDocument, GObjectUnref>;
+using PagePtr = std::unique_ptr<PopplerPage, GObjectUnref>;
+using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
+using ContextPtr = std::unique_ptr<cairo_t, ContextDestroy>;
+
+enum class OpenResult { kOpened, kDamaged, kLocked };
+
+// Opens the PDF without a password: a file that needs one to be read is
+// locked; one with an owner password alone opens.
+OpenResult OpenDocument(const std::string& path, DocumentPtr& document) {
+  std::error_code ec;
+  const std::string absolute = std::filesystem::absolute(path, ec).string();
+  GError* rawError = nullptr;
+  const std::unique_ptr<char, GFree> uri(g_filename_to_uri(absolute.c_str(), nullptr, &rawError));
+  std::unique_ptr<GError, GErrorFree> error(rawError);
+  if (!uri) return OpenResult::kDamaged;
+  rawError = nullptr;
+  document.reset(poppler_document_new_from_file(uri.get(), nullptr, &rawError));
+  error.reset(rawError);
+  if (document) return OpenResult::kOpened;
+  const bool locked =
+      error && error->domain == POPPLER_ERROR && error->code == POPPLER_ERROR_ENCRYPTED;
+  return locked ? OpenResult::kLocked : OpenResult::kDamaged;
 }
 
 // The page's size in points as it is shown (turned pages swapped).
@@ -41,12 +77,11 @@ struct PageSize {
   double height = 0;
 };
 
-PageSize ShownSize(const poppler::page& page) {
-  const poppler::rectf box = page.page_rect(poppler::crop_box);
-  PageSize size{std::abs(box.width()), std::abs(box.height())};
-  const auto orientation = page.orientation();
-  if (orientation == poppler::page::landscape || orientation == poppler::page::seascape)
-    std::swap(size.width, size.height);
+PageSize ShownSize(PopplerPage* page) {
+  PageSize size;
+  poppler_page_get_size(page, &size.width, &size.height);
+  size.width = std::abs(size.width);
+  size.height = std::abs(size.height);
   return size;
 }
 
@@ -90,6 +125,195 @@ RenderPlan PlanFor(const PageSize& size, const FaxPageFormat& format) {
   return plan;
 }
 
+// One rendered PDF page: its grey rows (plan width by plan rows), the same
+// rows cut at the text threshold into fax rows (the paper's width, the page
+// centred across it), which rows hold anything but white, and the kind of
+// page the greys make.
+struct RenderedPage {
+  std::vector<std::uint8_t> grey;
+  std::vector<std::uint8_t> cut;
+  std::vector<std::uint8_t> inked;  // per row: 0 when the row is all white
+  GreyKind kind = GreyKind::Text;
+};
+
+// Renders PDF pages with cairo into two small colour surfaces kept for the
+// whole import, a band of rows at a time: a band stays in the processor's
+// cache between drawing and reading, and memory stays two bands of colour
+// whatever the page's length. Anti-aliasing is off, so text stays black and white and
+// the tones that are left come from pictures and shading, which decide the
+// page's kind. Each band is read once: into greys, cut rows and tone counts,
+// so a text page (most pages) is ready without another pass.
+class PageRasterizer {
+ public:
+  PageRasterizer(const FaxPageFormat& format, std::uint32_t bandRows)
+      : m_format(format), m_bandRows(bandRows) {
+    for (SurfacePtr& surface : m_surfaces)
+      surface.reset(cairo_image_surface_create(
+          CAIRO_FORMAT_RGB16_565, static_cast<int>(format.width), static_cast<int>(bandRows)));
+  }
+
+  // Each band is read on a thread of its own while the next one is drawn
+  // into the other surface.
+  std::optional<RenderedPage> Render(PopplerPage* page, const RenderPlan& plan) {
+    for (const SurfacePtr& surface : m_surfaces)
+      if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
+    RenderedPage out;
+    out.grey.resize(std::size_t{plan.width} * plan.rows);
+    out.cut.resize(RowBytes() * plan.rows);
+    out.inked.resize(plan.rows);
+    std::uint64_t tones = 0;
+    std::future<std::uint64_t> reading;
+    for (std::uint32_t top = 0, band = 0; top < plan.rows; top += m_bandRows, ++band) {
+      cairo_surface_t* surface = m_surfaces[band % m_surfaces.size()].get();
+      if (!DrawBand(surface, page, plan, top)) return std::nullopt;
+      if (reading.valid()) tones += reading.get();
+      reading = std::async(
+          std::launch::async | std::launch::deferred,
+          [this, surface, &plan, &out, top] { return ReadBand(surface, plan, top, out); });
+    }
+    if (reading.valid()) tones += reading.get();
+    GreyHistogram histogram;
+    histogram.AddCounts(tones, std::uint64_t{plan.width} * plan.rows);
+    out.kind = histogram.Kind();
+    return out;
+  }
+
+ private:
+  std::size_t RowBytes() const { return (std::size_t{m_format.width} + 7) / 8; }
+
+  static bool DrawBand(cairo_surface_t* surface, PopplerPage* page, const RenderPlan& plan,
+                       std::uint32_t top) {
+    const ContextPtr context(cairo_create(surface));
+    cairo_t* cr = context.get();
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    cairo_font_options_t* fontOptions = cairo_font_options_create();
+    cairo_font_options_set_antialias(fontOptions, CAIRO_ANTIALIAS_NONE);
+    cairo_set_font_options(cr, fontOptions);
+    cairo_font_options_destroy(fontOptions);
+    cairo_translate(cr, 0, -static_cast<double>(top));
+    cairo_scale(cr, plan.xResolution / kPointsPerInch, plan.yResolution / kPointsPerInch);
+    poppler_page_render_for_printing(page, cr);
+    const bool drawn = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_surface_flush(surface);
+    return drawn;
+  }
+
+  // Reads the band's rows from top into the page; the band's tone count.
+  std::uint64_t ReadBand(cairo_surface_t* surface, const RenderPlan& plan, std::uint32_t top,
+                         RenderedPage& out) const {
+    const std::uint32_t rows = std::min(m_bandRows, plan.rows - top);
+    const auto* data = cairo_image_surface_get_data(surface);
+    const auto stride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
+    std::uint64_t tones = 0;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+      const std::size_t row = top + r;
+      const RowInk ink = ReadRow(data + r * stride, plan, out.grey.data() + row * plan.width,
+                                 out.cut.data() + row * RowBytes());
+      out.inked[row] = ink.inked ? 1 : 0;
+      tones += ink.tones;
+    }
+    return tones;
+  }
+
+  struct RowInk {
+    bool inked = false;
+    std::uint64_t tones = 0;
+  };
+
+  // Cairo's RGB16_565 pixels are native 16-bit words RRRRRGGGGGGBBBBB; the
+  // grey is their luminance, looked up. The row is read eight pixels at a
+  // time; white paper (most of a page) is passed over with one compare (its
+  // greys 255, its cut bits left 0).
+  RowInk ReadRow(const unsigned char* rgb, const RenderPlan& plan, std::uint8_t* grey,
+                 std::uint8_t* cut) const {
+    constexpr std::uint64_t kWhitePixels = ~std::uint64_t{0};
+    constexpr std::uint32_t kBlock = 8;
+    RowInk ink;
+    std::uint32_t x = 0;
+    for (; x + kBlock <= plan.width; x += kBlock) {
+      std::uint64_t words[2];
+      std::memcpy(words, rgb + 2 * std::size_t{x}, sizeof words);
+      if ((words[0] & words[1]) == kWhitePixels) {
+        std::memset(grey + x, kWhiteGrey, kBlock);
+        continue;
+      }
+      std::uint16_t pixels[kBlock];
+      std::memcpy(pixels, words, sizeof pixels);
+      unsigned bits = 0;
+      for (std::uint32_t k = 0; k < kBlock; ++k) {
+        const std::uint8_t value = m_luminance[pixels[k]];
+        grey[x + k] = value;
+        bits |= static_cast<unsigned>(value < kGreyThreshold) << (kBlock - 1 - k);
+        ink.tones += IsTone(value) ? 1 : 0;
+      }
+      ink.inked = true;
+      PutBits(cut, plan.left + x, bits);
+    }
+    for (; x < plan.width; ++x) {
+      std::uint16_t pixel;
+      std::memcpy(&pixel, rgb + 2 * std::size_t{x}, sizeof pixel);
+      const std::uint8_t value = m_luminance[pixel];
+      grey[x] = value;
+      ink.inked = ink.inked || value != kWhiteGrey;
+      ink.tones += IsTone(value) ? 1 : 0;
+      if (value < kGreyThreshold) PutBits(cut, plan.left + x, 0x80);
+    }
+    return ink;
+  }
+
+  // ORs eight bits (most significant first) into a fax row from column on.
+  static void PutBits(std::uint8_t* row, std::uint32_t column, unsigned bits) {
+    const std::uint32_t shift = column % 8;
+    row[column / 8] |= static_cast<std::uint8_t>(bits >> shift);
+    if (shift != 0 && (bits << (8 - shift) & 0xFF) != 0)
+      row[column / 8 + 1] |= static_cast<std::uint8_t>(bits << (8 - shift));
+  }
+
+  // The grey of every 565 pixel: each channel widened to eight bits (its top
+  // bits repeated, so full is 255), then weighted as the eye sees it.
+  static std::vector<std::uint8_t> LuminanceTable() {
+    std::vector<std::uint8_t> table(std::size_t{1} << 16);
+    for (std::uint32_t pixel = 0; pixel < table.size(); ++pixel) {
+      const std::uint32_t red = (pixel >> 11) & 0x1F;
+      const std::uint32_t green = (pixel >> 5) & 0x3F;
+      const std::uint32_t blue = pixel & 0x1F;
+      const std::uint32_t red8 = (red << 3) | (red >> 2);
+      const std::uint32_t green8 = (green << 2) | (green >> 4);
+      const std::uint32_t blue8 = (blue << 3) | (blue >> 2);
+      table[pixel] = static_cast<std::uint8_t>((red8 * 77 + green8 * 151 + blue8 * 28) >> 8);
+    }
+    return table;
+  }
+
+  FaxPageFormat m_format;
+  std::uint32_t m_bandRows;
+  std::array<SurfacePtr, 2> m_surfaces;
+  std::vector<std::uint8_t> m_luminance = LuminanceTable();
+};
+
+// The fax rows of a rendered page: its cut rows for a text page; a picture
+// page is halftoned from its greys.
+std::vector<std::uint8_t> FaxRows(RenderedPage page, const RenderPlan& plan,
+                                  const FaxPageFormat& format) {
+  if (page.kind == GreyKind::Text) return std::move(page.cut);
+  const std::size_t rowBytes = (std::size_t{format.width} + 7) / 8;
+  std::vector<std::uint8_t> rows(rowBytes * plan.rows);
+  Ditherer ditherer(format.width, page.kind, format.normal);
+  std::vector<std::uint8_t> greyRow(format.width, kWhiteGrey);
+  for (std::uint32_t r = 0; r < plan.rows; ++r) {
+    if (!page.inked[r]) {
+      ditherer.SkipWhiteRow();
+      continue;
+    }
+    std::copy_n(page.grey.data() + std::size_t{r} * plan.width, plan.width,
+                greyRow.begin() + plan.left);
+    ditherer.Row(greyRow.data(), rows.data() + r * rowBytes);
+  }
+  return rows;
+}
+
 std::uint64_t FileSize(const std::string& path, int* error) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
@@ -105,7 +329,6 @@ std::uint64_t FileSize(const std::string& path, int* error) {
 int PdfImport::Initialize(LogFile* systemLog) {
   m_systemLog = systemLog;
   TiffLib::Initialize();
-  QuietPoppler();
   m_initialized = true;
   return 1;
 }
@@ -126,16 +349,18 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
     ReportResString(0, kMsgDefault, kModule, kFunction, kStringFileEmpty, name);
     return 0;
   }
-  std::unique_ptr<poppler::document> document(poppler::document::load_from_file(sourceFile));
-  if (!document) {
-    ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfDamaged, name);
-    return 0;
+  DocumentPtr document;
+  switch (OpenDocument(sourceFile, document)) {
+    case OpenResult::kOpened:
+      break;
+    case OpenResult::kLocked:
+      ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfLocked, name);
+      return 0;
+    case OpenResult::kDamaged:
+      ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfDamaged, name);
+      return 0;
   }
-  if (document->is_locked()) {
-    ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfLocked, name);
-    return 0;
-  }
-  const int pageCount = document->pages();
+  const int pageCount = poppler_document_get_n_pages(document.get());
   if (pageCount <= 0) {
     ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfNoPages, name);
     return 0;
@@ -148,11 +373,11 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
   const FaxPageFormat format = FaxPageFormat::Of(m_layout);
   const std::uint64_t maxRows = std::uint64_t{format.rows} * kMaxFaxPagesPerPdfPage;
   // Every page is checked before the first one is written.
-  std::vector<std::unique_ptr<poppler::page>> pages;
+  std::vector<PagePtr> pages;
   std::vector<RenderPlan> plans;
   for (int i = 0; i < pageCount; ++i) {
-    std::unique_ptr<poppler::page> page(document->create_page(i));
-    const RenderPlan plan = page ? PlanFor(ShownSize(*page), format) : RenderPlan{};
+    PagePtr page(poppler_document_get_page(document.get(), i));
+    const RenderPlan plan = page ? PlanFor(ShownSize(page.get()), format) : RenderPlan{};
     if (plan.rows == 0) {
       ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfDamaged, name);
       return 0;
@@ -166,60 +391,40 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
     plans.push_back(plan);
   }
 
-  poppler::page_renderer renderer;
-  renderer.set_image_format(poppler::image::format_gray8);
-  // Without anti-aliasing text stays black and white, so the tones that are
-  // left come from pictures and shading, which decide the page's kind.
-  renderer.set_render_hints(0);
+  PageRasterizer rasterizer(format, kBandRows);
   FaxPageWriter writer(tif, m_systemLog);
-  std::vector<std::uint8_t> faxRow((std::size_t{format.width} + 7) / 8);
+  const std::vector<std::uint8_t> whiteRow((std::size_t{format.width} + 7) / 8);
   auto done = [&](int result) {
     writer.AbandonPage();
     if (pagesOut != nullptr) *pagesOut = writer.PagesWritten();
     return result;
   };
-  // The next page is rendered on a thread of its own while this one is
-  // halftoned and coded; poppler is used by one thread at a time.
-  auto render = [&renderer, &pages, &plans](std::size_t i) {
-    return std::async(std::launch::async | std::launch::deferred, [&renderer, &pages, &plans, i] {
-      const RenderPlan& plan = plans[i];
-      return renderer.render_page(pages[i].get(), plan.xResolution, plan.yResolution, 0, 0,
-                                  static_cast<int>(plan.width), static_cast<int>(plan.rows));
-    });
+  // The next page is rendered and halftoned on a thread of its own while this
+  // one is coded; the document is used by one thread at a time.
+  auto render = [&rasterizer, &pages, &plans, &format](std::size_t i) {
+    return std::async(std::launch::async | std::launch::deferred,
+                      [&rasterizer, &pages, &plans, &format, i] {
+                        std::optional<std::vector<std::uint8_t>> rows;
+                        if (auto page = rasterizer.Render(pages[i].get(), plans[i]))
+                          rows = FaxRows(std::move(*page), plans[i], format);
+                        return rows;
+                      });
   };
-  std::future<poppler::image> next = render(0);
+  std::future<std::optional<std::vector<std::uint8_t>>> next = render(0);
   for (std::size_t i = 0; i < pages.size(); ++i) {
     if (cancel && cancel()) return done(-1);
     const RenderPlan& plan = plans[i];
-    const poppler::image image = next.get();
+    const std::optional<std::vector<std::uint8_t>> rows = next.get();
     if (i + 1 < pages.size()) next = render(i + 1);
-    if (!image.is_valid() || image.format() != poppler::image::format_gray8 ||
-        image.width() != static_cast<int>(plan.width) ||
-        image.height() != static_cast<int>(plan.rows)) {
+    if (!rows) {
       ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfDamaged, name);
       return done(0);
     }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(image.const_data());
-    const std::size_t stride = static_cast<std::size_t>(image.bytes_per_row());
-    GreyHistogram histogram;
-    for (std::uint32_t r = 0; r < plan.rows; ++r) histogram.Add({bytes + r * stride, plan.width});
-    Ditherer ditherer(format.width, histogram.Kind(), format.normal);
     FaxPageSplitter splitter(writer, format, plan.top + plan.rows);
-    std::vector<std::uint8_t> greyRow(format.width, kWhiteGrey);
-    std::fill(faxRow.begin(), faxRow.end(), 0);
     for (std::uint32_t r = 0; r < plan.top; ++r)
-      if (!splitter.Row(faxRow.data())) return done(0);
-    // A page as wide as the paper is halftoned straight from poppler's rows.
-    const bool fillsWidth = plan.width == format.width;
-    for (std::uint32_t r = 0; r < plan.rows; ++r) {
-      const std::uint8_t* grey = bytes + r * stride;
-      if (!fillsWidth) {
-        std::copy_n(grey, plan.width, greyRow.begin() + plan.left);
-        grey = greyRow.data();
-      }
-      ditherer.Row(grey, faxRow.data());
-      if (!splitter.Row(faxRow.data())) return done(0);
-    }
+      if (!splitter.Row(whiteRow.data())) return done(0);
+    for (std::uint32_t r = 0; r < plan.rows; ++r)
+      if (!splitter.Row(rows->data() + r * whiteRow.size())) return done(0);
     if (!splitter.Finish()) return done(0);
   }
   return done(1);

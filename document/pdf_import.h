@@ -1,10 +1,11 @@
 // PdfImport turns every page of a PDF file into fax pages appended to an open
-// fax TIFF: each page is rendered by poppler at the fax resolution (204 pixels
-// per inch across; 196 or 98 rows down), scaled to fit the paper with its
-// shape kept and centred on it (a page much longer than the paper is fitted
-// to the 1728-pixel width and goes on over pages), made one-bit (threshold or error diffusion,
-// chosen per page by ClassifyGrey's rule) and cut into pages as long pictures are. Locked, damaged
-// and empty PDFs are refused before any page is written. The attachment conversion and `vexo
+// fax TIFF: each page is rendered by poppler through cairo at the fax
+// resolution (204 pixels per inch across; 196 or 98 rows down), scaled to fit
+// the paper with its shape kept and centred on it (a page much longer than the
+// paper is fitted to the 1728-pixel width and goes on over pages), made
+// one-bit (threshold or halftone, chosen per page by ClassifyGrey's rule) and
+// cut into pages as long pictures are. Locked, damaged and empty PDFs are
+// refused before any page is written. The attachment conversion and `vexo
 // import` use it; reports carry the module name "PdfImport".
 #pragma once
 
