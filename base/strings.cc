@@ -13,6 +13,8 @@ namespace vexo {
 namespace {
 
 constexpr std::size_t kMissingChars = 72;
+// The resources' folder below an installation prefix.
+constexpr const char* kResourceSubdir = "share/vexofax";
 
 std::string Unescape(std::string_view text) {
   std::string out;
@@ -103,13 +105,16 @@ std::optional<std::string> StringTable::Find(unsigned id) const {
 
 std::filesystem::path ResourceDir() {
   if (const char* env = std::getenv("VEXO_RESOURCES"); env && *env) return env;
-  const auto exeDir = ExecutableDir();
+  // Installed, <prefix>/bin/<program> finds <prefix>/share/vexofax; in the build tree,
+  // where programs and tests sit one or two folders deeper, <build>/share/vexofax is a
+  // link to the source tree's resources.
   std::error_code ec;
-  for (const auto& candidate : {exeDir / "resources", exeDir / ".." / "share" / "vexofax"}) {
-    if (!exeDir.empty() && std::filesystem::is_directory(candidate / "strings", ec))
-      return candidate;
+  for (auto dir = ExecutableDir().parent_path(); !dir.empty(); dir = dir.parent_path()) {
+    const auto candidate = dir / kResourceSubdir;
+    if (std::filesystem::is_directory(candidate / "strings", ec)) return candidate;
+    if (dir == dir.root_path()) break;
   }
-  return std::filesystem::path(VEXO_SOURCE_DIR) / "resources";
+  return {};
 }
 
 bool LoadResDll(std::string_view name) {

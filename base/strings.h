@@ -27,8 +27,9 @@ class StringTable {
   std::map<unsigned, std::string> m_texts;
 };
 
-// Where the shipped resources are: $VEXO_RESOURCES, else "resources" or
-// "../share/vexofax" beside the executable, else the source tree's resources/.
+// Where the shipped resources are: $VEXO_RESOURCES, else the nearest
+// "share/vexofax" above the executable's folder (<prefix>/share/vexofax of an
+// installed program), else empty.
 std::filesystem::path ResourceDir();
 
 // Chooses the table for the run by its library name ("EngRes", "ChsRes",

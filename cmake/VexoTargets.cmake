@@ -5,8 +5,6 @@ target_compile_options(vexo_options INTERFACE -Wall -Wextra -Wshadow -Wpedantic)
 if(VEXO_WERROR)
   target_compile_options(vexo_options INTERFACE -Werror)
 endif()
-target_compile_definitions(vexo_options INTERFACE
-  VEXO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 if(VEXO_SANITIZE)
   target_compile_options(vexo_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(vexo_options INTERFACE -fsanitize=address,undefined)
@@ -16,6 +14,17 @@ endif()
 # the whole tree.
 add_library(vexo_whole_tree INTERFACE)
 target_include_directories(vexo_whole_tree INTERFACE ${PROJECT_SOURCE_DIR})
+
+# Tests and fuzz targets read their data from the source tree. The programs find
+# their resources relative to their own location (ResourceDir in base/strings.h),
+# so no source or build path is compiled into anything that is installed.
+add_library(vexo_source_tree INTERFACE)
+target_compile_definitions(vexo_source_tree INTERFACE VEXO_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+
+# The build tree's share/vexofax is the source tree's resources, so programs and
+# tests built here find them as the installed programs do.
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/share)
+file(CREATE_LINK ${PROJECT_SOURCE_DIR}/resources ${PROJECT_BINARY_DIR}/share/vexofax SYMBOLIC)
 
 # vexo_library(NAME DIR DEPS...): a static library of every .cc file in DIR and
 # in its direct subfolders that have no CMakeLists.txt of their own, linked to the
