@@ -13,7 +13,6 @@
 // runs, and waiting resumes once it has ended.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -28,50 +27,11 @@ constexpr unsigned kMaxRings = 20;
 constexpr std::chrono::seconds kRetryPause{20};
 constexpr std::chrono::milliseconds kSignalCheck{200};
 
-int AnswerUsage(const std::string& why) {
-  if (!why.empty()) std::fprintf(stderr, "vexo answer: %s\n", why.c_str());
-  std::fputs(
-      "usage: vexo answer [--count N] [--rings N] [--home DIR] [--device PATH]\n"
-      "                   [--class 1|2|2.0|auto] [--baud N] [--id LOCALID] [--ecm on|off]\n"
-      "                   [--coding mh|mr|mmr]\n",
-      stderr);
-  return 2;
-}
-
-// A whole number from 1 to max, or 0 when text is none.
-unsigned ParseCount(const char* text, unsigned max) {
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (end == text || *end != 0 || value == 0 || value > max) return 0;
-  return static_cast<unsigned>(value);
-}
-
 struct AnswerOptions {
   JobOptions job;
   unsigned count = 0;  // calls to take; 0: until a signal
   unsigned rings = 1;
 };
-
-// Fills options from argv; false with error set (or empty for an unknown option).
-bool ParseAnswerOptions(int argc, char** argv, AnswerOptions& options, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--count" || arg == "--rings") {
-      const bool count = arg == "--count";
-      const unsigned value = i + 1 < argc ? ParseCount(argv[++i], count ? ~0u : kMaxRings) : 0;
-      if (value == 0) {
-        error = count ? "--count takes a number of calls from 1"
-                      : "--rings takes a number of rings from 1 to 20";
-        return false;
-      }
-      (count ? options.count : options.rings) = value;
-    } else if (!TakeJobOption(argc, argv, i, options.job, error)) {
-      if (error.empty()) error = "unknown argument " + std::string(arg);
-      return false;
-    }
-  }
-  return true;
-}
 
 // One wait and receive as the job thread runs it; a signal that came before
 // the job started cancels it at once.
@@ -113,8 +73,17 @@ void PrintCallOutcome(AppOper& app, int result) {
 
 int RunAnswer(int argc, char** argv) {
   AnswerOptions options;
-  std::string error;
-  if (!ParseAnswerOptions(argc, argv, options, error)) return AnswerUsage(error);
+  CLI::App cli{
+      "Answer every call, receive each fax and file it in the Inbox, until COUNT calls "
+      "were taken or SIGINT/SIGTERM."};
+  cli.add_option("--count", options.count, "the calls to take (else until a signal)")
+      ->check(CLI::Range(1u, ~0u).description(""))
+      ->type_name("N");
+  cli.add_option("--rings", options.rings, "the rings before answering (1 to 20, default 1)")
+      ->check(CLI::Range(1u, kMaxRings).description(""))
+      ->type_name("N");
+  AddJobOptions(cli, options.job);
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
 
   AppOper app(MakeAppOptions(options.job));
   if (!StartApp(app, options.job, "vexo answer")) return 2;

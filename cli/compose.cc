@@ -9,28 +9,20 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
 #include "cli/fax_call.h"
+#include "cli/progress_line.h"
 #include "document/page_geometry.h"
 #include "document/tiff_convert.h"
 
 namespace vexo::cli {
 namespace {
-
-int ComposeUsage() {
-  std::fputs(
-      "usage: vexo compose [--home DIR] [--cover TEMPLATE] [--to NUMBER] [--name RECIPIENT]\n"
-      "                    [--subject TEXT] [--note TEXT] [--paper a4|letter|legal] [--replace]\n"
-      "                    ATTACHMENT... -o OUT.tif\n",
-      stderr);
-  return 2;
-}
 
 struct ComposeArgs {
   std::optional<std::string> home;
@@ -38,92 +30,91 @@ struct ComposeArgs {
   CoverFaxDetails details;
   std::vector<std::string> attachments;
   std::string out;
-  std::optional<PaperSize> paper;  // for this run only; the settings' otherwise
+  std::string paper;  // for this run only; the settings' otherwise
   bool replace = false;
 };
-
-std::optional<ComposeArgs> ParseArgs(int argc, char** argv) {
-  ComposeArgs args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "-o" && hasValue) {
-      args.out = argv[++i];
-    } else if (arg == "--home" && hasValue) {
-      args.home = argv[++i];
-    } else if (arg == "--cover" && hasValue) {
-      args.cover = argv[++i];
-    } else if (arg == "--to" && hasValue) {
-      args.details.recipientFax = argv[++i];
-    } else if (arg == "--name" && hasValue) {
-      args.details.recipientName = argv[++i];
-    } else if (arg == "--subject" && hasValue) {
-      args.details.subject = argv[++i];
-    } else if (arg == "--note" && hasValue) {
-      args.details.note = argv[++i];
-    } else if (arg == "--paper" && hasValue) {
-      args.paper = PaperSizeFromName(argv[++i]);
-      if (!args.paper) return std::nullopt;
-    } else if (arg == "--replace") {
-      args.replace = true;
-    } else if (!arg.starts_with("-")) {
-      args.attachments.emplace_back(arg);
-    } else {
-      return std::nullopt;
-    }
-  }
-  if ((args.attachments.empty() && args.cover.empty()) || args.out.empty()) return std::nullopt;
-  return args;
-}
 
 }  // namespace
 
 int RunCompose(int argc, char** argv) {
-  const std::optional<ComposeArgs> args = ParseArgs(argc, argv);
-  if (!args) return ComposeUsage();
+  ComposeArgs args;
+  CLI::App cli{"Make one fax file of a cover page and attachments, the way the send dialogs do."};
+  AddHome(cli, args.home);
+  cli.add_option("--cover", args.cover,
+                 "the cover page template (a path, or a name in the cover directory)")
+      ->type_name("TEMPLATE");
+  cli.add_option("--to", args.details.recipientFax, "the recipient's fax number")
+      ->type_name("NUMBER");
+  cli.add_option("--name", args.details.recipientName, "the recipient's name")
+      ->type_name("RECIPIENT");
+  cli.add_option("--subject", args.details.subject, "the subject of the cover page")
+      ->type_name("TEXT");
+  cli.add_option("--note", args.details.note, "the note of the cover page")->type_name("TEXT");
+  AddPaper(cli, args.paper);
+  cli.add_flag("--replace", args.replace, "replace OUT.tif when it exists");
+  cli.add_option("ATTACHMENT", args.attachments, "the text, TIFF, PDF and picture files");
+  cli.add_option("-o", args.out, "the fax TIFF file to write (must not exist)")
+      ->required()
+      ->type_name("OUT.tif");
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  if (args.attachments.empty() && args.cover.empty()) {
+    std::fputs("vexo compose: nothing to compose (no cover page, no attachment)\n", stderr);
+    return kUsageExitCode;
+  }
+
   AppSettings settings;
-  if (args->home) settings.SetHomeDirectory(*args->home);
+  if (args.home) settings.SetHomeDirectory(*args.home);
   if (!settings.LoadSettings() || !settings.EnsureDirectories()) {
     ShowErrorPoolBoxes("vexo compose");
     return 1;
   }
   InstallSampleCovers(settings.CoverDir);
-  if (args->paper) settings.PaperSize = static_cast<std::uint32_t>(*args->paper);
+  if (!args.paper.empty())
+    settings.PaperSize = static_cast<std::uint32_t>(*PaperSizeFromName(args.paper));
 
   ConvertRequest request;
-  request.sources = args->attachments;
-  request.output = args->out;
-  request.details = args->details;
+  request.sources = args.attachments;
+  request.output = args.out;
+  request.details = args.details;
   request.notBilevel = ShowNotBilevel;
-  if (!args->cover.empty()) {
-    const auto path = FindCoverTemplate(args->cover, settings.CoverDir);
+  if (!args.cover.empty()) {
+    const auto path = FindCoverTemplate(args.cover, settings.CoverDir);
     if (!path) {
       std::fprintf(stderr, "vexo compose: no cover page template %s (nor in %s)\n",
-                   args->cover.c_str(), settings.CoverDir.c_str());
+                   args.cover.c_str(), settings.CoverDir.c_str());
       return 1;
     }
     request.coverTemplate = *path;
   }
-  request.completion = [](std::uint32_t pages, std::uint64_t bytes) {
+  const std::int64_t total = MeasureConversion(request);
+  if (total < 0) {
+    ShowErrorPoolBoxes("vexo compose");
+    return 1;
+  }
+  ProgressLine progress;
+  if (progress.OnTerminal() && total > 0)
+    request.progress = [&progress, total](std::uint64_t done) {
+      progress.Show("Composing: " + std::to_string(done * 100 / static_cast<std::uint64_t>(total)) +
+                    "%");
+    };
+  request.completion = [&progress](std::uint32_t pages, std::uint64_t bytes) {
+    progress.Clear();
     std::printf("%u page%s, %llu bytes\n", pages, pages == 1 ? "" : "s",
                 static_cast<unsigned long long>(bytes));
   };
-  if (MeasureConversion(request) < 0) {
-    ShowErrorPoolBoxes("vexo compose");
-    return 1;
-  }
-  if (args->replace) {
+  if (args.replace) {
     std::error_code error;
-    std::filesystem::remove(args->out, error);
+    std::filesystem::remove(args.out, error);
   }
   TiffConvert convert(ConvertOptionsOf(settings));
   const int result = convert.Convert(request);
+  progress.Clear();
   if (result != 1) {
     ShowErrorPoolBoxes("vexo compose");
-    std::fprintf(stderr, "vexo compose: %s was not made\n", args->out.c_str());
+    std::fprintf(stderr, "vexo compose: %s was not made\n", args.out.c_str());
     return 1;
   }
-  std::printf("%s\n", args->out.c_str());
+  std::printf("%s\n", args.out.c_str());
   return 0;
 }
 

@@ -3,20 +3,14 @@
 // and fine pages both come out as A4) or as DIR/page-001.png, page-002.png, ...
 #include <cstdio>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
 #include "document/pdf_export.h"
 
 namespace vexo::cli {
 namespace {
-
-int ExportUsage() {
-  std::fputs("usage: vexo export FILE.tif -o OUT.pdf\n       vexo export FILE.tif --png DIR\n",
-             stderr);
-  return 2;
-}
 
 void PrintPool() {
   ErrorRecord record;
@@ -28,18 +22,19 @@ void PrintPool() {
 
 int RunExport(int argc, char** argv) {
   std::string file, pdf, pngDir;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-o" && i + 1 < argc)
-      pdf = argv[++i];
-    else if (arg == "--png" && i + 1 < argc)
-      pngDir = argv[++i];
-    else if (!arg.starts_with("-") && file.empty())
-      file = arg;
-    else
-      return ExportUsage();
+  CLI::App cli{
+      "Write the pages of a fax TIFF file as one PDF, or as DIR/page-001.png, "
+      "page-002.png, ..."};
+  cli.add_option("FILE.tif", file, "the fax TIFF file")->required();
+  CLI::Option* pdfOption = cli.add_option("-o", pdf, "the PDF file to write")->type_name("OUT.pdf");
+  CLI::Option* pngOption =
+      cli.add_option("--png", pngDir, "the directory of the PNG images")->type_name("DIR");
+  pdfOption->excludes(pngOption);
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  if (pdf.empty() && pngDir.empty()) {
+    std::fputs("vexo export: give -o OUT.pdf or --png DIR\n", stderr);
+    return kUsageExitCode;
   }
-  if (file.empty() || pdf.empty() == pngDir.empty()) return ExportUsage();
   if (!pdf.empty()) {
     std::uint32_t pages = 0;
     if (ExportFaxToPdf(file, pdf, &pages) != 1) {

@@ -27,56 +27,23 @@ sigset_t CancelSignals() {
 
 }  // namespace
 
-bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::string& error) {
-  const std::string_view name = argv[i];
-  const bool known = name == "--home" || name == "--device" || name == "--class" ||
-                     name == "--baud" || name == "--id" || name == "--ecm" || name == "--coding";
-  if (!known) return false;
-  if (i + 1 >= argc) {
-    error = std::string(name) + " needs a value";
-    return false;
-  }
-  const std::string value = argv[++i];
-  if (name == "--home") {
-    options.home = value;
-  } else if (name == "--device") {
-    options.device = value;
-  } else if (name == "--class") {
-    if (value == "1")
-      options.forcedClass = kFaxClass1;
-    else if (value == "2")
-      options.forcedClass = kFaxClass2;
-    else if (value == "2.0")
-      options.forcedClass = kFaxClass20;
-    else if (value == "auto")
-      options.forcedClass = kFaxClassAuto;
-    else
-      error = "--class takes 1, 2, 2.0 or auto";
-  } else if (name == "--baud") {
-    char* end = nullptr;
-    const unsigned long baud = std::strtoul(value.c_str(), &end, 10);
-    if (end == value.c_str() || *end != 0 || baud == 0 || baud > kMaxBaud)
-      error = "--baud takes a line speed";
-    else
-      options.baud = static_cast<std::uint32_t>(baud);
-  } else if (name == "--ecm") {
-    if (value == "on" || value == "off")
-      options.ecm = value == "on" ? 1 : 0;
-    else
-      error = "--ecm takes on or off";
-  } else if (name == "--coding") {
-    if (value == "mh")
-      options.coding = 0;
-    else if (value == "mr")
-      options.coding = 1;
-    else if (value == "mmr")
-      options.coding = 2;
-    else
-      error = "--coding takes mh, mr or mmr";
-  } else {
-    options.localId = value;
-  }
-  return error.empty();
+void AddJobOptions(CLI::App& app, JobOptions& options) {
+  static constexpr Choice kClasses[] = {
+      {"1", kFaxClass1}, {"2", kFaxClass2}, {"2.0", kFaxClass20}, {"auto", kFaxClassAuto}};
+  static constexpr Choice kEcm[] = {{"on", 1}, {"off", 0}};
+  static constexpr Choice kCodings[] = {{"mh", 0}, {"mr", 1}, {"mmr", 2}};
+  AddHome(app, options.home);
+  app.add_option("--device", options.device,
+                 "the serial device of the modem for this run (the settings keep their own)")
+      ->type_name("PATH");
+  AddChoice(app, "--class", options.forcedClass, kClasses, "the fax class to use for this run");
+  app.add_option("--baud", options.baud, "the line speed of the serial port for this run")
+      ->check(CLI::Range(1ul, kMaxBaud).description(""))
+      ->type_name("N");
+  app.add_option("--id", options.localId, "the station id sent to the far end for this run")
+      ->type_name("LOCALID");
+  AddChoice(app, "--ecm", options.ecm, kEcm, "error correction mode for this run");
+  AddChoice(app, "--coding", options.coding, kCodings, "the page coding offered for this run");
 }
 
 AppOperOptions MakeAppOptions(const JobOptions& options) {
@@ -111,15 +78,20 @@ void TerminalStatus::JobStatusChanged() {
   const JobStatus status = m_job.Status();
   if (!status.text.empty() && status.text != m_lastText) {
     m_lastText = status.text;
+    m_progress.Clear();
     std::printf("%s\n", status.text.c_str());
   }
   if (status.progressVisible && (status.total != m_lastPage || status.secondTotal != m_lastCount)) {
     m_lastPage = status.total;
     m_lastCount = status.secondTotal;
-    if (status.secondTotal != 0)
-      std::printf("[page %u of %u]\n", status.total, status.secondTotal);
+    const std::string page = status.secondTotal != 0
+                                 ? "[page " + std::to_string(status.total) + " of " +
+                                       std::to_string(status.secondTotal) + "]"
+                                 : "[page " + std::to_string(status.total) + "]";
+    if (m_progress.OnTerminal())
+      m_progress.Show(page);
     else
-      std::printf("[page %u]\n", status.total);
+      std::printf("%s\n", page.c_str());
   }
   std::fflush(stdout);
 }

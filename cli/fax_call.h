@@ -14,6 +14,8 @@
 
 #include "app/jobs/app_oper.h"
 #include "base/job_control.h"
+#include "cli/arg_parser.h"
+#include "cli/progress_line.h"
 
 namespace vexo::cli {
 
@@ -31,10 +33,8 @@ struct JobOptions {
   std::optional<std::uint32_t> coding;  // FaxCoding for this run
 };
 
-// Takes the option at argv[i] (and its value, advancing i) when it is one of
-// the above. False with error set for a bad value; false with error empty for
-// an option it does not know.
-bool TakeJobOption(int argc, char** argv, int& i, JobOptions& options, std::string& error);
+// Adds the above options to a job command's parser.
+void AddJobOptions(CLI::App& app, JobOptions& options);
 
 // What a job command's AppOper starts with: the home, the device for this
 // run, no settings written at exit, a running vexofax told to relist.
@@ -44,7 +44,8 @@ AppOperOptions MakeAppOptions(const JobOptions& options);
 // coding (not saved). False, with the reasons shown, when start-up fails.
 bool StartApp(AppOper& app, const JobOptions& options, const char* command);
 
-// Prints every new status text and every new page count on stdout.
+// Prints every new status text and every new page count on stdout; on a
+// terminal the page count is one line updated in place.
 class TerminalStatus : public JobStatusObserver {
  public:
   explicit TerminalStatus(JobControl& job);
@@ -58,6 +59,7 @@ class TerminalStatus : public JobStatusObserver {
   std::string m_lastText;
   std::uint32_t m_lastPage = 0;
   std::uint32_t m_lastCount = 0;
+  ProgressLine m_progress;
 };
 
 // While it lives, SIGINT and SIGTERM cancel the job instead of ending the

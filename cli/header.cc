@@ -3,64 +3,25 @@
 // the call's time) and writes it as a one-page fax TIFF, so it can be looked at
 // (tiff2pdf, or convert OUT.tif OUT.png). --normal gives the 39-row strip sent
 // at normal resolution, otherwise the 77-row fine strip.
-#include <charconv>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
 #include "document/page_header.h"
 
 namespace vexo::cli {
 namespace {
 
 constexpr std::uint32_t kPageWidth = kFaxPageWidth;
-
-int HeaderUsage() {
-  std::fputs("usage: vexo header --page N --of M [--from NAME] [--to NAME] [--normal] OUT.tif\n",
-             stderr);
-  return 2;
-}
-
-std::optional<std::uint32_t> PageNumber(std::string_view text) {
-  std::uint32_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || value == 0 || value > 65535)
-    return std::nullopt;
-  return value;
-}
+constexpr std::uint32_t kMaxPageNumber = 65535;
 
 struct HeaderArgs {
-  std::optional<std::uint32_t> page, of;
+  std::uint32_t page = 0, of = 0;
   std::string from, to, out;
   bool normal = false;
 };
-
-std::optional<HeaderArgs> ParseArgs(int argc, char** argv) {
-  HeaderArgs args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--page" && hasValue) {
-      if (!(args.page = PageNumber(argv[++i]))) return std::nullopt;
-    } else if (arg == "--of" && hasValue) {
-      if (!(args.of = PageNumber(argv[++i]))) return std::nullopt;
-    } else if (arg == "--from" && hasValue) {
-      args.from = argv[++i];
-    } else if (arg == "--to" && hasValue) {
-      args.to = argv[++i];
-    } else if (arg == "--normal") {
-      args.normal = true;
-    } else if (!arg.starts_with("--") && args.out.empty()) {
-      args.out = arg;
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (!args.page || !args.of || args.out.empty()) return std::nullopt;
-  return args;
-}
 
 bool WriteStrip(const std::string& file, const std::vector<std::uint8_t>& coded, std::uint32_t rows,
                 bool normal) {
@@ -75,23 +36,36 @@ bool WriteStrip(const std::string& file, const std::vector<std::uint8_t>& coded,
 }  // namespace
 
 int RunHeader(int argc, char** argv) {
-  const std::optional<HeaderArgs> args = ParseArgs(argc, argv);
-  if (!args) return HeaderUsage();
+  HeaderArgs args;
+  CLI::App cli{
+      "Write the header strip of a sent page (with the local time now) as a one-page fax "
+      "TIFF."};
+  const auto pageNumber = CLI::Range(1u, kMaxPageNumber).description("");
+  cli.add_option("--page", args.page, "the page number")
+      ->required()
+      ->check(pageNumber)
+      ->type_name("N");
+  cli.add_option("--of", args.of, "the page count")->required()->check(pageNumber)->type_name("M");
+  cli.add_option("--from", args.from, "the sender's name")->type_name("NAME");
+  cli.add_option("--to", args.to, "the recipient's name")->type_name("NAME");
+  cli.add_flag("--normal", args.normal, "the strip of a normal-resolution page (else fine)");
+  cli.add_option("OUT.tif", args.out, "the TIFF file to write")->required();
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
 
   HeaderRenderer renderer;
   std::optional<std::vector<std::uint8_t>> coded;
   if (renderer.Create(HeaderGeometry::For(kPageWidth, kFaxXResolution, kFineRowsPerInch))) {
-    renderer.DrawFirst(FormatHeaderParties(args->from, args->to), FormatHeaderDate(LocalTimeNow()),
-                       FormatHeaderPage(*args->page, *args->of));
-    coded = CodeHeaderStrip(renderer.Bitmap(), args->normal, kFaxXResolution, kFineRowsPerInch,
-                            nullptr);
+    renderer.DrawFirst(FormatHeaderParties(args.from, args.to), FormatHeaderDate(LocalTimeNow()),
+                       FormatHeaderPage(args.page, args.of));
+    coded =
+        CodeHeaderStrip(renderer.Bitmap(), args.normal, kFaxXResolution, kFineRowsPerInch, nullptr);
   }
-  const std::uint32_t rows = HeaderRows(renderer.Geometry().height, args->normal);
-  if (!coded || !WriteStrip(args->out, *coded, rows, args->normal)) {
+  const std::uint32_t rows = HeaderRows(renderer.Geometry().height, args.normal);
+  if (!coded || !WriteStrip(args.out, *coded, rows, args.normal)) {
     ShowErrorPoolBoxes("vexo header");
     return 1;
   }
-  std::printf("%s: header of %u rows, %zu coded bytes\n", args->out.c_str(), rows, coded->size());
+  std::printf("%s: header of %u rows, %zu coded bytes\n", args.out.c_str(), rows, coded->size());
   return 0;
 }
 

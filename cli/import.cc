@@ -7,15 +7,15 @@
 // instead. --paper picks the paper for this run (the settings' otherwise).
 #include <cctype>
 #include <cstdio>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
+#include "cli/progress_line.h"
 #include "document/image_import.h"
 #include "document/page_geometry.h"
 #include "document/pdf_import.h"
@@ -24,46 +24,11 @@
 namespace vexo::cli {
 namespace {
 
-int ImportUsage() {
-  std::fputs(
-      "usage: vexo import IMAGE.tif|.pdf|.png|.jpg|.bmp... -o OUT.tif [--scale] "
-      "[--normal|--fine] [--paper a4|letter|legal]\n",
-      stderr);
-  return 2;
-}
-
 struct ImportArgs {
   std::vector<std::string> images;
   std::string out;
   AppSettings settings;
 };
-
-std::optional<ImportArgs> ParseArgs(int argc, char** argv) {
-  ImportArgs args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "-o" && hasValue) {
-      args.out = argv[++i];
-    } else if (arg == "--paper" && hasValue) {
-      const auto paper = PaperSizeFromName(argv[++i]);
-      if (!paper) return std::nullopt;
-      args.settings.PaperSize = static_cast<std::uint32_t>(*paper);
-    } else if (arg == "--scale") {
-      args.settings.I2TResTransfer = TRANSFER_SCALE;
-    } else if (arg == "--normal") {
-      args.settings.T2TQuality = 1;
-    } else if (arg == "--fine") {
-      args.settings.T2TQuality = 2;
-    } else if (!arg.starts_with("-")) {
-      args.images.emplace_back(arg);
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (args.images.empty() || args.out.empty()) return std::nullopt;
-  return args;
-}
 
 enum class SourceKind { Tiff, Pdf, Picture };
 
@@ -79,11 +44,34 @@ SourceKind KindOf(const std::string& path) {
 }  // namespace
 
 int RunImport(int argc, char** argv) {
-  const std::optional<ImportArgs> args = ParseArgs(argc, argv);
-  if (!args) return ImportUsage();
+  ImportArgs args;
+  CLI::App cli{"Convert TIFF images, PDF files and pictures into one fax TIFF file."};
+  cli.add_option("IMAGE", args.images, "the TIFF, PDF (.pdf) and picture (.png, .jpg, .bmp) files")
+      ->required();
+  cli.add_option("-o", args.out, "the fax TIFF file to write")->required()->type_name("OUT.tif");
+  cli.add_flag_callback(
+      "--scale", [&args] { args.settings.I2TResTransfer = TRANSFER_SCALE; },
+      "scale TIFF images by the ratio of the resolutions (else copy rows)");
+  cli.add_flag_callback(
+      "--normal", [&args] { args.settings.T2TQuality = 1; },
+      "normal resolution (else the settings')");
+  cli.add_flag_callback(
+      "--fine", [&args] { args.settings.T2TQuality = 2; }, "fine resolution (else the settings')");
+  // The last of --normal and --fine given counts.
+  cli.get_option("--normal")->trigger_on_parse();
+  cli.get_option("--fine")->trigger_on_parse();
+  std::string paper;
+  AddPaper(cli, paper);
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  if (!paper.empty())
+    args.settings.PaperSize = static_cast<std::uint32_t>(*PaperSizeFromName(paper));
+
   Tif2Tif converter;
   converter.Initialize();
-  if (ConfigureTif2Tif(converter, ConvertOptionsOf(args->settings)) != 1) return ImportUsage();
+  if (ConfigureTif2Tif(converter, ConvertOptionsOf(args.settings)) != 1) {
+    ShowErrorPoolBoxes("vexo import");
+    return kUsageExitCode;
+  }
   converter.SetNotBilevelHandler(ShowNotBilevel);
   PdfImport pdf;
   pdf.Initialize();
@@ -92,11 +80,15 @@ int RunImport(int argc, char** argv) {
   picture.Initialize();
   picture.SetLayout(converter.Layout());
   FaxOutputFile out;
-  if (out.Open(args->out, CreateMode::Replace) != 1) {
+  if (out.Open(args.out, CreateMode::Replace) != 1) {
     ShowErrorPoolBoxes("vexo import");
     return 1;
   }
-  for (const std::string& image : args->images) {
+  ProgressLine progress;
+  for (std::size_t i = 0; i < args.images.size(); ++i) {
+    const std::string& image = args.images[i];
+    progress.Show("Importing " + std::to_string(i + 1) + " of " +
+                  std::to_string(args.images.size()) + ": " + image);
     std::uint32_t pages = 0;
     int result = 0;
     switch (KindOf(image)) {
@@ -111,6 +103,7 @@ int RunImport(int argc, char** argv) {
         break;
     }
     out.AddPages(pages);
+    progress.Clear();
     if (result != 1) {
       out.Discard();
       ShowErrorPoolBoxes("vexo import");
@@ -123,7 +116,7 @@ int RunImport(int argc, char** argv) {
     ShowErrorPoolBoxes("vexo import");
     return 1;
   }
-  std::printf("%s: %u page%s\n", args->out.c_str(), out.Pages(), out.Pages() == 1 ? "" : "s");
+  std::printf("%s: %u page%s\n", args.out.c_str(), out.Pages(), out.Pages() == 1 ? "" : "s");
   return 0;
 }
 

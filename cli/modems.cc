@@ -5,22 +5,17 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <string_view>
 
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
 #include "base/strings.h"
+#include "cli/arg_parser.h"
 #include "modem/tapi_oper.h"
 #include "platform/telephony/linux_provider.h"
 
 namespace vexo::cli {
 namespace {
-
-int ModemsUsage() {
-  std::fputs("usage: vexo modems [--home DIR]   list the modems the program can use\n", stderr);
-  return 2;
-}
 
 const char* LineKind(const TAPIOper& tapi, std::uint32_t index) {
   if (index == 0) return "phone modem";
@@ -31,15 +26,11 @@ const char* LineKind(const TAPIOper& tapi, std::uint32_t index) {
 
 int RunModems(int argc, char** argv) {
   std::optional<std::string> home;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--home" && i + 1 < argc)
-      home = argv[++i];
-    else if (arg.starts_with("--home="))
-      home = std::string(arg.substr(7));
-    else
-      return ModemsUsage();
-  }
+  CLI::App cli{
+      "List the modems the program can use: the phone modem, telephony data and voice "
+      "lines."};
+  AddHome(cli, home);
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
 
   AppSettings settings;
   if (home) settings.SetHomeDirectory(*home);

@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
 #include "document/png_writer.h"
 #include "document/tiff_lib.h"
 
@@ -21,11 +21,6 @@ namespace {
 
 constexpr std::uint32_t kMaxRowRepeat = 4;
 constexpr std::uint32_t kMaxPreviewSide = 1u << 16;
-
-int PreviewUsage() {
-  std::fputs("usage: vexo preview FILE.tif -o DIR\n", stderr);
-  return 2;
-}
 
 double PixelsPerInch(TiffFile& tif, ttag_t tag, std::uint16_t unit) {
   const auto r = TIFFGetRational(tif, tag);
@@ -92,16 +87,14 @@ void PrintPool() {
 
 int RunPreview(int argc, char** argv) {
   std::string file, dir;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-o" && i + 1 < argc)
-      dir = argv[++i];
-    else if (!arg.starts_with("-") && file.empty())
-      file = arg;
-    else
-      return PreviewUsage();
-  }
-  if (file.empty() || dir.empty()) return PreviewUsage();
+  CLI::App cli{
+      "Write every page of a black-and-white TIFF file as DIR/page-001.png, "
+      "page-002.png, ..."};
+  cli.add_option("FILE.tif", file, "the TIFF file")->required();
+  cli.add_option("-o", dir, "the directory of the PNG images (created when missing)")
+      ->required()
+      ->type_name("DIR");
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) {

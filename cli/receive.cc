@@ -16,15 +16,6 @@
 namespace vexo::cli {
 namespace {
 
-int ReceiveUsage(const std::string& why) {
-  if (!why.empty()) std::fprintf(stderr, "vexo receive: %s\n", why.c_str());
-  std::fputs(
-      "usage: vexo receive [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]\n"
-      "                    [--id LOCALID] [--ecm on|off] [--coding mh|mr|mmr] [--out FILE]\n",
-      stderr);
-  return 2;
-}
-
 // The receive into a file of the user's choosing: the same wait and receive
 // as the job, without a new name or a record.
 int ReceiveInto(AppOper& app, const std::string& file, FaxResult& record) {
@@ -40,18 +31,16 @@ int ReceiveInto(AppOper& app, const std::string& file, FaxResult& record) {
 int RunReceive(int argc, char** argv) {
   JobOptions options;
   std::string out;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    std::string error;
-    if (arg == "--out") {
-      if (i + 1 >= argc) return ReceiveUsage("--out needs a file name");
-      out = argv[++i];
-    } else if (!TakeJobOption(argc, argv, i, options, error)) {
-      return ReceiveUsage(error.empty() ? "unknown argument " + std::string(arg) : error);
-    }
-  }
+  CLI::App cli{"Wait for a call, receive one fax and file it in the Inbox."};
+  AddJobOptions(cli, options);
+  cli.add_option("--out", out, "receive into FILE (which must not exist) and file nothing")
+      ->type_name("FILE");
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
   struct stat st {};
-  if (!out.empty() && ::stat(out.c_str(), &st) == 0) return ReceiveUsage(out + " exists already");
+  if (!out.empty() && ::stat(out.c_str(), &st) == 0) {
+    std::fprintf(stderr, "vexo receive: %s exists already\n", out.c_str());
+    return kUsageExitCode;
+  }
 
   AppOper app(MakeAppOptions(options));
   if (!StartApp(app, options, "vexo receive")) return 2;

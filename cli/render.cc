@@ -13,19 +13,12 @@
 #include "app/settings/layer_options.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
 #include "document/page_geometry.h"
 #include "document/txt2tif.h"
 
 namespace vexo::cli {
 namespace {
-
-int RenderUsage() {
-  std::fputs(
-      "usage: vexo render TEXT... -o OUT.tif [--normal|--fine] [--paper a4|letter|legal] [--wrap] "
-      "[--font FACE:SIZE] [--line-extra TENTHS_MM] [--tab-size N] [--code-page N]\n",
-      stderr);
-  return 2;
-}
 
 std::optional<std::uint32_t> Number(std::string_view text) {
   std::uint32_t value = 0;
@@ -60,68 +53,65 @@ struct RenderArgs {
   std::uint32_t codePage = 0;
 };
 
-std::optional<RenderArgs> ParseArgs(int argc, char** argv) {
-  RenderArgs args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "-o" && hasValue) {
-      args.out = argv[++i];
-    } else if (arg == "--normal") {
-      args.settings.T2TQuality = 1;
-    } else if (arg == "--fine") {
-      args.settings.T2TQuality = 2;
-    } else if (arg == "--paper" && hasValue) {
-      const auto paper = PaperSizeFromName(argv[++i]);
-      if (!paper) return std::nullopt;
-      args.settings.PaperSize = static_cast<std::uint32_t>(*paper);
-    } else if (arg == "--wrap") {
-      args.settings.T2TWordWrap = 1;
-    } else if (arg == "--font" && hasValue) {
-      const auto font = FontArgument(argv[++i]);
-      if (!font) return std::nullopt;
-      args.settings.T2TFont = *font;
-    } else if (arg == "--line-extra" && hasValue) {
-      const auto value = Number(argv[++i]);
-      if (!value) return std::nullopt;
-      args.settings.T2TLineExtra = *value;
-    } else if (arg == "--tab-size" && hasValue) {
-      const auto value = Number(argv[++i]);
-      if (!value || *value == 0 || *value > kMaxTabSize) return std::nullopt;
-      args.settings.T2TTabSize = *value;
-    } else if (arg == "--code-page" && hasValue) {
-      const auto value = Number(argv[++i]);
-      if (!value || (*value != 1252 && *value != 936 && *value != 950)) return std::nullopt;
-      args.codePage = *value;
-    } else if (!arg.starts_with("-")) {
-      args.texts.emplace_back(arg);
-    } else {
-      return std::nullopt;
-    }
-  }
-  if (args.texts.empty() || args.out.empty()) return std::nullopt;
-  return args;
-}
+constexpr std::uint32_t kCodePages[] = {1252, 936, 950};
 
 }  // namespace
 
 int RunRender(int argc, char** argv) {
-  const std::optional<RenderArgs> args = ParseArgs(argc, argv);
-  if (!args) return RenderUsage();
+  RenderArgs args;
+  CLI::App cli{"Render text files into one fax TIFF file the way the send job does."};
+  cli.add_option("TEXT", args.texts, "the text files")->required();
+  cli.add_option("-o", args.out, "the fax TIFF file to write")->required()->type_name("OUT.tif");
+  cli.add_flag_callback(
+      "--normal", [&args] { args.settings.T2TQuality = 1; },
+      "normal resolution (else the settings')");
+  cli.add_flag_callback(
+      "--fine", [&args] { args.settings.T2TQuality = 2; }, "fine resolution (else the settings')");
+  std::string paper, font;
+  AddPaper(cli, paper);
+  cli.add_flag_callback(
+      "--wrap", [&args] { args.settings.T2TWordWrap = 1; }, "wrap long lines at word ends");
+  cli.add_option("--font", font, "the font and its size in points, e.g. \"DejaVu Sans Mono:10.5\"")
+      ->check(Accepts([](const std::string& text) { return FontArgument(text).has_value(); },
+                      "FACE:SIZE with a size from 1 to 500 points"))
+      ->type_name("FACE:SIZE");
+  cli.add_option("--line-extra", args.settings.T2TLineExtra,
+                 "extra space between lines, in tenths of a millimetre")
+      ->type_name("TENTHS_MM");
+  cli.add_option("--tab-size", args.settings.T2TTabSize, "the columns of a tab stop")
+      ->check(CLI::Range(1u, kMaxTabSize).description(""))
+      ->type_name("N");
+  cli.add_option("--code-page", args.codePage, "the code page of the text files: 1252, 936 or 950")
+      ->check(Accepts(
+          [](const std::string& text) {
+            for (const std::uint32_t codePage : kCodePages)
+              if (text == std::to_string(codePage)) return true;
+            return false;
+          },
+          "1252, 936 or 950"))
+      ->type_name("N");
+  // The last of --normal and --fine given counts.
+  cli.get_option("--normal")->trigger_on_parse();
+  cli.get_option("--fine")->trigger_on_parse();
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  if (!paper.empty())
+    args.settings.PaperSize = static_cast<std::uint32_t>(*PaperSizeFromName(paper));
+  if (!font.empty()) args.settings.T2TFont = *FontArgument(font);
+
   Txt2Tif renderer;
   if (renderer.Initialize() != 1 ||
-      ConfigureTxt2Tif(renderer, ConvertOptionsOf(args->settings)) != 1) {
+      ConfigureTxt2Tif(renderer, ConvertOptionsOf(args.settings)) != 1) {
     std::fputs("vexo render: the font or the paper settings were refused\n", stderr);
     ShowErrorPoolBoxes("vexo render");
     return 1;
   }
-  renderer.SetCodePage(args->codePage != 0 ? args->codePage : SystemCodePage());
+  renderer.SetCodePage(args.codePage != 0 ? args.codePage : SystemCodePage());
   FaxOutputFile out;
-  if (out.Open(args->out, CreateMode::Replace) != 1) {
+  if (out.Open(args.out, CreateMode::Replace) != 1) {
     ShowErrorPoolBoxes("vexo render");
     return 1;
   }
-  for (const std::string& text : args->texts) {
+  for (const std::string& text : args.texts) {
     std::uint32_t pages = 0;
     const int result = renderer.Text2Tiff(text, out.Tiff(), true, {}, {}, &pages);
     out.AddPages(pages);
@@ -136,7 +126,7 @@ int RunRender(int argc, char** argv) {
     ShowErrorPoolBoxes("vexo render");
     return 1;
   }
-  std::printf("%s: %u page%s\n", args->out.c_str(), out.Pages(), out.Pages() == 1 ? "" : "s");
+  std::printf("%s: %u page%s\n", args.out.c_str(), out.Pages(), out.Pages() == 1 ? "" : "s");
   return 0;
 }
 

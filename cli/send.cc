@@ -22,40 +22,12 @@
 namespace vexo::cli {
 namespace {
 
-int SendUsage(const std::string& why) {
-  if (!why.empty()) std::fprintf(stderr, "vexo send: %s\n", why.c_str());
-  std::fputs(
-      "usage: vexo send [--home DIR] [--device PATH] [--class 1|2|2.0|auto] [--baud N]\n"
-      "                 [--id LOCALID] [--ecm on|off] [--coding mh|mr|mmr] --to NUMBER\n"
-      "                 [--name RECIPIENT] [--note TEXT] [--cover TEMPLATE] [--subject TEXT]\n"
-      "                 FILE...\n",
-      stderr);
-  return 2;
-}
-
 struct SendArgs {
   JobOptions job;
   CoverFaxDetails details;
   std::string cover;
   std::vector<std::string> files;
 };
-
-bool TakeSendOption(int argc, char** argv, int& i, SendArgs& args, std::string& error) {
-  const std::string_view name = argv[i];
-  std::string* target = name == "--to"        ? &args.details.recipientFax
-                        : name == "--name"    ? &args.details.recipientName
-                        : name == "--note"    ? &args.details.note
-                        : name == "--subject" ? &args.details.subject
-                        : name == "--cover"   ? &args.cover
-                                              : nullptr;
-  if (!target) return false;
-  if (i + 1 >= argc) {
-    error = std::string(name) + " needs a value";
-    return false;
-  }
-  *target = argv[++i];
-  return true;
-}
 
 // Composes the fax into a new file of the data directory; its path, or empty.
 std::string Compose(AppOper& app, const SendArgs& args) {
@@ -96,17 +68,30 @@ void PrintOutcome(int result, const FaxResult& record, const std::string& link) 
 
 int RunSend(int argc, char** argv) {
   SendArgs args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    std::string error;
-    if (TakeSendOption(argc, argv, i, args, error) || TakeJobOption(argc, argv, i, args.job, error))
-      continue;
-    if (!error.empty()) return SendUsage(error);
-    if (arg.starts_with("--")) return SendUsage("unknown option " + std::string(arg));
-    args.files.emplace_back(arg);
+  CLI::App cli{
+      "Compose the files (text, TIFF, PDF, pictures) behind an optional cover page into "
+      "a fax, send it and file it in the Sent folder."};
+  AddJobOptions(cli, args.job);
+  cli.add_option("--to", args.details.recipientFax, "the fax number to call")
+      ->required()
+      ->type_name("NUMBER");
+  cli.add_option("--name", args.details.recipientName, "the recipient's name")
+      ->type_name("RECIPIENT");
+  cli.add_option("--note", args.details.note, "the note of the cover page and the record")
+      ->type_name("TEXT");
+  cli.add_option("--cover", args.cover,
+                 "the cover page template (a path, or a name in the cover directory)")
+      ->type_name("TEMPLATE");
+  cli.add_option("--subject", args.details.subject, "the subject of the cover page")
+      ->type_name("TEXT");
+  cli.add_option("FILE", args.files, "the files to send");
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  if (args.details.recipientFax.empty() || (args.files.empty() && args.cover.empty())) {
+    std::fputs(args.details.recipientFax.empty() ? "vexo send: --to needs a number\n"
+                                                 : "vexo send: nothing to send\n",
+               stderr);
+    return kUsageExitCode;
   }
-  if (args.details.recipientFax.empty()) return SendUsage("--to needs a number");
-  if (args.files.empty() && args.cover.empty()) return SendUsage("nothing to send");
 
   AppOper app(MakeAppOptions(args.job));
   if (!StartApp(app, args.job, "vexo send")) return 2;

@@ -5,26 +5,17 @@
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
 #include "base/strings.h"
+#include "cli/arg_parser.h"
 #include "platform/text.h"
 
 namespace vexo::cli {
 namespace {
 
 constexpr std::size_t kMessageChars = 1024;
-
-int SettingsUsage() {
-  std::fputs(
-      "usage: vexo settings [--home DIR]            print the settings and the home directory\n"
-      "       vexo settings [--home DIR] set KEY VALUE   change one key and save\n",
-      stderr);
-  return 2;
-}
 
 void PrintSettings(const AppSettings& settings) {
   std::printf("Home directory: %s\n", settings.programDirectory.c_str());
@@ -36,25 +27,21 @@ void PrintSettings(const AppSettings& settings) {
 
 int RunSettings(int argc, char** argv) {
   std::optional<std::string> home;
-  std::vector<std::string_view> words;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--home" && i + 1 < argc)
-      home = argv[++i];
-    else if (arg.starts_with("--home="))
-      home = std::string(arg.substr(7));
-    else
-      words.push_back(arg);
-  }
-  const bool set = words.size() == 3 && words[0] == "set";
-  if (!words.empty() && !set) return SettingsUsage();
+  std::string keyName, value;  // of set
+  CLI::App cli{"Print the settings and the home directory, or change one key and save."};
+  AddHome(cli, home);
+  CLI::App* setCommand = cli.add_subcommand("set", "change one key and save");
+  setCommand->add_option("KEY", keyName, "the key, as the settings print it")->required();
+  setCommand->add_option("VALUE", value, "its new value")->required();
+  setCommand->fallthrough();
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  const bool set = setCommand->parsed();
 
   const SettingKey* key = nullptr;
   if (set) {
-    key = FindSettingKey(words[1]);
+    key = FindSettingKey(keyName);
     if (!key) {
-      std::fprintf(stderr, "vexo settings: unknown key %.*s\n", static_cast<int>(words[1].size()),
-                   words[1].data());
+      std::fprintf(stderr, "vexo settings: unknown key %s\n", keyName.c_str());
       return 2;
     }
   }
@@ -75,16 +62,16 @@ int RunSettings(int argc, char** argv) {
   if (set) {
     // Refused where it is entered: what the file cannot hold, a log folder
     // that cannot be created.
-    if (const auto refusal = settings.RefusalOf(*key, words[2])) {
+    if (const auto refusal = settings.RefusalOf(*key, value)) {
       std::fprintf(stderr, "vexo settings: %s\n",
                    Format(kMessageChars, LoadResString(refusal->stringId).c_str(),
                           refusal->first.c_str(), refusal->second.c_str())
                        .c_str());
       return 1;
     }
-    if (!settings.SetValue(*key, words[2])) {
-      std::fprintf(stderr, "vexo settings: %s cannot hold the value \"%.*s\"\n", key->key,
-                   static_cast<int>(words[2].size()), words[2].data());
+    if (!settings.SetValue(*key, value)) {
+      std::fprintf(stderr, "vexo settings: %s cannot hold the value \"%s\"\n", key->key,
+                   value.c_str());
       return 1;
     }
     settings.ApplyChecks();

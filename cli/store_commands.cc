@@ -1,10 +1,11 @@
 // vexo list, show, move, copy and delete: the fax record store of a home
 // directory (faxes.db, fax files in its Data/ folder) from a shell. Each command
 // opens the store, does its work through the same operations the fax list uses,
-// and prints the error pool before it exits when anything failed.
-#include <charconv>
+// and prints the error pool before it exits when anything failed. list and show
+// print JSON for scripts with --json.
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +15,8 @@
 #include "app/settings/settings.h"
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
+#include "cli/json.h"
 
 namespace vexo::cli {
 namespace {
@@ -25,54 +28,44 @@ struct StoreArgs {
   std::optional<std::string> folder;  // --folder or --to
   std::optional<std::string> sort;
   bool descending = false;
+  bool json = false;
   std::vector<CEOID> ids;
-  bool bad = false;
 };
 
-std::optional<CEOID> ParseId(std::string_view text) {
-  CEOID id = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), id);
-  if (ec != std::errc() || end != text.data() + text.size() || id == 0) return std::nullopt;
-  return id;
+struct SortName {
+  const char* name;
+  unsigned property;
+};
+constexpr SortName kSortNames[] = {{"status", PROP_STATUS},
+                                   {"contact", PROP_CONTACT},
+                                   {"telephone", PROP_TELEPHONE},
+                                   {"date", PROP_DATE}};
+
+unsigned SortProperty(const std::string& name) {
+  for (const SortName& sort : kSortNames)
+    if (name == sort.name) return sort.property;
+  return 0;
 }
 
-// Options may come in any order: --home DIR, --folder F, --to F, --sort S,
-// --desc; every other word is a record id.
-StoreArgs ParseArgs(int argc, char** argv, std::string_view folderOption) {
-  StoreArgs args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--home" && hasValue) {
-      args.home = argv[++i];
-    } else if (arg == folderOption && hasValue) {
-      args.folder = argv[++i];
-    } else if (arg == "--sort" && hasValue && folderOption == "--folder") {
-      args.sort = argv[++i];
-    } else if (arg == "--desc" && folderOption == "--folder") {
-      args.descending = true;
-    } else if (const auto id = ParseId(arg)) {
-      args.ids.push_back(*id);
-    } else {
-      std::fprintf(stderr, "vexo: unexpected argument \"%.*s\"\n", static_cast<int>(arg.size()),
-                   arg.data());
-      args.bad = true;
-    }
-  }
-  return args;
+// Adds --home and, unless idHelp is null, the record ids (at least one).
+void AddStoreOptions(CLI::App& cli, StoreArgs& args, const char* idHelp) {
+  AddHome(cli, args.home);
+  if (idHelp)
+    cli.add_option("ID", args.ids, idHelp)
+        ->required()
+        ->check(CLI::Range(CEOID{1}, std::numeric_limits<CEOID>::max()).description(""));
 }
 
-int Usage() {
-  std::fputs(
-      "usage: vexo list [--folder sent|sending|inbox|deleted] [--sort "
-      "contact|telephone|date|status]"
-      " [--desc] [--home DIR]\n"
-      "       vexo show ID [--home DIR]\n"
-      "       vexo move ID... --to FOLDER [--home DIR]\n"
-      "       vexo copy ID... --to FOLDER [--home DIR]\n"
-      "       vexo delete ID... [--home DIR]   (in the deleted folder: for good, with the file)\n",
-      stderr);
-  return 2;
+CLI::Option* AddFolderOption(CLI::App& cli, StoreArgs& args, const std::string& name,
+                             const std::string& help) {
+  return cli.add_option(name, args.folder, help)
+      ->check(Accepts([](const std::string& folder) { return FolderFromCliName(folder) >= 0; },
+                      "sent, sending, inbox or deleted"))
+      ->type_name("sent|sending|inbox|deleted");
+}
+
+void AddJsonOption(CLI::App& cli, StoreArgs& args) {
+  cli.add_flag("--json", args.json, "print JSON for scripts");
 }
 
 // Prints what the error pool gathered; returns the exit code for a failure.
@@ -103,17 +96,6 @@ std::unique_ptr<DBFunc> OpenStore(const StoreArgs& args) {
   auto store = CreateDBFunc(std::move(options));
   if (!store) Failed();
   return store;
-}
-
-std::optional<int> TargetFolder(const StoreArgs& args) {
-  if (!args.folder) return std::nullopt;
-  const int folder = FolderFromCliName(*args.folder);
-  if (folder < 0) {
-    std::fprintf(stderr, "vexo: unknown folder \"%s\" (sent, sending, inbox, deleted)\n",
-                 args.folder->c_str());
-    return std::nullopt;
-  }
-  return folder;
 }
 
 const char* StatusText(int folder, std::uint16_t status) {
@@ -162,21 +144,75 @@ class PrintingSink : public FaxListSink {
   int m_folder;
 };
 
-struct SortName {
-  const char* name;
-  unsigned property;
+// Collects the listed records' ids, top of the list first.
+class IdSink : public FaxListSink {
+ public:
+  void DeleteAllItems() override { ids.clear(); }
+  void SetRecordCount(std::size_t count) override { ids.reserve(count); }
+  void AddItem(const FaxListItem& item) override { ids.push_back(item.oid); }
+  std::vector<CEOID> ids;
 };
-constexpr SortName kSortNames[] = {{"status", PROP_STATUS},
-                                   {"contact", PROP_CONTACT},
-                                   {"telephone", PROP_TELEPHONE},
-                                   {"date", PROP_DATE}};
+
+std::string TextOf(const std::optional<std::string>& text) { return text.value_or(""); }
+
+// Every field vexo show prints, as one JSON object.
+std::string RecordJson(int folder, const FaxRecord& r) {
+  return JsonObject()
+      .AddNumber("id", r.oid)
+      .AddString("folder", FolderDisplayName(folder))
+      .AddNumber("status", r.status)
+      .AddString("statusText", StatusText(folder, r.status))
+      .AddString("contact", TextOf(r.contact))
+      .AddString("telephone", TextOf(r.telephone))
+      .AddString("remoteStation", TextOf(r.remoteStationId))
+      .AddString("date", FormatListDate(r.date))
+      .AddString("info1", TextOf(r.info1))
+      .AddString("info2", TextOf(r.info2))
+      .AddString("file", TextOf(r.fileName))
+      .AddNumber("pages", r.pages)
+      .AddString("resolution", ResolutionText(r.resolution))
+      .AddString("note", TextOf(r.note))
+      .Text();
+}
+
+// The listed records of folder as a JSON array of RecordJson objects.
+bool PrintFolderJson(DBFunc& store, int folder, unsigned sort, int direction) {
+  IdSink sink;
+  if (!store.ListFolder(sink, FolderType(folder), sort, direction) ||
+      !store.OpenFolder(FolderType(folder), sort, direction))
+    return false;
+  std::string json = "[";
+  for (const CEOID id : sink.ids) {
+    FaxRecord record;
+    if (!store.ReadRecord(id, record)) return false;
+    json += (json.size() > 1 ? ",\n " : "") + RecordJson(folder, record);
+  }
+  std::printf("%s]\n", json.c_str());
+  return true;
+}
+
+void PrintRecord(int folder, const FaxRecord& r) {
+  auto text = [](const std::optional<std::string>& s) { return s ? s->c_str() : ""; };
+  std::printf("ID: %u\nFolder: %s\nStatus: %u %s\n", r.oid, FolderDisplayName(folder).c_str(),
+              r.status, StatusText(folder, r.status));
+  std::printf("Contact: %s\nTelephone: %s\nRemote station: %s\nDate: %s\n", text(r.contact),
+              text(r.telephone), text(r.remoteStationId), FormatListDate(r.date).c_str());
+  if (r.info1 && !r.info1->empty()) std::printf("Info: %s\n", r.info1->c_str());
+  if (r.info2 && !r.info2->empty()) std::printf("Info: %s\n", r.info2->c_str());
+  std::printf("File: %s\nPages: %u\nResolution: %s\n", text(r.fileName), r.pages,
+              ResolutionText(r.resolution));
+  if (r.noteFlag == 1 || (r.note && !r.note->empty())) std::printf("Note: %s\n", text(r.note));
+}
 
 // Moves or copies each id from the folder that holds it.
 int Transfer(int argc, char** argv, bool move) {
-  const StoreArgs args = ParseArgs(argc, argv, "--to");
-  if (args.bad || args.ids.empty() || !args.folder) return Usage();
-  const auto target = TargetFolder(args);
-  if (!target) return 2;
+  StoreArgs args;
+  CLI::App cli{move ? "Move fax records to another folder."
+                    : "Copy fax records to another folder."};
+  AddStoreOptions(cli, args, "the ids of the records");
+  AddFolderOption(cli, args, "--to", "the folder to put them in")->required();
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  const int target = FolderFromCliName(*args.folder);
   auto store = OpenStore(args);
   if (!store) return 1;
   bool ok = true;
@@ -187,16 +223,16 @@ int Transfer(int argc, char** argv, bool move) {
       ok = false;
       continue;
     }
-    if (move && source == *target) {
+    if (move && source == target) {
       std::printf("%u is in %s already\n", id, FolderDisplayName(source).c_str());
       continue;
     }
     std::vector<CEOID> added;
     const CEOID ids[] = {id};
-    if (move ? store->MoveRecords(source, *target, ids, &added)
-             : store->CopyRecords(source, *target, ids, &added)) {
+    if (move ? store->MoveRecords(source, target, ids, &added)
+             : store->CopyRecords(source, target, ids, &added)) {
       if (added.size() == 1)
-        std::printf("%u -> %u (%s)\n", id, added[0], FolderDisplayName(*target).c_str());
+        std::printf("%u -> %u (%s)\n", id, added[0], FolderDisplayName(target).c_str());
     }
     ok = ok && added.size() == 1;
   }
@@ -207,36 +243,35 @@ int Transfer(int argc, char** argv, bool move) {
 }  // namespace
 
 int RunList(int argc, char** argv) {
-  const StoreArgs args = ParseArgs(argc, argv, "--folder");
-  if (args.bad || !args.ids.empty()) return Usage();
-  int folder = FOLDER_INBOX;
-  if (args.folder) {
-    const auto chosen = TargetFolder(args);
-    if (!chosen) return 2;
-    folder = *chosen;
-  }
-  unsigned sort = PROP_DATE;
-  if (args.sort) {
-    sort = 0;
-    for (const SortName& s : kSortNames)
-      if (*args.sort == s.name) sort = s.property;
-    if (sort == 0) {
-      std::fprintf(stderr, "vexo list: unknown sort \"%s\"\n", args.sort->c_str());
-      return 2;
-    }
-  }
+  StoreArgs args;
+  CLI::App cli{"List the faxes of a folder."};
+  AddFolderOption(cli, args, "--folder", "the folder to list (default inbox)");
+  cli.add_option("--sort", args.sort, "the column to sort by (default date)")
+      ->check(Accepts([](const std::string& name) { return SortProperty(name) != 0; },
+                      "contact, telephone, date or status"))
+      ->type_name("contact|telephone|date|status");
+  cli.add_flag("--desc", args.descending, "sort in descending order");
+  AddJsonOption(cli, args);
+  AddStoreOptions(cli, args, nullptr);
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
+  const int folder = args.folder ? FolderFromCliName(*args.folder) : FOLDER_INBOX;
+  const unsigned sort = args.sort ? SortProperty(*args.sort) : PROP_DATE;
+  const int direction = args.descending ? kSortDescending : kSortAscending;
   auto store = OpenStore(args);
   if (!store) return 1;
+  if (args.json) return PrintFolderJson(*store, folder, sort, direction) ? 0 : Failed();
   PrintingSink sink(folder);
-  if (!store->ListFolder(sink, FolderType(folder), sort,
-                         args.descending ? kSortDescending : kSortAscending))
-    return Failed();
+  if (!store->ListFolder(sink, FolderType(folder), sort, direction)) return Failed();
   return 0;
 }
 
 int RunShow(int argc, char** argv) {
-  const StoreArgs args = ParseArgs(argc, argv, "--folder");
-  if (args.bad || args.ids.size() != 1 || args.folder || args.sort) return Usage();
+  StoreArgs args;
+  CLI::App cli{"Print every field of one fax record."};
+  AddStoreOptions(cli, args, "the id of the record");
+  cli.get_option("ID")->expected(1);
+  AddJsonOption(cli, args);
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
   auto store = OpenStore(args);
   if (!store) return 1;
   const CEOID id = args.ids[0];
@@ -248,16 +283,10 @@ int RunShow(int argc, char** argv) {
   FaxRecord r;
   if (!store->OpenFolder(FolderType(folder), 0, kSortAscending) || !store->ReadRecord(id, r))
     return Failed();
-  auto text = [](const std::optional<std::string>& s) { return s ? s->c_str() : ""; };
-  std::printf("ID: %u\nFolder: %s\nStatus: %u %s\n", r.oid, FolderDisplayName(folder).c_str(),
-              r.status, StatusText(folder, r.status));
-  std::printf("Contact: %s\nTelephone: %s\nRemote station: %s\nDate: %s\n", text(r.contact),
-              text(r.telephone), text(r.remoteStationId), FormatListDate(r.date).c_str());
-  if (r.info1 && !r.info1->empty()) std::printf("Info: %s\n", r.info1->c_str());
-  if (r.info2 && !r.info2->empty()) std::printf("Info: %s\n", r.info2->c_str());
-  std::printf("File: %s\nPages: %u\nResolution: %s\n", text(r.fileName), r.pages,
-              ResolutionText(r.resolution));
-  if (r.noteFlag == 1 || (r.note && !r.note->empty())) std::printf("Note: %s\n", text(r.note));
+  if (args.json)
+    std::printf("%s\n", RecordJson(folder, r).c_str());
+  else
+    PrintRecord(folder, r);
   return 0;
 }
 
@@ -268,8 +297,12 @@ int RunCopy(int argc, char** argv) { return Transfer(argc, argv, false); }
 // deleted folder; in the deleted folder it deletes it for good, and its file
 // once no record names it.
 int RunDelete(int argc, char** argv) {
-  const StoreArgs args = ParseArgs(argc, argv, "--folder");
-  if (args.bad || args.ids.empty() || args.folder || args.sort) return Usage();
+  StoreArgs args;
+  CLI::App cli{
+      "Move fax records to the deleted folder, or, in the deleted folder, delete them and their "
+      "files for good."};
+  AddStoreOptions(cli, args, "the ids of the records");
+  if (const auto code = ParseCommand(cli, argc, argv)) return *code;
   auto store = OpenStore(args);
   if (!store) return 1;
   bool ok = true;

@@ -2,9 +2,11 @@
 // the coded size and whether the page would be accepted for sending.
 // vexo pages FILE.tif: the page count. Both only read the file.
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/error_pool.h"
+#include "cli/arg_parser.h"
 #include "document/tiff_oper.h"
 
 namespace vexo::cli {
@@ -36,18 +38,19 @@ void PrintPool(std::FILE* out, const char* indent) {
     std::fprintf(out, "%s%s\n", indent, record.message.c_str());
 }
 
-int OpenOrUsage(TiffOper& oper, int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: vexo %s FILE.tif\n", argv[0]);
-    return 2;
-  }
+// Parses the command line and opens its file: nullopt, or the exit code.
+std::optional<int> OpenOrExit(TiffOper& oper, int argc, char** argv, const char* description) {
+  std::string file;
+  CLI::App cli{description};
+  cli.add_option("FILE.tif", file, "the fax TIFF file")->required();
+  if (const auto code = ParseCommand(cli, argc, argv)) return code;
   ErrorPool::Instance().Clear();
   oper.SetErrorPool(false);
-  if (oper.OpenReadTiffHeader(argv[1]) != 1) {
+  if (oper.OpenReadTiffHeader(file) != 1) {
     PrintPool(stdout, "");
     return 1;
   }
-  return 0;
+  return std::nullopt;
 }
 
 void PrintPage(const TiffOper& oper, int number, bool accepted) {
@@ -75,7 +78,9 @@ void PrintPage(const TiffOper& oper, int number, bool accepted) {
 
 int RunInfo(int argc, char** argv) {
   TiffOper oper;
-  if (const int failed = OpenOrUsage(oper, argc, argv)) return failed;
+  if (const auto code = OpenOrExit(
+          oper, argc, argv, "Print the pages of a fax TIFF file and whether they can be sent."))
+    return *code;
   const int total = oper.GetTotalPageNum();
   std::printf("File: %s\nPages: %d\n", oper.FileName().c_str(), total);
   int refused = 0;
@@ -98,7 +103,8 @@ int RunInfo(int argc, char** argv) {
 
 int RunPages(int argc, char** argv) {
   TiffOper oper;
-  if (const int failed = OpenOrUsage(oper, argc, argv)) return failed;
+  if (const auto code = OpenOrExit(oper, argc, argv, "Print the page count of a fax TIFF file."))
+    return *code;
   std::printf("%d\n", oper.GetTotalPageNum());
   return 0;
 }

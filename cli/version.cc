@@ -1,9 +1,16 @@
 #include <cstdio>
 
+#include "cli/arg_parser.h"
+
 namespace vexo::cli {
 
-int RunVersion(int, char**) {
-  std::puts("vexo 0.1.0");
+// "vexo <version>", the version of the project's build.
+void PrintVersion() { std::puts("vexo " VEXO_VERSION); }
+
+int RunVersion(int argc, char** argv) {
+  CLI::App app{"Print the program version."};
+  if (const auto code = ParseCommand(app, argc, argv)) return *code;
+  PrintVersion();
   return 0;
 }
 
