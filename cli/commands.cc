@@ -24,6 +24,7 @@ int RunSend(int argc, char** argv);
 int RunReceive(int argc, char** argv);
 int RunAnswer(int argc, char** argv);
 int RunExport(int argc, char** argv);
+int RunProbe(int argc, char** argv);
 
 std::span<const Command> Commands() {
   static const std::array kCommands{
@@ -49,6 +50,7 @@ std::span<const Command> Commands() {
       Command{"answer", "answer every call, receive each fax and file it in the inbox", RunAnswer},
       Command{"export", "write the pages of a fax TIFF file as one PDF, or as PNG images",
               RunExport},
+      Command{"probe", "find fax modems and suggest the port and class settings", RunProbe},
   };
   return kCommands;
 }

@@ -3,7 +3,9 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "app/jobs/modem_probe.h"
 #include "app/settings/settings.h"
 #include "base/presenter.h"
 #include "base/string_ids.h"
@@ -46,8 +49,15 @@ CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
   m_port->setInsertPolicy(QComboBox::NoInsert);
   for (const std::string& device : serialDevices)
     m_port->addItem(QString::fromStdString(PortLabel(device)), QString::fromStdString(device));
+  m_detect = new QPushButton(ResString(str::kModemDetect), this);
+  m_detect->setObjectName("detect");
+  m_detect->setToolTip(ResString(str::kModemDetectTip));
+  connect(m_detect, &QPushButton::clicked, this, &CMdmSetDlg::Detect);
+  auto* portRow = new QHBoxLayout;
+  portRow->addWidget(m_port, 1);
+  portRow->addWidget(m_detect);
   form->addRow(m_portMode);
-  form->addRow(ResString(str::kModemPort), m_port);
+  form->addRow(ResString(str::kModemPort), portRow);
 
   m_modemMode = new QRadioButton(ResString(str::kModemListMode), this);
   m_modemMode->setObjectName("control1050");
@@ -110,6 +120,39 @@ int CMdmSetDlg::PortEntry(const std::string& device) {
     index = m_port->count() - 1;
   }
   return index;
+}
+
+void CMdmSetDlg::Detect() {
+  std::vector<std::string> listed;
+  for (int i = 0; i < m_port->count(); ++i)
+    listed.push_back(m_port->itemData(i).toString().toStdString());
+  const std::vector<std::string> devices = ProbeDevices(listed, m_telephony->text().toStdString());
+  const std::uint32_t baud = kBaudRates[std::max(m_baud->currentIndex(), 0)];
+  m_detect->setEnabled(false);
+  setCursor(Qt::BusyCursor);
+  // Silent ports take seconds: the probe runs on a thread of its own, the page
+  // stays responsive, and the results come back to the page's thread.
+  m_probe = std::jthread([this, devices, baud] {
+    std::vector<ProbeResult> results = ProbeModems(devices, baud);
+    QMetaObject::invokeMethod(
+        this, [this, results = std::move(results)] { Detected(results); }, Qt::QueuedConnection);
+  });
+}
+
+void CMdmSetDlg::Detected(const std::vector<ProbeResult>& results) {
+  m_detect->setEnabled(true);
+  unsetCursor();
+  const auto modem = std::ranges::find_if(
+      results, [](const ProbeResult& result) { return result.SuggestedClass().has_value(); });
+  if (modem == results.end()) {
+    ShowMessage(MB_ICONEXCLAMATION, nullptr, str::kModemDetectNone);
+    return;
+  }
+  m_portMode->setChecked(true);
+  m_port->setCurrentIndex(PortEntry(modem->device));
+  const auto* cls =
+      std::find(std::begin(kForcedClasses), std::end(kForcedClasses), *modem->SuggestedClass());
+  m_class->setCurrentIndex(static_cast<int>(cls - std::begin(kForcedClasses)));
 }
 
 void CMdmSetDlg::Load() {

@@ -2,13 +2,16 @@
 // of the telephony line's list, line speed, forced fax class, error
 // correction and page coding, communication log, station identifier, log
 // folder, the Linux devices of the built-in phone modem and of further modem
-// lines, and the rings after which calls are answered automatically.
+// lines, and the rings after which calls are answered automatically. Detect
+// probes the serial devices on a thread of its own and chooses the port and
+// class of the first fax modem that answers.
 #pragma once
 
 #include <QWidget>
 
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ui/settings/setting_sheet.h"
@@ -16,8 +19,13 @@
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
+class QPushButton;
 class QRadioButton;
 class QSpinBox;
+
+namespace vexo {
+struct ProbeResult;
+}
 
 namespace vexo::ui {
 
@@ -44,6 +52,7 @@ class CMdmSetDlg : public QWidget {
   QRadioButton* ModemMode() const { return m_modemMode; }
   QRadioButton* PortMode() const { return m_portMode; }
   QComboBox* PortList() const { return m_port; }
+  QPushButton* DetectButton() const { return m_detect; }
   QComboBox* ModemList() const { return m_modem; }
   QComboBox* BaudList() const { return m_baud; }
   QComboBox* ClassList() const { return m_class; }
@@ -62,6 +71,10 @@ class CMdmSetDlg : public QWidget {
   void ModemChosen(int index);
   // The list entry of a device, added when the list lacks it.
   int PortEntry(const std::string& device);
+  // Probes the devices of the port list and the further modem lines; the
+  // button stays disabled until Detected has the results.
+  void Detect();
+  void Detected(const std::vector<ProbeResult>& results);
 
   AppSettings& m_settings;
   std::vector<SheetModem> m_modems;
@@ -80,6 +93,8 @@ class CMdmSetDlg : public QWidget {
   QLineEdit* m_phoneData = nullptr;
   QLineEdit* m_telephony = nullptr;
   QSpinBox* m_autoAnswer = nullptr;  // 0: off
+  QPushButton* m_detect = nullptr;
+  std::jthread m_probe;  // joined before the page goes
 };
 
 }  // namespace vexo::ui

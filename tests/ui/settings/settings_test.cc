@@ -24,7 +24,9 @@
 #include "kernel/fax_kernel.h"
 #include "platform/telephony/linux_provider.h"
 #include "platform/text.h"
+#include "tests/sim/sim_harness.h"
 #include "tests/support/box_recorder.h"
+#include "tests/support/pty_peer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/ui/support/ui_test_support.h"
 #include "ui/settings/c_setting_sheet.h"
@@ -384,6 +386,29 @@ TEST_F(SettingsTest, TheFontButtonEditsThePagesCopyUntilOk) {
   CFontChoiceDlg missing(MakeLogFont("Tahoma", 90), {"First", "Second"});
   EXPECT_EQ(LogFontFaceName(missing.Font()), "First");
   EXPECT_EQ(missing.Font().lfCharSet, DEFAULT_CHARSET);
+}
+
+// Detect probes the listed devices while the page stays usable, then chooses
+// the port and class of the modem that answered, or says that none did.
+TEST_F(SettingsTest, DetectChoosesTheAnsweringModemsPortAndClass) {
+  vexo::test::Linesim sim({"--class", "2.0"});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  vexo::test::Pty silent;
+  settings.COMPortDevice = silent.SlavePath();
+  for (const bool modemListed : {true, false}) {
+    context.serialDevices = {silent.SlavePath()};
+    if (modemListed) context.serialDevices.push_back(sim.Pty(1));
+    auto sheet = Sheet();
+    CMdmSetDlg* m = sheet->ModemPage();
+    m->DetectButton()->click();
+    EXPECT_FALSE(m->DetectButton()->isEnabled());
+    ASSERT_TRUE(test::WaitFor([m] { return m->DetectButton()->isEnabled(); }));
+    const std::string chosen = modemListed ? sim.Pty(1) : silent.SlavePath();
+    EXPECT_EQ(m->PortList()->currentData().toString().toStdString(), chosen);
+    EXPECT_EQ(m->ClassList()->currentIndex(), modemListed ? 3 : 0);
+    EXPECT_EQ(boxes.boxes, modemListed ? std::vector<std::string>{}
+                                       : std::vector<std::string>{Res(str::kModemDetectNone)});
+  }
 }
 
 // Pictures of each page for a person to look at.
