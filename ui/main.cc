@@ -2,14 +2,17 @@
 // passes on "-refreshlist" and ends), AppOper start-up (its failures shown as
 // message boxes captioned "ERROR"), then the main window over the folder the
 // settings name; with AutoAnswer set it then waits for calls. The settings
-// are written back when AppOper ends.
+// are written back when AppOper ends. Qt's own texts follow the string table
+// the start-up chose.
 #include <QApplication>
 
 #include "app/jobs/app_oper.h"
 #include "app/jobs/list_refresh.h"
 #include "app/settings/settings.h"
 #include "base/error_pool.h"
+#include "base/strings.h"
 #include "ui/common/qt_presenter.h"
+#include "ui/common/qt_translations.h"
 #include "ui/common/status_window.h"
 #include "ui/frame/desktop_context.h"
 #include "ui/frame/icons.h"
@@ -30,8 +33,12 @@ int main(int argc, char** argv) {
   }
 
   vexo::ui::ScopedQtPresenter presenter;
+  // Declared before AppOper, so that the boxes of its ending are translated too.
+  vexo::ui::QtTranslations translations;
   vexo::AppOper app;
-  if (!app.Startup()) {
+  const bool started = app.Startup();
+  translations.Apply(vexo::LoadedResName());
+  if (!started) {
     vexo::ShowErrorPoolBoxes("ERROR");
     return 1;
   }

@@ -163,8 +163,8 @@ void StatusWindow::DrawProgress(const JobStatus& status) {
     m_right->setText(QString::number(status.percent) + QLatin1Char('%'));
   } else {
     m_progress->setVisible(false);
-    m_left->setText(QStringLiteral("Receiving Page(%1) Data:").arg(status.total));
-    m_right->setText(QString::number(status.accumulated) + QStringLiteral(" Bytes"));
+    m_left->setText(ResFormat(str::kReceivePageData, static_cast<int>(status.total)));
+    m_right->setText(ResFormat(str::kReceiveBytes, static_cast<int>(status.accumulated)));
   }
 }
 

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/error_pool.h"
 #include "base/presenter.h"
@@ -34,19 +35,37 @@ void ReportWrite(const char* function, const char* format, const QString& path, 
               QString::fromLatin1(format).arg(path).toStdString().c_str(), std::strerror(error));
 }
 
+// The name of a file type in the table's language.
+QString FileTypeName(ConvertKind kind) {
+  switch (kind) {
+    case ConvertKind::CoverPage:
+      return ResString(str::kFileTypeCover);
+    case ConvertKind::Tiff:
+      return ResString(str::kFileTypeTiff);
+    case ConvertKind::Text:
+      return ResString(str::kFileTypeText);
+    case ConvertKind::Pdf:
+      return ResString(str::kFileTypePdf);
+    case ConvertKind::Image:
+      return ResString(str::kFileTypePicture);
+  }
+  return {};
+}
+
 }  // namespace
 
 QStringList AttachmentFilters() {
-  // Rows of one name share a filter line, in the table's order.
-  QStringList names;
-  std::map<QString, QStringList> patterns;
+  // Rows of one kind share a filter line, in the table's order.
+  std::vector<ConvertKind> kinds;
+  std::map<ConvertKind, QStringList> patterns;
   for (std::size_t i = 1; i < kFileTypes.size(); ++i) {
-    const QString name = QString::fromLatin1(kFileTypes[i].name);
-    if (!patterns.count(name)) names << name;
-    patterns[name] << QString::fromLatin1(kFileTypes[i].pattern);
+    const ConvertKind kind = kFileTypes[i].kind;
+    if (!patterns.count(kind)) kinds.push_back(kind);
+    patterns[kind] << QString::fromLatin1(kFileTypes[i].pattern);
   }
-  QStringList filters{QStringLiteral("All (*.*)")};
-  for (const QString& name : names) filters << name + " (" + patterns[name].join(' ') + ")";
+  QStringList filters{ResString(str::kFileTypeAll) + QStringLiteral(" (*.*)")};
+  for (const ConvertKind kind : kinds)
+    filters << FileTypeName(kind) + " (" + patterns[kind].join(' ') + ")";
   return filters;
 }
 
@@ -87,8 +106,8 @@ TxtEditor::TxtEditor(QWidget* parent) : QDialog(parent) {
   connect(box, &QDialogButtonBox::rejected, this, &TxtEditor::reject);
   layout->addWidget(box);
   m_askSavePath = [this] {
-    return QFileDialog::getSaveFileName(this, QStringLiteral("Save Text file"), QString(),
-                                        QStringLiteral("Text (*.txt)"));
+    return QFileDialog::getSaveFileName(this, ResString(str::kSaveTextTitle), QString(),
+                                        ResString(str::kTextFilter) + QStringLiteral(" (*.txt)"));
   };
   resize(460, 340);
 }
@@ -139,7 +158,7 @@ CAttachDlg::CAttachDlg(SendFields& fields, LogFile* systemLog, QWidget* parent)
   connect(m_newText, &QPushButton::clicked, this, &CAttachDlg::NewText);
   connect(m_remove, &QPushButton::clicked, this, &CAttachDlg::RemoveSelected);
   m_askFiles = [this] {
-    return QFileDialog::getOpenFileNames(this, QStringLiteral("Attach Files"), QString(),
+    return QFileDialog::getOpenFileNames(this, ResString(str::kAttachFilesTitle), QString(),
                                          AttachmentFilters().join(";;"));
   };
   resize(520, 320);

@@ -64,7 +64,7 @@ SendDlg::SendDlg(Form form, SendFields& fields, const std::filesystem::path& cov
   grid->addRow(ResString(str::kSendRecipient), nameRow);
   grid->addRow(ResString(str::kSendFaxNumber), m_number);
   m_cover = new QComboBox(this);
-  m_cover->addItem(QStringLiteral("None"));
+  m_cover->addItem(ResString(str::kCoverNone));
   for (const std::string& name : CoverTemplates(coverDir)) {
     m_cover->addItem(Utf8(name));
     if (!fields.coverName.empty() &&

@@ -69,7 +69,7 @@ CFontChoiceDlg::CFontChoiceDlg(const LOGFONTW& font, const QStringList& families
   m_weights->setObjectName("control1038");
   std::array<std::int32_t, kFontWeights.size()> weights{};
   for (std::size_t i = 0; i < kFontWeights.size(); ++i) {
-    m_weights->addItem(kFontWeights[i].name);
+    m_weights->addItem(ResString(kFontWeights[i].nameId));
     weights[i] = kFontWeights[i].weight;
   }
   m_weights->setCurrentRow(NearestIndex(weights, font.lfWeight));

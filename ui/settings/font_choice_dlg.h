@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 
+#include "base/string_ids.h"
 #include "platform/raster/log_font.h"
 
 class QListWidget;
@@ -16,11 +17,14 @@ namespace vexo::ui {
 constexpr std::array<int, 15> kFontSizes{8, 9, 10, 11, 12, 14, 16, 20, 24, 28, 36, 44, 52, 60, 75};
 
 struct FontWeight {
-  const char* name;
+  unsigned nameId;  // string-table id of the name shown
   std::int32_t weight;
 };
-constexpr std::array<FontWeight, 5> kFontWeights{
-    {{"Thin", 100}, {"Light", 300}, {"Normal", 400}, {"Bold", 600}, {"UltraBold", 800}}};
+constexpr std::array<FontWeight, 5> kFontWeights{{{str::kFontThin, 100},
+                                                  {str::kFontLight, 300},
+                                                  {str::kFontNormal, 400},
+                                                  {str::kFontBold, 600},
+                                                  {str::kFontUltraBold, 800}}};
 
 // The size list entry for a height: below the first the first, at or above the
 // last the last, an exact size kept, between two the nearer one (the smaller at

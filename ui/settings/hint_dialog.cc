@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <cstdint>
@@ -22,6 +23,7 @@ HintDialog::HintDialog(const QString& text, QWidget* parent) : QDialog(parent) {
   m_turnOff = new QCheckBox(ResString(str::kHintTurnOff), this);
   layout->addWidget(m_turnOff);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+  buttons->button(QDialogButtonBox::Ok)->setText(ResString(str::kOk));
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   layout->addWidget(buttons);
 }

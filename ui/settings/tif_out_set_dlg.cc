@@ -134,7 +134,7 @@ void CTifOutSetDlg::ChooseFont() {
 void CTifOutSetDlg::ShowFont() {
   QString weight = QString::number(m_font.lfWeight);
   for (const FontWeight& w : kFontWeights)
-    if (w.weight == m_font.lfWeight) weight = w.name;
+    if (w.weight == m_font.lfWeight) weight = ResString(w.nameId);
   m_fontLabel->setText(QString("%1, %2, %3")
                            .arg(QString::fromStdString(LogFontFaceName(m_font)))
                            .arg(-m_font.lfHeight)
