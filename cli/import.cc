@@ -87,14 +87,23 @@ int RunImport(int argc, char** argv) {
   ProgressLine progress;
   for (std::size_t i = 0; i < args.images.size(); ++i) {
     const std::string& image = args.images[i];
-    progress.Show("Importing " + std::to_string(i + 1) + " of " +
-                  std::to_string(args.images.size()) + ": " + image);
+    const std::string importing = "Importing " + std::to_string(i + 1) + " of " +
+                                  std::to_string(args.images.size()) + ": " + image;
+    progress.Show(importing);
     std::uint32_t pages = 0;
     int result = 0;
     switch (KindOf(image)) {
-      case SourceKind::Pdf:
-        result = pdf.Pdf2Tiff(image, out.Tiff(), {}, &pages);
+      case SourceKind::Pdf: {
+        // The import asks before each PDF page whether to stop: the page
+        // count on the progress line.
+        unsigned pdfPage = 0;
+        const auto showPage = [&] {
+          progress.Show(importing + ", page " + std::to_string(++pdfPage));
+          return false;
+        };
+        result = pdf.Pdf2Tiff(image, out.Tiff(), showPage, &pages);
         break;
+      }
       case SourceKind::Picture:
         result = picture.Image2Tiff(image, out.Tiff(), &pages);
         break;
