@@ -29,7 +29,7 @@ constexpr double kPointsPerInch = 72.0;
 constexpr std::uint8_t kWhiteGrey = 255;
 // Rows rendered at a time: a band of colour (about 4 MB at the paper's width)
 // stays in the processor's cache between drawing and reading.
-constexpr std::uint32_t kBandRows = 576;
+constexpr std::uint32_t kBandRows = 1146;
 
 struct GObjectUnref {
   void operator()(void* object) const { g_object_unref(object); }
