@@ -271,9 +271,11 @@ int AppOper::SendThrough(std::uint32_t modem, const std::string& file, std::stri
                          FaxResult* result) {
   if (OpenJobPort(modem, number) != 1) return -1;
   m_kernel->SetHeaderParties(m_settings.ProfileFullName, m_inputs.recipient);
-  std::uint32_t resume = 0;
+  std::uint32_t resume = m_inputs.startAt;
   const std::string files[] = {file};
-  return m_kernel->SendFax(files, number, m_settings.LocalCSID, &resume, result);
+  const int sent = m_kernel->SendFax(files, number, m_settings.LocalCSID, &resume, result);
+  m_lastResume = resume;
+  return sent;
 }
 
 int AppOper::SendFaxJob(const std::string& file, std::string_view number, FaxResult* result) {
@@ -318,7 +320,7 @@ int AppOper::Send1TiffFaxAutoModem(const std::string& file, std::string_view num
     ReportResString(0, kMsgModemTried, kModule, "Send1TiffFaxAutoModem", kStrTryingModem,
                     name.c_str());
     WriteJobStartLine(m_kernel->CommLog(), JobDirection::Send, name, LocalTimeNow());
-    // Every modem starts the fax from its beginning.
+    // Every modem starts the fax from the same page.
     *result = FaxResult{};
     sent = SendThrough(index, file, number, result);
     if (sent == 0 || sent == 1) break;
@@ -436,6 +438,7 @@ void AppOper::WriteReceivedPdf(const std::string& file, const FaxResult& fax) {
 int AppOper::RunJob(std::uint32_t kind) {
   // A job's results never carry over from the call before.
   m_result.Clear();
+  m_lastResume = m_inputs.startAt;
   m_jobFileName.clear();
   m_filingFailed = false;
   {

@@ -73,6 +73,9 @@ struct SendInputs {
   std::string number;     // the number to dial
   std::string recipient;  // the recipient's name, filed as contact
   std::string note;       // filed as the note
+  // The resume position the send starts at (0: the first page); the outbox
+  // sets it to go on with a fax that went partly.
+  std::uint32_t startAt = 0;
 };
 
 class AppOper {
@@ -108,6 +111,9 @@ class AppOper {
   // The generated file name (without directory) of the last job.
   const std::string& JobFileName() const { return m_jobFileName; }
   const FaxResult& Result() const { return m_result; }
+  // The resume position where the last send stopped: its first page the far
+  // end did not confirm, 0 once every page went (the start when none did).
+  std::uint32_t LastResume() const { return m_lastResume; }
 
   // ---- job thread ----
   int SendFaxJob(const std::string& file, std::string_view number, FaxResult* result);
@@ -235,6 +241,7 @@ class AppOper {
   bool m_filingFailed = false;
   bool m_homeBusy = false;
   FaxResult m_result;
+  std::uint32_t m_lastResume = 0;
   std::vector<std::string> m_sourceFiles;
 
   DBFunc* m_externalStore = nullptr;

@@ -78,6 +78,8 @@ constexpr std::array kKeys{
     Number("AutoAnswer", &S::AutoAnswer),
     Text("ReceivePdfDir", kSettingsPathChars, &S::ReceivePdfDir),
     Number("PaperSize", &S::PaperSize),
+    Number("RetryDelay", &S::RetryDelay),
+    Number("MaxTries", &S::MaxTries),
 };
 
 }  // namespace
@@ -107,6 +109,10 @@ constexpr std::uint32_t kDefaultFaxCoding = 2;
 constexpr std::uint32_t kMaxFaxCoding = 2;
 constexpr std::uint32_t kMaxAutoAnswerRings = 20;
 constexpr std::uint32_t kMaxPaperSize = 2;
+constexpr std::uint32_t kDefaultRetryDelay = 5;
+constexpr std::uint32_t kMaxRetryDelay = 24 * 60;  // a day, in minutes
+constexpr std::uint32_t kDefaultMaxTries = 3;
+constexpr std::uint32_t kMaxMaxTries = 99;
 
 constexpr const char* kLogDirName = "Log/";
 constexpr const char* kDataDirName = "Data/";
@@ -137,11 +143,11 @@ std::string EnvValue(const char* name) {
   return value ? std::string(value) : std::string();
 }
 
-// A value past max is reported and replaced by the default: a typing error in
+// A value outside min to max is reported and replaced by the default: a typing error in
 // the file should not silently change how every call is made.
 void CheckRange(std::uint32_t& value, std::uint32_t max, std::uint32_t fallback, const char* key,
-                const char* meaning) {
-  if (value <= max) return;
+                const char* meaning, std::uint32_t min = 0) {
+  if (value >= min && value <= max) return;
   ReportError(0, kMsgDefault, "AppSettings", "ApplyChecks",
               "The setting %s = %u is out of range (%s); %u is used.", key, value, meaning,
               fallback);
@@ -317,6 +323,8 @@ void AppSettings::ApplyChecks() {
   CheckRange(FaxCoding, kMaxFaxCoding, kDefaultFaxCoding, "FaxCoding", "0 MH, 1 MR, 2 MMR");
   CheckRange(AutoAnswer, kMaxAutoAnswerRings, 0, "AutoAnswer", "0 off, 1 to 20 rings");
   CheckRange(PaperSize, kMaxPaperSize, 0, "PaperSize", "0 A4, 1 Letter, 2 Legal");
+  CheckRange(RetryDelay, kMaxRetryDelay, kDefaultRetryDelay, "RetryDelay", "0 to 1440 minutes");
+  CheckRange(MaxTries, kMaxMaxTries, kDefaultMaxTries, "MaxTries", "1 to 99 calls", 1);
 }
 
 int CreateSettingsDirectory(std::string_view dir) {

@@ -111,6 +111,11 @@ struct AppSettings {
   // The paper generated pages are laid out for: 0 A4, 1 Letter, 2 Legal (the
   // values of PaperSize in document/page_geometry.h).
   std::uint32_t PaperSize = 0;
+  // The outbox: minutes before a call that failed on the line (busy, no
+  // answer, no carrier, dropped) is tried again, and how many calls a queued
+  // fax gets in all before it is marked failed.
+  std::uint32_t RetryDelay = 5;
+  std::uint32_t MaxTries = 3;
 
   // ---- derived at start-up, never written to the file
   // The home directory, ending in "/". LoadSettings takes it from the

@@ -32,6 +32,7 @@ constexpr const char* kReadFailed = "Fail to read current record: Database=%s, E
 constexpr const char* kDeleteFailed =
     "Fail to delete record from Database [%s], RecCEOID=%d, ErrMsg = ";
 constexpr const char* kDeleteFileFailed = "Delete File [filename = %s], ErrMsg = ";
+constexpr const char* kWriteFailed = "Fail to write record: Database=%s, ErrMsg = ";
 
 constexpr const char* kNoSuchRecord = "no record with this object id";
 constexpr const char* kNoSuchFolder = "the folder does not exist";
@@ -109,6 +110,33 @@ void BindColumns(SqliteStatement& s, const FaxRecord& r, CEOID oid) {
   s.BindInt(12, r.resolution);
   s.BindInt(13, r.noteFlag);
   s.BindText(14, r.note.value_or(""));
+}
+
+// The outbox's columns of the Sending table, in OutboxState order. They are
+// added to a store made before the outbox, so they may be null.
+constexpr std::array<const char*, 6> kQueueColumns{"q_next",   "q_tries", "q_result",
+                                                   "q_resume", "q_cover", "q_failed"};
+constexpr int kQueueFirstColumn = 1 + static_cast<int>(kFaxProperties.size());
+
+std::string QueueSelect() {
+  std::string sql = "SELECT " + SelectColumns();
+  for (const char* column : kQueueColumns) sql += std::string(",") + column;
+  return sql + " FROM " + Quoted(FOLDER_SENDING);
+}
+
+// A record of the Sending table, as QueueSelect() lists its columns.
+QueuedFax ReadQueuedColumns(const SqliteStatement& s) {
+  QueuedFax fax{ReadColumns(s), std::nullopt};
+  const int c = kQueueFirstColumn;
+  if (s.IsNull(c)) return fax;
+  OutboxState& state = fax.state.emplace();
+  state.nextTry = s.Int(c);
+  state.tries = static_cast<std::uint16_t>(std::clamp<std::int64_t>(s.Int(c + 1), 0, 0xFFFF));
+  state.lastResult = static_cast<int>(s.Int(c + 2));
+  state.resume = static_cast<std::uint32_t>(s.Int(c + 3));
+  state.coverPage = s.Int(c + 4) != 0;
+  state.status = s.Int(c + 5) != 0 ? OutboxStatus::kFailed : OutboxStatus::kWaiting;
+  return fax;
 }
 
 // The ORDER BY of a listing: the sort property, then the id, so records with
@@ -312,7 +340,42 @@ int DBFunc::InitDatabases() {
   for (int f = 0; f < kFolderCount; ++f)
     if (replace || !exists[f])
       if (!CreateFolder(f, replace)) return 0;
+  // A store of an earlier version gets the outbox's columns now; when it
+  // cannot (a read-only file), everything but the outbox still works.
+  m_queueColumns = false;
+  if (!EnsureQueueColumns())
+    ReportDb("db.Open",
+             Message(kOpenFailed, kFolders[FOLDER_SENDING].databaseName) + SqliteError(m_db.get()));
   return 1;
+}
+
+bool DBFunc::EnsureQueueColumns() {
+  if (m_queueColumns) return true;
+  sqlite3* db = m_db.get();
+  // Under the write lock, so that two processes never add a column twice.
+  SqliteTransaction txn(db, SqliteTransaction::Kind::Write);
+  SqliteStatement info(db, "PRAGMA table_info(" + Quoted(FOLDER_SENDING) + ")");
+  if (!txn.ok() || !info.ok()) return false;
+  std::set<std::string> present;
+  int rc;
+  while ((rc = info.Step()) == SQLITE_ROW) present.insert(info.Text(1));
+  if (rc != SQLITE_DONE) return false;
+  for (const char* column : kQueueColumns) {
+    if (present.contains(column)) continue;
+    const std::string sql =
+        "ALTER TABLE " + Quoted(FOLDER_SENDING) + " ADD COLUMN " + column + " INTEGER";
+    if (SqliteExec(db, sql.c_str()) != SQLITE_OK) return false;
+  }
+  m_queueColumns = txn.Commit();
+  return m_queueColumns;
+}
+
+bool DBFunc::CheckQueueOpen(const char* function) {
+  if (!CheckFolderOpen(FOLDER_SENDING, function)) return false;
+  if (EnsureQueueColumns()) return true;
+  ReportDb(function,
+           Message(kOpenFailed, kFolders[FOLDER_SENDING].databaseName) + SqliteError(m_db.get()));
+  return false;
 }
 
 // ---- listing and reading ---------------------------------------------------
@@ -676,6 +739,99 @@ void DBFunc::RemoveFile(const std::string& fileName) {
   if (::unlink(path->c_str()) != 0)
     ReportDb("DeleteFile",
              Message(kDeleteFileFailed, fileName) + SystemErrorText(errno).value_or(""));
+}
+
+// ---- the outbox's queue ----------------------------------------------------
+
+bool DBFunc::WriteQueueState(CEOID oid, const OutboxState& state) {
+  std::string sql = "UPDATE " + Quoted(FOLDER_SENDING) + " SET ";
+  for (std::size_t i = 0; i < kQueueColumns.size(); ++i)
+    sql += std::string(i ? "," : "") + kQueueColumns[i] + "=?" + std::to_string(i + 1);
+  SqliteStatement s(m_db.get(), sql + " WHERE oid=?7");
+  if (!s.ok()) return false;
+  s.BindInt(1, state.nextTry);
+  s.BindInt(2, state.tries);
+  s.BindInt(3, state.lastResult);
+  s.BindInt(4, state.resume);
+  s.BindInt(5, state.coverPage ? 1 : 0);
+  s.BindInt(6, state.status == OutboxStatus::kFailed ? 1 : 0);
+  s.BindInt(7, oid);
+  if (s.Step() != SQLITE_DONE) return false;
+  if (sqlite3_changes(m_db.get()) == 1) return true;
+  m_error = kNoSuchRecord;
+  return false;
+}
+
+int DBFunc::AddQueued(FaxRecord& record, const OutboxState& state) {
+  std::lock_guard lock(m_lock);
+  if (!CheckQueueOpen("db.Open")) return 0;
+  SqliteTransaction txn(m_db.get(), SqliteTransaction::Kind::Write);
+  CEOID oid = 0;
+  if (!txn.ok() || !NextObjectId(oid) || !InsertRecord(FOLDER_SENDING, record, oid) ||
+      !WriteQueueState(oid, state) || !txn.Commit()) {
+    ReportDb("db.AddRecord", Message(kAddFailed, FolderName(FOLDER_SENDING)) + TakeError());
+    return 0;
+  }
+  record.oid = oid;
+  return 1;
+}
+
+int DBFunc::ListQueued(std::vector<QueuedFax>& faxes) {
+  std::lock_guard lock(m_lock);
+  faxes.clear();
+  if (!CheckQueueOpen("db.Open")) return 0;
+  SqliteStatement s(m_db.get(), QueueSelect() + " ORDER BY q_next IS NULL, q_next, oid");
+  int rc = SQLITE_ERROR;
+  if (s.ok())
+    while ((rc = s.Step()) == SQLITE_ROW) faxes.push_back(ReadQueuedColumns(s));
+  if (rc == SQLITE_DONE) return 1;
+  faxes.clear();
+  ReportDb("db.ReadCurrRecord",
+           Message(kReadFailed, FolderName(FOLDER_SENDING)) + SqliteError(m_db.get()));
+  return 0;
+}
+
+int DBFunc::ReadQueued(CEOID oid, QueuedFax& fax) {
+  std::lock_guard lock(m_lock);
+  if (!CheckQueueOpen("db.Open")) return 0;
+  const std::string name = FolderName(FOLDER_SENDING);
+  SqliteStatement s(m_db.get(), QueueSelect() + " WHERE oid=?1");
+  int rc = SQLITE_ERROR;
+  if (s.ok()) {
+    s.BindInt(1, oid);
+    rc = s.Step();
+  }
+  if (rc == SQLITE_ROW) {
+    fax = ReadQueuedColumns(s);
+    return 1;
+  }
+  if (rc == SQLITE_DONE)
+    ReportDb("db.SeekToRecord", Message(kSeekFailed, name) + kNoSuchRecord);
+  else
+    ReportDb("db.ReadCurrRecord", Message(kReadFailed, name) + SqliteError(m_db.get()));
+  return 0;
+}
+
+int DBFunc::UpdateQueued(CEOID oid, const OutboxState& state) {
+  std::lock_guard lock(m_lock);
+  if (!CheckQueueOpen("db.Open")) return 0;
+  if (WriteQueueState(oid, state)) return 1;
+  ReportDb("db.WriteRecordProps", Message(kWriteFailed, FolderName(FOLDER_SENDING)) + TakeError());
+  return 0;
+}
+
+int DBFunc::FileQueued(CEOID oid, int target, FaxRecord& record) {
+  std::lock_guard lock(m_lock);
+  if (!CheckQueueOpen("db.Open") || !CheckFolderOpen(target, "db.Open")) return 0;
+  SqliteTransaction txn(m_db.get(), SqliteTransaction::Kind::Write);
+  CEOID newId = 0;
+  if (!txn.ok() || !DeleteRow(FOLDER_SENDING, oid) || !NextObjectId(newId) ||
+      !InsertRecord(target, record, newId) || !txn.Commit()) {
+    ReportDb("db.AddRecord", Message(kAddFailed, FolderName(target)) + TakeError());
+    return 0;
+  }
+  record.oid = newId;
+  return 1;
 }
 
 std::unique_ptr<DBFunc> CreateDBFunc(StoreOptions options) {

@@ -20,6 +20,7 @@
 
 #include "app/store/fax_list_sink.h"
 #include "app/store/fax_record.h"
+#include "app/store/outbox_state.h"
 #include "app/store/sqlite_db.h"
 
 namespace vexo {
@@ -80,6 +81,19 @@ class DBFunc {
   // names it (and every folder could be checked).
   int DeleteRecords(int folder, std::span<const CEOID> ids);
 
+  // ---- the outbox's queue in the Sending folder ----
+  // Files the record in Sending with its outbox state; sets record.oid.
+  int AddQueued(FaxRecord& record, const OutboxState& state);
+  // Every record of Sending, in the order of their next try (records without
+  // a state last), then of filing.
+  int ListQueued(std::vector<QueuedFax>& faxes);
+  // One record of Sending; 0 after a report when it is not there.
+  int ReadQueued(CEOID oid, QueuedFax& fax);
+  int UpdateQueued(CEOID oid, const OutboxState& state);
+  // Files record as a new record of the target folder in place of the queued
+  // record oid, in one transaction; sets record.oid. The file stays.
+  int FileQueued(CEOID oid, int target, FaxRecord& record);
+
   // Adds the file name (property 108) of every record of the four folders to
   // names, in lower case as file names compare here; 0 after a report when a
   // folder could not be read.
@@ -98,6 +112,10 @@ class DBFunc {
   bool AdoptDatabase(const std::string& fileName);
   bool TableExists(int folder, bool& exists);
   bool CreateFolder(int folder, bool replace);
+  // Adds the outbox columns to the Sending table where they are missing (a
+  // store made before the outbox); once per connection.
+  bool EnsureQueueColumns();
+  bool CheckQueueOpen(const char* function);
   bool CheckFolderOpen(int folder, const char* function);
   int OpenFolderLocked(std::uint32_t databaseType, unsigned sortProperty, int direction);
   int TransferRecords(int source, int target, std::span<const CEOID> ids, bool move,
@@ -106,6 +124,7 @@ class DBFunc {
   // The text of the last failure: the store's own, else SQLite's.
   std::string TakeError();
   bool InsertRecord(int folder, const FaxRecord& record, CEOID oid);
+  bool WriteQueueState(CEOID oid, const OutboxState& state);
   Lookup SelectRecord(int folder, CEOID oid, FaxRecord& record);
   bool DeleteRow(int folder, CEOID oid);
   FileUse FileUsage(const std::string& fileName);
@@ -115,6 +134,7 @@ class DBFunc {
   StoreOptions m_options;
   SqliteConnection m_db;
   std::string m_error;
+  bool m_queueColumns = false;
   int m_openFolder = -1;
   unsigned m_sortProperty = 0;
   int m_direction = kSortAscending;

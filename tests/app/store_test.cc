@@ -164,6 +164,41 @@ TEST_F(StoreTest, IdsAndFoldersAreKeptAcrossRestartsAndIdsNeverReused) {
   EXPECT_TRUE(presenter.boxes.empty());
 }
 
+// The outbox's columns: a store made before them (simulated by dropping them)
+// keeps its records and gets them on opening; the state reads back from the
+// file through a new connection, and a sent fax leaves Sending for Sent.
+TEST_F(StoreTest, QueuedFaxStateIsKeptInTheFileAndOldStoresGetItsColumns) {
+  const CEOID moved = Add(FOLDER_SENDING, MakeRecord("moved", "m.tif"));
+  store.reset();
+  RawSql(
+      "ALTER TABLE VXOSending DROP COLUMN q_next; ALTER TABLE VXOSending DROP COLUMN q_tries;"
+      "ALTER TABLE VXOSending DROP COLUMN q_result; ALTER TABLE VXOSending DROP COLUMN q_resume;"
+      "ALTER TABLE VXOSending DROP COLUMN q_cover; ALTER TABLE VXOSending DROP COLUMN q_failed");
+  store = CreateDBFunc(options);
+  ASSERT_TRUE(store);
+  FaxRecord record = MakeRecord("queued", "q.tif");
+  const OutboxState state{1'900'000'000, 2, -1, 0x10002, true, OutboxStatus::kFailed};
+  ASSERT_EQ(store->AddQueued(record, OutboxState{}), 1);
+  ASSERT_EQ(store->UpdateQueued(record.oid, state), 1);
+
+  store = CreateDBFunc(options);
+  std::vector<QueuedFax> queue;
+  ASSERT_EQ(store->ListQueued(queue), 1);
+  ASSERT_EQ(queue.size(), 2u);
+  EXPECT_EQ(queue[0].record.oid, record.oid);
+  EXPECT_EQ(queue[0].state, state);
+  EXPECT_EQ(queue[0].record.contact, "queued");
+  EXPECT_EQ(queue[1].record.oid, moved) << "a record moved into Sending has no state";
+  EXPECT_FALSE(queue[1].state);
+
+  FaxRecord sent = MakeRecord("sent", "q.tif");
+  ASSERT_EQ(store->FileQueued(record.oid, FOLDER_SENT, sent), 1);
+  EXPECT_EQ(List(FOLDER_SENDING), std::vector<CEOID>{moved});
+  EXPECT_EQ(List(FOLDER_SENT), std::vector<CEOID>{sent.oid});
+  EXPECT_EQ(store->UpdateQueued(record.oid, state), 0);
+  EXPECT_TRUE(HasError("db.WriteRecordProps", "no record with this object id"));
+}
+
 TEST_F(StoreTest, MoveAndCopySkipMissingRecordsAndAMoveGivesANewId) {
   const CEOID a = Add(FOLDER_INBOX, MakeRecord("a", "a.tif"));
   const CEOID b = Add(FOLDER_INBOX, MakeRecord("b", "b.tif"));

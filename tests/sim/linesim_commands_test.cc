@@ -77,6 +77,8 @@ TEST(LinesimCommands, RefusesBadOptions) {
                                              {"--modulations", "24,50"},
                                              {"--fclass-list", "2"},
                                              {"--busy", "--no-answer"},
+                                             {"--busy-calls", "0"},
+                                             {"--busy-calls", "1", "--busy"},
                                              {"--noise", "loud"},
                                              {"--noise", "30", "--signal-noise", "20"},
                                              {"--far", "fax"},

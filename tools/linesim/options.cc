@@ -15,6 +15,7 @@ constexpr double kMaxHangupSeconds = 3600;
 constexpr double kMaxNoiseDb = 80;
 constexpr int kMaxLineDelayMs = 500;
 constexpr int kMaxCallInRepeat = 1000;
+constexpr int kMaxBusyCalls = 1000;
 
 // Every modulation code a Class 1 modem of this simulator can run.
 constexpr int kKnownModulations[] = {24, 48, 72, 73, 74, 96, 97, 98, 121, 122, 145, 146};
@@ -126,6 +127,7 @@ const char* UsageText() {
          "  --far-ecm               the far end offers and uses ECM (T.30 Annex A)\n"
          "  --far-coding mh|mr|mmr  the far end's highest coding (MMR needs --far-ecm)\n"
          "  --busy | --no-answer | --no-dialtone   line events on dialling\n"
+         "  --busy-calls N          the first N dialled calls find the number busy\n"
          "  --hangup-after SECONDS  the far end drops the line SECONDS after answering\n"
          "  --noise DB              white noise DB below the signal on both directions\n"
          "  --signal-noise DB       the same noise, but only while a signal is on the line\n"
@@ -215,6 +217,13 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       }
     } else if (arg == "--busy") {
       options.busy = true;
+    } else if (arg == "--busy-calls") {
+      if (!value(v)) return std::nullopt;
+      if (!ParseInt(v, options.busyCalls) || options.busyCalls < 1 ||
+          options.busyCalls > kMaxBusyCalls) {
+        error = "--busy-calls takes a whole number from 1 to 1000";
+        return std::nullopt;
+      }
     } else if (arg == "--no-answer") {
       options.noAnswer = true;
     } else if (arg == "--no-dialtone") {
@@ -351,9 +360,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     error = "give --noise or --signal-noise once";
     return std::nullopt;
   }
-  const int events = options.busy + options.noAnswer + options.noDialtone;
+  const int events = options.busy + (options.busyCalls > 0) + options.noAnswer + options.noDialtone;
   if (events > 1) {
-    error = "choose one of --busy, --no-answer and --no-dialtone";
+    error = "choose one of --busy, --busy-calls, --no-answer and --no-dialtone";
     return std::nullopt;
   }
   if (!options.callIn.empty() && ::access(options.callIn.c_str(), R_OK) != 0) {

@@ -46,6 +46,7 @@ struct Options {
   bool phone = false;               // answer like a phone's built-in modem (+CGMI, +CNMI)
   bool phoneTwoPorts = false;       // phone modem with a command pty and a data pty
   bool busy = false;                // the dialled number is busy
+  int busyCalls = 0;                // the first busyCalls dialled calls find the number busy
   bool noAnswer = false;            // the dialled number rings and nobody answers
   bool noDialtone = false;          // the line gives no dial tone
   double hangupAfter = 0;           // seconds after answering when the far end drops the line

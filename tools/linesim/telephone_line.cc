@@ -214,6 +214,7 @@ void TelephoneLine::StartDial(EmulatedModem& modem, const std::string& number) {
   Call& call = *m_call;
   call.report.call = ++m_calls;
   call.report.direction = "out";
+  ++m_dialled;
   call.report.modem = modem.number();
   call.report.number = number;
   call.modem = &modem;
@@ -223,7 +224,7 @@ void TelephoneLine::StartDial(EmulatedModem& modem, const std::string& number) {
   call.report.farIdent = other != nullptr ? "" : m_options.farId;
   if (m_options.noDialtone) {
     call.decided = m_now + Seconds(kNoDialtoneSeconds);
-  } else if (m_options.busy) {
+  } else if (m_options.busy || m_dialled <= m_options.busyCalls) {
     call.decided = m_now + Seconds(kBusySeconds);
   } else if (m_options.noAnswer || other != nullptr) {
     call.phase = Phase::kRinging;

@@ -93,6 +93,7 @@ class TelephoneLine : public ModemListener {
   std::vector<std::unique_ptr<EmulatedModem>> m_modems;
   std::unique_ptr<Call> m_call;
   int m_calls = 0;
+  int m_dialled = 0;              // calls the modems dialled
   int m_callInsLeft = 0;          // calls in still to make
   std::int64_t m_nextCallIn = 0;  // the far terminal calls in again no earlier than this
   std::int64_t m_now = 0;

@@ -94,7 +94,7 @@ TEST_F(SettingsTest, FirstStartWritesEveryKeyInTableOrderWithItsDefault) {
       "HintSetVoiceModem = 1|SeedCallNum = \"\"|HangupBreak = 20|UseWhatAsSeedNum = 1|"
       "CloseAllRasConn = 1|COMPortDevice = \"\"|PhoneCommandDevice = \"\"|"
       "PhoneDataDevice = \"\"|TelephonyDevices = \"\"|FaxECM = 1|FaxCoding = 2|AutoAnswer = 0|"
-      "ReceivePdfDir = \"\"|PaperSize = 0";
+      "ReceivePdfDir = \"\"|PaperSize = 0|RetryDelay = 5|MaxTries = 3";
   std::size_t keys = 0;
   for (const auto line : std::views::split(table, '|')) {
     std::string text(line.begin(), line.end());
@@ -184,24 +184,24 @@ TEST_F(SettingsTest, HandWrittenFilesGiveCheckedValues) {
       {"InitBaudRate = 9600\nCOMPortNum = 14\nT2TTabSize = 40\nHangupBreak = 1000\n"
        "OpenedDatabase = 4\nSortOnColumn = 4\nSortDirection = 2\nI2TResTransfer = 3\n"
        "ForceFaxClass = 12abc\nT2TLineExtra = -5\nT2TPaperHeight = 99999999999999\n"
-       "FaxECM = 2\nFaxCoding = 3\nPaperSize = 3\n",
+       "FaxECM = 2\nFaxCoding = 3\nPaperSize = 3\nRetryDelay = 1441\nMaxTries = 0\n",
        "InitBaudRate=19200|COMPortNum=1|T2TTabSize=16|HangupBreak=20|OpenedDatabase=0|"
        "SortOnColumn=1|SortDirection=0|I2TResTransfer=1|ForceFaxClass=12|T2TLineExtra=0|"
-       "T2TPaperHeight=4294967295|FaxECM=1|FaxCoding=2|PaperSize=0"},
+       "T2TPaperHeight=4294967295|FaxECM=1|FaxCoding=2|PaperSize=0|RetryDelay=5|MaxTries=3"},
       // The later COMPortNum line wins and is out of range.
       {"InitBaudRate = 115200\nCOMPortNum = 13\nT2TTabSize = 16\nHangupBreak = 999\n"
        "I2TResTransfer = 2\nSortDirection = 1\nCOMPortNum = 99999999999\n"
-       "FaxECM = 0\nFaxCoding = 1\nPaperSize = 2\n",
+       "FaxECM = 0\nFaxCoding = 1\nPaperSize = 2\nRetryDelay = 0\nMaxTries = 99\n",
        "InitBaudRate=115200|T2TTabSize=16|HangupBreak=999|I2TResTransfer=2|SortDirection=1|"
-       "COMPortNum=1|FaxECM=0|FaxCoding=1|PaperSize=2"},
+       "COMPortNum=1|FaxECM=0|FaxCoding=1|PaperSize=2|RetryDelay=0|MaxTries=99"},
   };
   for (const auto& [file, values] : rows) {
     SCOPED_TRACE(values.substr(0, 40));
     WriteFile(file);
     ErrorPool::Instance().Clear();
     ExpectValues(Reload(), values, home.dir());
-    // Only the ECM, coding and paper keys report a value out of range.
-    EXPECT_EQ(ErrorPool::Instance().Count(), file.find("FaxECM = 2") != std::string::npos ? 3 : 0);
+    // Only the ECM, coding, paper and outbox keys report a value out of range.
+    EXPECT_EQ(ErrorPool::Instance().Count(), file.find("FaxECM = 2") != std::string::npos ? 5 : 0);
   }
   EXPECT_TRUE(presenter.boxes.empty());
   // Capacity counts characters, not bytes: 31 two-byte characters fit.
