@@ -1,6 +1,7 @@
 #include "ui/frame/desktop_context.h"
 
 #include "app/jobs/app_oper.h"
+#include "app/jobs/outbox.h"
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
 #include "modem/tapi_oper.h"
@@ -15,6 +16,13 @@ DesktopStore::DesktopStore(AppOper& app) : m_app(app) {}
 DesktopStore::~DesktopStore() {
   // The jobs must not file into a store that is gone.
   if (m_store) m_app.SetStore(nullptr);
+}
+
+Outbox* DesktopStore::GetOutbox() {
+  if (m_outbox) return m_outbox.get();
+  DBFunc* store = Get();
+  if (store) m_outbox = std::make_unique<Outbox>(m_app, *store);
+  return m_outbox.get();
 }
 
 DBFunc* DesktopStore::Get() {
@@ -59,6 +67,7 @@ FrameContext DesktopFrameContext(AppOper& app, DesktopStore& store) {
   context.sendContext = [&app, &store](StatusWindow& status) {
     return DesktopSendContext(app, status, store.Get());
   };
+  context.outbox = [&store] { return store.GetOutbox(); };
   context.showViewer = [&app](QWidget* parent, const std::filesystem::path& file) {
     OpenFaxViewer(parent, file.string(), &app.SystemLog());
   };

@@ -9,13 +9,14 @@
 
 namespace vexo {
 class AppOper;
+class Outbox;
 }  // namespace vexo
 
 namespace vexo::ui {
 
 // The record store of the program, created the first time it is needed (the
-// jobs then file into the same one). When it cannot be made the error pool is
-// flushed and the next use tries again.
+// jobs then file into the same one), and the outbox over it. When the store
+// cannot be made the error pool is flushed and the next use tries again.
 class DesktopStore {
  public:
   explicit DesktopStore(AppOper& app);
@@ -23,10 +24,12 @@ class DesktopStore {
   DesktopStore(const DesktopStore&) = delete;
   DesktopStore& operator=(const DesktopStore&) = delete;
   DBFunc* Get();
+  Outbox* GetOutbox();
 
  private:
   AppOper& m_app;
   std::unique_ptr<DBFunc> m_store;
+  std::unique_ptr<Outbox> m_outbox;
 };
 
 // Whether the modem AppOper has chosen can wait for a call.

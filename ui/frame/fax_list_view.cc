@@ -1,6 +1,11 @@
 #include "ui/frame/fax_list_view.h"
 
+#include <QDateTime>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QHeaderView>
 #include <QMenu>
 
@@ -8,6 +13,7 @@
 #include <numeric>
 #include <optional>
 
+#include "app/jobs/outbox.h"
 #include "app/settings/settings.h"
 #include "app/store/db_func.h"
 #include "app/store/record_file.h"
@@ -19,12 +25,28 @@
 #include "ui/frame/fax_info_view.h"
 #include "ui/frame/frame_context.h"
 #include "ui/frame/icons.h"
+#include "ui/frame/outbox_queue.h"
 
 namespace vexo::ui {
 namespace {
 
 constexpr int kOidRole = Qt::UserRole;
 constexpr int kColumnCount = 4;
+constexpr int kDateColumn = 3;
+// The Sending folder's own columns, after the four.
+constexpr int kNextTryColumn = 4;
+constexpr int kTriesColumn = 5;
+constexpr int kLastResultColumn = 6;
+constexpr int kQueueColumnCount = 7;
+// Column widths in pixels, with and without the queue's columns.
+constexpr int kContactWidth = 150;
+constexpr int kTelephoneWidth = 120;
+constexpr int kQueueContactWidth = 100;
+constexpr int kQueueTelephoneWidth = 95;
+constexpr int kQueueTimeWidth = 110;
+constexpr int kTriesWidth = 45;
+// How a time of the queue is shown, as the list shows dates.
+const QString kQueueTimeFormat = QStringLiteral("yyyy-M-d H:m");
 
 // The listing's column: 1 to 3, where 0 and anything above 3 mean 1.
 int LimitColumn(int column) { return column < 1 || column > 3 ? 1 : column; }
@@ -65,6 +87,47 @@ FaxListItem ItemOfRecord(const FaxRecord& record) {
   return item;
 }
 
+bool IsQueueCommand(int id) {
+  return id == ID_FAX_SEND_NOW || id == ID_FAX_RESCHEDULE || id == ID_FAX_CANCEL_QUEUED;
+}
+
+QString NextTryText(const OutboxState& state) {
+  if (state.status == OutboxStatus::kFailed) return ResString(str::kQueueGivenUp);
+  return QDateTime::fromSecsSinceEpoch(state.nextTry).toString(kQueueTimeFormat);
+}
+
+QString LastResultText(int result) {
+  switch (result) {
+    case 0:
+      return ResString(str::kQueueSentResult);
+    case 1:
+      return ResString(str::kQueuePartlySent);
+    case kOutboxNoCallYet:
+      return ResString(str::kQueueNotCalled);
+    default:
+      return ResString(str::kQueueCallFailed);
+  }
+}
+
+// Asks when a queued fax goes out, starting from `shown`; nullopt when the
+// user cancelled.
+std::optional<QDateTime> AskSendTime(QWidget* parent, const QDateTime& shown) {
+  QDialog dialog(parent);
+  dialog.setObjectName(QStringLiteral("RescheduleDlg"));
+  dialog.setWindowTitle(ResString(str::kRescheduleTitle));
+  auto* form = new QFormLayout(&dialog);
+  auto* edit = new QDateTimeEdit(shown, &dialog);
+  edit->setCalendarPopup(true);
+  edit->setDisplayFormat(kQueueTimeFormat);
+  form->addRow(ResString(str::kRescheduleLabel), edit);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return edit->dateTime();
+}
+
 }  // namespace
 
 CFaxListView::CFaxListView(FrameContext& context, CFaxInfoView& info, QWidget* parent)
@@ -82,8 +145,8 @@ CFaxListView::CFaxListView(FrameContext& context, CFaxInfoView& info, QWidget* p
   header()->setSortIndicatorShown(false);
   header()->setStretchLastSection(true);
   setColumnWidth(0, 40);
-  setColumnWidth(1, 150);
-  setColumnWidth(2, 120);
+  setColumnWidth(1, kContactWidth);
+  setColumnWidth(2, kTelephoneWidth);
   setContextMenuPolicy(Qt::CustomContextMenu);
   BuildMenu();
   connect(header(), &QHeaderView::sectionClicked, this, &CFaxListView::SortByColumn);
@@ -92,7 +155,9 @@ CFaxListView::CFaxListView(FrameContext& context, CFaxInfoView& info, QWidget* p
           [this](QTreeWidgetItem* item, int) { Activated(item); });
   connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
     for (QAction* action : m_menu->actions()) {
-      if (action->data().isValid()) action->setEnabled(CommandEnabled(action->data().toInt()));
+      const int id = action->data().isValid() ? action->data().toInt() : 0;
+      if (id) action->setEnabled(CommandEnabled(id));
+      action->setVisible(!IsQueueCommand(id) || m_folder == FOLDER_SENDING);
       if (QMenu* sub = action->menu()) {
         action->setEnabled(CommandEnabled(ID_FAX_DELETE));
         for (QAction* entry : sub->actions())
@@ -132,6 +197,9 @@ void CFaxListView::BuildMenu() {
   add(m_menu, ID_FAX_FORWARD, ResString(str::kMenuForward));
   add(m_menu, ID_FAX_RESEND, ResString(str::kMenuResend));
   add(m_menu, ID_FAX_DELETE, ResString(str::kMenuDelete));
+  add(m_menu, ID_FAX_SEND_NOW, ResString(str::kQueueSendNow));
+  add(m_menu, ID_FAX_RESCHEDULE, ResString(str::kQueueReschedule));
+  add(m_menu, ID_FAX_CANCEL_QUEUED, ResString(str::kQueueCancel));
   m_menu->addSeparator();
   QMenu* copy = m_menu->addMenu(ResString(str::kMenuCopyTo));
   copy->setObjectName(QStringLiteral("CopyMenu"));
@@ -163,6 +231,7 @@ bool CFaxListView::ListFolder(int folder, int column, int direction) {
   direction = LimitDirection(direction);
   DBFunc* store = m_context.store ? m_context.store() : nullptr;
   if (!IsFolder(folder)) folder = FOLDER_SENT;
+  ShowQueueColumns(folder == FOLDER_SENDING);
   headerItem()->setIcon(0, FolderIcon(folder));
   m_folder = folder;
   m_column = column;
@@ -180,7 +249,46 @@ bool CFaxListView::ListFolder(int folder, int column, int direction) {
   m_info.Clear();
   m_shownOid = 0;
   ShowHeaderSort();
+  if (folder == FOLDER_SENDING) FillQueueColumns();
   return true;
+}
+
+void CFaxListView::ShowQueueColumns(bool shown) {
+  const int count = shown ? kQueueColumnCount : kColumnCount;
+  if (columnCount() == count) return;
+  QStringList labels{QString(), ResString(str::kColumnContact), ResString(str::kColumnTelephone),
+                     ResString(str::kColumnDate)};
+  if (shown)
+    labels << ResString(str::kColumnNextTry) << ResString(str::kColumnTries)
+           << ResString(str::kColumnLastResult);
+  setColumnCount(count);
+  setHeaderLabels(labels);
+  // Narrower columns, so that the queue's state fits beside the date.
+  setColumnWidth(1, shown ? kQueueContactWidth : kContactWidth);
+  setColumnWidth(2, shown ? kQueueTelephoneWidth : kTelephoneWidth);
+  if (!shown) return;
+  setColumnWidth(kDateColumn, kQueueTimeWidth);
+  setColumnWidth(kNextTryColumn, kQueueTimeWidth);
+  setColumnWidth(kTriesColumn, kTriesWidth);
+}
+
+void CFaxListView::FillQueueColumns() {
+  DBFunc* store = m_context.store ? m_context.store() : nullptr;
+  std::vector<QueuedFax> faxes;
+  if (!store || !store->ListQueued(faxes)) {
+    Flush(true);
+    return;
+  }
+  for (int row = 0; row < topLevelItemCount(); ++row) {
+    const CEOID oid = ItemOid(row);
+    const auto fax = std::ranges::find_if(
+        faxes, [oid](const QueuedFax& queued) { return queued.record.oid == oid; });
+    if (fax == faxes.end() || !fax->state) continue;  // not queued: never sent by itself
+    QTreeWidgetItem* item = topLevelItem(row);
+    item->setText(kNextTryColumn, NextTryText(*fax->state));
+    item->setText(kTriesColumn, QString::number(fax->state->tries));
+    item->setText(kLastResultColumn, LastResultText(fax->state->lastResult));
+  }
 }
 
 void CFaxListView::DeleteAllItems() {
@@ -211,6 +319,7 @@ void CFaxListView::RecordFiled(int folder, const FaxRecord& record) {
   const QSignalBlocker block(this);
   insertTopLevelItem(0, MakeItem(ItemOfRecord(record)));
   ++m_recordCount;
+  if (folder == FOLDER_SENDING) FillQueueColumns();
 }
 
 CEOID CFaxListView::ItemOid(int row) const {
@@ -324,6 +433,11 @@ bool CFaxListView::CommandEnabled(int id) const {
       return selected && m_folder != FOLDER_INBOX;
     case ID_FAX_MOVE_DELETED:
       return selected && m_folder != FOLDER_DELETED;
+    case ID_FAX_SEND_NOW:
+    case ID_FAX_RESCHEDULE:
+      return selected && m_folder == FOLDER_SENDING;
+    case ID_FAX_CANCEL_QUEUED:
+      return selected && m_folder == FOLDER_SENDING && m_context.outbox;
     default:
       return selected;
   }
@@ -366,6 +480,13 @@ void CFaxListView::RunCommand(int id) {
     case ID_FAX_EXPORT_PDF:
       ExportSelectedAsPdf();
       break;
+    case ID_FAX_SEND_NOW:
+    case ID_FAX_RESCHEDULE:
+      ScheduleSelected(id == ID_FAX_SEND_NOW);
+      break;
+    case ID_FAX_CANCEL_QUEUED:
+      CancelSelected();
+      break;
     default:
       break;
   }
@@ -380,6 +501,37 @@ bool CFaxListView::ReadSelected(FaxRecord& record) {
     return false;
   }
   return true;
+}
+
+void CFaxListView::ScheduleSelected(bool now) {
+  DBFunc* store = m_context.store ? m_context.store() : nullptr;
+  const auto oids = SelectedOids();
+  if (!store || oids.empty()) return;
+  std::int64_t when = OutboxSecondsNow();
+  if (!now) {
+    QueuedFax first;
+    if (store->ReadQueued(oids.front(), first) && first.state)
+      when = std::max(when, first.state->nextTry);
+    const auto chosen = AskSendTime(window(), QDateTime::fromSecsSinceEpoch(when));
+    if (!chosen) return;
+    when = chosen->toSecsSinceEpoch();
+  }
+  for (CEOID oid : oids) ScheduleOutboxFax(*store, oid, when);
+  FillQueueColumns();
+  Flush();
+  emit OutboxChanged();
+}
+
+void CFaxListView::CancelSelected() {
+  Outbox* outbox = m_context.outbox ? m_context.outbox() : nullptr;
+  if (!outbox) {
+    Flush();
+    return;
+  }
+  // Out of the queue into the Deleted folder, as a delete moves records.
+  for (CEOID oid : SelectedOids()) outbox->Cancel(oid);
+  Flush();
+  Refresh();
 }
 
 void CFaxListView::DeleteSelection() {

@@ -2,7 +2,9 @@
 // (status icon, contact, telephone, date), listed through the record store in
 // the order the settings give, sorted again by a click on a column header, and
 // the list's own commands: open, forward, re-send, delete, copy, move and
-// export as PDF. The selected record is shown in the info pane.
+// export as PDF. The selected record is shown in the info pane. The Sending
+// folder, the outbox's queue, shows three more columns (next try, tries, last
+// result), and its menu sends a queued fax now, reschedules or cancels it.
 #pragma once
 
 #include <QTreeWidget>
@@ -33,6 +35,10 @@ enum ListCommand : int {
   ID_FAX_MOVE_DELETED = 65024,
   ID_FAX_OPEN = 65465,
   ID_FAX_EXPORT_PDF = 65466,
+  // A queued fax of the Sending folder.
+  ID_FAX_SEND_NOW = 65820,
+  ID_FAX_RESCHEDULE = 65821,
+  ID_FAX_CANCEL_QUEUED = 65822,
 };
 
 class CFaxListView : public QTreeWidget, public FaxListSink {
@@ -80,6 +86,8 @@ class CFaxListView : public QTreeWidget, public FaxListSink {
  signals:
   // Forward and Re-send hand the record to the send dialogs.
   void ForwardRequested(const vexo::FaxRecord& record, bool resend);
+  // A queued fax was made due now or rescheduled: the outbox may have work.
+  void OutboxChanged();
 
  private:
   QTreeWidgetItem* MakeItem(const FaxListItem& item) const;
@@ -90,6 +98,10 @@ class CFaxListView : public QTreeWidget, public FaxListSink {
   void TransferSelection(int target, bool move);
   void ExportSelectedAsPdf();
   void ShowHeaderSort();
+  void ShowQueueColumns(bool shown);
+  void FillQueueColumns();
+  void ScheduleSelected(bool now);
+  void CancelSelected();
   void BuildMenu();
   bool ReadSelected(FaxRecord& record);
   void Flush(bool quiet = false);

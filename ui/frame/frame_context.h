@@ -20,6 +20,7 @@ struct AppSettings;
 class DBFunc;
 class JobControl;
 class LogFile;
+class Outbox;
 }  // namespace vexo
 
 namespace vexo::ui {
@@ -72,6 +73,10 @@ struct FrameContext {
   // The send dialogs' context over the main window's status window; when
   // empty the main window builds one from the hooks above.
   std::function<SendContext(StatusWindow& status)> sendContext;
+  // The outbox over the record store, its calls made with the job control
+  // above; null when the store cannot be had. While the window is open it
+  // sends the queued faxes that are due.
+  std::function<Outbox*()> outbox;
 
   // ---- the other windows ----
   // The settings sheet, modal; true when it closed with OK.

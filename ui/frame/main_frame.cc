@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QMenuBar>
 #include <QSplitter>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include "app/jobs/app_oper.h"
+#include "app/jobs/outbox.h"
 #include "app/settings/settings.h"
 #include "app/store/record_file.h"
 #include "base/error_pool.h"
@@ -29,6 +31,7 @@
 #include "ui/frame/fax_notifier.h"
 #include "ui/frame/folder_tree.h"
 #include "ui/frame/icons.h"
+#include "ui/frame/outbox_queue.h"
 #include "ui/frame/tray_status.h"
 #include "ui/send/attach_dlg.h"
 
@@ -114,8 +117,13 @@ CMainFrame::CMainFrame(FrameContext context, QWidget* parent)
   m_answer = new AutoAnswer(std::move(hooks), this);
   if (m_status) {
     connect(m_status, &StatusWindow::JobEnded, this, [this](int, int result) {
+      const bool outboxRan = std::exchange(m_outboxRunning, false);
       m_answer->JobEnded(m_answer->OwnsJob() && result == kJobWaitFailed);
       UpdateLineState();
+      // A fax that fell due during the job goes now; after the outbox's own
+      // run the next check waits for the timer, or a fax the run could not
+      // send would be tried over and over.
+      if (!outboxRan) CheckOutbox();
     });
     connect(m_status, &StatusWindow::StatusDrawn, this, &CMainFrame::UpdateLineState);
   }
@@ -124,6 +132,14 @@ CMainFrame::CMainFrame(FrameContext context, QWidget* parent)
   connect(m_tree, &CFolderTree::FolderChosen, this,
           [this](int folder) { m_list->SwitchFolder(folder, false); });
   connect(m_list, &CFaxListView::ForwardRequested, this, &CMainFrame::Forward);
+  connect(m_list, &CFaxListView::OutboxChanged, this, &CMainFrame::CheckOutbox);
+  m_outboxTimer = new QTimer(this);
+  connect(m_outboxTimer, &QTimer::timeout, this, &CMainFrame::CheckOutbox);
+  if (m_status && m_context.outbox) {
+    m_outboxTimer->start(kOutboxCheckMs);
+    // Faxes that fell due while the program was closed go once the window runs.
+    QTimer::singleShot(0, this, &CMainFrame::CheckOutbox);
+  }
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -219,7 +235,10 @@ void CMainFrame::RunCommand(int id) {
 }
 
 void CMainFrame::RefreshRequest(int value) {
-  if (value == kRefreshList) m_list->Refresh();
+  if (value != kRefreshList) return;
+  m_list->Refresh();
+  // The vexo command may have queued a fax.
+  CheckOutbox();
 }
 
 void CMainFrame::RecordFiled(int folder, const FaxRecord& record) {
@@ -244,6 +263,78 @@ void CMainFrame::AnnounceFax(const FaxRecord& record) {
                                          static_cast<int>(record.pages), from.toUtf8().constData());
   m_notifier->Announce(ResString(str::kNewFaxSummary), body,
                        QString::fromStdString(path->string()));
+}
+
+void CMainFrame::CheckOutbox() {
+  Outbox* outbox = m_status && m_context.outbox ? m_context.outbox() : nullptr;
+  if (!outbox) return;
+  std::vector<QueuedFax> faxes;
+  if (!outbox->List(faxes)) {
+    FlushErrorPool(m_context.systemLog, true);
+    return;
+  }
+  if (!AnyOutboxFaxDue(faxes, OutboxSecondsNow())) return;
+  if (!m_status->Busy()) {
+    StartOutboxRun();
+  } else if (m_answer->OwnsJob() && !m_answer->ClaimPending()) {
+    m_answer->ClaimModem([this] { StartOutboxRun(); });
+  }
+}
+
+void CMainFrame::StartOutboxRun() {
+  Outbox* outbox = m_context.outbox ? m_context.outbox() : nullptr;
+  std::vector<QueuedFax> faxes;
+  if (!m_status || m_status->Busy() || !outbox || !outbox->List(faxes)) return;
+  auto run = std::make_shared<OutboxRun>();
+  JobRequest request;
+  request.mode = JobMode::Send;
+  request.device = m_context.jobDevice ? m_context.jobDevice(true) : AutoModemName();
+  request.body = [outbox, run, job = m_context.job] {
+    // Each call of the run starts and ends a send job of its own in the job
+    // control; the status window's job gives way to them.
+    job->EndJob();
+    *run = outbox->RunDue();
+    return 0;
+  };
+  request.finished = [this, run, waiting = WaitingOutboxFaxes(faxes)](int) {
+    OutboxRunEnded(*run, waiting);
+  };
+  if (std::exchange(m_lentNoteShown, false)) m_status->SetNote({});
+  m_outboxRunning = m_status->StartJobThread(std::move(request)) == 1 && m_status->Busy();
+  UpdateLineState();
+}
+
+void CMainFrame::OutboxRunEnded(const OutboxRun& run, const std::vector<CEOID>& waiting) {
+  // Nobody asked for these calls: the pane says how they went and the
+  // reports wait behind Details, as after an automatic receive.
+  const QString details = TakeReports(m_context.systemLog);
+  if (run.calls > 0) {
+    m_status->SetNote(QString::asprintf(ResString(str::kOutboxRunNote).toUtf8().constData(),
+                                        run.sent, run.failed));
+    m_status->SetDetails(details);
+  }
+  Outbox* outbox = m_context.outbox ? m_context.outbox() : nullptr;
+  std::vector<QueuedFax> faxes;
+  if (outbox && outbox->List(faxes))
+    for (const QueuedFax& fax : GivenUpSince(waiting, faxes)) AnnounceGivenUp(fax);
+  FlushErrorPool(m_context.systemLog, true);
+  const int folder = m_list->Folder();
+  if (folder == FOLDER_SENDING || folder == FOLDER_SENT) m_list->Refresh();
+}
+
+void CMainFrame::AnnounceGivenUp(const QueuedFax& fax) {
+  m_tray->AddFailedFax();
+  const FaxRecord& record = fax.record;
+  const std::string contact = record.contact.value_or("");
+  const std::string number = record.telephone.value_or("");
+  const QString body =
+      QString::asprintf(ResString(str::kOutboxGaveUp).toUtf8().constData(), contact.c_str(),
+                        number.c_str(), static_cast<unsigned>(fax.state ? fax.state->tries : 0));
+  const auto path = m_context.settings ? RecordFilePath(m_context.settings->TIFDataDir,
+                                                        record.fileName.value_or(""))
+                                       : std::nullopt;
+  m_notifier->Announce(ResString(str::kOutboxFailedSummary), body,
+                       path ? QString::fromStdString(path->string()) : QString());
 }
 
 void CMainFrame::OpenFaxFile(const QString& file) {

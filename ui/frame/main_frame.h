@@ -5,19 +5,27 @@
 // through its status pane, docked under the list, so the window stays usable
 // while a job runs. With automatic answering on it keeps the modem waiting
 // for calls between jobs; each new fax is announced on the desktop and in the
-// tray.
+// tray. While it is open it sends the outbox's faxes that are due, one job at
+// a time like the others, and announces a fax the outbox gave up.
 #pragma once
 
 #include <QMainWindow>
 
 #include <functional>
 #include <map>
+#include <vector>
 
 #include "app/store/fax_record.h"
+#include "app/store/outbox_state.h"
 #include "ui/frame/frame_context.h"
 #include "ui/send/send_chain.h"
 
 class QAction;
+class QTimer;
+
+namespace vexo {
+struct OutboxRun;
+}  // namespace vexo
 
 namespace vexo::ui {
 
@@ -75,6 +83,12 @@ class CMainFrame : public QMainWindow {
   void ApplyAutoAnswer();
   // Opens a fax file in the viewer (a click on the new fax notice).
   void OpenFaxFile(const QString& file);
+  // Sends the outbox's faxes that are due: at once when no job runs, after a
+  // wait for a call gave the modem up or a call being received has ended;
+  // behind any other job, at the next check once it has ended.
+  void CheckOutbox();
+  // How often the outbox is looked at while the window is open.
+  static constexpr int kOutboxCheckMs = 30000;
   FrameContext& Context() { return m_context; }
 
   // The help page of a language (1 English, 2 and 3 Chinese).
@@ -87,6 +101,9 @@ class CMainFrame : public QMainWindow {
   void AutomaticOutcome(int result);
   bool WaitingForRing() const;
   void AnnounceFax(const FaxRecord& record);
+  void StartOutboxRun();
+  void OutboxRunEnded(const OutboxRun& run, const std::vector<CEOID>& waiting);
+  void AnnounceGivenUp(const QueuedFax& fax);
   void UpdateLineState();
   void NewFax();
   void Forward(const FaxRecord& record, bool resend);
@@ -107,6 +124,8 @@ class CMainFrame : public QMainWindow {
   AutoAnswer* m_answer = nullptr;
   TrayStatus* m_tray = nullptr;
   FaxNotifier* m_notifier = nullptr;
+  QTimer* m_outboxTimer = nullptr;
+  bool m_outboxRunning = false;  // the job running is the outbox's
   std::map<int, QAction*> m_actions;
   SendFields m_attachments;      // the attachment list shown by itself
   bool m_lentNoteShown = false;  // the pane says the modem is lent to a send

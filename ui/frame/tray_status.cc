@@ -32,8 +32,14 @@ void TrayStatus::AddNewFax() {
   Update();
 }
 
+void TrayStatus::AddFailedFax() {
+  ++m_failedFaxes;
+  Update();
+}
+
 void TrayStatus::ClearNewFaxes() {
   m_newFaxes = 0;
+  m_failedFaxes = 0;
   Update();
 }
 
@@ -42,6 +48,7 @@ void TrayStatus::Update() {
   if (m_state == LineState::Waiting) lines << ResString(str::kWaitingForCall);
   if (m_state == LineState::Receiving) lines << ResString(str::kReceivingCall);
   if (m_newFaxes > 0) lines << ResFormat(str::kTrayNewFaxes, m_newFaxes);
+  if (m_failedFaxes > 0) lines << ResFormat(str::kTrayFailedFaxes, m_failedFaxes);
   m_toolTip = lines.join(QLatin1Char('\n'));
   if (!m_icon) return;
   const QIcon picture = m_newFaxes > 0                    ? ToolIcon(ToolPicture::NewFax)

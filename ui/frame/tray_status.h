@@ -1,6 +1,7 @@
 // The tray icon of the main window, where the desktop has a tray: its picture
 // and tooltip say whether the program waits for calls, receives one, or has
-// new faxes not yet looked at; a click brings the main window forward.
+// new faxes or queued faxes given up not yet looked at; a click brings the
+// main window forward.
 #pragma once
 
 #include <QObject>
@@ -20,7 +21,9 @@ class TrayStatus : public QObject {
 
   void SetLineState(LineState state);
   void AddNewFax();
-  // The user has looked at the window: no new faxes any more.
+  // A queued fax the outbox gave up.
+  void AddFailedFax();
+  // The user has looked at the window: no new or failed faxes any more.
   void ClearNewFaxes();
   QString ToolTip() const { return m_toolTip; }
 
@@ -31,6 +34,7 @@ class TrayStatus : public QObject {
   QSystemTrayIcon* m_icon = nullptr;  // null without a tray
   LineState m_state = LineState::Idle;
   int m_newFaxes = 0;
+  int m_failedFaxes = 0;
   QString m_toolTip;
 };
 

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "app/jobs/app_oper.h"
+#include "app/jobs/outbox.h"
 #include "base/string_ids.h"
 #include "tests/sim/app_harness.h"
 #include "tests/sim/sim_harness.h"
@@ -123,6 +124,43 @@ TEST(AutoAnswerTest, TwoCallsAreFiledAndAnnouncedWhileTheWindowIsUsed) {
   frame.List().SwitchFolder(FOLDER_INBOX, false);
   EXPECT_EQ(frame.List().topLevelItemCount(), 2);
   app->SetFiledCallback(nullptr);
+}
+
+// A queued fax falling due while the modem waits for calls takes the modem
+// from the wait; its last call finding the line busy is announced like a new
+// fax, the Sending folder shows it failed, and waiting resumes.
+TEST(AutoAnswerTest, AQueuedFaxTakesTheModemFromTheWaitAndItsFailureIsAnnounced) {
+  FakeNotifications service;
+  if (!service.Register()) GTEST_SKIP() << "needs a private session bus (dbus-run-session)";
+  vexo::test::TempDir home, noLines, work;
+  vexo::test::ConfigureHome(home.path(), [](AppSettings& s) {
+    s.OpenedDatabase = FOLDER_SENDING;
+    s.AutoAnswer = 1;
+  });
+  const fs::path fax = work.path() / "fax.tif";
+  ASSERT_TRUE(vexo::test::WriteFaxTiff(fax, {vexo::test::MakeTestPage(1, 120)}));
+  vexo::test::Linesim sim({"--speed", "2", "--busy"});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  vexo::test::BoxRecorder boxes;
+  auto app =
+      vexo::test::StartSimApp(vexo::test::SimAppOptions(home.path(), sim.Pty(1), noLines.path()));
+  app->Settings().MaxTries = 1;
+  DesktopStore store(*app);
+  CMainFrame frame(DesktopFrameContext(*app, store));
+  frame.ShowInitialFolder();
+  frame.ApplyAutoAnswer();
+  ASSERT_TRUE(test::WaitFor([&] { return frame.Answering().OwnsJob(); })) << "waiting at first";
+  ASSERT_NE(store.GetOutbox()->Add({{fax.string()}, "5551234", "Ann", "", false, {}}), 0u);
+  frame.CheckOutbox();
+  ASSERT_TRUE(test::WaitFor([&] { return service.notices.size() == 1; }, 180000));
+  EXPECT_EQ(service.notices[0],
+            "vexofax|Fax not sent|The fax to Ann (5551234) could not be sent (calls made: 1). It "
+            "stays in the Sending folder, marked as failed.|default,Fax not sent");
+  ASSERT_TRUE(test::WaitFor([&] { return frame.Answering().OwnsJob(); }, 30000)) << "waiting again";
+  EXPECT_EQ(frame.Status().Note(), "Queued faxes: 0 sent, 1 failed.");
+  EXPECT_EQ(frame.List().topLevelItem(0)->text(4), "Failed");
+  EXPECT_TRUE(frame.Tray().ToolTip().endsWith("\n1 fax(es) not sent"));
+  EXPECT_TRUE(boxes.boxes.empty()) << boxes.boxes.front();
 }
 
 // A send takes the modem from a wait without a call at once, but never cuts a

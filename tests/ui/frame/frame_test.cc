@@ -2,12 +2,16 @@
 // folder, real fax files in the data folder, the relist socket.
 #include <gtest/gtest.h>
 #include <QApplication>
+#include <QDateTimeEdit>
+#include <QDialog>
 #include <QTest>
 
 #include <filesystem>
 #include <fstream>
 
+#include "app/jobs/app_oper.h"
 #include "app/jobs/list_refresh.h"
+#include "app/jobs/outbox.h"
 #include "app/settings/settings.h"
 #include "app/store/db_func.h"
 #include "base/error_pool.h"
@@ -24,6 +28,7 @@
 #include "ui/frame/folder_tree.h"
 #include "ui/frame/instance_server.h"
 #include "ui/frame/main_frame.h"
+#include "ui/frame/outbox_queue.h"
 
 namespace vexo::ui {
 namespace {
@@ -206,6 +211,70 @@ TEST_F(FrameTest, CopyKeepsTheListMoveTakesTheItemsAway) {
   EXPECT_EQ(Column(list, 1), QStringList({"Able", "alice", "Bert", "carol"}));
   frame->Tree().setCurrentItem(frame->Tree().topLevelItem(FOLDER_DELETED));
   EXPECT_EQ(Column(list, 1), QStringList({"Able", "carol", "dave"}));
+  EXPECT_EQ(ErrorPool::Instance().Count(), 0);
+}
+
+// The Sending folder shows each queued fax's next try, tries and last result
+// (nothing for a record moved there by hand); its menu makes a fax given up
+// due now, reschedules one, and cancels one into Deleted.
+TEST_F(FrameTest, TheSendingFolderShowsTheQueueAndItsMenuSchedulesAndCancels) {
+  constexpr std::int64_t kLater = 2'000'000'040;  // a whole minute in 2033
+  const auto queue = [this](const std::string& contact, const OutboxState& state) {
+    FaxRecord record;
+    record.contact = contact;
+    record.telephone = "555-0500";
+    record.fileName = "QXAAAAAA.tif";
+    record.date = LocalFileTimeNow();
+    record.status = 1;
+    EXPECT_EQ(store->AddQueued(record, state), 1);
+    return record.oid;
+  };
+  const CEOID erin = queue("erin", {kLater, 3, -1, 0, false, OutboxStatus::kFailed});
+  const CEOID fred = queue("fred", {kLater, 1, 1});
+  File(FOLDER_SENDING, "gus", "555-0600", 1, "QXAAAAAB.tif", 1, 0);
+  AppOper app;
+  Outbox outbox(app, *store);
+  FrameContext context = Context();
+  context.job = nullptr;  // no status pane: the outbox makes no calls here
+  context.outbox = [&outbox] { return &outbox; };
+  settings.OpenedDatabase = FOLDER_SENDING;
+  CMainFrame frame(context);
+  frame.ShowInitialFolder();
+  frame.show();
+  CFaxListView& list = frame.List();
+  const QString later = QDateTime::fromSecsSinceEpoch(kLater).toString("yyyy-M-d H:m");
+  EXPECT_EQ(Column(list, 1), QStringList({"erin", "fred", "gus"}));
+  EXPECT_EQ(Column(list, 4), QStringList({"Failed", later, ""}));
+  EXPECT_EQ(Column(list, 5), QStringList({"3", "1", ""}));
+  EXPECT_EQ(Column(list, 6), QStringList({"Call failed", "Partly sent", ""}));
+  test::Screenshot(&frame, "main_sending");
+
+  Select(list, "erin");
+  const std::int64_t before = OutboxSecondsNow();
+  list.RunCommand(ID_FAX_SEND_NOW);
+  QueuedFax fax;
+  ASSERT_EQ(store->ReadQueued(erin, fax), 1);
+  EXPECT_EQ(fax.state->status, OutboxStatus::kWaiting);
+  EXPECT_GE(fax.state->nextTry, before);
+  EXPECT_LE(fax.state->nextTry, OutboxSecondsNow());
+  EXPECT_EQ(fax.state->tries, 3) << "one more call, then it is given up again";
+  EXPECT_NE(Column(list, 4)[0], "Failed");
+  Select(list, "gus");
+  test::ModalHandler handler([](QWidget* dialog) {
+    dialog->findChild<QDateTimeEdit*>()->setDateTime(QDateTime::fromSecsSinceEpoch(kLater));
+    qobject_cast<QDialog*>(dialog)->accept();
+  });
+  list.RunCommand(ID_FAX_RESCHEDULE);
+  EXPECT_EQ(handler.shown, 1);
+  EXPECT_EQ(Column(list, 4)[2], later) << "a record moved in by hand joins the queue";
+
+  Select(list, "fred");
+  list.RunCommand(ID_FAX_CANCEL_QUEUED);
+  EXPECT_EQ(Column(list, 1), QStringList({"erin", "gus"}));
+  EXPECT_EQ(store->FindRecordFolder(fred), -1);
+  frame.Tree().setCurrentItem(frame.Tree().topLevelItem(FOLDER_DELETED));
+  EXPECT_EQ(Column(list, 1), QStringList({"dave", "fred"}));
+  EXPECT_EQ(list.columnCount(), 4);
   EXPECT_EQ(ErrorPool::Instance().Count(), 0);
 }
 

@@ -1,6 +1,7 @@
 // A receive started from the main window's menu over the line simulator with
 // a call-in: the status window shows the job's texts as it runs, the record is
 // filed and joins the Inbox shown at once, and the outcome message follows.
+// A fax queued in the outbox goes out from the window once it is due.
 #include <gtest/gtest.h>
 #include <QAction>
 #include <QSet>
@@ -8,6 +9,7 @@
 #include <filesystem>
 
 #include "app/jobs/app_oper.h"
+#include "app/jobs/outbox.h"
 #include "base/string_ids.h"
 #include "base/strings.h"
 #include "tests/sim/app_harness.h"
@@ -63,6 +65,31 @@ TEST(ReceiveOverLineTest, TheMenuReceivesACallInWithLiveStatusAndTheInboxGainsIt
   EXPECT_EQ(frame.List().topLevelItem(0)->text(1).toStdString(), kFarId);
   EXPECT_EQ(boxes.boxes, std::vector<std::string>{LoadResString(str::kReceived)});
   EXPECT_TRUE(boxes.details.empty());
+}
+
+TEST(ReceiveOverLineTest, TheWindowSendsAQueuedFaxThatIsDueAndFilesItInSent) {
+  vexo::test::TempDir home, noLines, work;
+  vexo::test::ConfigureHome(home.path(), [](AppSettings& s) { s.OpenedDatabase = FOLDER_SENDING; });
+  const fs::path fax = work.path() / "fax.tif";
+  ASSERT_TRUE(vexo::test::WriteFaxTiff(fax, {vexo::test::MakeTestPage(1, 120)}));
+  vexo::test::Linesim sim({"--speed", "2"});
+  ASSERT_FALSE(sim.Pty(1).empty()) << sim.Stderr();
+  vexo::test::BoxRecorder boxes;
+  auto app =
+      vexo::test::StartSimApp(vexo::test::SimAppOptions(home.path(), sim.Pty(1), noLines.path()));
+  ASSERT_TRUE(app->Started());
+  DesktopStore store(*app);
+  ASSERT_NE(store.GetOutbox()->Add({{fax.string()}, "5551234", "Ann", "", false, {}}), 0u);
+  CMainFrame frame(DesktopFrameContext(*app, store));
+  frame.ShowInitialFolder();
+  ASSERT_EQ(frame.List().topLevelItemCount(), 1);
+  frame.CheckOutbox();
+  EXPECT_TRUE(frame.Status().Busy());
+  ASSERT_TRUE(test::WaitFor([&] { return !frame.Status().Busy(); }, 180000));
+  EXPECT_EQ(frame.List().topLevelItemCount(), 0) << "the Sending folder shown lost it";
+  EXPECT_EQ(vexo::test::FiledRecords(home.path(), FOLDER_SENT).size(), 1u);
+  EXPECT_EQ(frame.Status().Note(), "Queued faxes: 1 sent, 0 failed.");
+  EXPECT_TRUE(boxes.boxes.empty()) << "no message box for calls nobody asked for";
 }
 
 }  // namespace
