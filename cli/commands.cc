@@ -25,6 +25,8 @@ int RunReceive(int argc, char** argv);
 int RunAnswer(int argc, char** argv);
 int RunExport(int argc, char** argv);
 int RunProbe(int argc, char** argv);
+int RunQueue(int argc, char** argv);
+int RunPrinter(int argc, char** argv);
 
 std::span<const Command> Commands() {
   static const std::array kCommands{
@@ -51,6 +53,9 @@ std::span<const Command> Commands() {
       Command{"export", "write the pages of a fax TIFF file as one PDF, or as PNG images",
               RunExport},
       Command{"probe", "find fax modems and suggest the port and class settings", RunProbe},
+      Command{"queue", "queue faxes in the outbox, list or cancel them, send those due", RunQueue},
+      Command{"printer", "set up or remove the print queue Fax that queues printed documents",
+              RunPrinter},
   };
   return kCommands;
 }

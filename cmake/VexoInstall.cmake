@@ -16,8 +16,17 @@ foreach(program vexo vexofax vexo-linesim)
   endif()
 endforeach()
 
+# The CUPS backend goes where CUPS looks for backends (lib/cups/backend under
+# the prefix, as CUPS's own is under /usr), owned by root with mode 0700 so that
+# CUPS runs it as root and it can act as the printing user.
+if(TARGET vexofax-backend)
+  install(PROGRAMS $<TARGET_FILE:vexofax-backend> DESTINATION lib/cups/backend RENAME vexofax
+          PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+endif()
+
 # string_ids.txt only names the ids for the build.
 install(DIRECTORY ${resources}/strings ${resources}/cover ${resources}/help ${resources}/sound
+                  ${resources}/cups
         DESTINATION ${CMAKE_INSTALL_DATADIR}/vexofax
         PATTERN string_ids.txt EXCLUDE)
 
