@@ -127,13 +127,21 @@ RenderPlan PlanFor(const PageSize& size, const FaxPageFormat& format) {
 
 // One rendered PDF page: its grey rows (plan width by plan rows), the same
 // rows cut at the text threshold into fax rows (the paper's width, the page
-// centred across it), which rows hold anything but white, and the kind of
-// page the greys make.
+// centred across it), which rows hold anything but white, the kind of page
+// the greys make, and the halftoned rows of a photographic page. Two of them
+// are kept for a whole import and filled again page after page: new memory
+// for every page costs more than drawing it.
 struct RenderedPage {
   std::vector<std::uint8_t> grey;
   std::vector<std::uint8_t> cut;
   std::vector<std::uint8_t> inked;  // per row: 0 when the row is all white
   GreyKind kind = GreyKind::Text;
+  std::vector<std::uint8_t> halftoned;
+
+  // The page's fax rows.
+  const std::vector<std::uint8_t>& FaxRows() const {
+    return kind == GreyKind::Text ? cut : halftoned;
+  }
 };
 
 // Renders PDF pages with cairo into two small colour surfaces kept for the
@@ -154,18 +162,17 @@ class PageRasterizer {
 
   // Each band is read on a thread of its own while the next one is drawn
   // into the other surface.
-  std::optional<RenderedPage> Render(PopplerPage* page, const RenderPlan& plan) {
+  bool Render(PopplerPage* page, const RenderPlan& plan, RenderedPage& out) {
     for (const SurfacePtr& surface : m_surfaces)
-      if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return std::nullopt;
-    RenderedPage out;
+      if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return false;
     out.grey.resize(std::size_t{plan.width} * plan.rows);
-    out.cut.resize(RowBytes() * plan.rows);
+    out.cut.assign(RowBytes() * plan.rows, 0);
     out.inked.resize(plan.rows);
     std::uint64_t tones = 0;
     std::future<std::uint64_t> reading;
     for (std::uint32_t top = 0, band = 0; top < plan.rows; top += m_bandRows, ++band) {
       cairo_surface_t* surface = m_surfaces[band % m_surfaces.size()].get();
-      if (!DrawBand(surface, page, plan, top)) return std::nullopt;
+      if (!DrawBand(surface, page, plan, top)) return false;
       if (reading.valid()) tones += reading.get();
       reading = std::async(
           std::launch::async | std::launch::deferred,
@@ -175,7 +182,7 @@ class PageRasterizer {
     GreyHistogram histogram;
     histogram.AddCounts(tones, std::uint64_t{plan.width} * plan.rows);
     out.kind = histogram.Kind();
-    return out;
+    return true;
   }
 
  private:
@@ -293,13 +300,12 @@ class PageRasterizer {
   std::vector<std::uint8_t> m_luminance = LuminanceTable();
 };
 
-// The fax rows of a rendered page: its cut rows for a text page; a picture
-// page is halftoned from its greys.
-std::vector<std::uint8_t> FaxRows(RenderedPage page, const RenderPlan& plan,
-                                  const FaxPageFormat& format) {
-  if (page.kind == GreyKind::Text) return std::move(page.cut);
+// A photographic page is halftoned from its greys; a text page keeps its cut
+// rows.
+void Halftone(RenderedPage& page, const RenderPlan& plan, const FaxPageFormat& format) {
+  if (page.kind == GreyKind::Text) return;
   const std::size_t rowBytes = (std::size_t{format.width} + 7) / 8;
-  std::vector<std::uint8_t> rows(rowBytes * plan.rows);
+  page.halftoned.assign(rowBytes * plan.rows, 0);
   Ditherer ditherer(format.width, page.kind, format.normal);
   std::vector<std::uint8_t> greyRow(format.width, kWhiteGrey);
   for (std::uint32_t r = 0; r < plan.rows; ++r) {
@@ -309,9 +315,8 @@ std::vector<std::uint8_t> FaxRows(RenderedPage page, const RenderPlan& plan,
     }
     std::copy_n(page.grey.data() + std::size_t{r} * plan.width, plan.width,
                 greyRow.begin() + plan.left);
-    ditherer.Row(greyRow.data(), rows.data() + r * rowBytes);
+    ditherer.Row(greyRow.data(), page.halftoned.data() + r * rowBytes);
   }
-  return rows;
 }
 
 std::uint64_t FileSize(const std::string& path, int* error) {
@@ -399,32 +404,35 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
     if (pagesOut != nullptr) *pagesOut = writer.PagesWritten();
     return result;
   };
-  // The next page is rendered and halftoned on a thread of its own while this
-  // one is coded; the document is used by one thread at a time.
-  auto render = [&rasterizer, &pages, &plans, &format](std::size_t i) {
+  // The next page is rendered and halftoned on a thread of its own, into the
+  // other of two pages, while this one is coded; the document is used by one
+  // thread at a time.
+  std::array<RenderedPage, 2> rendered;
+  auto render = [&rasterizer, &pages, &plans, &format, &rendered](std::size_t i) {
     return std::async(std::launch::async | std::launch::deferred,
-                      [&rasterizer, &pages, &plans, &format, i] {
-                        std::optional<std::vector<std::uint8_t>> rows;
-                        if (auto page = rasterizer.Render(pages[i].get(), plans[i]))
-                          rows = FaxRows(std::move(*page), plans[i], format);
-                        return rows;
+                      [&rasterizer, &pages, &plans, &format, &rendered, i] {
+                        RenderedPage& page = rendered[i % rendered.size()];
+                        if (!rasterizer.Render(pages[i].get(), plans[i], page)) return false;
+                        Halftone(page, plans[i], format);
+                        return true;
                       });
   };
-  std::future<std::optional<std::vector<std::uint8_t>>> next = render(0);
+  std::future<bool> next = render(0);
   for (std::size_t i = 0; i < pages.size(); ++i) {
     if (cancel && cancel()) return done(-1);
     const RenderPlan& plan = plans[i];
-    const std::optional<std::vector<std::uint8_t>> rows = next.get();
+    const bool renderedOk = next.get();
     if (i + 1 < pages.size()) next = render(i + 1);
-    if (!rows) {
+    if (!renderedOk) {
       ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfDamaged, name);
       return done(0);
     }
+    const std::vector<std::uint8_t>& rows = rendered[i % rendered.size()].FaxRows();
     FaxPageSplitter splitter(writer, format, plan.top + plan.rows);
     for (std::uint32_t r = 0; r < plan.top; ++r)
       if (!splitter.Row(whiteRow.data())) return done(0);
     for (std::uint32_t r = 0; r < plan.rows; ++r)
-      if (!splitter.Row(rows->data() + r * whiteRow.size())) return done(0);
+      if (!splitter.Row(rows.data() + r * whiteRow.size())) return done(0);
     if (!splitter.Finish()) return done(0);
   }
   return done(1);
