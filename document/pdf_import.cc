@@ -155,9 +155,13 @@ class PageRasterizer {
  public:
   PageRasterizer(const FaxPageFormat& format, std::uint32_t bandRows)
       : m_format(format), m_bandRows(bandRows) {
-    for (SurfacePtr& surface : m_surfaces)
+    for (SurfacePtr& surface : m_surfaces) {
       surface.reset(cairo_image_surface_create(
           CAIRO_FORMAT_RGB16_565, static_cast<int>(format.width), static_cast<int>(bandRows)));
+      const ContextPtr context(cairo_create(surface.get()));
+      cairo_set_source_rgb(context.get(), 1, 1, 1);
+      cairo_paint(context.get());
+    }
   }
 
   // Each band is read on a thread of its own while the next one is drawn
@@ -188,12 +192,16 @@ class PageRasterizer {
  private:
   std::size_t RowBytes() const { return (std::size_t{m_format.width} + 7) / 8; }
 
-  static bool DrawBand(cairo_surface_t* surface, PopplerPage* page, const RenderPlan& plan,
-                       std::uint32_t top) {
+  // The surface is white where the band is drawn: painted white once, and
+  // every pixel ReadBand found inked was made white again. The drawing is
+  // clipped to the rows and columns ReadBand reads.
+  bool DrawBand(cairo_surface_t* surface, PopplerPage* page, const RenderPlan& plan,
+                std::uint32_t top) const {
+    cairo_surface_mark_dirty(surface);
     const ContextPtr context(cairo_create(surface));
     cairo_t* cr = context.get();
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
+    cairo_rectangle(cr, 0, 0, plan.width, std::min(m_bandRows, plan.rows - top));
+    cairo_clip(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
     cairo_font_options_t* fontOptions = cairo_font_options_create();
     cairo_font_options_set_antialias(fontOptions, CAIRO_ANTIALIAS_NONE);
@@ -211,7 +219,7 @@ class PageRasterizer {
   std::uint64_t ReadBand(cairo_surface_t* surface, const RenderPlan& plan, std::uint32_t top,
                          RenderedPage& out) const {
     const std::uint32_t rows = std::min(m_bandRows, plan.rows - top);
-    const auto* data = cairo_image_surface_get_data(surface);
+    unsigned char* data = cairo_image_surface_get_data(surface);
     const auto stride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
     std::uint64_t tones = 0;
     for (std::uint32_t r = 0; r < rows; ++r) {
@@ -232,8 +240,9 @@ class PageRasterizer {
   // Cairo's RGB16_565 pixels are native 16-bit words RRRRRGGGGGGBBBBB; the
   // grey is their luminance, looked up. The row is read eight pixels at a
   // time; white paper (most of a page) is passed over with one compare (its
-  // greys 255, its cut bits left 0).
-  RowInk ReadRow(const unsigned char* rgb, const RenderPlan& plan, std::uint8_t* grey,
+  // greys 255, its cut bits left 0). What is not white is made white again for
+  // the next band drawn into the surface.
+  RowInk ReadRow(unsigned char* rgb, const RenderPlan& plan, std::uint8_t* grey,
                  std::uint8_t* cut) const {
     constexpr std::uint64_t kWhitePixels = ~std::uint64_t{0};
     constexpr std::uint32_t kBlock = 8;
@@ -257,6 +266,7 @@ class PageRasterizer {
       }
       ink.inked = true;
       PutBits(cut, plan.left + x, bits);
+      std::memset(rgb + 2 * std::size_t{x}, 0xFF, sizeof words);
     }
     for (; x < plan.width; ++x) {
       std::uint16_t pixel;
@@ -266,6 +276,7 @@ class PageRasterizer {
       ink.inked = ink.inked || value != kWhiteGrey;
       ink.tones += IsTone(value) ? 1 : 0;
       if (value < kGreyThreshold) PutBits(cut, plan.left + x, 0x80);
+      std::memset(rgb + 2 * std::size_t{x}, 0xFF, sizeof pixel);
     }
     return ink;
   }
