@@ -17,6 +17,7 @@
 #include "modem/win_com_ce.h"
 #include "platform/serial/termios_device.h"
 #include "platform/telephony/linux_provider.h"
+#include "protocol/class1_tables.h"
 
 namespace vexo {
 namespace {
@@ -33,16 +34,6 @@ constexpr std::uint32_t kFirstAnswerMs = 1500;
 constexpr std::uint32_t kAnswerMs = 3000;
 // Echo off (the answers are read without the command) and word results.
 constexpr std::string_view kFirstCommand = "ATE0V1";
-
-// The modulation codes of "AT+FTM=?" and their bit rates (T.31 table 6);
-// V.21 channel 2 (3) carries only the control frames.
-struct SpeedCode {
-  std::uint32_t code;
-  std::uint32_t bitsPerSecond;
-};
-constexpr SpeedCode kSpeedCodes[] = {{24, 2400},   {48, 4800},   {72, 7200},   {73, 7200},
-                                     {74, 7200},   {96, 9600},   {97, 9600},   {98, 9600},
-                                     {121, 12000}, {122, 12000}, {145, 14400}, {146, 14400}};
 
 // The classes in the order a suggestion takes them. Class 1 first: there the
 // program runs the fax protocol itself, with error correction and 2-D coding
@@ -85,8 +76,11 @@ std::vector<std::uint32_t> ParseSpeeds(const Lines& lines) {
   std::set<std::uint32_t> speeds;
   for (const std::string& line : lines)
     for (const std::string_view word : ListWords(line))
-      for (const SpeedCode& speed : kSpeedCodes)
-        if (word == std::to_string(speed.code)) speeds.insert(speed.bitsPerSecond);
+      // The page speeds of the Class 1 modulation table; V.21 channel 2
+      // carries only the control frames.
+      for (int i = 0; i < kModulationCount; ++i)
+        if (i != kModV21 && word == kClass1Modulations[static_cast<std::size_t>(i)].code)
+          speeds.insert(kClass1Modulations[static_cast<std::size_t>(i)].bitRate);
   return {speeds.begin(), speeds.end()};
 }
 
