@@ -23,10 +23,6 @@ constexpr std::int64_t kSecondsPerMinute = 60;
 constexpr std::uint16_t kRecordNormal = 1;
 constexpr std::uint16_t kRecordFine = 2;
 
-std::int64_t Seconds(std::chrono::system_clock::time_point time) {
-  return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
-}
-
 // Where a fax that was at `before` goes on after a call that stopped at
 // `stop` of the file it sent: the call's stop, or for a resend file (its page
 // 0 the cover page, then the pages from `before` on) that page mapped back.
@@ -72,7 +68,7 @@ class ResendFile {
 Outbox::Outbox(AppOper& app, DBFunc& store, OutboxClock clock)
     : m_app(app), m_store(store), m_clock(std::move(clock)) {}
 
-std::int64_t Outbox::Now() const { return Seconds(m_clock()); }
+std::int64_t Outbox::Now() const { return OutboxSeconds(m_clock()); }
 
 std::string Outbox::DataPath(const std::string& name) const {
   const auto path = RecordFilePath(m_app.Settings().TIFDataDir, name);
@@ -123,7 +119,7 @@ CEOID Outbox::Add(const OutboxFax& fax) {
   record.noteFlag = fax.note.empty() ? 0 : 1;
   record.note = fax.note;
   OutboxState state;
-  state.nextTry = Seconds(fax.due);
+  state.nextTry = OutboxSeconds(fax.due);
   state.coverPage = fax.coverPage;
   return m_store.AddQueued(record, state) ? record.oid : 0;
 }
@@ -142,7 +138,7 @@ const QueuedFax* Outbox::NextDue(const std::vector<QueuedFax>& faxes,
                                  const std::vector<CEOID>& tried) const {
   const std::int64_t now = Now();
   for (const QueuedFax& fax : faxes) {
-    if (!fax.state || fax.state->status != OutboxStatus::kWaiting) continue;
+    if (!fax.Waiting()) continue;
     if (fax.state->nextTry > now) break;  // listed in the order of their next try
     if (std::ranges::find(tried, fax.record.oid) == tried.end()) return &fax;
   }

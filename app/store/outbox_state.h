@@ -4,6 +4,7 @@
 // The record store keeps these as extra columns of the Sending folder's table.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 
@@ -34,6 +35,16 @@ struct OutboxState {
 struct QueuedFax {
   FaxRecord record;
   std::optional<OutboxState> state;
+
+  // Queued and not given up.
+  bool Waiting() const { return state && state->status == OutboxStatus::kWaiting; }
+  // Waiting, and its next try is at or before now (seconds since 1970 UTC).
+  bool DueAt(std::int64_t now) const { return Waiting() && state->nextTry <= now; }
 };
+
+// A time as the outbox keeps it: seconds since 1970-01-01 UTC.
+inline std::int64_t OutboxSeconds(std::chrono::system_clock::time_point time) {
+  return std::chrono::duration_cast<std::chrono::seconds>(time.time_since_epoch()).count();
+}
 
 }  // namespace vexo

@@ -7,22 +7,16 @@
 
 namespace vexo::ui {
 
-std::int64_t OutboxSecondsNow() {
-  return std::chrono::duration_cast<std::chrono::seconds>(
-             std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
+std::int64_t OutboxSecondsNow() { return OutboxSeconds(std::chrono::system_clock::now()); }
 
 bool AnyOutboxFaxDue(const std::vector<QueuedFax>& faxes, std::int64_t now) {
-  return std::ranges::any_of(faxes, [now](const QueuedFax& fax) {
-    return fax.state && fax.state->status == OutboxStatus::kWaiting && fax.state->nextTry <= now;
-  });
+  return std::ranges::any_of(faxes, [now](const QueuedFax& fax) { return fax.DueAt(now); });
 }
 
 std::vector<CEOID> WaitingOutboxFaxes(const std::vector<QueuedFax>& faxes) {
   std::vector<CEOID> ids;
   for (const QueuedFax& fax : faxes)
-    if (fax.state && fax.state->status == OutboxStatus::kWaiting) ids.push_back(fax.record.oid);
+    if (fax.Waiting()) ids.push_back(fax.record.oid);
   return ids;
 }
 
