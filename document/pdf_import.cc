@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <future>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include <cairo.h>
