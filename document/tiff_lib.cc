@@ -292,14 +292,26 @@ bool IsFaxCompression(std::uint16_t compression) {
   return compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4;
 }
 
+// One-dimensional Group 3 with the first pixel in the top bit: MhCoder's coding.
+bool IsPlainMh(const StripCoding& coding) {
+  return coding.compression == COMPRESSION_CCITTFAX3 && coding.group3Options == 0 &&
+         coding.fillOrder == FILLORDER_MSB2LSB;
+}
+
 }  // namespace
 
 bool FaxEncoder::Begin(std::uint32_t rows, std::size_t reserve) {
   m_tiff.reset();
+  m_mh.reset();
   if (!IsFaxCompression(m_coding.compression) || m_coding.width == 0 ||
       m_coding.width > kMaxFaxWidth) {
     TiffError("FaxEncoder", "Unsupported coding for a fax strip");
     return false;
+  }
+  if (IsPlainMh(m_coding)) {
+    m_mh.emplace(m_coding.width);
+    m_mh->Reserve(reserve);
+    return true;
   }
   m_tiff = TIFFOpenHandle(UniqueFd(), "tmpmem", "tu");
   if (!m_tiff) return false;
@@ -326,17 +338,30 @@ bool FaxEncoder::Begin(std::uint32_t rows, std::size_t reserve) {
 }
 
 bool FaxEncoder::WriteScanline(const std::uint8_t* row, std::uint32_t rowIndex) {
+  if (m_mh && row != nullptr) {
+    m_mh->AddRow(row);
+    return true;
+  }
   if (!m_tiff || row == nullptr) return false;
   return TIFFWriteScanline(m_tiff->get(), const_cast<std::uint8_t*>(row), rowIndex, 0) == 1;
 }
 
 bool FaxEncoder::WriteEncodedStrip(const std::uint8_t* data, std::size_t cc) {
+  if (m_mh && data != nullptr && cc != 0 && cc % RowBytes() == 0) {
+    for (std::size_t offset = 0; offset < cc; offset += RowBytes()) m_mh->AddRow(data + offset);
+    return true;
+  }
   if (!m_tiff || data == nullptr || cc == 0) return false;
   return TIFFWriteEncodedStrip(m_tiff->get(), 0, const_cast<std::uint8_t*>(data),
                                static_cast<tmsize_t>(cc)) >= 0;
 }
 
 std::optional<std::vector<std::uint8_t>> FaxEncoder::Finish() {
+  if (m_mh) {
+    std::optional<std::vector<std::uint8_t>> coded = m_mh->Finish();
+    m_mh.reset();
+    return coded;
+  }
   if (!m_tiff) return std::nullopt;
   TIFF* t = m_tiff->get();
   std::optional<std::vector<std::uint8_t>> result;

@@ -14,6 +14,7 @@
 
 #include <tiffio.h>
 
+#include "document/mh_coder.h"
 #include "document/page_geometry.h"
 #include "platform/posix/unique_fd.h"
 
@@ -125,7 +126,8 @@ struct StripCoding {
 StripCoding CodingOf(TiffFile& tif);
 
 // Codes 1-bit rows (0 white, MSB first, (width + 7) / 8 bytes each) in memory
-// with libtiff's Group 3/4 coder. Begin opens a fresh memory TIFF (the write
+// with libtiff's Group 3/4 coder; plain MH (Group3Options 0, MSB first) goes
+// through MhCoder, which gives the same bytes faster. Begin opens a fresh memory TIFF (the write
 // state of the previous strip is gone), rows are written as scanlines or as one
 // strip, Finish completes the coding and hands back the strip bytes.
 class FaxEncoder {
@@ -144,6 +146,7 @@ class FaxEncoder {
  private:
   StripCoding m_coding;
   std::unique_ptr<TiffFile> m_tiff;
+  std::optional<MhCoder> m_mh;
 };
 
 // Codes cc bytes of rows as one strip.

@@ -1,13 +1,17 @@
 // The page codings: MH, MR and MMR round trips through libtiff's coders,
 // damaged data read back with bad rows counted, a stored page and its header
 // coded for the line, fax files in each coding read by libtiff's own tools
-// and rewritten with ink.
+// and rewritten with ink; our own MH coder against libtiff's, byte for byte.
 #include "document/fax_coding.h"
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
 
+#include <functional>
+#include <random>
 #include <tuple>
 
+#include "document/mh_coder.h"
 #include "document/tiff_oper.h"
 #include "document/tiff_update.h"
 #include "tests/document/test_pages.h"
@@ -173,6 +177,71 @@ TEST(FaxCodingFiles, StoredPagesReadBackAndGoOutInTheLineCoding) {
   inked[5] = 0xFF;
   ASSERT_EQ(UpdateFiledPage(file.string(), 1, inked.data(), inked.size()), 1);
   EXPECT_EQ(test::DecodeWithLibTiff(file, 1), inked);
+}
+
+// libtiff's Group 3 coder, a row at a time into a file: the bytes MhCoder must give.
+std::vector<std::uint8_t> LibtiffMh(const std::vector<std::uint8_t>& rows, std::uint32_t width) {
+  const test::TempDir dir;
+  const std::string path = (dir.path() / "mh.tif").string();
+  const std::size_t rowBytes = (width + 7) / 8;
+  const auto count = static_cast<std::uint32_t>(rows.size() / rowBytes);
+  TIFF* t = TIFFOpen(path.c_str(), "w");
+  TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+  TIFFSetField(t, TIFFTAG_IMAGELENGTH, count);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, count);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 1);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+  TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX3);
+  TIFFSetField(t, TIFFTAG_GROUP3OPTIONS, 0);
+  std::vector<std::uint8_t> row(rowBytes);
+  for (std::uint32_t r = 0; r < count; ++r) {
+    std::copy_n(rows.begin() + static_cast<std::ptrdiff_t>(r * rowBytes), rowBytes, row.begin());
+    TIFFWriteScanline(t, row.data(), r, 0);
+  }
+  TIFFClose(t);
+  t = TIFFOpen(path.c_str(), "r");
+  std::vector<std::uint8_t> coded(static_cast<std::size_t>(TIFFRawStripSize(t, 0)));
+  TIFFReadRawStrip(t, 0, coded.data(), static_cast<tmsize_t>(coded.size()));
+  TIFFClose(t);
+  return coded;
+}
+
+// Every run length of both colours at the fax width, runs past the longest
+// make-up code on the widest row, random rows, and rows whose width ends
+// inside a byte with the bits past it set.
+TEST(MhCoder, CodesEveryRowAsLibtiffDoes) {
+  struct Case {
+    const char* name;
+    std::uint32_t width;
+    std::function<bool(std::uint32_t row, std::uint32_t x)> black;
+    std::uint32_t rows;
+  };
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> noise(1728 * 64);
+  for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = random() % 9 < 1 + i / 1728 % 8;
+  const Case cases[] = {
+      {"white runs then black", 1728, [](std::uint32_t r, std::uint32_t x) { return x >= r; },
+       1729},
+      {"black runs then white", 1728, [](std::uint32_t r, std::uint32_t x) { return x < r; }, 1729},
+      {"widest row", kMaxFaxWidth,
+       [](std::uint32_t r, std::uint32_t x) { return (x >= 2624 + r) != (r % 2 == 1); }, 8},
+      {"random", 1728, [&](std::uint32_t r, std::uint32_t x) { return noise[r * 1728 + x] != 0; },
+       64},
+      {"alternate", 1725, [](std::uint32_t r, std::uint32_t x) { return (x + r) % 2 == 0; }, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t rowBytes = (c.width + 7) / 8;
+    std::vector<std::uint8_t> rows(rowBytes * c.rows, 0);
+    for (std::uint32_t r = 0; r < c.rows; ++r) {
+      for (std::uint32_t x = 0; x < rowBytes * 8; ++x)
+        if (x >= c.width || c.black(r, x))
+          rows[r * rowBytes + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+    }
+    MhCoder coder(c.width);
+    for (std::uint32_t r = 0; r < c.rows; ++r) coder.AddRow(rows.data() + r * rowBytes);
+    EXPECT_EQ(coder.Finish(), LibtiffMh(rows, c.width));
+  }
 }
 
 }  // namespace
