@@ -13,6 +13,9 @@
 
 #include <cairo.h>
 #include <poppler.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #include "base/error_pool.h"
 #include "document/dither.h"
@@ -26,9 +29,9 @@ constexpr const char* kFunction = "Pdf2Tiff";
 constexpr double kPointsPerInch = 72.0;
 // The grey of the paper around a page that does not fill it.
 constexpr std::uint8_t kWhiteGrey = 255;
-// Rows rendered at a time: a band of colour (about 4 MB at the paper's width)
-// stays in the processor's cache between drawing and reading.
-constexpr std::uint32_t kBandRows = 1146;
+// Rows drawn at a time: a page of Legal paper at fine resolution fits one
+// band, and poppler goes through a page's content once for every band.
+constexpr std::uint32_t kBandRows = 2800;
 
 struct GObjectUnref {
   void operator()(void* object) const { g_object_unref(object); }
@@ -127,9 +130,9 @@ RenderPlan PlanFor(const PageSize& size, const FaxPageFormat& format) {
 // One rendered PDF page: its grey rows (plan width by plan rows), the same
 // rows cut at the text threshold into fax rows (the paper's width, the page
 // centred across it), which rows hold anything but white, the kind of page
-// the greys make, and the halftoned rows of a photographic page. Two of them
-// are kept for a whole import and filled again page after page: new memory
-// for every page costs more than drawing it.
+// the greys make, and the halftoned rows of a photographic page. One is kept
+// for a whole import and filled again page after page: new memory for every
+// page costs more than drawing it.
 struct RenderedPage {
   std::vector<std::uint8_t> grey;
   std::vector<std::uint8_t> cut;
@@ -143,17 +146,28 @@ struct RenderedPage {
   }
 };
 
-// Renders PDF pages with cairo into two small colour surfaces kept for the
-// whole import, a band of rows at a time: a band stays in the processor's
-// cache between drawing and reading, and memory stays two bands of colour
-// whatever the page's length. Anti-aliasing is off, so text stays black and white and
-// the tones that are left come from pictures and shading, which decide the
+// Each byte with its bits in reverse order.
+constexpr std::array<std::uint8_t, 256> kReversedBits = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned byte = 0; byte < table.size(); ++byte)
+    for (unsigned bit = 0; bit < 8; ++bit)
+      if (byte & (1u << bit)) table[byte] |= static_cast<std::uint8_t>(0x80u >> bit);
+  return table;
+}();
+
+// Renders PDF pages with cairo into two colour surfaces kept for the whole
+// import, a band of rows at a time: one band is read while the next is drawn
+// into the other surface, and memory stays two bands of colour whatever the
+// pages' length. Anti-aliasing is off, so text stays black and white and the
+// tones that are left come from pictures and shading, which decide the
 // page's kind. Each band is read once: into greys, cut rows and tone counts,
 // so a text page (most pages) is ready without another pass.
 class PageRasterizer {
  public:
+  static constexpr std::size_t kSurfaces = 2;
+
   PageRasterizer(const FaxPageFormat& format, std::uint32_t bandRows)
-      : m_format(format), m_bandRows(bandRows) {
+      : m_format(format), m_bandRows(bandRows), m_whitePixels(2 * std::size_t{format.width}, 0xFF) {
     for (SurfacePtr& surface : m_surfaces) {
       surface.reset(cairo_image_surface_create(
           CAIRO_FORMAT_RGB16_565, static_cast<int>(format.width), static_cast<int>(bandRows)));
@@ -163,29 +177,33 @@ class PageRasterizer {
     }
   }
 
-  // Each band is read on a thread of its own while the next one is drawn
-  // into the other surface.
-  bool Render(PopplerPage* page, const RenderPlan& plan, RenderedPage& out) {
-    for (const SurfacePtr& surface : m_surfaces)
-      if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return false;
+  std::uint32_t BandRows() const { return m_bandRows; }
+
+  // Draws the band of the page from row top into surface `slot`.
+  bool Draw(std::size_t slot, PopplerPage* page, const RenderPlan& plan, std::uint32_t top) const {
+    cairo_surface_t* surface = m_surfaces[slot].get();
+    return cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS &&
+           DrawBand(surface, page, plan, top);
+  }
+
+  // Readies out for a page of plan's size.
+  void Begin(const RenderPlan& plan, RenderedPage& out) {
     out.grey.resize(std::size_t{plan.width} * plan.rows);
     out.cut.assign(RowBytes() * plan.rows, 0);
     out.inked.resize(plan.rows);
-    std::uint64_t tones = 0;
-    std::future<std::uint64_t> reading;
-    for (std::uint32_t top = 0, band = 0; top < plan.rows; top += m_bandRows, ++band) {
-      cairo_surface_t* surface = m_surfaces[band % m_surfaces.size()].get();
-      if (!DrawBand(surface, page, plan, top)) return false;
-      if (reading.valid()) tones += reading.get();
-      reading = std::async(
-          std::launch::async | std::launch::deferred,
-          [this, surface, &plan, &out, top] { return ReadBand(surface, plan, top, out); });
-    }
-    if (reading.valid()) tones += reading.get();
+    m_tones = 0;
+  }
+
+  // Reads the band drawn into surface `slot` into the page.
+  void Read(std::size_t slot, const RenderPlan& plan, std::uint32_t top, RenderedPage& out) {
+    m_tones += ReadBand(m_surfaces[slot].get(), plan, top, out);
+  }
+
+  // After the page's last band: the kind of page its greys make.
+  void Finish(const RenderPlan& plan, RenderedPage& out) const {
     GreyHistogram histogram;
-    histogram.AddCounts(tones, std::uint64_t{plan.width} * plan.rows);
+    histogram.AddCounts(m_tones, std::uint64_t{plan.width} * plan.rows);
     out.kind = histogram.Kind();
-    return true;
   }
 
  private:
@@ -237,47 +255,83 @@ class PageRasterizer {
   };
 
   // Cairo's RGB16_565 pixels are native 16-bit words RRRRRGGGGGGBBBBB; the
-  // grey is their luminance, looked up. The row is read eight pixels at a
-  // time; white paper (most of a page) is passed over with one compare (its
-  // greys 255, its cut bits left 0). What is not white is made white again for
-  // the next band drawn into the surface.
+  // grey is their luminance, looked up. A row of white paper (about half the
+  // rows of a page of text) is passed over whole after one comparison: its
+  // greys are not written, as nothing reads the greys of a row that is not
+  // inked. Other rows are read eight pixels at a time; white stretches are
+  // passed over with one compare (their greys 255, their cut bits left 0).
+  // What is not white is made white again for the next band drawn into the
+  // surface. Everything the loops use is in locals: the stores through
+  // byte pointers would otherwise make the compiler load members again.
   RowInk ReadRow(unsigned char* rgb, const RenderPlan& plan, std::uint8_t* grey,
                  std::uint8_t* cut) const {
     constexpr std::uint64_t kWhitePixels = ~std::uint64_t{0};
     constexpr std::uint32_t kBlock = 8;
+    const std::uint32_t width = plan.width;
+    const std::uint32_t left = plan.left;
+    const std::uint8_t* const luminance = m_luminance.data();
     RowInk ink;
+    if (std::memcmp(rgb, m_whitePixels.data(), 2 * std::size_t{width}) == 0) return ink;
+    ink.inked = true;
+    std::uint64_t tones = 0;
     std::uint32_t x = 0;
-    for (; x + kBlock <= plan.width; x += kBlock) {
+    for (; x + kBlock <= width; x += kBlock) {
       std::uint64_t words[2];
       std::memcpy(words, rgb + 2 * std::size_t{x}, sizeof words);
       if ((words[0] & words[1]) == kWhitePixels) {
         std::memset(grey + x, kWhiteGrey, kBlock);
         continue;
       }
+      unsigned bits = 0;
+      if (BlackAndWhite(rgb + 2 * std::size_t{x}, grey + x, bits)) {
+        PutBits(cut, left + x, bits);
+        std::memset(rgb + 2 * std::size_t{x}, 0xFF, sizeof words);
+        continue;
+      }
       std::uint16_t pixels[kBlock];
       std::memcpy(pixels, words, sizeof pixels);
-      unsigned bits = 0;
       for (std::uint32_t k = 0; k < kBlock; ++k) {
-        const std::uint8_t value = m_luminance[pixels[k]];
+        const std::uint8_t value = luminance[pixels[k]];
         grey[x + k] = value;
         bits |= static_cast<unsigned>(value < kGreyThreshold) << (kBlock - 1 - k);
-        ink.tones += IsTone(value) ? 1 : 0;
+        tones += IsTone(value) ? 1 : 0;
       }
-      ink.inked = true;
-      PutBits(cut, plan.left + x, bits);
+      PutBits(cut, left + x, bits);
       std::memset(rgb + 2 * std::size_t{x}, 0xFF, sizeof words);
     }
-    for (; x < plan.width; ++x) {
+    for (; x < width; ++x) {
       std::uint16_t pixel;
       std::memcpy(&pixel, rgb + 2 * std::size_t{x}, sizeof pixel);
-      const std::uint8_t value = m_luminance[pixel];
+      const std::uint8_t value = luminance[pixel];
       grey[x] = value;
-      ink.inked = ink.inked || value != kWhiteGrey;
-      ink.tones += IsTone(value) ? 1 : 0;
-      if (value < kGreyThreshold) PutBits(cut, plan.left + x, 0x80);
+      tones += IsTone(value) ? 1 : 0;
+      if (value < kGreyThreshold) PutBits(cut, left + x, 0x80);
       std::memset(rgb + 2 * std::size_t{x}, 0xFF, sizeof pixel);
     }
+    ink.tones = tones;
     return ink;
+  }
+
+  // Eight pixels that are each black or white (text drawn without
+  // anti-aliasing: most inked pixels) give their greys, 0 or 255, and their
+  // cut bits straight from two compares; false for any other pixel.
+  static bool BlackAndWhite(const unsigned char* rgb, std::uint8_t* grey, unsigned& bits) {
+#ifdef __SSE2__
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgb));
+    const __m128i white = _mm_cmpeq_epi16(pixels, _mm_set1_epi16(-1));
+    const __m128i black = _mm_cmpeq_epi16(pixels, _mm_setzero_si128());
+    if (_mm_movemask_epi8(_mm_or_si128(white, black)) != 0xFFFF) return false;
+    // Each 16-bit lane is all ones or all zeros: packing them to bytes keeps that.
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(grey), _mm_packs_epi16(white, white));
+    const auto blackBits = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(black, black)));
+    bits = kReversedBits[blackBits & 0xFF];  // pixel 0 in bit 7
+    return true;
+#else
+    (void)rgb;
+    (void)grey;
+    (void)bits;
+    return false;
+#endif
   }
 
   // ORs eight bits (most significant first) into a fax row from column on.
@@ -306,8 +360,10 @@ class PageRasterizer {
 
   FaxPageFormat m_format;
   std::uint32_t m_bandRows;
-  std::array<SurfacePtr, 2> m_surfaces;
+  std::array<SurfacePtr, kSurfaces> m_surfaces;
+  std::uint64_t m_tones = 0;  // tones counted on the page so far
   std::vector<std::uint8_t> m_luminance = LuminanceTable();
+  std::vector<unsigned char> m_whitePixels;  // a row of white 565 pixels, the paper's width
 };
 
 // A photographic page is halftoned from its greys; a text page keeps its cut
@@ -327,6 +383,21 @@ void Halftone(RenderedPage& page, const RenderPlan& plan, const FaxPageFormat& f
                 greyRow.begin() + plan.left);
     ditherer.Row(greyRow.data(), page.halftoned.data() + r * rowBytes);
   }
+}
+
+// A band of a page's rows, drawn and read at once.
+struct Band {
+  std::size_t page = 0;
+  std::uint32_t top = 0;  // its first row
+};
+
+// Every page's bands, in order.
+std::vector<Band> Bands(const std::vector<RenderPlan>& plans, std::uint32_t bandRows) {
+  std::vector<Band> bands;
+  for (std::size_t page = 0; page < plans.size(); ++page)
+    for (std::uint32_t top = 0; top < plans[page].rows; top += bandRows)
+      bands.push_back({page, top});
+  return bands;
 }
 
 std::uint64_t FileSize(const std::string& path, int* error) {
@@ -409,35 +480,41 @@ int PdfImport::Pdf2Tiff(const std::string& sourceFile, TiffFile& tif, const Canc
   PageRasterizer rasterizer(format, kBandRows);
   FaxPageWriter writer(tif, m_systemLog);
   const std::vector<std::uint8_t> whiteRow((std::size_t{format.width} + 7) / 8);
+  RenderedPage rendered;
   auto done = [&](int result) {
     writer.AbandonPage();
     if (pagesOut != nullptr) *pagesOut = writer.PagesWritten();
     return result;
   };
-  // The next page is rendered and halftoned on a thread of its own, into the
-  // other of two pages, while this one is coded; the document is used by one
-  // thread at a time.
-  std::array<RenderedPage, 2> rendered;
-  auto render = [&rasterizer, &pages, &plans, &format, &rendered](std::size_t i) {
+  // Band k is drawn into surface k % 2 on a thread of its own while this one
+  // reads band k - 1 from the other surface and codes the page it ends; the
+  // document is used by one thread at a time.
+  const std::vector<Band> bands = Bands(plans, rasterizer.BandRows());
+  auto draw = [&rasterizer, &pages, &plans, &bands](std::size_t k) {
     return std::async(std::launch::async | std::launch::deferred,
-                      [&rasterizer, &pages, &plans, &format, &rendered, i] {
-                        RenderedPage& page = rendered[i % rendered.size()];
-                        if (!rasterizer.Render(pages[i].get(), plans[i], page)) return false;
-                        Halftone(page, plans[i], format);
-                        return true;
+                      [&rasterizer, &pages, &plans, &bands, k] {
+                        const Band& band = bands[k];
+                        return rasterizer.Draw(k % PageRasterizer::kSurfaces,
+                                               pages[band.page].get(), plans[band.page], band.top);
                       });
   };
-  std::future<bool> next = render(0);
-  for (std::size_t i = 0; i < pages.size(); ++i) {
-    if (cancel && cancel()) return done(-1);
-    const RenderPlan& plan = plans[i];
-    const bool renderedOk = next.get();
-    if (i + 1 < pages.size()) next = render(i + 1);
-    if (!renderedOk) {
+  std::future<bool> drawing = draw(0);
+  for (std::size_t k = 0; k < bands.size(); ++k) {
+    const Band& band = bands[k];
+    const RenderPlan& plan = plans[band.page];
+    if (band.top == 0 && cancel && cancel()) return done(-1);
+    const bool drawn = drawing.get();
+    if (k + 1 < bands.size()) drawing = draw(k + 1);
+    if (!drawn) {
       ReportResString(0, kMsgDefault, kModule, kFunction, kStringPdfDamaged, name);
       return done(0);
     }
-    const std::vector<std::uint8_t>& rows = rendered[i % rendered.size()].FaxRows();
+    if (band.top == 0) rasterizer.Begin(plan, rendered);
+    rasterizer.Read(k % PageRasterizer::kSurfaces, plan, band.top, rendered);
+    if (band.top + rasterizer.BandRows() < plan.rows) continue;
+    rasterizer.Finish(plan, rendered);
+    Halftone(rendered, plan, format);
+    const std::vector<std::uint8_t>& rows = rendered.FaxRows();
     FaxPageSplitter splitter(writer, format, plan.top + plan.rows);
     for (std::uint32_t r = 0; r < plan.top; ++r)
       if (!splitter.Row(whiteRow.data())) return done(0);
