@@ -110,9 +110,7 @@ constexpr std::uint32_t kMaxFaxCoding = 2;
 constexpr std::uint32_t kMaxAutoAnswerRings = 20;
 constexpr std::uint32_t kMaxPaperSize = 2;
 constexpr std::uint32_t kDefaultRetryDelay = 5;
-constexpr std::uint32_t kMaxRetryDelay = 24 * 60;  // a day, in minutes
 constexpr std::uint32_t kDefaultMaxTries = 3;
-constexpr std::uint32_t kMaxMaxTries = 99;
 
 constexpr const char* kLogDirName = "Log/";
 constexpr const char* kDataDirName = "Data/";
@@ -323,8 +321,9 @@ void AppSettings::ApplyChecks() {
   CheckRange(FaxCoding, kMaxFaxCoding, kDefaultFaxCoding, "FaxCoding", "0 MH, 1 MR, 2 MMR");
   CheckRange(AutoAnswer, kMaxAutoAnswerRings, 0, "AutoAnswer", "0 off, 1 to 20 rings");
   CheckRange(PaperSize, kMaxPaperSize, 0, "PaperSize", "0 A4, 1 Letter, 2 Legal");
-  CheckRange(RetryDelay, kMaxRetryDelay, kDefaultRetryDelay, "RetryDelay", "0 to 1440 minutes");
-  CheckRange(MaxTries, kMaxMaxTries, kDefaultMaxTries, "MaxTries", "1 to 99 calls", 1);
+  CheckRange(RetryDelay, kMaxRetryDelayMinutes, kDefaultRetryDelay, "RetryDelay",
+             "0 to 1440 minutes");
+  CheckRange(MaxTries, kMaxMaxTries, kDefaultMaxTries, "MaxTries", "1 to 99 calls", kMinMaxTries);
 }
 
 int CreateSettingsDirectory(std::string_view dir) {

@@ -28,6 +28,12 @@ constexpr std::size_t kSeedCallNumChars = 65;
 
 constexpr const char* kSettingsFileName = "Init.vxi";
 
+// The outbox settings' ranges: the checks after reading, "vexo settings set"
+// and the settings sheet take the same ones.
+constexpr std::uint32_t kMaxRetryDelayMinutes = 24 * 60;  // a day
+constexpr std::uint32_t kMinMaxTries = 1;
+constexpr std::uint32_t kMaxMaxTries = 99;
+
 enum class SettingKind { Text, Unsigned, Binary };
 
 struct AppSettings;
@@ -185,9 +191,10 @@ struct AppSettings {
   // cannot hold the home, so only the characters after the home count.
   std::string UnstorableChars(const SettingKey& key, std::string_view value) const;
   // Why value cannot be taken for key where it is entered (the settings sheet,
-  // "vexo settings set"): characters the file cannot hold, or a LogPath whose
-  // folder cannot be created (it is created here, as the next start would).
-  // nullopt when the value can be taken.
+  // "vexo settings set"): characters the file cannot hold, a LogPath whose
+  // folder cannot be created (it is created here, as the next start would), or
+  // a RetryDelay or MaxTries that is not a number of their range. nullopt when
+  // the value can be taken.
   std::optional<SettingRefusal> RefusalOf(const SettingKey& key, std::string_view value) const;
 
   bool operator==(const AppSettings&) const = default;

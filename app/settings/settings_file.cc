@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 #include "app/settings/settings.h"
@@ -393,10 +395,40 @@ std::string AppSettings::UnstorableChars(const SettingKey& key, std::string_view
   return found;
 }
 
+namespace {
+
+// The numbers refused where they are entered rather than replaced by their
+// default after reading: a queued fax with no call at all, or a retry delay
+// past a day, is a typing error.
+struct EnteredRange {
+  std::string_view key;
+  std::uint32_t min, max;
+  unsigned stringId;  // names the range, given min and max
+};
+constexpr EnteredRange kEnteredRanges[] = {
+    {"RetryDelay", 0, kMaxRetryDelayMinutes, str::kRetryDelayRange},
+    {"MaxTries", kMinMaxTries, kMaxMaxTries, str::kMaxTriesRange}};
+
+std::optional<SettingRefusal> RangeRefusal(std::string_view key, std::string_view value) {
+  for (const EnteredRange& range : kEnteredRanges) {
+    if (key != range.key) continue;
+    std::uint32_t number = 0;
+    const char* end = value.data() + value.size();
+    const auto [last, error] = std::from_chars(value.data(), end, number);
+    if (error == std::errc{} && last == end && number >= range.min && number <= range.max)
+      return std::nullopt;
+    return SettingRefusal{range.stringId, std::to_string(range.min), std::to_string(range.max)};
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<SettingRefusal> AppSettings::RefusalOf(const SettingKey& key,
                                                      std::string_view value) const {
   if (const std::string chars = UnstorableChars(key, value); !chars.empty())
     return SettingRefusal{str::kUnstorableChars, chars, std::string(value)};
+  if (auto refusal = RangeRefusal(key.key, value)) return refusal;
   if (std::string_view(key.key) != "LogPath" || value.empty()) return std::nullopt;
   // A relative folder lies under the home, as the file reads it.
   const std::string dir =

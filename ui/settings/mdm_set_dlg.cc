@@ -33,6 +33,15 @@ QLineEdit* PathEdit(QWidget* parent, const char* name) {
 
 std::string Text(const QLineEdit* edit) { return edit->text().toStdString(); }
 
+QSpinBox* NumberBox(QWidget* parent, const char* name, std::uint32_t min, std::uint32_t max,
+                    unsigned tip) {
+  auto* box = new QSpinBox(parent);
+  box->setObjectName(name);
+  box->setRange(static_cast<int>(min), static_cast<int>(max));
+  box->setToolTip(ResString(tip));
+  return box;
+}
+
 }  // namespace
 
 CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
@@ -110,6 +119,10 @@ CMdmSetDlg::CMdmSetDlg(AppSettings& settings, std::vector<SheetModem> modems,
   m_autoAnswer->setObjectName("AutoAnswer");
   m_autoAnswer->setRange(0, kMaxAutoAnswerRings);
   form->addRow(ResString(str::kAutoAnswerRings), m_autoAnswer);
+  m_retryDelay = NumberBox(this, "RetryDelay", 0, kMaxRetryDelayMinutes, str::kRetryDelayTip);
+  form->addRow(ResString(str::kRetryDelayLabel), m_retryDelay);
+  m_maxTries = NumberBox(this, "MaxTries", kMinMaxTries, kMaxMaxTries, str::kMaxTriesTip);
+  form->addRow(ResString(str::kMaxTriesLabel), m_maxTries);
 }
 
 int CMdmSetDlg::PortEntry(const std::string& device) {
@@ -185,6 +198,9 @@ void CMdmSetDlg::Load() {
   m_telephony->setText(QString::fromStdString(s.TelephonyDevices));
   m_autoAnswer->setValue(
       static_cast<int>(std::min<std::uint32_t>(s.AutoAnswer, kMaxAutoAnswerRings)));
+  // The boxes take a value below their range as their minimum.
+  m_retryDelay->setValue(static_cast<int>(std::min(s.RetryDelay, kMaxRetryDelayMinutes)));
+  m_maxTries->setValue(static_cast<int>(std::min(s.MaxTries, kMaxMaxTries)));
   UpdateEnabled();
 }
 
@@ -241,6 +257,8 @@ bool CMdmSetDlg::Accept(AppSettings& s, std::uint32_t& currentModem) {
   s.PhoneDataDevice = m_phoneData->text().trimmed().toStdString();
   s.TelephonyDevices = m_telephony->text().trimmed().toStdString();
   s.AutoAnswer = static_cast<std::uint32_t>(m_autoAnswer->value());
+  s.RetryDelay = static_cast<std::uint32_t>(m_retryDelay->value());
+  s.MaxTries = static_cast<std::uint32_t>(m_maxTries->value());
   return true;
 }
 

@@ -2,7 +2,9 @@
 // of the telephony line's list, line speed, forced fax class, error
 // correction and page coding, communication log, station identifier, log
 // folder, the Linux devices of the built-in phone modem and of further modem
-// lines, and the rings after which calls are answered automatically. Detect
+// lines, the rings after which calls are answered automatically, and how a
+// queued fax whose call failed is called again (after how many minutes, how
+// many calls in all). Detect
 // probes the serial devices on a thread of its own and chooses the port and
 // class of the first fax modem that answers.
 #pragma once
@@ -65,6 +67,8 @@ class CMdmSetDlg : public QWidget {
   QLineEdit* PhoneData() const { return m_phoneData; }
   QLineEdit* TelephonyDevices() const { return m_telephony; }
   QSpinBox* AutoAnswerRings() const { return m_autoAnswer; }
+  QSpinBox* RetryDelay() const { return m_retryDelay; }
+  QSpinBox* MaxTries() const { return m_maxTries; }
 
  private:
   void UpdateEnabled();
@@ -93,6 +97,8 @@ class CMdmSetDlg : public QWidget {
   QLineEdit* m_phoneData = nullptr;
   QLineEdit* m_telephony = nullptr;
   QSpinBox* m_autoAnswer = nullptr;  // 0: off
+  QSpinBox* m_retryDelay = nullptr;  // minutes, 0: at once
+  QSpinBox* m_maxTries = nullptr;
   QPushButton* m_detect = nullptr;
   std::jthread m_probe;  // joined before the page goes
 };

@@ -429,6 +429,16 @@ TEST_F(SettingsTest, SetValueRefusesWhatALoadWouldNotGiveBack) {
             str::kLogFolderRefused);
   EXPECT_FALSE(settings.RefusalOf(logPath, home.dir() + "made/"));
   EXPECT_TRUE(fs::is_directory(home.path() / "made"));
+  // The outbox numbers outside their range, named in the refusal.
+  const auto refused = [&](bool expected) {
+    return [&, expected](const SettingKey& key, const std::string& value) {
+      EXPECT_EQ(settings.RefusalOf(key, value).has_value(), expected) << key.key << "=" << value;
+    };
+  };
+  ForEachValue("MaxTries=0|MaxTries=100|RetryDelay=-5|RetryDelay=1441|RetryDelay=5m|MaxTries=",
+               refused(true));
+  ForEachValue("MaxTries=1|MaxTries=99|RetryDelay=0|RetryDelay=1440", refused(false));
+  EXPECT_EQ(settings.RefusalOf(*FindSettingKey("MaxTries"), "0").value().first, "1");
 }
 
 // A home whose path the file's code page cannot hold ("łukasz") starts every

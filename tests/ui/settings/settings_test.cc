@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 
@@ -94,8 +95,15 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
       {&settings.T2TLineExtra, "12", "3"},
       {&settings.T2TTabSize, "8", "2"},
       {&settings.HangupBreak, "35", "7"}};
+  // The spin boxes: loaded, entered, stored (held to the box's range).
+  const std::tuple<std::uint32_t*, int, int, std::uint32_t> spins[] = {
+      {&settings.AutoAnswer, 3, 5, 5},
+      {&settings.RetryDelay, 10, 2000, kMaxRetryDelayMinutes},
+      {&settings.MaxTries, 4, 0, kMinMaxTries}};
   for (const auto& [key, loaded, typed, stored] : texts) *key = loaded;
   for (const auto& [key, loaded, typed] : numbers) *key = std::stoul(loaded);
+  for (const auto& [key, loaded, entered, stored] : spins)
+    *key = static_cast<std::uint32_t>(loaded);
   settings.ModemName = "usb-Modem_A";
   settings.FaxCommLogOn = 1;
   settings.FaxCoding = 1;
@@ -116,6 +124,7 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
       p->Edit(5),     p->Logo(),    v->SeedNumber()};
   const QLineEdit* numberEdits[] = {t->PaperHeight(), t->LineExtra(), t->TabSize(),
                                     v->HangupBreak()};
+  QSpinBox* spinBoxes[] = {m->AutoAnswerRings(), m->RetryDelay(), m->MaxTries()};
   for (std::size_t i = 0; i < std::size(texts); ++i) {
     EXPECT_EQ(textEdits[i]->text().toStdString(), std::get<1>(texts[i]));
     const_cast<QLineEdit*>(textEdits[i])->setText(std::get<2>(texts[i]));
@@ -123,6 +132,10 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   for (std::size_t i = 0; i < std::size(numbers); ++i) {
     EXPECT_EQ(numberEdits[i]->text().toStdString(), std::get<1>(numbers[i]));
     const_cast<QLineEdit*>(numberEdits[i])->setText(std::get<2>(numbers[i]));
+  }
+  for (std::size_t i = 0; i < std::size(spins); ++i) {
+    EXPECT_EQ(spinBoxes[i]->value(), std::get<1>(spins[i]));
+    spinBoxes[i]->setValue(std::get<2>(spins[i]));
   }
   EXPECT_TRUE(m->ModemMode()->isChecked());
   EXPECT_FALSE(m->PortList()->isEnabled());
@@ -155,6 +168,7 @@ TEST_F(SettingsTest, EveryControlLoadsFromItsKeyAndStoresToIt) {
   EXPECT_EQ(applied, 1);
   for (const auto& [key, loaded, typed, stored] : texts) EXPECT_EQ(*key, stored);
   for (const auto& [key, loaded, typed] : numbers) EXPECT_EQ(std::to_string(*key), typed);
+  for (const auto& [key, loaded, entered, stored] : spins) EXPECT_EQ(*key, stored);
   EXPECT_EQ(settings.ModemName, "");
   EXPECT_EQ(settings.FaxCommLogOn, 0u);
   EXPECT_EQ(settings.FaxECM, 0u);
