@@ -17,6 +17,16 @@ bool IsSystemFaxPage(const ViewerTags& tags) {
          tags.fillOrder == 1 && tags.samplesPerPixel == 1 && tags.resolutionUnit == 2;
 }
 
+double RowScaleOf(const ViewerTags& tags) {
+  // Fax rows run from 49 (a quarter of normal) to 392 (superfine) per inch
+  // against 204 to 408 pixels across.
+  constexpr double kLowest = 0.25;
+  constexpr double kHighest = 8.0;
+  if (!(tags.xResolution > 0) || !(tags.yResolution > 0)) return 1.0;
+  const double scale = static_cast<double>(tags.xResolution) / tags.yResolution;
+  return scale >= kLowest && scale <= kHighest ? scale : 1.0;
+}
+
 bool FaxPageFile::Open(const std::string& path) {
   Close();
   m_path = path;
@@ -95,6 +105,7 @@ std::optional<ViewerPage> FaxPageFile::Decode() {
   ViewerPage page;
   page.width = m_tags.imageWidth;
   page.rows = m_tags.imageLength;
+  page.rowScale = RowScaleOf(m_tags);
   if (page.width == 0 || page.width > kMaxFaxWidth || page.rows == 0 ||
       page.rows > kMaxViewerRows) {
     ReportError(0, kMsgDefault, kViewerModule, "DecodePage",

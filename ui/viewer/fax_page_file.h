@@ -48,11 +48,18 @@ struct ViewerTags {
 // Group 3, FillOrder 1 and resolution in inches.
 bool IsSystemFaxPage(const ViewerTags& tags);
 
+// The resolutions' ratio a page's rows are shown at; 1 when a resolution is
+// missing or the two are further apart than any fax page's (damaged tags).
+double RowScaleOf(const ViewerTags& tags);
+
 // One decoded page: rows of (width + 7) / 8 bytes, leftmost pixel in the most
 // significant bit, bit 1 black.
 struct ViewerPage {
   std::uint32_t width = 0;
   std::uint32_t rows = 0;
+  // How much taller a row is than a pixel is wide (XResolution over
+  // YResolution): about 2 on a normal page, 1.04 on a fine one.
+  double rowScale = 1.0;
   std::vector<std::uint8_t> bits;
   std::size_t RowBytes() const { return (std::size_t{width} + 7) / 8; }
 };

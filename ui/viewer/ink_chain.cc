@@ -1,6 +1,7 @@
 #include "ui/viewer/ink_chain.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace vexo::ui {
 namespace {
@@ -11,10 +12,18 @@ std::uint16_t ClampCoordinate(long long value) {
 
 }  // namespace
 
-InkPoint PageFromScreen(int screenX, int screenY, int originX, int originY, int factor) {
-  const long long f = std::max(factor, 1);
+int ScreenScale::ScreenX(int pageX) const { return pageX / std::max(factor, 1); }
+
+int ScreenScale::ScreenY(int pageY) const {
+  return static_cast<int>(std::lround(pageY * rowScale / std::max(factor, 1)));
+}
+
+InkPoint PageFromScreen(int screenX, int screenY, int originX, int originY,
+                        const ScreenScale& scale) {
+  const long long f = std::max(scale.factor, 1);
+  const double rows = static_cast<double>((static_cast<long long>(screenY) - originY) * f);
   return {ClampCoordinate((static_cast<long long>(screenX) - originX) * f),
-          ClampCoordinate((static_cast<long long>(screenY) - originY) * f)};
+          ClampCoordinate(std::llround(rows / scale.rowScale))};
 }
 
 int ScreenPenWidth(std::uint16_t width, int factor) {

@@ -24,9 +24,21 @@ struct InkStroke {
   std::vector<InkPoint> points;
 };
 
+// How page pixels map to the screen: one screen pixel stands for `factor` page
+// pixels across, and rows are first stretched by rowScale (XResolution over
+// YResolution: about 2 for a normal page), so a page shows at its true
+// proportions.
+struct ScreenScale {
+  int factor = 1;
+  double rowScale = 1.0;
+  int ScreenX(int pageX) const;
+  int ScreenY(int pageY) const;
+};
+
 // A screen position relative to the page's displayed origin, as a page point
 // (clamped into 0..65535).
-InkPoint PageFromScreen(int screenX, int screenY, int originX, int originY, int factor);
+InkPoint PageFromScreen(int screenX, int screenY, int originX, int originY,
+                        const ScreenScale& scale);
 // The on-screen pen width of a stroke at a factor: width / factor, at least 1.
 int ScreenPenWidth(std::uint16_t width, int factor);
 

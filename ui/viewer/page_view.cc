@@ -29,15 +29,15 @@ QPen StrokePen(const InkStroke& stroke, int width, bool mask) {
   return QPen(colour, width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
 }
 
-// Draws the strokes with each coordinate divided by factor and moved by origin.
-void DrawStrokes(QPainter& painter, const std::vector<InkStroke>& strokes, int factor,
+// Draws the strokes with each coordinate mapped to the screen and moved by origin.
+void DrawStrokes(QPainter& painter, const std::vector<InkStroke>& strokes, const ScreenScale& scale,
                  QPoint origin, bool mask) {
   for (const InkStroke& stroke : strokes) {
-    painter.setPen(StrokePen(stroke, ScreenPenWidth(stroke.width, factor), mask));
+    painter.setPen(StrokePen(stroke, ScreenPenWidth(stroke.width, scale.factor), mask));
     QPolygon line;
     line.reserve(static_cast<int>(stroke.points.size()));
     for (const InkPoint& p : stroke.points) {
-      const QPoint screen = QPoint(p.x / factor, p.y / factor) + origin;
+      const QPoint screen = QPoint(scale.ScreenX(p.x), scale.ScreenY(p.y)) + origin;
       // A line of no length draws nothing, so repeated points are left out.
       if (line.isEmpty() || line.back() != screen) line << screen;
     }
@@ -68,7 +68,7 @@ ViewerPage BurnInk(const ViewerPage& page, const std::vector<InkStroke>& strokes
   {
     QPainter painter(&mask);
     painter.setRenderHint(QPainter::Antialiasing, false);
-    DrawStrokes(painter, strokes, 1, QPoint(0, 0), true);
+    DrawStrokes(painter, strokes, ScreenScale{}, QPoint(0, 0), true);
   }
   const std::size_t rowBytes = page.RowBytes();
   for (std::uint32_t y = 0; y < page.rows; ++y) {
@@ -113,6 +113,7 @@ PageView::PageView(QWidget* parent) : QAbstractScrollArea(parent) {
 
 void PageView::SetPage(const ViewerPage& page) {
   m_page = PageImage(page);
+  m_rowScale = page.rowScale;
   if (m_inverted) m_page.setColorTable({kBlack, kWhite});
   horizontalScrollBar()->setValue(0);
   verticalScrollBar()->setValue(0);
@@ -134,7 +135,8 @@ void PageView::SetScale(ViewScale scale) {
 
 QSize PageView::DisplaySize() const {
   if (m_page.isNull()) return {0, 0};
-  return {m_page.width() / m_factor, m_page.height() / m_factor};
+  const ScreenScale scale = Mapping();
+  return {scale.ScreenX(m_page.width()), scale.ScreenY(m_page.height())};
 }
 
 QPoint PageView::Origin() const {
@@ -169,9 +171,16 @@ void PageView::Rescale() {
   } else {
     m_factor = ScaleFactor(m_scale, m_page.width(), FitWidth());
     const QSize size = DisplaySize();
-    m_display = m_factor == 1 ? m_page
-                              : m_page.scaled(std::max(size.width(), 1), std::max(size.height(), 1),
-                                              Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QSize shown(std::max(size.width(), 1), std::max(size.height(), 1));
+    // Rows only stretched (full size) are repeated, so the page stays sharp; a
+    // reduced page is smoothed in grey (a one-bit result would be dithered).
+    if (shown == m_page.size())
+      m_display = m_page;
+    else if (m_factor == 1)
+      m_display = m_page.scaled(shown, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    else
+      m_display = m_page.convertToFormat(QImage::Format_Grayscale8)
+                      .scaled(shown, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   }
   UpdateScrollBars();
   viewport()->update();
@@ -193,7 +202,7 @@ void PageView::paintEvent(QPaintEvent*) {
   painter.drawImage(origin, m_display);
   if (m_ink) {
     painter.setRenderHint(QPainter::Antialiasing, false);
-    DrawStrokes(painter, m_ink->Strokes(), m_factor, origin, false);
+    DrawStrokes(painter, m_ink->Strokes(), Mapping(), origin, false);
   }
 }
 
@@ -213,7 +222,7 @@ void PageView::mousePressEvent(QMouseEvent* event) {
   if (m_penMode) {
     if (!m_ink || !QRect(Origin(), DisplaySize()).contains(pos)) return;
     m_ink->Begin(m_penColour, m_penWidth);
-    m_ink->Add(PageFromScreen(pos.x(), pos.y(), Origin().x(), Origin().y(), m_factor));
+    m_ink->Add(PageFromScreen(pos.x(), pos.y(), Origin().x(), Origin().y(), Mapping()));
     viewport()->update();
     return;
   }
@@ -226,7 +235,7 @@ void PageView::mouseMoveEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
   if (m_penMode) {
     if (!m_ink || !m_ink->Drawing()) return;
-    m_ink->Add(PageFromScreen(pos.x(), pos.y(), Origin().x(), Origin().y(), m_factor));
+    m_ink->Add(PageFromScreen(pos.x(), pos.y(), Origin().x(), Origin().y(), Mapping()));
     viewport()->update();
     return;
   }

@@ -1,7 +1,8 @@
-// The page area of the viewer: shows one decoded page at a display scale,
-// with scroll bars where the page is larger than the view, moves the view when
-// dragged, and in pen mode records ink strokes in page coordinates and draws
-// them again at whatever scale the page is shown.
+// The page area of the viewer: shows one decoded page at a display scale, its
+// rows stretched to the page's true proportions, with scroll bars where the
+// page is larger than the view, moves the view when dragged, and in pen mode
+// records ink strokes in page coordinates and draws them again at whatever
+// scale the page is shown.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -44,8 +45,10 @@ class PageView : public QAbstractScrollArea {
 
   void SetScale(ViewScale scale);
   ViewScale Scale() const { return m_scale; }
-  // Page pixels per screen pixel at the current scale.
+  // Page pixels per screen pixel across at the current scale.
   int Factor() const { return m_factor; }
+  // The factor with the page's row stretch: how page pixels map to the screen.
+  ScreenScale Mapping() const { return {m_factor, m_rowScale}; }
   // The displayed page size and where its top-left corner is in the view.
   QSize DisplaySize() const;
   QPoint Origin() const;
@@ -85,6 +88,7 @@ class PageView : public QAbstractScrollArea {
   QImage m_display;  // at the display scale
   ViewScale m_scale = ViewScale::FitWidth;
   int m_factor = 1;
+  double m_rowScale = 1.0;  // of the page shown
   bool m_inverted = false;
   bool m_penMode = false;
   InkColour m_penColour = InkColour::Black;

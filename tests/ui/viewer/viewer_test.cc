@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -27,19 +28,26 @@ namespace vexo::ui {
 namespace {
 
 constexpr std::uint32_t kPageWidth = 1728;
+// A fine page's rows are shown stretched by XResolution / YResolution.
+constexpr double kFineRowScale = 204.0 / 196.0;
+
+// The page row shown at a row of the stretched page.
+std::uint16_t PageRow(double shown) {
+  return static_cast<std::uint16_t>(std::lround(shown / kFineRowScale));
+}
 
 // One page of a system fax file: its rows, its black boxes (x, y, w, h), and
-// whether it is written with FillOrder 2.
+// its page flags (resolution, FillOrder 2).
 struct TestPage {
   explicit TestPage(std::uint32_t rowCount, std::vector<std::array<std::uint32_t, 4>> boxes = {},
-                    bool lsb = false)
-      : rows(rowCount), black(std::move(boxes)), lsbFirst(lsb) {}
+                    std::uint32_t pageFlags = PAGE_FINE)
+      : rows(rowCount), black(std::move(boxes)), flags(pageFlags) {}
   std::uint32_t rows;
   std::vector<std::array<std::uint32_t, 4>> black;
-  bool lsbFirst;
+  std::uint32_t flags;
 };
 
-// Writes the pages with the program's own writer (fine resolution, 1-D).
+// Writes the pages with the program's own writer (1-D).
 void WriteSystemFax(const std::string& path, const std::vector<TestPage>& pages) {
   TiffOper writer;
   ASSERT_EQ(writer.OpenWriteTiff(path, CreateMode::Replace), 1);
@@ -50,12 +58,10 @@ void WriteSystemFax(const std::string& path, const std::vector<TestPage>& pages)
         for (std::uint32_t c = x; c < x + w && c < kPageWidth; ++c)
           bits[r * kPageWidth / 8 + c / 8] |= static_cast<std::uint8_t>(0x80 >> (c % 8));
     StripCoding coding;
-    if (page.lsbFirst) coding.fillOrder = FILLORDER_LSB2MSB;
+    if (page.flags & PAGE_LSB_FIRST) coding.fillOrder = FILLORDER_LSB2MSB;
     const auto coded = EncodeFaxRows(coding, bits.data(), bits.size());
     ASSERT_TRUE(coded.has_value());
-    ASSERT_EQ(
-        writer.SetPageTags(kPageWidth, page.rows, PAGE_FINE | (page.lsbFirst ? PAGE_LSB_FIRST : 0)),
-        1);
+    ASSERT_EQ(writer.SetPageTags(kPageWidth, page.rows, page.flags), 1);
     ASSERT_EQ(writer.WriteFaxData(coded->data(), coded->size()), 1);
     ASSERT_EQ(writer.EndPage(page.rows), 1);
   }
@@ -114,7 +120,9 @@ TEST_F(ViewerTest, StepsThroughTheFilesPages) {
       QTest::keyClick(editor.PageBox(), Qt::Key_Return);
     }
     EXPECT_EQ(editor.PageShown(), page) << step;
-    EXPECT_EQ(editor.View()->DisplaySize(), QSize(1728, 90 + 10 * page)) << step;
+    EXPECT_EQ(editor.View()->DisplaySize(),
+              QSize(1728, static_cast<int>(std::lround((90 + 10 * page) * kFineRowScale))))
+        << step;
     EXPECT_EQ(editor.PageBox()->text(), QString::number(page)) << step;
   }
   EXPECT_TRUE(presenter.details.empty()) << Details();
@@ -123,7 +131,7 @@ TEST_F(ViewerTest, StepsThroughTheFilesPages) {
 TEST_F(ViewerTest, RefusesFilesOtherProgramsWroteFillOrderTwoAndMissingFiles) {
   test::WriteForeignTiff(File("efax.tif"), kPageWidth, 100, 204, 196, 1, COMPRESSION_CCITTFAX3,
                          "efax 0.9a");
-  WriteSystemFax(File("lsb.tif"), {TestPage(50, {}, true)});
+  WriteSystemFax(File("lsb.tif"), {TestPage(50, {}, PAGE_FINE | PAGE_LSB_FIRST)});
   const std::vector<std::string> foreign = {
       "Message = Tiff format not support, please use tiff created by Vexo itself",
       "Module = TiffEditor", "Function = ShowTiff"};
@@ -162,8 +170,8 @@ TEST_F(ViewerTest, InkSitsAtTheSamePageCoordinatesAtEveryScale) {
   ASSERT_EQ(editor.InkOf(1).Strokes().size(), 1u);
   const auto& points = editor.InkOf(1).Strokes()[0].points;
   ASSERT_EQ(points.size(), 3u);
-  EXPECT_EQ(points[0], (InkPoint{80, 120}));
-  EXPECT_EQ(points[2], (InkPoint{240, 360}));
+  EXPECT_EQ(points[0], (InkPoint{80, PageRow(120)}));
+  EXPECT_EQ(points[2], (InkPoint{240, PageRow(360)}));
   // At every scale the corner of the stroke (page 240, 120) is drawn where the
   // page pixel is shown, and the page away from it stays white.
   for (ViewScale scale : {ViewScale::Full, ViewScale::Half, ViewScale::Quarter, ViewScale::Eighth,
@@ -184,9 +192,8 @@ TEST_F(ViewerTest, InkSitsAtTheSamePageCoordinatesAtEveryScale) {
   ASSERT_NE(fit, 8);
   Drag({QPoint(100, 100), QPoint(110, 100)});
   ASSERT_EQ(editor.InkOf(1).Strokes().size(), 2u);
-  EXPECT_EQ(
-      editor.InkOf(1).Strokes()[1].points[1],
-      (InkPoint{static_cast<std::uint16_t>(110 * fit), static_cast<std::uint16_t>(100 * fit)}));
+  EXPECT_EQ(editor.InkOf(1).Strokes()[1].points[1],
+            (InkPoint{static_cast<std::uint16_t>(110 * fit), PageRow(100 * fit)}));
   // A press outside the page area starts no stroke.
   editor.SetScale(ViewScale::Eighth);
   Drag({QPoint(500, 20), QPoint(520, 40)});
@@ -201,7 +208,9 @@ TEST_F(ViewerTest, ATapLeavesADotAndUndoAndRemoveAllWorkPerPage) {
   editor.SetScale(ViewScale::Eighth);
   Drag({QPoint(10, 10)});
   ASSERT_EQ(editor.InkOf(1).Strokes().size(), 1u);
-  EXPECT_EQ(editor.InkOf(1).Strokes()[0].points, (std::vector<InkPoint>{{80, 80}, {87, 87}}));
+  EXPECT_EQ(editor.InkOf(1).Strokes()[0].points,
+            (std::vector<InkPoint>{{80, PageRow(80)},
+                                   {87, static_cast<std::uint16_t>(PageRow(80) + 7)}}));
   EXPECT_TRUE(BlackAt(Shot(), QPoint(10, 10)));
   editor.SetScale(ViewScale::Full);
   Drag({QPoint(5, 5)});  // one screen pixel is one page pixel: no second point
@@ -235,7 +244,7 @@ TEST_F(ViewerTest, KeptInkIsWrittenIntoAValidSystemFaxFile) {
   editor.SetPenMode(true);
   editor.SetPenWidth(4);
   editor.SetScale(ViewScale::Half);
-  Drag({QPoint(50, 50), QPoint(150, 50)});  // page row 100, columns 100 to 300
+  Drag({QPoint(50, 50), QPoint(150, 50)});  // shown row 100, columns 100 to 300
   editor.SetPenColour(InkColour::White);
   Drag({QPoint(100, 40), QPoint(100, 60)});  // erases across it at column 200
   ASSERT_EQ(editor.KeepInk(), 1) << Details();
@@ -260,13 +269,42 @@ TEST_F(ViewerTest, KeptInkIsWrittenIntoAValidSystemFaxFile) {
       EXPECT_EQ(std::count(page->bits.begin(), page->bits.end(), 0), page->bits.size()) << i;
       continue;
     }
-    EXPECT_TRUE(black(120, 100));
-    EXPECT_TRUE(black(280, 101));
-    EXPECT_FALSE(black(200, 100));  // the white stroke
-    EXPECT_FALSE(black(120, 110));
+    EXPECT_TRUE(black(120, PageRow(100)));
+    EXPECT_TRUE(black(280, PageRow(100) + 1));
+    EXPECT_FALSE(black(200, PageRow(100)));  // the white stroke
+    EXPECT_FALSE(black(120, PageRow(110)));
   }
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);  // no copy
   EXPECT_TRUE(presenter.details.empty()) << Details();
+}
+
+// Rows are shown scaled by XResolution / YResolution: an inch square is as
+// tall as it is wide on a normal (98 rows per inch) and on a fine page, at
+// every scale, and ink on a normal page lands on the row under the pointer.
+TEST_F(ViewerTest, PagesShowAtTheirTrueProportions) {
+  // Both squares are shown from screen row 104 to 308 at full size.
+  WriteSystemFax(File("res.tif"),
+                 {TestPage(200, {{100, 50, 204, 98}}, 0), TestPage(400, {{100, 100, 204, 196}})});
+  ASSERT_EQ(editor.ShowTiff(File("res.tif")), 1);
+  for (const std::uint32_t rowsPerInch : {98u, 196u}) {
+    if (rowsPerInch == 196u) editor.NextPage();
+    for (const ViewScale scale : {ViewScale::Full, ViewScale::Half, ViewScale::Quarter}) {
+      editor.SetScale(scale);
+      const int f = editor.View()->Factor();
+      const QImage shot = Shot();
+      int down = 0;
+      for (int y = 0; y < 400 / f; ++y) down += BlackAt(shot, QPoint(200 / f, y));
+      EXPECT_NEAR(down, 204 / f, 1) << rowsPerInch << " factor " << f;  // its width
+    }
+  }
+  editor.PreviousPage();
+  editor.SetScale(ViewScale::Full);
+  EXPECT_EQ(editor.View()->DisplaySize(), QSize(1728, 416));
+  EXPECT_TRUE(test::Screenshot(&editor, "viewer-normal"));
+  editor.SetPenMode(true);
+  Drag({QPoint(400, 300), QPoint(500, 300)});
+  ASSERT_EQ(editor.InkOf(1).Strokes().size(), 1u);
+  EXPECT_EQ(editor.InkOf(1).Strokes()[0].points[0], (InkPoint{400, 144}));
 }
 
 // Pictures of the viewer for a person to look at.
