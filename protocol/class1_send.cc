@@ -97,7 +97,9 @@ int FClass1Func::SendFAXClass1(std::span<const std::string> files, std::string_v
   // From here a call that fails, a cancelled one among them, ends with DCN
   // and a hang-up; only a dial the modem itself failed does not.
   SessionAbort abort([this] { AbortSend(); });
-  switch (ProcessSendPhaseA(result, feed.FirstPageFlags(), m_tx.dcs, m_tx.tsi)) {
+  // The DCS declares a length every page of the call fits, not the first one's.
+  const std::uint32_t pageFlags = feed.FirstPageFlags() | (feed.AnyLongPage() ? PAGE_LONG : 0);
+  switch (ProcessSendPhaseA(result, pageFlags, m_tx.dcs, m_tx.tsi)) {
     case PhaseA::kTrained:
       break;
     case PhaseA::kModemFailed:

@@ -61,7 +61,7 @@ int Class2xFunc::Send(std::span<const std::string> files, std::string_view numbe
   if (!QueryCapabilities(fn)) return kSessionFailed;
   const std::uint32_t flags = feed.FirstPageFlags();
   m_params[kVR] = (flags & PAGE_FINE) ? 1 : 0;
-  m_params[kLN] = PageLengthParam(m_offeredLn, (flags & PAGE_LONG) != 0);
+  m_params[kLN] = PageLengthParam(m_offeredLn, feed.AnyLongPage());
   m_params[kWD] = 0;
   m_params[kBF] = 0;
   // Pages go in the coding the modem and the limits allow, whatever they are

@@ -72,6 +72,22 @@ PageFeed::Count PageFeed::ReadFirstPage() {
   return Count::kFirstPageUnreadable;
 }
 
+bool PageFeed::AnyLongPage() const {
+  for (std::uint32_t f = m_startFile; f < m_files.size(); ++f) {
+    TiffOper tiff;
+    tiff.SetErrorPool(true);
+    if (tiff.OpenReadTiffHeader(m_files[f]) != 1) return false;
+    const int skip = f == m_startFile ? static_cast<int>(m_startPage) : 0;
+    if (tiff.GetTotalPageNum() <= skip || (skip != 0 && tiff.MovePage(skip) < 0)) continue;
+    // A page that cannot be read ends the look: the send stops at it.
+    do {
+      if (tiff.ReadTags() != 1) return false;
+      if ((tiff.PageInfo().flags & PAGE_LONG) != 0) return true;
+    } while (tiff.NextPage() == 1);
+  }
+  return false;
+}
+
 bool PageFeed::Cancelled(PageSteps& steps, JobControl* job) const {
   if (job == nullptr || job->IsCancelled(0) != 1) return false;
   ReportError(0, kMsgDefault, m_reports.module, m_reports.function, "%s", kCancelText);

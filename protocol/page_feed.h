@@ -84,6 +84,10 @@ class PageFeed {
   std::uint32_t Total() const { return m_total; }
   // The first page's flags (PAGE_FINE, ...); 0 when none could be read.
   std::uint32_t FirstPageFlags() const { return m_firstFlags; }
+  // True when a page still to send is longer than A4 (PAGE_LONG), whichever
+  // page it is: the call's recording length must fit every page, not only the
+  // first (a cover page is often shorter than what follows it).
+  bool AnyLongPage() const;
 
   // Sends the counted pages through steps. Returns kSessionDone,
   // kSessionPartly (every page went, some were refused; or an answer ended the

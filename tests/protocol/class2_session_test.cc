@@ -247,8 +247,9 @@ TEST_F(Class2Sessions, PageDataThatNeverEndsIsCutOffAndDrained) {
 }
 
 // +FCC offers DF and EC as the modem and the limits allow, and the length the
-// page needs (A4, or for Legal unlimited or B4 as offered); the page goes in
-// the coding the +FCS report settles, and the far end can decode it.
+// longest page needs, wherever it lies in the file (A4, or for Legal unlimited
+// or B4 as offered); the pages go in the coding the +FCS report settles, and
+// the far end can decode the last.
 struct CodingCase {
   const char* name;
   bool ecm;
@@ -257,8 +258,13 @@ struct CodingCase {
   const char* fcs;   // the parameters the modem reports
   bool linkEcm;
   FaxCoding coding;
-  PaperSize paper;  // of the fine page sent
+  std::vector<int> rows;  // of the fine pages sent
 };
+
+constexpr int kA4Rows = static_cast<int>(PaperRows(PaperSize::kA4, kFineRowsPerInch));
+constexpr int kLetterRows = static_cast<int>(PaperRows(PaperSize::kLetter, kFineRowsPerInch));
+constexpr int kLegalRows = static_cast<int>(PaperRows(PaperSize::kLegal, kFineRowsPerInch));
+constexpr int kCoverRows = 600;
 
 class Class2Codings : public Class2Sessions, public ::testing::WithParamInterface<CodingCase> {};
 
@@ -271,21 +277,21 @@ TEST_P(Class2Codings, PagesGoInTheSettledCoding) {
       .Answer("AT+FCC=?\r", c.caps)
       .Answer(std::string("AT+FCC=") + c.fcc + "\r", kOk)
       .Answer("AT+FNR=1,1,1,1\r", kOk)
-      .Answer("ATX4DT5551234\r", "\r\n+FCO\r\n\r\nOK\r\n")
-      .Answer("AT+FDT\r", std::string("\r\n+FCS:") + c.fcs + "\r\n\r\nCONNECT\r\n")
-      .Expect("\x10\x2e")
-      .Send(kPageOk20);
+      .Answer("ATX4DT5551234\r", "\r\n+FCO\r\n\r\nOK\r\n");
+  for (std::size_t i = 0; i < c.rows.size(); ++i)
+    call.modem.Answer("AT+FDT\r", std::string("\r\n+FCS:") + c.fcs + "\r\n\r\nCONNECT\r\n")
+        .Expect(i + 1 == c.rows.size() ? "\x10\x2e" : "\x10\x2c")
+        .Send(kPageOk20);
   call.class20.SetCodingLimits(c.ecm, FaxCoding::kMmr);
   const std::string file = (call.dir.path() / "page.tif").string();
-  ASSERT_TRUE(
-      test::WriteFaxFile(file, {static_cast<int>(PaperRows(c.paper, kFineRowsPerInch))}, true));
+  ASSERT_TRUE(test::WriteFaxFile(file, c.rows, true));
   EXPECT_EQ(Send("2.0", 1, file), kSessionDone);
   EXPECT_TRUE(call.modem.Finish()) << call.modem.Failure();
   EXPECT_EQ(call.class20.Link().ecm, c.linkEcm);
   EXPECT_EQ(call.class20.Link().coding, c.coding);
   // The page as the modem took it: DLEs unstuffed, least significant bit first.
   std::string written = call.modem.Received();
-  written = written.substr(written.find("AT+FDT\r") + 7);
+  written = written.substr(written.rfind("AT+FDT\r") + 7);
   std::vector<std::uint8_t> page;
   for (std::size_t i = 0; i + 2 < written.size(); ++i) {
     if (written[i] == '\x10') ++i;
@@ -300,11 +306,11 @@ TEST_P(Class2Codings, PagesGoInTheSettledCoding) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Modems, Class2Codings, ::testing::Values(
-    CodingCase{"EcmAndMmr", true, kCapsEc, "1,5,0,0,3,1,0,0", "1,5,0,0,3,1,0,0", true, FaxCoding::kMmr, PaperSize::kA4},
-    CodingCase{"MrWithoutEcm", false, kCapsEc, "1,5,0,0,1,0,0,0", "1,5,0,0,1,0,0,0", false, FaxCoding::kMr, PaperSize::kLetter},
-    CodingCase{"ModemWithoutEcm", true, kCaps20, "1,5,0,2,1,0,0,0", "1,5,0,2,1,0,0,0", false, FaxCoding::kMr, PaperSize::kLegal},
-    CodingCase{"LegalOnB4", false, kCapsB4, "1,5,0,1,1,0,0,0", "1,5,0,1,1,0,0,0", false, FaxCoding::kMr, PaperSize::kLegal},
-    CodingCase{"FarEndTakesMh", true, kCapsEc, "1,5,0,0,3,1,0,0", "1,5,0,0,0,0,0,0", false, FaxCoding::kMh, PaperSize::kA4}),
+    CodingCase{"EcmAndMmr", true, kCapsEc, "1,5,0,0,3,1,0,0", "1,5,0,0,3,1,0,0", true, FaxCoding::kMmr, {kA4Rows}},
+    CodingCase{"MrWithoutEcm", false, kCapsEc, "1,5,0,0,1,0,0,0", "1,5,0,0,1,0,0,0", false, FaxCoding::kMr, {kCoverRows, kLetterRows}},
+    CodingCase{"LegalAfterA4", true, kCaps20, "1,5,0,2,1,0,0,0", "1,5,0,2,1,0,0,0", false, FaxCoding::kMr, {kA4Rows, kLegalRows}},
+    CodingCase{"LegalAfterCoverOnB4", false, kCapsB4, "1,5,0,1,1,0,0,0", "1,5,0,1,1,0,0,0", false, FaxCoding::kMr, {kCoverRows, kLegalRows}},
+    CodingCase{"FarEndTakesMh", true, kCapsEc, "1,5,0,0,3,1,0,0", "1,5,0,0,0,0,0,0", false, FaxCoding::kMh, {kA4Rows}}),
     [](const auto& param) { return std::string(param.param.name); });
 // clang-format on
 
