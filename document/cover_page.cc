@@ -289,7 +289,7 @@ class CoverPage::Drawing {
       record.lfItalic = static_cast<std::uint8_t>(italic & 0xFF);
       record.lfUnderline = static_cast<std::uint8_t>(underline & 0xFF);
       int error = 0;
-      font = Font::Create(record, &error);
+      font = Font::Create(record, &error, m_setup.font->Density());
       if (!font) {
         ReportErrorCode(0, kMsgDefault, kModule, "CreateFontIndirect", error != 0 ? error : EINVAL,
                         "%s", kGdiError);
@@ -454,20 +454,26 @@ CoverPage::~CoverPage() = default;
 int CoverPage::Initialize(LogFile* systemLog) {
   m_systemLog = systemLog;
   int error = 0;
-  auto font = Font::Create(MakeLogFont(kCoverFace, kCoverDefaultTenthsOfPoint), &error);
+  m_layout = PaperLayout(*FindPaper(kPaperA4Fine));
+  auto font =
+      Font::Create(MakeLogFont(kCoverFace, kCoverDefaultTenthsOfPoint), &error, m_layout.Density());
   if (!font) {
     ReportErrorCode(0, kMsgDefault, kModule, "CreateFontIndirect", error != 0 ? error : EINVAL,
                     "%s", kGdiError);
     return 0;
   }
   m_defaultFont = std::move(font);
-  m_layout = PaperLayout(*FindPaper(kPaperA4Fine));
   return 1;
 }
 
 int CoverPage::SetPaper(const PaperInfo& params, std::uint32_t mask) {
   if (m_drawing) return 0;
-  return m_layout.SetPaper(params, mask);
+  if (m_layout.SetPaper(params, mask) != 1) return 0;
+  // The default font's glyphs follow the new paper's rows per inch.
+  if (m_defaultFont && m_defaultFont->Density() != m_layout.Density())
+    if (auto font = Font::Create(m_defaultFont->LogFont(), nullptr, m_layout.Density()))
+      m_defaultFont = std::move(font);
+  return 1;
 }
 
 CoverBox CoverPage::PageArea() const {

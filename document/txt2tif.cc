@@ -240,7 +240,8 @@ Txt2Tif::~Txt2Tif() = default;
 int Txt2Tif::Initialize(LogFile* systemLog) {
   m_systemLog = systemLog;
   int error = 0;
-  auto font = Font::Create(MakeLogFont(kTextDefaultFace, kTextDefaultTenthsOfPoint), &error);
+  auto font = Font::Create(MakeLogFont(kTextDefaultFace, kTextDefaultTenthsOfPoint), &error,
+                           m_layout.Density());
   if (!font) {
     ReportErrorCode(0, kMsgDefault, kModule, "CreateFontIndirect", error, "%s", kGdiError);
     return 0;
@@ -268,6 +269,10 @@ int Txt2Tif::LineHeight() const {
 
 int Txt2Tif::SetPaper(const PaperInfo& params, std::uint32_t mask) {
   if (m_layout.SetPaper(params, mask) != 1) return 0;
+  // The font's glyphs follow the new paper's rows per inch.
+  if (m_font && m_font->Density() != m_layout.Density())
+    if (auto font = Font::Create(m_font->LogFont(), nullptr, m_layout.Density()))
+      m_font = std::move(font);
   RecomputeLineExtra();
   return 1;
 }
@@ -319,7 +324,7 @@ void Txt2Tif::SetTabSize(std::uint32_t chars) {
 
 int Txt2Tif::SetFont(const LOGFONTW& logFont) {
   int error = 0;
-  auto font = Font::Create(logFont, &error);
+  auto font = Font::Create(logFont, &error, m_layout.Density());
   if (!font) {
     Log("SelectObject (Font) failed, ErrMsg =" +
         SystemErrorText(error != 0 ? error : EINVAL).value_or(std::string()));

@@ -18,6 +18,7 @@
 #include "document/page_geometry.h"
 #include "document/tiff_lib.h"
 #include "document/tiff_oper.h"
+#include "platform/raster/font.h"
 
 namespace vexo {
 
@@ -89,6 +90,8 @@ class PaperLayout {
   // Drawing rows per inch (vertical) and pixels per inch across.
   std::uint32_t Resolution() const { return m_paper.rowsPerInch; }
   static constexpr std::uint32_t XResolution() { return kFaxXResolution; }
+  // The density fonts are made for: text is as wide on paper as its size says.
+  PixelDensity Density() const { return {XResolution(), Resolution()}; }
   // Drawing pixels; PaperLeft is the paper's left edge on the line.
   int Width() const { return m_width; }
   int Height() const { return m_height; }

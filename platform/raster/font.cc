@@ -31,6 +31,23 @@ int Scale(long fontUnits, int pixelSize, int unitsPerEm) {
 
 bool IsControl(char32_t ch) { return ch < 0x20 || ch == 0x7F; }
 
+// How much wider than tall an em is drawn, in pixels, at density.
+double AcrossScale(PixelDensity density) {
+  if (density.across == 0 || density.down == 0) return 1.0;
+  return static_cast<double>(density.across) / density.down;
+}
+
+// Sets a face's em to pixelSize rows and as many pixels across as the same
+// length takes at density. (TrueType faces that ask for whole sizes get the
+// nearest whole em across.)
+bool SetEmSize(FT_Face face, int pixelSize, PixelDensity density) {
+  FT_Size_RequestRec request{};
+  request.type = FT_SIZE_REQUEST_TYPE_NOMINAL;
+  request.height = static_cast<FT_Long>(pixelSize) * 64;
+  request.width = std::lround(pixelSize * AcrossScale(density) * 64);
+  return FT_IS_SCALABLE(face) && FT_Request_Size(face, &request) == 0;
+}
+
 }  // namespace
 
 // The FreeType library instance; creating and destroying faces goes through its
@@ -65,17 +82,16 @@ class FreeTypeLibrary {
     FT_Done_Face(face);
   }
 
-  // Fonts already made, by their record, so equal records share glyphs.
+  // Fonts already made, by their record and density, so equal ones share glyphs.
+  using RegistryKey = std::pair<std::array<std::uint8_t, kLogFontBytes>, PixelDensity>;
   std::mutex& RegistryLock() { return m_registryLock; }
-  std::map<std::array<std::uint8_t, kLogFontBytes>, std::weak_ptr<const Font>>& Registry() {
-    return m_registry;
-  }
+  std::map<RegistryKey, std::weak_ptr<const Font>>& Registry() { return m_registry; }
 
  private:
   FT_Library m_library = nullptr;
   std::mutex m_lock;
   std::mutex m_registryLock;
-  std::map<std::array<std::uint8_t, kLogFontBytes>, std::weak_ptr<const Font>> m_registry;
+  std::map<RegistryKey, std::weak_ptr<const Font>> m_registry;
 };
 
 // One opened face file at the font's size.
@@ -96,12 +112,12 @@ struct FontFace {
 namespace {
 
 std::unique_ptr<FontFace> OpenSized(const std::shared_ptr<FreeTypeLibrary>& library,
-                                    const FontFileChoice& choice, int pixelSize) {
+                                    const FontFileChoice& choice, int pixelSize,
+                                    PixelDensity density) {
   FT_Face face = library->OpenFace(choice.file, choice.index);
   if (face == nullptr) return nullptr;
   auto opened = std::make_unique<FontFace>(library, face, choice);
-  if (!FT_IS_SCALABLE(face) || FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(pixelSize)) != 0)
-    return nullptr;
+  if (!SetEmSize(face, pixelSize, density)) return nullptr;
   return opened;
 }
 
@@ -129,19 +145,20 @@ std::u32string Utf8ToCodePoints(std::string_view utf8) {
   return out;
 }
 
-std::shared_ptr<const Font> Font::Create(const LOGFONTW& logFont, int* error) {
+std::shared_ptr<const Font> Font::Create(const LOGFONTW& logFont, int* error,
+                                         PixelDensity density) {
   auto fail = [error](int code) -> std::shared_ptr<const Font> {
     if (error != nullptr) *error = code;
     return nullptr;
   };
   std::shared_ptr<FreeTypeLibrary> library = FreeTypeLibrary::Instance();
   if (!library) return fail(ENOMEM);
-  const auto key = LogFontToBytes(logFont);
+  const FreeTypeLibrary::RegistryKey key{LogFontToBytes(logFont), density};
   std::lock_guard guard(library->RegistryLock());
   auto& registry = library->Registry();
   if (auto it = registry.find(key); it != registry.end())
     if (auto existing = it->second.lock()) return existing;
-  auto font = std::make_shared<Font>(Key{}, library, logFont);
+  auto font = std::make_shared<Font>(Key{}, library, logFont, density);
   int code = ENOENT;
   if (!font->Open(&code)) return fail(code);
   std::erase_if(registry, [](const auto& entry) { return entry.second.expired(); });
@@ -149,8 +166,9 @@ std::shared_ptr<const Font> Font::Create(const LOGFONTW& logFont, int* error) {
   return font;
 }
 
-Font::Font(Key, std::shared_ptr<FreeTypeLibrary> library, const LOGFONTW& logFont)
-    : m_library(std::move(library)), m_logFont(logFont) {}
+Font::Font(Key, std::shared_ptr<FreeTypeLibrary> library, const LOGFONTW& logFont,
+           PixelDensity density)
+    : m_library(std::move(library)), m_logFont(logFont), m_density(density) {}
 
 Font::~Font() = default;
 
@@ -183,8 +201,8 @@ bool Font::Open(int* error) {
                                        static_cast<double>(cellUnits))
                          : m_logFont.lfHeight;
   m_pixelSize = static_cast<int>(std::clamp<long>(size, 1, kMaxPixelSize));
-  if (!FT_IS_SCALABLE(face) ||
-      FT_Set_Pixel_Sizes(face, 0, static_cast<FT_UInt>(m_pixelSize)) != 0) {
+  m_pixelWidth = std::max(1, static_cast<int>(std::lround(m_pixelSize * AcrossScale(m_density))));
+  if (!SetEmSize(face, m_pixelSize, m_density)) {
     *error = EIO;
     return false;
   }
@@ -208,7 +226,7 @@ void Font::ComputeMetrics() {
   m.tmInternalLeading = std::max(0, m.tmHeight - m_pixelSize);
   m.tmExternalLeading =
       std::max(0, Scale(face->height - (face->ascender - face->descender), m_pixelSize, upem));
-  m.tmMaxCharWidth = Scale(face->max_advance_width, m_pixelSize, upem);
+  m.tmMaxCharWidth = Scale(face->max_advance_width, m_pixelWidth, upem);
   m.tmWeight = m_logFont.lfWeight <= 0 ? FW_NORMAL : m_logFont.lfWeight;
   m.tmItalic = m_logFont.lfItalic != 0;
   m.tmUnderlined = m_logFont.lfUnderline != 0;
@@ -216,7 +234,7 @@ void Font::ComputeMetrics() {
   m_underlineThickness = std::max(1, Scale(face->underline_thickness, m_pixelSize, upem));
   m_metrics = m;
   const int average = os2 != nullptr && os2->xAvgCharWidth > 0
-                          ? Scale(os2->xAvgCharWidth, m_pixelSize, upem)
+                          ? Scale(os2->xAvgCharWidth, m_pixelWidth, upem)
                           : Glyph(U'x')->advance;
   m_metrics.tmAveCharWidth = std::max(1, average);
 }
@@ -238,7 +256,7 @@ FontFace* Font::FaceForLocked(char32_t ch, unsigned* glyphIndex) const {
       const std::string key = FaceKey(*choice);
       auto it = m_fallbacks.find(key);
       if (it == m_fallbacks.end())
-        if (auto opened = OpenSized(m_library, *choice, m_pixelSize))
+        if (auto opened = OpenSized(m_library, *choice, m_pixelSize, m_density))
           it = m_fallbacks.emplace(key, std::move(opened)).first;
       if (it != m_fallbacks.end() && FT_Get_Char_Index(it->second->face, ch) != 0)
         found = it->second.get();

@@ -60,6 +60,16 @@ struct GlyphImage {
   std::vector<std::uint8_t> ink;
 };
 
+// The pixel density of the bitmap a font draws into: pixels per inch across
+// and rows per inch down. Glyphs keep their shape on it: the em is the record's
+// size in rows, and as many pixels across as that length takes (a fax page has
+// 204 pixels an inch across and is drawn at 196 rows an inch).
+struct PixelDensity {
+  std::uint32_t across = 1;
+  std::uint32_t down = 1;
+  auto operator<=>(const PixelDensity&) const = default;
+};
+
 class FreeTypeLibrary;
 struct FontFace;
 
@@ -68,15 +78,17 @@ class Font {
   // Renders at the record's size: lfHeight < 0 is the character height in
   // pixels, > 0 the cell height (ascent + descent), 0 a default of 12 points on
   // the display. Returns nullptr when no installed font can serve the record;
-  // *error then holds an errno value for the report. Equal records share one
-  // Font and its glyph cache.
-  static std::shared_ptr<const Font> Create(const LOGFONTW& logFont, int* error = nullptr);
+  // *error then holds an errno value for the report. Equal records at equal
+  // densities share one Font and its glyph cache.
+  static std::shared_ptr<const Font> Create(const LOGFONTW& logFont, int* error = nullptr,
+                                            PixelDensity density = {});
 
   ~Font();
   Font(const Font&) = delete;
   Font& operator=(const Font&) = delete;
 
   const LOGFONTW& LogFont() const { return m_logFont; }
+  PixelDensity Density() const { return m_density; }
   const TextMetrics& Metrics() const { return m_metrics; }
   // The em size in pixels the glyphs are rendered at.
   int PixelSize() const { return m_pixelSize; }
@@ -104,7 +116,8 @@ class Font {
   struct Key {};  // only Create makes fonts
 
  public:
-  Font(Key, std::shared_ptr<FreeTypeLibrary> library, const LOGFONTW& logFont);
+  Font(Key, std::shared_ptr<FreeTypeLibrary> library, const LOGFONTW& logFont,
+       PixelDensity density);
 
  private:
   bool Open(int* error);
@@ -114,8 +127,10 @@ class Font {
 
   std::shared_ptr<FreeTypeLibrary> m_library;
   LOGFONTW m_logFont;
+  PixelDensity m_density;
   TextMetrics m_metrics;
   int m_pixelSize = 0;
+  int m_pixelWidth = 0;  // the em across
   int m_underlinePosition = 1;
   int m_underlineThickness = 1;
   std::unique_ptr<FontFace> m_primary;

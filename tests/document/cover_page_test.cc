@@ -168,6 +168,15 @@ TEST_F(CoverPageTest, FontSizeBoldItalicAndUnderline) {
   const Page italic = Draw("<FONT 220,1,1>" + text);
   EXPECT_NE(italic.bits, Draw("<FONT 220,1>" + text).bits);
   EXPECT_GT(Draw("<FONT 220,1,1,1>" + text).Ink().bottom, italic.Ink().bottom);
+  // A line is as wide as its font says (hinted faces take whole sizes across:
+  // within 2 % at 12 points).
+  const std::string line = "The quick brown fox jumps over the lazy dog";
+  for (const int size : {kCoverDefaultTenthsOfPoint, 120}) {
+    const CoverBox ink =
+        Draw("<FONT " + std::to_string(size) + "><GROUP 10,20,190,0>" + line).Ink();
+    const double across = test::DesignedInkAcross(MakeLogFont(kCoverFace, size), line);
+    EXPECT_NEAR(ink.right - ink.left + 1, across, across / 50) << size;
+  }
 }
 
 TEST_F(CoverPageTest, TemplatesDrawTheTextsTheyStandFor) {

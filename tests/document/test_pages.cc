@@ -11,6 +11,7 @@
 
 #include "document/tiff_oper.h"
 #include "document/txt2tif_paper.h"
+#include "platform/raster/canvas.h"
 
 namespace vexo::test {
 
@@ -135,6 +136,18 @@ InkBox InkBounds(const std::vector<std::uint8_t>& rows) {
         box.bottom = y;
       }
   return box;
+}
+
+double DesignedInkAcross(LOGFONTW font, std::string_view text) {
+  constexpr int kLarger = 10;
+  font.lfHeight *= kLarger;
+  MonoBitmap big(8 * static_cast<int>(kTestWidth), 60 * kLarger);
+  Canvas(big).DrawText(*Font::Create(font), text, {0, 0, big.Width(), big.Height()});
+  int left = big.Width(), right = -1;
+  for (int y = 0; y < big.Height(); ++y)
+    for (int x = 0; x < big.Width(); ++x)
+      if (big.Pixel(x, y) == Ink::Black) left = std::min(left, x), right = std::max(right, x);
+  return (right - left + 1) * (204.0 / 196.0) / kLarger;
 }
 
 std::size_t InkedRows(const std::vector<std::uint8_t>& rows) {

@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/error_pool.h"
 #include "document/tiff_lib.h"
 #include "document/txt2tif_paper.h"
+#include "platform/raster/log_font.h"
 #include "tests/support/error_records.h"
 
 namespace vexo::test {
@@ -74,6 +76,11 @@ struct InkBox {
   friend bool operator==(const InkBox&, const InkBox&) = default;
 };
 InkBox InkBounds(const std::vector<std::uint8_t>& rows);
+// The ink width across, in pixels of 204 an inch, that text in font should
+// have on a page drawn at 196 rows an inch (the font's em is its size in
+// rows): drawn ten times larger with square pixels, where hinting moves the
+// glyphs next to nothing, and scaled back.
+double DesignedInkAcross(LOGFONTW font, std::string_view text);
 // Rows holding any black.
 std::size_t InkedRows(const std::vector<std::uint8_t>& rows);
 

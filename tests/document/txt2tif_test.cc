@@ -128,6 +128,7 @@ TEST_F(Txt2TifTest, LineExtraInEveryUnit) {
 // header's make the paper's rows at the line's density, the tags say 204 by
 // 196 (or 98), tiff2pdf makes a page of the paper's length less the header's
 // 10 mm, and only the page longer than A4 asks the line for more length.
+// Pages are as long as their paper, and a text line as wide as its font says.
 TEST_F(Txt2TifTest, PagesAreTheirPapersLengthAtTheLinesDensity) {
   struct Case {
     PaperSize paper;
@@ -144,8 +145,12 @@ TEST_F(Txt2TifTest, PagesAreTheirPapersLengthAtTheLinesDensity) {
     options.paperSize = c.paper;
     options.quality = c.quality;
     ASSERT_EQ(ConfigureTxt2Tif(renderer, options), 1);
-    const Rendered page = Render("Hello fax\n");
+    const std::string line = "The quick brown fox jumps over the lazy dog";
+    const Rendered page = Render(line + "\n");
     ASSERT_EQ(page.pages, 1u);
+    const test::InkBox ink = test::InkBounds(page.decoded[0]);
+    const double across = test::DesignedInkAcross(renderer.CurrentFont()->LogFont(), line);
+    EXPECT_NEAR(ink.right - ink.left + 1, across, across / 100);
     const bool normal = c.quality == 1;
     const std::uint32_t density = normal ? kNormalRowsPerInch : kFineRowsPerInch;
     const auto rows = static_cast<std::uint32_t>(page.decoded[0].size() / kTestRowBytes);
@@ -363,7 +368,8 @@ TEST_F(Txt2TifTest, WrapBreaksAtBreakOpportunitiesAndCutsLongWords) {
   };
   // Words that fit are never split: the line breaks behind the blank (a blank
   // at the margin hangs on its line), or a hyphen.
-  for (const std::string& line : {grow("Several words here", " more"), grow("well-", "known")}) {
+  for (const std::string& line :
+       {grow("Several words here", " more"), grow("well-known", "-known")}) {
     const std::size_t fit = font.Measure(line, room).fit;
     const std::size_t at = line.find_last_of(" -", fit) + 1;
     expectWrappedAs(line + "\n", line.substr(0, at) + "\n" + line.substr(at) + "\n");
