@@ -1,15 +1,19 @@
-// vexo queue add|list|cancel|run: the outbox of a home from a shell.
-//   add FILE... --to NUMBER [--name NAME] [--note TEXT] [--cover TEMPLATE]
+// vexo queue add|list|cancel|retry|run: the outbox of a home from a shell.
+//   add FILE... [--to NUMBER] [--name NAME] [--note TEXT] [--cover TEMPLATE]
 //       [--subject TEXT] [--at TIME]: composes the files behind an optional
 //       cover page, as vexo send does, and queues the fax in the Sending
 //       folder, due at TIME ("YYYY-MM-DD HH:MM" local time, or "+MINUTES";
-//       now when left out).
+//       now when left out). Without --to the fax is held for a number: a
+//       running vexofax of the home asks for it at once, else its next start.
 //   list [--json]: the queued faxes, the next due first.
 //   cancel ID: takes a queued fax out of the queue into the Deleted folder.
+//   retry ID [--at TIME] [--to NUMBER [--name NAME]]: makes a queued fax due
+//       at TIME (now when left out); a fax given up waits again, its tries
+//       counted anew; a fax held for a number gets the number given.
 //   run [--wait]: sends every fax that is due, one call at a time, through the
 //       port the job options choose; --wait keeps checking every 30 seconds,
 //       or at once on SIGHUP, until SIGINT or SIGTERM.
-// A running vexofax of the home is asked to relist after add and cancel.
+// A running vexofax of the home is asked to relist after add, cancel and retry.
 #include <pthread.h>
 #include <signal.h>
 
@@ -26,9 +30,12 @@
 #include "app/jobs/user_messages.h"
 #include "app/settings/layer_options.h"
 #include "base/error_pool.h"
+#include "base/string_ids.h"
+#include "base/strings.h"
 #include "cli/fax_call.h"
 #include "cli/json.h"
 #include "document/tiff_convert.h"
+#include "platform/text.h"
 
 namespace vexo::cli {
 namespace {
@@ -37,13 +44,14 @@ using Clock = std::chrono::system_clock;
 constexpr const char* kCommand = "vexo queue";
 constexpr auto kWaitCheckEvery = std::chrono::seconds(30);
 constexpr auto kSignalPoll = std::chrono::milliseconds(200);
+constexpr std::size_t kMessageChars = 256;
 
-enum class Action { kAdd, kList, kCancel, kRun };
+enum class Action { kAdd, kList, kCancel, kRetry, kRun };
 
 struct QueueArgs {
   JobOptions job;
   std::optional<std::uint32_t> action;
-  std::vector<std::string> operands;  // files for add, the id for cancel
+  std::vector<std::string> operands;  // files for add, the id for cancel and retry
   CoverFaxDetails details;
   std::string cover;
   std::string at;
@@ -54,6 +62,7 @@ struct QueueArgs {
 constexpr Choice kActions[] = {{"add", static_cast<std::uint32_t>(Action::kAdd)},
                                {"list", static_cast<std::uint32_t>(Action::kList)},
                                {"cancel", static_cast<std::uint32_t>(Action::kCancel)},
+                               {"retry", static_cast<std::uint32_t>(Action::kRetry)},
                                {"run", static_cast<std::uint32_t>(Action::kRun)}};
 
 // TIME of --at: "+MINUTES" from now, or "YYYY-MM-DD HH:MM" in local time.
@@ -106,7 +115,14 @@ const char* ResultText(int lastResult) {
 
 const char* StatusText(const std::optional<OutboxState>& state) {
   if (!state) return "not queued";
-  return state->status == OutboxStatus::kFailed ? "failed" : "waiting";
+  switch (state->status) {
+    case OutboxStatus::kFailed:
+      return "failed";
+    case OutboxStatus::kNeedsNumber:
+      return "needs number";
+    default:
+      return "waiting";
+  }
 }
 
 // Composes the files behind the cover page into a new file of the data
@@ -157,6 +173,13 @@ int Add(AppOper& app, Outbox& outbox, const QueueArgs& args) {
     return Failed("the fax could not be queued");
   }
   AskRunningAppToRelist(app.Home());
+  if (fax.number.empty()) {
+    AskRunningAppForNumber(app.Home(), id);
+    std::printf("%s\n", Format(kMessageChars, LoadResString(str::kQueuedWithoutNumber).c_str(),
+                               static_cast<unsigned>(id))
+                            .c_str());
+    return 0;
+  }
   std::printf("Queued %u for %s\n", id, LocalTimeText(Clock::to_time_t(*due)).c_str());
   return 0;
 }
@@ -170,6 +193,7 @@ std::string QueuedJson(const QueuedFax& fax) {
       .AddString("nextTry", fax.state ? LocalTimeText(state.nextTry) : "")
       .AddNumber("tries", state.tries)
       .AddString("lastResult", ResultText(state.lastResult))
+      .AddString("lastOutcome", OutboxOutcomeText(state))
       .AddString("status", StatusText(fax.state))
       .AddNumber("pages", fax.record.pages)
       .Text();
@@ -186,29 +210,50 @@ int List(Outbox& outbox, bool json) {
   }
   std::printf("Sending: %zu fax%s\n", faxes.size(), faxes.size() == 1 ? "" : "es");
   if (faxes.empty()) return 0;
-  std::printf("%10s  %-20s  %-20s  %-16s  %5s  %-7s  %s\n", "ID", "Telephone", "Contact",
-              "Next try", "Tries", "Result", "Status");
+  std::printf("%10s  %-20s  %-20s  %-16s  %5s  %-12s  %s\n", "ID", "Telephone", "Contact",
+              "Next try", "Tries", "Status", "Last result");
   for (const QueuedFax& fax : faxes) {
     const OutboxState state = fax.state.value_or(OutboxState{});
-    std::printf("%10u  %-20s  %-20s  %-16s  %5u  %-7s  %s\n", fax.record.oid,
+    std::printf("%10u  %-20s  %-20s  %-16s  %5u  %-12s  %s\n", fax.record.oid,
                 fax.record.telephone.value_or("").c_str(), fax.record.contact.value_or("").c_str(),
                 fax.state ? LocalTimeText(state.nextTry).c_str() : "", state.tries,
-                ResultText(state.lastResult), StatusText(fax.state));
+                StatusText(fax.state), fax.state ? OutboxOutcomeText(state).c_str() : "");
   }
   return 0;
 }
 
-int Cancel(AppOper& app, Outbox& outbox, const std::string& idText) {
+// The id of a queued fax, or nullopt after telling which action needs one.
+std::optional<CEOID> ParseId(const char* action, const std::string& idText) {
   unsigned long id = 0;
   char extra = 0;
-  if (std::sscanf(idText.c_str(), "%lu%c", &id, &extra) != 1 || id == 0 || id > 0xFFFFFFFFul) {
-    std::fprintf(stderr, "%s: cancel takes the id of a queued fax, not %s\n", kCommand,
-                 idText.c_str());
-    return kUsageExitCode;
-  }
-  if (!outbox.Cancel(static_cast<CEOID>(id))) return Failed("no such queued fax");
+  if (std::sscanf(idText.c_str(), "%lu%c", &id, &extra) == 1 && id != 0 && id <= 0xFFFFFFFFul)
+    return static_cast<CEOID>(id);
+  std::fprintf(stderr, "%s: %s takes the id of a queued fax, not %s\n", kCommand, action,
+               idText.c_str());
+  return std::nullopt;
+}
+
+int Cancel(AppOper& app, Outbox& outbox, const std::string& idText) {
+  const auto id = ParseId("cancel", idText);
+  if (!id) return kUsageExitCode;
+  if (!outbox.Cancel(*id)) return Failed("no such queued fax");
   AskRunningAppToRelist(app.Home());
-  std::printf("Cancelled %lu\n", id);
+  std::printf("Cancelled %u\n", *id);
+  return 0;
+}
+
+int Retry(AppOper& app, Outbox& outbox, const QueueArgs& args) {
+  auto id = ParseId("retry", args.operands[0]);
+  const auto due = ParseTime(args.at, Clock::now());  // checked by MisuseOf
+  if (!id || !due) return kUsageExitCode;
+  // A fax held for a number gets it here; it is filed anew under a new id.
+  if (!args.details.recipientFax.empty()) {
+    id = outbox.SetNumber(*id, args.details.recipientFax, args.details.recipientName);
+    if (*id == 0) return Failed("the fax could not take the number");
+  }
+  if (!outbox.Reschedule(*id, *due)) return Failed("no such queued fax");
+  AskRunningAppToRelist(app.Home());
+  std::printf("Rescheduled %u for %s\n", *id, LocalTimeText(Clock::to_time_t(*due)).c_str());
   return 0;
 }
 
@@ -265,12 +310,15 @@ int Run(AppOper& app, Outbox& outbox, bool wait) {
 std::optional<const char*> MisuseOf(Action action, const QueueArgs& args) {
   switch (action) {
     case Action::kAdd:
-      if (args.details.recipientFax.empty()) return "add needs --to NUMBER";
       if (args.operands.empty() && args.cover.empty()) return "add needs a file to send";
       if (!ParseTime(args.at, Clock::now())) return "--at takes \"YYYY-MM-DD HH:MM\" or +MINUTES";
       return std::nullopt;
     case Action::kCancel:
       if (args.operands.size() != 1) return "cancel takes one id";
+      return std::nullopt;
+    case Action::kRetry:
+      if (args.operands.size() != 1) return "retry takes one id";
+      if (!ParseTime(args.at, Clock::now())) return "--at takes \"YYYY-MM-DD HH:MM\" or +MINUTES";
       return std::nullopt;
     default:
       if (!args.operands.empty()) return "list and run take no files";
@@ -283,14 +331,17 @@ std::optional<const char*> MisuseOf(Action action, const QueueArgs& args) {
 int RunQueue(int argc, char** argv) {
   QueueArgs args;
   CLI::App cli{
-      "The outbox: queue faxes in the Sending folder (add), list them, cancel one, or send every "
-      "fax that is due (run)."};
+      "The outbox: queue faxes in the Sending folder (add), list them, cancel one, make one due "
+      "again (retry), or send every fax that is due (run)."};
   AddChoice(cli, "ACTION", args.action, kActions, "what to do")->required();
-  cli.add_option("ARG", args.operands, "add: the files to send; cancel: the queued fax's id");
+  cli.add_option("ARG", args.operands,
+                 "add: the files to send; cancel, retry: the queued fax's id");
   AddJobOptions(cli, args.job);
-  cli.add_option("--to", args.details.recipientFax, "add: the fax number to call")
+  cli.add_option("--to", args.details.recipientFax,
+                 "add: the fax number to call, without it vexofax asks for one; retry: the "
+                 "number of a fax held for one")
       ->type_name("NUMBER");
-  cli.add_option("--name", args.details.recipientName, "add: the recipient's name")
+  cli.add_option("--name", args.details.recipientName, "add, retry --to: the recipient's name")
       ->type_name("RECIPIENT");
   cli.add_option("--note", args.details.note, "add: the note of the cover page and the record")
       ->type_name("TEXT");
@@ -299,7 +350,8 @@ int RunQueue(int argc, char** argv) {
       ->type_name("TEMPLATE");
   cli.add_option("--subject", args.details.subject, "add: the subject of the cover page")
       ->type_name("TEXT");
-  cli.add_option("--at", args.at, "add: not sent before TIME, \"YYYY-MM-DD HH:MM\" or +MINUTES")
+  cli.add_option("--at", args.at,
+                 "add, retry: not sent before TIME, \"YYYY-MM-DD HH:MM\" or +MINUTES")
       ->type_name("TIME");
   cli.add_flag("--json", args.json, "list: print JSON for scripts");
   cli.add_flag("--wait", args.wait, "run: keep running, checking every 30 seconds or on SIGHUP");
@@ -326,6 +378,8 @@ int RunQueue(int argc, char** argv) {
       return List(outbox, args.json);
     case Action::kCancel:
       return Cancel(app, outbox, args.operands[0]);
+    case Action::kRetry:
+      return Retry(app, outbox, args);
     case Action::kRun:
       return Run(app, outbox, args.wait);
   }

@@ -52,6 +52,8 @@ int main(int argc, char** argv) {
   vexo::ui::InstanceServer server;
   QObject::connect(&server, &vexo::ui::InstanceServer::RefreshRequested, &frame,
                    &vexo::ui::CMainFrame::RefreshRequest);
+  QObject::connect(&server, &vexo::ui::InstanceServer::NumberRequested, &frame,
+                   &vexo::ui::CMainFrame::AskForNumber);
   const QString listenPath = QString::fromStdString(vexo::ListRefreshSocketPath(app.Home()));
   server.Listen(listenPath);
 

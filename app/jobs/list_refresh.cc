@@ -4,10 +4,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace vexo {
 namespace {
@@ -60,16 +62,32 @@ int ConnectToApp(const std::string& homeDirectory) {
   return -1;
 }
 
+// Writes one line to the vexofax of the home; false when none listens.
+bool TellApp(const std::string& homeDirectory, const std::string& line) {
+  const int fd = ConnectToApp(homeDirectory);
+  if (fd < 0) return false;
+  const bool told =
+      ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+  ::close(fd);
+  return told;
+}
+
 }  // namespace
 
 bool AskRunningAppToRelist(const std::string& homeDirectory) {
-  const int fd = ConnectToApp(homeDirectory);
-  if (fd < 0) return false;
-  const std::size_t length = std::strlen(kRefreshListLine);
-  const bool told =
-      ::send(fd, kRefreshListLine, length, MSG_NOSIGNAL) == static_cast<ssize_t>(length);
-  ::close(fd);
-  return told;
+  return TellApp(homeDirectory, kRefreshListLine);
+}
+
+bool AskRunningAppForNumber(const std::string& homeDirectory, std::uint32_t id) {
+  return TellApp(homeDirectory, std::string(kAskNumberWord) + std::to_string(id) + "\n");
+}
+
+std::uint32_t AskNumberId(std::string_view line) {
+  if (!line.starts_with(kAskNumberWord)) return 0;
+  const std::string_view digits = line.substr(kAskNumberWord.size());
+  std::uint32_t id = 0;
+  const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), id);
+  return error == std::errc() && end == digits.data() + digits.size() ? id : 0;
 }
 
 bool AppRunsOn(const std::string& homeDirectory) {

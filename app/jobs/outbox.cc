@@ -1,6 +1,7 @@
 #include "app/jobs/outbox.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 
 #include "app/jobs/app_oper.h"
@@ -10,6 +11,8 @@
 #include "app/store/record_file.h"
 #include "base/error_pool.h"
 #include "base/string_ids.h"
+#include "base/strings.h"
+#include "platform/text.h"
 #include "protocol/fax_result.h"
 
 namespace vexo {
@@ -63,10 +66,73 @@ class ResendFile {
   std::string m_path;
 };
 
+constexpr std::size_t kOutcomeChars = 128;
+
+// A report that tells why a call ended: its function (null: any) and words of
+// its message, letters compared without case.
+struct ReasonRule {
+  const char* function;
+  const char* words;
+  OutboxOutcome outcome;
+};
+// A message holding the words of two rules is the first one's. The messages
+// are the modem's final result words and hangup codes as the sessions report
+// them, and the Class 1 session's own.
+constexpr ReasonRule kReasonRules[] = {
+    {"ProcessTrain", "", OutboxOutcome::kTrainingFailed},  // Class 1: no speed trained
+    {nullptr, "failure to train", OutboxOutcome::kTrainingFailed},
+    {nullptr, "busy", OutboxOutcome::kBusy},
+    {nullptr, "dial tone", OutboxOutcome::kNoDialTone},
+    {nullptr, "no answer", OutboxOutcome::kNoAnswer},
+    {nullptr, "no carrier", OutboxOutcome::kNoCarrier},
+    {nullptr, "fax handshake", OutboxOutcome::kNoCarrier},
+    {nullptr, "ced tone", OutboxOutcome::kNoCarrier},
+    {nullptr, "cannot receive", OutboxOutcome::kFarEndCannotReceive},
+    {nullptr, "capability to receive", OutboxOutcome::kFarEndCannotReceive},
+    {nullptr, "no suitable speed", OutboxOutcome::kFarEndCannotReceive},
+    {nullptr, "by the far end", OutboxOutcome::kFarEndCannotReceive},
+    {nullptr, "not offered", OutboxOutcome::kFarEndCannotReceive},
+    {nullptr, "hangup", OutboxOutcome::kLineDropped},
+    {nullptr, "phase a error", OutboxOutcome::kLineDropped},
+};
+
+std::string Lowered(std::string text) {
+  std::ranges::transform(text, text.begin(),
+                         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::optional<OutboxOutcome> ReasonOf(const ErrorRecord& report) {
+  const std::string message = Lowered(report.message);
+  for (const ReasonRule& rule : kReasonRules)
+    if ((!rule.function || report.function == rule.function) &&
+        message.find(rule.words) != std::string::npos)
+      return rule.outcome;
+  return std::nullopt;
+}
+
+// The port object's report that the port could not be opened.
+bool PortNotOpened(const ErrorRecord& report) {
+  return report.module == "WinCOMCE" && report.function.value_or("").starts_with("OpenComPort");
+}
+
+// The reports added to the error pool since it held `before`, oldest first;
+// the pool keeps them for whoever shows them.
+std::vector<ErrorRecord> ReportsSince(int before) {
+  ErrorPool& pool = ErrorPool::Instance();
+  std::vector<ErrorRecord> all;
+  for (ErrorRecord record; pool.TakeOldest(record) > 0;) all.push_back(record);
+  for (const ErrorRecord& record : all) AddPreparedRecord(record);
+  const auto skip = std::min(all.size(), static_cast<std::size_t>(std::max(before, 0)));
+  return {all.begin() + static_cast<std::ptrdiff_t>(skip), all.end()};
+}
+
 }  // namespace
 
-Outbox::Outbox(AppOper& app, DBFunc& store, OutboxClock clock)
-    : m_app(app), m_store(store), m_clock(std::move(clock)) {}
+Outbox::Outbox(AppOper& app, DBFunc& store, OutboxClock clock, OutboxCaller call)
+    : m_app(app), m_store(store), m_clock(std::move(clock)), m_call(std::move(call)) {
+  if (!m_call) m_call = [this](const SendInputs& inputs) { return CallThroughApp(inputs); };
+}
 
 std::int64_t Outbox::Now() const { return OutboxSeconds(m_clock()); }
 
@@ -89,10 +155,6 @@ std::string Outbox::StoredFile(const std::vector<std::string>& files) {
 }
 
 CEOID Outbox::Add(const OutboxFax& fax) {
-  if (fax.number.empty()) {
-    ReportError(0, kMsgDefault, kModule, "Add", "A queued fax needs a number to dial.");
-    return 0;
-  }
   for (const std::string& file : fax.files) {
     if (!ReadFaxFileSummary(file)) {
       ReportResString(0, kMsgDefault, kModule, "Add", str::kOutboxUnreadable, file.c_str(),
@@ -121,7 +183,28 @@ CEOID Outbox::Add(const OutboxFax& fax) {
   OutboxState state;
   state.nextTry = OutboxSeconds(fax.due);
   state.coverPage = fax.coverPage;
+  if (fax.number.empty()) state.status = OutboxStatus::kNeedsNumber;
   return m_store.AddQueued(record, state) ? record.oid : 0;
+}
+
+CEOID Outbox::SetNumber(CEOID id, const std::string& number, const std::string& name) {
+  QueuedFax fax;
+  if (!m_store.ReadQueued(id, fax)) return 0;
+  if (!fax.NeedsNumber() || number.empty()) {
+    ReportResString(0, kMsgDefault, kModule, "SetNumber", str::kOutboxNotHeld,
+                    static_cast<unsigned>(id));
+    return 0;
+  }
+  // The record is filed again with the number; its state follows it.
+  FaxRecord record = fax.record;
+  record.telephone = number;
+  if (!name.empty()) record.contact = name;
+  OutboxState state = *fax.state;
+  state.status = OutboxStatus::kWaiting;
+  state.nextTry = Now();
+  if (!m_store.FileQueued(id, FOLDER_SENDING, record) || !m_store.UpdateQueued(record.oid, state))
+    return 0;
+  return record.oid;
 }
 
 bool Outbox::List(std::vector<QueuedFax>& faxes) { return m_store.ListQueued(faxes) == 1; }
@@ -167,13 +250,14 @@ OutboxRun Outbox::RunDue() {
 }
 
 Outbox::CallEnd Outbox::Send(const QueuedFax& fax, OutboxRun& run) {
-  const OutboxState& state = *fax.state;
+  OutboxState state = *fax.state;
   const std::string file = DataPath(fax.record.fileName.value_or(""));
   const auto summary = file.empty() ? std::nullopt : ReadFaxFileSummary(file);
   if (!summary) {
     ReportResString(0, kMsgDefault, kModule, "RunDue", str::kOutboxUnreadable,
                     fax.record.fileName.value_or("").c_str(),
                     fax.record.telephone.value_or("").c_str());
+    state.lastOutcome = OutboxOutcome::kUnreadable;
     return GiveUp(fax, state);
   }
   // Going on after the cover page: the call sends a file of the cover page
@@ -185,51 +269,55 @@ Outbox::CallEnd Outbox::Send(const QueuedFax& fax, OutboxRun& run) {
                    DataPath("resend-" + std::to_string(fax.record.oid) + ".tif")))
     return GiveUp(fax, state);
 
-  SendInputs& inputs = m_app.Inputs();
+  SendInputs inputs;
   inputs.file = resend.Path().empty() ? file : resend.Path();
   inputs.number = fax.record.telephone.value_or("");
   inputs.recipient = fax.record.contact.value_or("");
   inputs.note = fax.record.note.value_or("");
   inputs.startAt = resend.Path().empty() ? state.resume : 0;
-  // The outbox files the fax itself, once it went.
-  m_app.SetFileCalls(false);
-  const bool started = m_app.Job().StartJob(kSendJob) == 1;
-  const int result = started ? m_app.RunJob(kSendJob) : -1;
-  m_app.SetFileCalls(true);
-  inputs.startAt = 0;
-  if (!started || m_app.JobFoundHomeBusy() || m_app.Job().IsCancelled()) return CallEnd::kNotMade;
+  const OutboxCall call = m_call(inputs);
+  if (!call.made) return CallEnd::kNotMade;
   ++run.calls;
-
-  const std::uint32_t reached = GoOnAt(state.resume, m_app.LastResume(), !resend.Path().empty());
-  return AfterCall(fax, state, result, reached, summary->pages);
+  const std::uint32_t reached = GoOnAt(state.resume, call.stop, !resend.Path().empty());
+  return AfterCall(fax, state, call, reached, summary->pages);
 }
 
-Outbox::CallEnd Outbox::AfterCall(const QueuedFax& fax, OutboxState state, int result,
+OutboxCall Outbox::CallThroughApp(const SendInputs& inputs) {
+  m_app.Inputs() = inputs;
+  // The outbox files the fax itself, once it went.
+  m_app.SetFileCalls(false);
+  const int reportsBefore = ErrorPool::Instance().Count();
+  const bool started = m_app.Job().StartJob(kSendJob) == 1;
+  OutboxCall call;
+  call.result = started ? m_app.RunJob(kSendJob) : -1;
+  m_app.SetFileCalls(true);
+  m_app.Inputs().startAt = 0;
+  const std::vector<ErrorRecord> reports = ReportsSince(reportsBefore);
+  call.stop = m_app.LastResume();
+  call.fax = m_app.Result();
+  call.link = m_app.Kernel().LastLink();
+  // Without a link the call never reached its fax session: the modem did not
+  // answer or the port did not open (then the link is the call's before).
+  call.made = started && !m_app.JobFoundHomeBusy() && !m_app.Job().IsCancelled() && call.link &&
+              std::ranges::none_of(reports, PortNotOpened);
+  call.outcome = CallOutcome(call.result, call.stop, reports);
+  return call;
+}
+
+Outbox::CallEnd Outbox::AfterCall(const QueuedFax& fax, OutboxState state, const OutboxCall& call,
                                   std::uint32_t reached, std::uint32_t pages) {
   ++state.tries;
-  state.lastResult = result;
+  state.lastResult = call.result;
+  state.lastOutcome = call.outcome;
   // Every page went (some may have been refused): the fax is filed in Sent.
-  if (result == 0 || (result == 1 && m_app.LastResume() == 0)) {
-    CallFacts facts;
-    facts.kind = kSendJob;
-    facts.result = result;
-    facts.fax = m_app.Result();
-    facts.fax.totalPages = pages;
-    facts.fileName = fax.record.fileName.value_or("");
-    facts.recipient = fax.record.contact.value_or("");
-    facts.number = fax.record.telephone.value_or("");
-    facts.note = fax.record.note.value_or("");
-    facts.filed = LocalFileTimeNow();
-    facts.link = m_app.Kernel().LastLink();
-    FaxRecord record = MakeCallRecord(facts);
-    if (m_store.FileQueued(fax.record.oid, FOLDER_SENT, record)) return CallEnd::kSent;
-    // It went but stays in Sending (the store said why): never send it twice.
-    state.status = OutboxStatus::kFailed;
-    m_store.UpdateQueued(fax.record.oid, state);
-    return CallEnd::kFailed;
-  }
+  if (call.outcome == OutboxOutcome::kSent || call.outcome == OutboxOutcome::kPartlySent)
+    return FileSent(fax, state, call, pages);
+  // Cancelled during the call: it stays where the cancel put it, not called again.
+  if (m_store.FindRecordFolder(fax.record.oid) != FOLDER_SENDING) return CallEnd::kCancelled;
   state.resume = reached;
-  if (state.tries >= m_app.Settings().MaxTries) return GiveUp(fax, state);
+  if (call.outcome == OutboxOutcome::kFarEndCannotReceive ||
+      state.tries >= m_app.Settings().MaxTries)
+    return GiveUp(fax, state);
   state.nextTry = Now() + kSecondsPerMinute * m_app.Settings().RetryDelay;
   m_store.UpdateQueued(fax.record.oid, state);
   // The call's reports go to the system log; the next call may well succeed.
@@ -237,13 +325,104 @@ Outbox::CallEnd Outbox::AfterCall(const QueuedFax& fax, OutboxState state, int r
   return CallEnd::kRetry;
 }
 
+Outbox::CallEnd Outbox::FileSent(const QueuedFax& fax, OutboxState state, const OutboxCall& call,
+                                 std::uint32_t pages) {
+  CallFacts facts;
+  facts.kind = kSendJob;
+  facts.result = call.result;
+  facts.fax = call.fax;
+  facts.fax.totalPages = pages;
+  facts.fileName = fax.record.fileName.value_or("");
+  facts.recipient = fax.record.contact.value_or("");
+  facts.number = fax.record.telephone.value_or("");
+  facts.note = fax.record.note.value_or("");
+  facts.filed = LocalFileTimeNow();
+  facts.link = call.link;
+  FaxRecord record = MakeCallRecord(facts);
+  // Cancelled during the call, it went all the same: filed in Sent beside the
+  // cancelled record, which keeps the file too.
+  if (m_store.FindRecordFolder(fax.record.oid) != FOLDER_SENDING)
+    return m_store.AddRecord(FOLDER_SENT, record) ? CallEnd::kSent : CallEnd::kFailed;
+  if (m_store.FileQueued(fax.record.oid, FOLDER_SENT, record)) return CallEnd::kSent;
+  // It went but stays in Sending (the store said why): never send it twice.
+  state.status = OutboxStatus::kFailed;
+  m_store.UpdateQueued(fax.record.oid, state);
+  return CallEnd::kFailed;
+}
+
 Outbox::CallEnd Outbox::GiveUp(const QueuedFax& fax, OutboxState state) {
   state.status = OutboxStatus::kFailed;
   m_store.UpdateQueued(fax.record.oid, state);
-  ReportResString(0, kMsgDefault, kModule, "RunDue", str::kOutboxGaveUp,
-                  fax.record.contact.value_or("").c_str(),
-                  fax.record.telephone.value_or("").c_str(), static_cast<unsigned>(state.tries));
+  const std::string contact = fax.record.contact.value_or("");
+  const std::string number = fax.record.telephone.value_or("");
+  if (state.lastOutcome == OutboxOutcome::kFarEndCannotReceive)
+    ReportResString(0, kMsgDefault, kModule, "RunDue", str::kOutboxCannotGo, contact.c_str(),
+                    number.c_str());
+  else
+    ReportResString(0, kMsgDefault, kModule, "RunDue", str::kOutboxGaveUp, contact.c_str(),
+                    number.c_str(), static_cast<unsigned>(state.tries));
   return CallEnd::kFailed;
+}
+
+bool Outbox::Reschedule(CEOID id, std::chrono::system_clock::time_point when) {
+  QueuedFax fax;
+  if (m_store.FindRecordFolder(id) != FOLDER_SENDING) {
+    ReportResString(0, kMsgDefault, kModule, "Reschedule", str::kOutboxNotQueued,
+                    static_cast<unsigned>(id));
+    return false;
+  }
+  if (!m_store.ReadQueued(id, fax)) return false;
+  // A record moved into Sending by hand joins the queue.
+  OutboxState state = fax.state.value_or(OutboxState{});
+  state.nextTry = OutboxSeconds(when);
+  if (state.status == OutboxStatus::kFailed) {
+    state.status = OutboxStatus::kWaiting;
+    state.tries = 0;
+  }
+  return m_store.UpdateQueued(id, state) == 1;
+}
+
+OutboxOutcome CallOutcome(int result, std::uint32_t stop, std::span<const ErrorRecord> reports) {
+  if (result == 0) return OutboxOutcome::kSent;
+  if (result == 1 && stop == 0) return OutboxOutcome::kPartlySent;
+  std::optional<OutboxOutcome> reason;
+  for (const ErrorRecord& report : reports)
+    if ((reason = ReasonOf(report))) break;
+  // Once pages went, the far end had answered: what ended the call was the line.
+  if (result == 1)
+    return reason == OutboxOutcome::kFarEndCannotReceive ? *reason : OutboxOutcome::kLineDropped;
+  return reason.value_or(OutboxOutcome::kCallFailed);
+}
+
+std::string OutboxOutcomeText(const OutboxState& state) {
+  switch (state.lastOutcome) {
+    case OutboxOutcome::kNotCalled:
+      return LoadResString(str::kQueueNotCalled);
+    case OutboxOutcome::kSent:
+      return LoadResString(str::kQueueSentResult);
+    case OutboxOutcome::kPartlySent:
+      return LoadResString(str::kQueuePartlySent);
+    case OutboxOutcome::kCallFailed:
+      return LoadResString(str::kQueueCallFailed);
+    case OutboxOutcome::kBusy:
+      return LoadResString(str::kOutcomeBusy);
+    case OutboxOutcome::kNoAnswer:
+      return LoadResString(str::kOutcomeNoAnswer);
+    case OutboxOutcome::kNoCarrier:
+      return LoadResString(str::kOutcomeNoCarrier);
+    case OutboxOutcome::kNoDialTone:
+      return LoadResString(str::kOutcomeNoDialTone);
+    case OutboxOutcome::kTrainingFailed:
+      return LoadResString(str::kOutcomeTrainingFailed);
+    case OutboxOutcome::kLineDropped:
+      return Format(kOutcomeChars, LoadResString(str::kOutcomeLineDropped).c_str(),
+                    ResumePosition(state.resume).PageIndex() + 1);
+    case OutboxOutcome::kFarEndCannotReceive:
+      return LoadResString(str::kOutcomeFarEndCannotReceive);
+    case OutboxOutcome::kUnreadable:
+      return LoadResString(str::kOutcomeUnreadable);
+  }
+  return LoadResString(str::kQueueCallFailed);
 }
 
 }  // namespace vexo

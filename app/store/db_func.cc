@@ -114,8 +114,8 @@ void BindColumns(SqliteStatement& s, const FaxRecord& r, CEOID oid) {
 
 // The outbox's columns of the Sending table, in OutboxState order. They are
 // added to a store made before the outbox, so they may be null.
-constexpr std::array<const char*, 6> kQueueColumns{"q_next",   "q_tries", "q_result",
-                                                   "q_resume", "q_cover", "q_failed"};
+constexpr std::array<const char*, 7> kQueueColumns{"q_next",  "q_tries",  "q_result", "q_resume",
+                                                   "q_cover", "q_failed", "q_outcome"};
 constexpr int kQueueFirstColumn = 1 + static_cast<int>(kFaxProperties.size());
 
 std::string QueueSelect() {
@@ -135,7 +135,17 @@ QueuedFax ReadQueuedColumns(const SqliteStatement& s) {
   state.lastResult = static_cast<int>(s.Int(c + 2));
   state.resume = static_cast<std::uint32_t>(s.Int(c + 3));
   state.coverPage = s.Int(c + 4) != 0;
-  state.status = s.Int(c + 5) != 0 ? OutboxStatus::kFailed : OutboxStatus::kWaiting;
+  // q_failed holds the status: 0 waiting and 1 failed as stores before it,
+  // 2 held for a number; anything else is taken as failed.
+  const std::int64_t status = s.Int(c + 5);
+  state.status = status == static_cast<int>(OutboxStatus::kNeedsNumber) ? OutboxStatus::kNeedsNumber
+                 : status != 0                                          ? OutboxStatus::kFailed
+                                                                        : OutboxStatus::kWaiting;
+  // q_outcome came later than the others: without it the result tells.
+  const std::int64_t outcome = s.IsNull(c + 6) ? -1 : s.Int(c + 6);
+  state.lastOutcome = outcome >= 0 && outcome <= kOutboxOutcomeLast
+                          ? static_cast<OutboxOutcome>(outcome)
+                          : OutcomeOfResult(state.lastResult);
   return fax;
 }
 
@@ -747,15 +757,16 @@ bool DBFunc::WriteQueueState(CEOID oid, const OutboxState& state) {
   std::string sql = "UPDATE " + Quoted(FOLDER_SENDING) + " SET ";
   for (std::size_t i = 0; i < kQueueColumns.size(); ++i)
     sql += std::string(i ? "," : "") + kQueueColumns[i] + "=?" + std::to_string(i + 1);
-  SqliteStatement s(m_db.get(), sql + " WHERE oid=?7");
+  SqliteStatement s(m_db.get(), sql + " WHERE oid=?8");
   if (!s.ok()) return false;
   s.BindInt(1, state.nextTry);
   s.BindInt(2, state.tries);
   s.BindInt(3, state.lastResult);
   s.BindInt(4, state.resume);
   s.BindInt(5, state.coverPage ? 1 : 0);
-  s.BindInt(6, state.status == OutboxStatus::kFailed ? 1 : 0);
-  s.BindInt(7, oid);
+  s.BindInt(6, static_cast<int>(state.status));
+  s.BindInt(7, static_cast<int>(state.lastOutcome));
+  s.BindInt(8, oid);
   if (s.Step() != SQLITE_DONE) return false;
   if (sqlite3_changes(m_db.get()) == 1) return true;
   m_error = kNoSuchRecord;

@@ -166,18 +166,21 @@ TEST_F(StoreTest, IdsAndFoldersAreKeptAcrossRestartsAndIdsNeverReused) {
 
 // The outbox's columns: a store made before them (simulated by dropping them)
 // keeps its records and gets them on opening; the state reads back from the
-// file through a new connection, and a sent fax leaves Sending for Sent.
+// file through a new connection, a store without the last outcome's column
+// takes it from the result, and a sent fax leaves Sending for Sent.
 TEST_F(StoreTest, QueuedFaxStateIsKeptInTheFileAndOldStoresGetItsColumns) {
   const CEOID moved = Add(FOLDER_SENDING, MakeRecord("moved", "m.tif"));
   store.reset();
   RawSql(
       "ALTER TABLE VXOSending DROP COLUMN q_next; ALTER TABLE VXOSending DROP COLUMN q_tries;"
       "ALTER TABLE VXOSending DROP COLUMN q_result; ALTER TABLE VXOSending DROP COLUMN q_resume;"
-      "ALTER TABLE VXOSending DROP COLUMN q_cover; ALTER TABLE VXOSending DROP COLUMN q_failed");
+      "ALTER TABLE VXOSending DROP COLUMN q_cover; ALTER TABLE VXOSending DROP COLUMN q_failed;"
+      "ALTER TABLE VXOSending DROP COLUMN q_outcome");
   store = CreateDBFunc(options);
   ASSERT_TRUE(store);
   FaxRecord record = MakeRecord("queued", "q.tif");
-  const OutboxState state{1'900'000'000, 2, -1, 0x10002, true, OutboxStatus::kFailed};
+  OutboxState state{1'900'000'000,       2, -1, 0x10002, true, OutboxStatus::kFailed,
+                    OutboxOutcome::kBusy};
   ASSERT_EQ(store->AddQueued(record, OutboxState{}), 1);
   ASSERT_EQ(store->UpdateQueued(record.oid, state), 1);
 
@@ -190,6 +193,12 @@ TEST_F(StoreTest, QueuedFaxStateIsKeptInTheFileAndOldStoresGetItsColumns) {
   EXPECT_EQ(queue[0].record.contact, "queued");
   EXPECT_EQ(queue[1].record.oid, moved) << "a record moved into Sending has no state";
   EXPECT_FALSE(queue[1].state);
+  store.reset();
+  RawSql("ALTER TABLE VXOSending DROP COLUMN q_outcome");
+  store = CreateDBFunc(options);
+  ASSERT_EQ(store->ListQueued(queue), 1);
+  state.lastOutcome = OutboxOutcome::kCallFailed;
+  EXPECT_EQ(queue[0].state, state);
 
   FaxRecord sent = MakeRecord("sent", "q.tif");
   ASSERT_EQ(store->FileQueued(record.oid, FOLDER_SENT, sent), 1);

@@ -1,9 +1,10 @@
 // Print to fax through a real cupsd of the test's own (private configuration,
 // spool and socket in a temporary folder; the build's backend as "vexofax"):
 // `vexo printer install` sets up the queue, `lp -o fax-number=...` of a PDF by
-// a printing user lands in that user's Sending folder, and `vexo queue run`
-// sends it over the simulator. The backend run as CUPS runs it refuses
-// hostile jobs with a CUPS status and queues nothing.
+// a printing user lands in that user's Sending folder, one without a number is
+// held there for one, and `vexo queue run` sends the first over the
+// simulator. The backend run as CUPS runs it refuses hostile jobs with a CUPS
+// status and queues nothing.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -93,7 +94,7 @@ class CupsPrint : public ::testing::Test {
   std::unique_ptr<ChildProcess> cupsd;
 };
 
-TEST_F(CupsPrint, APrintedPdfWithANumberIsQueuedForThePrintingUserAndSentByTheOutbox) {
+TEST_F(CupsPrint, APrintedPdfIsQueuedForThePrintingUserHeldWithoutANumberAndSentByTheOutbox) {
   ASSERT_NO_FATAL_FAILURE(StartCups());
   const std::string vexo = VEXO_CLI_PATH;
   ASSERT_EQ(Shell(vexo + " printer install --host " + socket.string()), 0) << CupsLog();
@@ -102,6 +103,15 @@ TEST_F(CupsPrint, APrintedPdfWithANumberIsQueuedForThePrintingUserAndSentByTheOu
             0);
   ASSERT_TRUE(WaitFor([&] { return Sending().size() == 1; }, milliseconds(30000))) << CupsLog();
   EXPECT_EQ(Sending()[0].contact, "Bob");
+  // Without a number the fax waits in Sending, held for one: the run below
+  // does not call it.
+  ASSERT_EQ(Shell("su " + user + " -s /bin/sh -c 'lp -h " + socket.string() + " -d Fax " +
+                  pdf.string() + "'"),
+            0);
+  ASSERT_TRUE(WaitFor([&] { return Sending().size() == 2; }, milliseconds(30000))) << CupsLog();
+  EXPECT_EQ(Shell(vexo + " queue list --json --home " + vexoHome.string() +
+                  " | grep -q '\"status\": *\"needs number\"'"),
+            0);
 
   const fs::path rx = dir.path() / "rx";
   Linesim sim({"--class", "1", "--far-receive", rx.string()});
@@ -126,14 +136,14 @@ TEST_F(CupsPrint, TheBackendRefusesHostileJobsAndQueuesNothing) {
   WriteFileBytes(broken, "%PDF-1.4 nothing of a PDF here");
   const struct {
     std::string who, options, document;
-    int status;  // CUPS_BACKEND_*: 0 ok, 1 failed, 3 hold, 5 cancel
+    int status;  // CUPS_BACKEND_*: 0 ok, 1 failed, 5 cancel
   } jobs[] = {
       {user, "fax-number=/etc/passwd", pdf.string(), 5},
       {user, "fax-number=5551234 fax-name='a\nb'", pdf.string(), 5},
       {user, "fax-number=5551234 file=/etc/shadow", "/etc/passwd", 5},
       {user, "fax-number=5551234", huge.string(), 5},
       {user, "fax-number=5551234", broken.string(), 1},
-      {user, "fax-name=Bob", pdf.string(), 3},
+      {user, "fax-name='a\nb'", pdf.string(), 5},
       {"root", "fax-number=5551234", pdf.string(), 1},
       {"no-such-user-here", "fax-number=5551234", pdf.string(), 1},
       {user, "fax-number=5551234 fax-name=--home=/etc", pdf.string(), 0},  // queued, as a name

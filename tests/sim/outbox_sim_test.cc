@@ -72,6 +72,7 @@ TEST_F(OutboxSim, ABusyNumberIsCalledAgainAfterTheRetryDelayAndALaterFaxWaits) {
   const OutboxState afterBusy = State(busy);
   EXPECT_EQ(afterBusy.tries, 1);
   EXPECT_EQ(afterBusy.lastResult, -1);
+  EXPECT_EQ(afterBusy.lastOutcome, OutboxOutcome::kBusy);
   EXPECT_EQ(afterBusy.nextTry, State(later).nextTry - 55 * 60) << "RetryDelay: 5 minutes";
   now += minutes(4);
   ExpectRun(0, 0);
@@ -112,6 +113,7 @@ TEST_F(OutboxSim, ADroppedCallGoesOnAtItsFirstUnconfirmedPageAfterTheCoverPage) 
     ExpectRun(1, 0);
     EXPECT_EQ(State(id).resume, ResumePosition::At(0, c.pages - 1).Raw());
     EXPECT_EQ(State(id).lastResult, 1);
+    EXPECT_EQ(OutboxOutcomeText(State(id)), "Line dropped on page " + std::to_string(c.pages));
 
     Line({"--speed", "2"});
     now += minutes(5);

@@ -4,8 +4,9 @@
 // stdin. It copies the document, up to a size cap, into a private folder given
 // to the printing user, then runs the installed `vexo queue add` as that user
 // (their groups, uid, gid and HOME) with the job's fax-number and fax-name
-// options, so the fax lands in that user's outbox. Nothing of the job (title,
-// options) ever names a path. Run without arguments, it names its device for
+// options, so the fax lands in that user's outbox; a job without a number is
+// queued held for one, which the user's vexofax asks for. Nothing of the job
+// (title, options) ever names a path. Run without arguments, it names its device for
 // `lpinfo -v`. Messages go to stderr with the prefixes CUPS reads.
 #include <cups/backend.h>
 #include <cups/cups.h>
@@ -154,12 +155,16 @@ bool BecomeUser(const passwd& user) {
          setuid(0) != 0;
 }
 
+// The exit code of the child that could not start vexo.
+constexpr int kNotRun = 127;
+
 // Runs `vexo queue add` as the user; its exit code, -1 when it did not run.
 int QueueAsUser(const passwd& user, const std::string& file, const std::string& number,
                 const std::string& name) {
   const std::string vexo = VexoPath();
   // "--name=NAME": a name that looks like an option stays the name.
-  std::vector<std::string> args = {vexo, "queue", "add", file, "--to=" + number};
+  std::vector<std::string> args = {vexo, "queue", "add", file};
+  if (!number.empty()) args.push_back("--to=" + number);
   if (!name.empty()) args.push_back("--name=" + name);
   const std::vector<std::string> env = {
       std::string("HOME=") + user.pw_dir, std::string("USER=") + user.pw_name,
@@ -179,7 +184,7 @@ int QueueAsUser(const passwd& user, const std::string& file, const std::string& 
     envp.push_back(nullptr);
     execve(vexo.c_str(), argv.data(), envp.data());
     Message("ERROR", "Could not run " + vexo + ": " + strerror(errno));
-    _exit(127);
+    _exit(kNotRun);
   }
   int status = 0;
   if (child < 0) return -1;
@@ -204,12 +209,9 @@ int Backend(char** argv, int argc) {
   const JobOptions options(argv[kOptions]);
   const std::string number = options.Get("fax-number");
   const std::string name = options.Get("fax-name");
-  if (number.empty()) {
-    // Held, the job keeps its document: `lp -i ID -o fax-number=N -H resume` sends it on.
-    Message("ERROR", "No fax number: print with -o fax-number=NUMBER.");
-    return CUPS_BACKEND_HOLD;
-  }
-  if (!IsDialable(number) || name.size() > kMaxNameLength || HasControlCharacters(name)) {
+  // Without a number the fax is queued held for one.
+  if ((!number.empty() && !IsDialable(number)) || name.size() > kMaxNameLength ||
+      HasControlCharacters(name)) {
     Message("ERROR", "The fax number or name is not valid.");
     return CUPS_BACKEND_CANCEL;
   }
@@ -232,13 +234,20 @@ int Backend(char** argv, int argc) {
     Message("ERROR", "The document could not be given to the printing user.");
     return CUPS_BACKEND_FAILED;
   }
-  Message("INFO", "Queueing the fax to " + number);
+  Message("INFO", number.empty() ? "Queueing the fax" : "Queueing the fax to " + number);
   const int code = QueueAsUser(*user, file, number, name);
+  // vexo could not be started (being upgraded, say): the job and its document
+  // stay with CUPS, which tries again later.
+  if (code == kNotRun || code < 0) {
+    Message("ERROR", "Vexo Fax could not be started; the fax is tried again later.");
+    return CUPS_BACKEND_RETRY;
+  }
   if (code != 0) {
     Message("ERROR", "Vexo Fax could not queue the fax (exit code " + std::to_string(code) + ").");
     return CUPS_BACKEND_FAILED;
   }
-  Message("INFO", "The fax to " + number + " is queued.");
+  Message("INFO", number.empty() ? "Queued without a number: Vexo Fax will ask for one."
+                                 : "The fax to " + number + " is queued.");
   return CUPS_BACKEND_OK;
 }
 

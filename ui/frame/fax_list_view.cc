@@ -10,6 +10,7 @@
 #include <QMenu>
 
 #include <algorithm>
+#include <chrono>
 #include <numeric>
 #include <optional>
 
@@ -93,20 +94,8 @@ bool IsQueueCommand(int id) {
 
 QString NextTryText(const OutboxState& state) {
   if (state.status == OutboxStatus::kFailed) return ResString(str::kQueueGivenUp);
+  if (state.status == OutboxStatus::kNeedsNumber) return ResString(str::kQueueNeedsNumber);
   return QDateTime::fromSecsSinceEpoch(state.nextTry).toString(kQueueTimeFormat);
-}
-
-QString LastResultText(int result) {
-  switch (result) {
-    case 0:
-      return ResString(str::kQueueSentResult);
-    case 1:
-      return ResString(str::kQueuePartlySent);
-    case kOutboxNoCallYet:
-      return ResString(str::kQueueNotCalled);
-    default:
-      return ResString(str::kQueueCallFailed);
-  }
 }
 
 // Asks when a queued fax goes out, starting from `shown`; nullopt when the
@@ -287,7 +276,7 @@ void CFaxListView::FillQueueColumns() {
     QTreeWidgetItem* item = topLevelItem(row);
     item->setText(kNextTryColumn, NextTryText(*fax->state));
     item->setText(kTriesColumn, QString::number(fax->state->tries));
-    item->setText(kLastResultColumn, LastResultText(fax->state->lastResult));
+    item->setText(kLastResultColumn, QString::fromStdString(OutboxOutcomeText(*fax->state)));
   }
 }
 
@@ -435,7 +424,6 @@ bool CFaxListView::CommandEnabled(int id) const {
       return selected && m_folder != FOLDER_DELETED;
     case ID_FAX_SEND_NOW:
     case ID_FAX_RESCHEDULE:
-      return selected && m_folder == FOLDER_SENDING;
     case ID_FAX_CANCEL_QUEUED:
       return selected && m_folder == FOLDER_SENDING && m_context.outbox;
     default:
@@ -505,8 +493,9 @@ bool CFaxListView::ReadSelected(FaxRecord& record) {
 
 void CFaxListView::ScheduleSelected(bool now) {
   DBFunc* store = m_context.store ? m_context.store() : nullptr;
+  Outbox* outbox = m_context.outbox ? m_context.outbox() : nullptr;
   const auto oids = SelectedOids();
-  if (!store || oids.empty()) return;
+  if (!store || !outbox || oids.empty()) return;
   std::int64_t when = OutboxSecondsNow();
   if (!now) {
     QueuedFax first;
@@ -516,7 +505,8 @@ void CFaxListView::ScheduleSelected(bool now) {
     if (!chosen) return;
     when = chosen->toSecsSinceEpoch();
   }
-  for (CEOID oid : oids) ScheduleOutboxFax(*store, oid, when);
+  // Send now is a reschedule to now; the outbox then finds the fax due.
+  for (CEOID oid : oids) outbox->Reschedule(oid, std::chrono::system_clock::from_time_t(when));
   FillQueueColumns();
   Flush();
   emit OutboxChanged();

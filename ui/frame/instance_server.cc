@@ -36,6 +36,7 @@ void InstanceServer::Accept() {
       while (socket->canReadLine()) {
         const QByteArray line = socket->readLine(kMaxRequestBytes).trimmed();
         if (line + '\n' == QByteArray(kRefreshListLine)) emit RefreshRequested(kRefreshList);
+        if (const std::uint32_t id = AskNumberId(line.toStdString())) emit NumberRequested(id);
       }
       // A client that sends no line end within the limit is not listened to.
       if (socket->bytesAvailable() > kMaxRequestBytes) socket->abort();

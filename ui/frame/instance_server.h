@@ -1,7 +1,8 @@
 // One vexofax per home: the first one listens on the home's relist socket; a
 // later start finds it there, passes on "-refreshlist" and ends. The vexo
 // command uses the same socket to have the list read again after it filed a
-// record.
+// record, and to have the user asked for the number of a fax it queued
+// without one.
 #pragma once
 
 #include <QObject>
@@ -23,6 +24,8 @@ class InstanceServer : public QObject {
  signals:
   // A client asked for the list to be read again (the value 1 of the refresh).
   void RefreshRequested(int value);
+  // A client queued the fax id without a number ("asknumber <id>").
+  void NumberRequested(quint32 id);
 
  private:
   void Accept();

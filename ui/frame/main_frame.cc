@@ -9,6 +9,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <utility>
@@ -140,6 +141,8 @@ CMainFrame::CMainFrame(FrameContext context, QWidget* parent)
     // Faxes that fell due while the program was closed go once the window runs.
     QTimer::singleShot(0, this, &CMainFrame::CheckOutbox);
   }
+  // Faxes printed without a number while the program was closed.
+  if (m_context.outbox) QTimer::singleShot(0, this, &CMainFrame::AskHeldFaxes);
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -239,6 +242,56 @@ void CMainFrame::RefreshRequest(int value) {
   m_list->Refresh();
   // The vexo command may have queued a fax.
   CheckOutbox();
+}
+
+void CMainFrame::AskForNumber(CEOID id) {
+  if (id == m_askingNumberOf || std::ranges::find(m_numbersToAsk, id) != m_numbersToAsk.end())
+    return;
+  m_numbersToAsk.push_back(id);
+  // The dialogs run from the event loop, not inside the caller (a socket's read).
+  QTimer::singleShot(0, this, &CMainFrame::AskNextNumber);
+}
+
+void CMainFrame::AskHeldFaxes() {
+  Outbox* outbox = m_context.outbox ? m_context.outbox() : nullptr;
+  std::vector<QueuedFax> faxes;
+  if (!outbox || !outbox->List(faxes)) return;
+  for (const QueuedFax& fax : faxes)
+    if (fax.NeedsNumber()) AskForNumber(fax.record.oid);
+}
+
+void CMainFrame::AskNextNumber() {
+  // One send dialog at a time: the open one asks for the rest when it closes.
+  if (m_askingNumberOf != 0) return;
+  while (!m_numbersToAsk.empty()) {
+    m_askingNumberOf = m_numbersToAsk.front();
+    m_numbersToAsk.erase(m_numbersToAsk.begin());
+    AskNumberOf(m_askingNumberOf);
+    m_askingNumberOf = 0;
+  }
+}
+
+void CMainFrame::AskNumberOf(CEOID id) {
+  Outbox* outbox = m_context.outbox ? m_context.outbox() : nullptr;
+  std::vector<QueuedFax> faxes;
+  if (!outbox || !m_context.settings || !outbox->List(faxes)) return;
+  const auto fax = std::ranges::find_if(
+      faxes, [id](const QueuedFax& queued) { return queued.record.oid == id; });
+  // Sent, cancelled or given a number meanwhile.
+  if (fax == faxes.end() || !fax->NeedsNumber()) return;
+  const auto file =
+      RecordFilePath(m_context.settings->TIFDataDir, fax->record.fileName.value_or(""));
+  if (!file) return;
+  SendContext send = MakeSendContext();
+  SendRequest request{SendKind::NewFax, fax->record, {file->string()}};
+  // Cancel leaves the fax held: the next start asks again.
+  if (RunSendDialogChain(this, send, request) == kResultCancel) return;
+  // The dialog sent or filed a fax of its own made from the file: the held
+  // one goes to the Deleted folder, the file kept.
+  outbox->Cancel(id);
+  FlushErrorPool(m_context.systemLog, false);
+  const int folder = m_list->Folder();
+  if (folder == FOLDER_SENDING || folder == FOLDER_DELETED) m_list->Refresh();
 }
 
 void CMainFrame::RecordFiled(int folder, const FaxRecord& record) {
@@ -483,7 +536,7 @@ std::function<int(const SendFields&)> CMainFrame::ClaimModemFor(
 
 void CMainFrame::NewFax() {
   SendContext send = MakeSendContext();
-  RunSendDialogChain(this, send, SendRequest{SendKind::NewFax, {}});
+  RunSendDialogChain(this, send, SendRequest{SendKind::NewFax, {}, {}});
 }
 
 void CMainFrame::Forward(const FaxRecord& record, bool resend) {
@@ -493,7 +546,7 @@ void CMainFrame::Forward(const FaxRecord& record, bool resend) {
   if (resend && ShowMessage(MB_ICONQUESTION | MB_YESNO, nullptr, str::kAskEditCoverAgain) == IDNO) {
     kind = SendKind::Resend;
   }
-  RunSendDialogChain(this, send, SendRequest{kind, record});
+  RunSendDialogChain(this, send, SendRequest{kind, record, {}});
 }
 
 void CMainFrame::ShowSettings() {

@@ -69,6 +69,9 @@ class CMainFrame : public QMainWindow {
   void RunCommand(int id);
   // The refresh request of a second start ("-refreshlist").
   void RefreshRequest(int value);
+  // The vexo command queued fax id without a number: the send dialog opens
+  // with its file attached, once no other such dialog is open.
+  void AskForNumber(CEOID id);
   // A record filed into a folder, from any thread: the list gains it.
   void RecordFiled(int folder, const FaxRecord& record);
 
@@ -104,6 +107,9 @@ class CMainFrame : public QMainWindow {
   void StartOutboxRun();
   void OutboxRunEnded(const OutboxRun& run, const std::vector<CEOID>& waiting);
   void AnnounceGivenUp(const QueuedFax& fax);
+  void AskHeldFaxes();
+  void AskNextNumber();
+  void AskNumberOf(CEOID id);
   void UpdateLineState();
   void NewFax();
   void Forward(const FaxRecord& record, bool resend);
@@ -127,8 +133,10 @@ class CMainFrame : public QMainWindow {
   QTimer* m_outboxTimer = nullptr;
   bool m_outboxRunning = false;  // the job running is the outbox's
   std::map<int, QAction*> m_actions;
-  SendFields m_attachments;      // the attachment list shown by itself
-  bool m_lentNoteShown = false;  // the pane says the modem is lent to a send
+  SendFields m_attachments;           // the attachment list shown by itself
+  bool m_lentNoteShown = false;       // the pane says the modem is lent to a send
+  std::vector<CEOID> m_numbersToAsk;  // held faxes whose send dialog is still to open
+  CEOID m_askingNumberOf = 0;         // the held fax whose send dialog is open
 };
 
 }  // namespace vexo::ui

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/store/db_func.h"
-
 namespace vexo::ui {
 
 std::int64_t OutboxSecondsNow() { return OutboxSeconds(std::chrono::system_clock::now()); }
@@ -29,15 +27,6 @@ std::vector<QueuedFax> GivenUpSince(const std::vector<CEOID>& before,
       given.push_back(fax);
   }
   return given;
-}
-
-bool ScheduleOutboxFax(DBFunc& store, CEOID oid, std::int64_t when) {
-  QueuedFax fax;
-  if (!store.ReadQueued(oid, fax)) return false;
-  OutboxState state = fax.state.value_or(OutboxState{});
-  state.nextTry = when;
-  state.status = OutboxStatus::kWaiting;
-  return store.UpdateQueued(oid, state) == 1;
 }
 
 }  // namespace vexo::ui

@@ -1,16 +1,12 @@
 // What the main window and the fax list ask of the outbox's queue in the
-// Sending folder besides the outbox's own calls: whether a fax is due, which
-// faxes a run gave up, and moving a fax's next try to another time.
+// Sending folder besides the outbox's own calls: whether a fax is due and
+// which faxes a run gave up.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "app/store/outbox_state.h"
-
-namespace vexo {
-class DBFunc;
-}  // namespace vexo
 
 namespace vexo::ui {
 
@@ -27,11 +23,5 @@ std::vector<CEOID> WaitingOutboxFaxes(const std::vector<QueuedFax>& faxes);
 // given up.
 std::vector<QueuedFax> GivenUpSince(const std::vector<CEOID>& before,
                                     const std::vector<QueuedFax>& after);
-
-// Makes the queued fax oid due at `when` (seconds since 1970 UTC). A fax that
-// was given up waits again and gets one more call; a record moved into the
-// Sending folder by hand joins the queue. False after a report when Sending
-// has no such record or it could not be written.
-bool ScheduleOutboxFax(DBFunc& store, CEOID oid, std::int64_t when);
 
 }  // namespace vexo::ui

@@ -21,7 +21,7 @@ class SendChain {
  public:
   SendChain(QWidget* parent, SendContext& context) : m_parent(parent), m_context(context) {}
 
-  int NewFax();
+  int NewFax(const SendRequest& request);
   int Forward(const FaxRecord& record);
   int Resend(const FaxRecord& record);
 
@@ -88,7 +88,9 @@ int SendChain::Start() {
   return kResultSendNow;
 }
 
-int SendChain::NewFax() {
+int SendChain::NewFax(const SendRequest& request) {
+  m_fields.recipient = request.record.contact.value_or("");
+  m_fields.sources = request.attachments;
   Step step = Step::Recipient;
   for (;;) {
     const bool cover = !m_fields.coverName.empty();
@@ -222,7 +224,7 @@ int RunSendDialogChain(QWidget* parent, SendContext& context, const SendRequest&
   SendChain chain(parent, context);
   switch (request.kind) {
     case SendKind::NewFax:
-      return chain.NewFax();
+      return chain.NewFax(request);
     case SendKind::Forward:
       return chain.Forward(request.record);
     case SendKind::Resend:

@@ -71,7 +71,10 @@ enum class SendKind { NewFax, Forward, Resend };
 struct SendRequest {
   SendKind kind = SendKind::NewFax;
   // Forward and Re-send: the selected record (its file relative to TIFDataDir).
+  // New fax: its contact, if any, is the recipient offered.
   FaxRecord record;
+  // New fax: the documents attached from the start (full paths).
+  std::vector<std::string> attachments;
 };
 
 // Runs the chain modally over parent. Returns kResultSendNow when a send job

@@ -23,6 +23,7 @@
 #include "app/jobs/home_lock.h"
 #include "app/jobs/list_refresh.h"
 #include "app/jobs/modem_lending.h"
+#include "app/jobs/outbox.h"
 #include "app/jobs/pdf_copy.h"
 #include "app/jobs/user_messages.h"
 #include "app/settings/settings.h"
@@ -432,6 +433,125 @@ TEST(VoiceCallMessages, EachFailureShowsItsBoxByTheNumberSetting) {
   BoxRecorder presenter;
   ShowNotBilevel("scan.tif");
   EXPECT_EQ(presenter.boxes, std::vector<std::string>{Filled(str::kNotBilevel, "scan.tif")});
+}
+
+// The reports a failed call leaves, as the sessions word them, after a report
+// naming no reason; once pages went, the line is what ended the call.
+TEST(OutboxOutcomes, TheFirstReportNamingAReasonDecides) {
+  using enum OutboxOutcome;
+  const struct {
+    int result;
+    std::uint32_t stop;
+    const char* function;
+    const char* message;
+    OutboxOutcome outcome;
+  } rows[] = {
+      {0, 0, "", "", kSent},
+      {1, 0, "", "", kPartlySent},
+      {-1, 0, "Dial", "", kCallFailed},
+      {-1, 0, "Dial", "An equipment busy tone is detected", kBusy},
+      {-1, 0, "X", "Ringback detected, dial attempt timed out with no answer.", kNoAnswer},
+      {-1, 0, "X", "Auto speed failed because no carrier was detected.", kNoCarrier},
+      {-1, 0, "GetFrame", "Call answered without successful FAX handshake.", kNoCarrier},
+      {-1, 0, "X", "Modem Hangup, Reason = No loop current (Dial tone).", kNoDialTone},
+      {-1, 0, "ProcessTrain", "Call answered without successful FAX handshake.", kTrainingFailed},
+      {-1, 0, "X", "Modem Hangup, Reason = Remote cannot receive or send", kFarEndCannotReceive},
+      {-1, 0, "X", "Remote receiver do not have the capability to receive.", kFarEndCannotReceive},
+      {-1, 0, "X", "Modem Hangup, Reason = No response to EOP", kLineDropped},
+      {1, 0x10002, "X", "Modem return NO CARRIER result.", kLineDropped},
+  };
+  for (const auto& row : rows) {
+    const std::vector<ErrorRecord> reports = {
+        {0, kMsgDefault, TextKind::Wide, "M", "Dial", "Wait modem OK response timeout."},
+        {0, kMsgDefault, TextKind::Wide, "M", row.function, row.message}};
+    EXPECT_EQ(CallOutcome(row.result, row.stop, reports), row.outcome) << row.message;
+  }
+}
+
+// The outbox with a clock of the test's own, its calls made through a port
+// that does not open or scripted: each call ends with the next outcome, a
+// cancel of the fax first when asked.
+class OutboxJobs : public AppStartup {
+ protected:
+  void SetUp() override {
+    AppStartup::SetUp();
+    AppOperOptions options = Options();
+    options.deviceOverride = (home.path() / "no-modem").string();
+    app = std::make_unique<AppOper>(options);
+    ASSERT_EQ(app->Startup(), 1) << PoolText();
+    store = CreateDBFunc(app->MakeStoreOptions());
+  }
+  std::unique_ptr<Outbox> Make(OutboxCaller call = {}) {
+    return std::make_unique<Outbox>(
+        *app, *store, [this] { return now; }, std::move(call));
+  }
+  OutboxCall Scripted() {
+    EXPECT_TRUE(!cancelInCall || Make()->Cancel(id));
+    OutboxCall call;
+    call.made = true;
+    call.outcome = outcomes.at(calls++);
+    call.result = call.outcome == OutboxOutcome::kSent ? 0 : -1;
+    return call;
+  }
+  void Queue(Outbox& outbox) {
+    const fs::path file = fs::path(app->Settings().TIFDataDir) / ("Q" + std::to_string(id));
+    WriteFaxFile(file, 2, false);
+    id = outbox.Add({{file.string()}, "5551234", "Ann", "", false, now});
+  }
+  OutboxState State() {
+    QueuedFax fax;
+    EXPECT_EQ(store->ReadQueued(id, fax), 1);
+    return fax.state.value_or(OutboxState{});
+  }
+
+  std::unique_ptr<AppOper> app;
+  std::unique_ptr<DBFunc> store;
+  std::chrono::system_clock::time_point now{std::chrono::hours(500'000)};
+  std::vector<OutboxOutcome> outcomes;
+  std::size_t calls = 0;
+  bool cancelInCall = false;
+  CEOID id = 0;
+};
+
+TEST_F(OutboxJobs, ALineOutcomeIsATryACallNotMadeIsNoneAndAFaxTheFarEndCannotTakeIsGivenUp) {
+  Queue(*Make());
+  const OutboxState queued = State();
+  EXPECT_TRUE(Make()->RunDue().stopped);
+  EXPECT_EQ(State(), queued) << "still due, no try counted";
+  PoolText();
+  outcomes = {OutboxOutcome::kBusy, OutboxOutcome::kFarEndCannotReceive};
+  const auto outbox = Make([this](const SendInputs&) { return Scripted(); });
+  EXPECT_EQ(outbox->RunDue().calls, 1);
+  EXPECT_EQ(OutboxOutcomeText(State()), "Busy");
+  now += std::chrono::minutes(5);
+  EXPECT_EQ(outbox->RunDue().failed, 1);
+  EXPECT_EQ(State().status, OutboxStatus::kFailed);
+  EXPECT_EQ(TakeMessages().back(),
+            "The fax to Ann (5551234) cannot go: the far end cannot receive it. It stays in the "
+            "Sending folder, marked as failed.");
+  EXPECT_FALSE(outbox->Reschedule(999'999, now));
+  EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Record 999999 is not a fax in the Sending "
+                                                     "folder, so it cannot be rescheduled."});
+}
+
+// Cancelled during its call, a fax is not called again: filed in Sent when it
+// went whole, else left in Deleted; its file stays, nothing is reported.
+TEST_F(OutboxJobs, AFaxCancelledDuringItsCallIsFiledInSentOnlyWhenItWent) {
+  outcomes = {OutboxOutcome::kSent, OutboxOutcome::kNoAnswer};
+  cancelInCall = true;
+  const auto outbox = Make([this](const SendInputs&) { return Scripted(); });
+  for (const int sent : {1, 0}) {
+    Queue(*outbox);
+    EXPECT_EQ(outbox->RunDue().sent, sent);
+    now += std::chrono::hours(1);
+    EXPECT_EQ(outbox->RunDue().calls, 0);
+    EXPECT_EQ(PoolText(), "{}");
+  }
+  const auto deleted = Filed(home, FOLDER_DELETED);
+  ASSERT_EQ(deleted.size(), 2u);
+  EXPECT_EQ(Filed(home, FOLDER_SENT).at(0).fileName, deleted[0].fileName);
+  for (const FaxRecord& record : deleted)
+    EXPECT_TRUE(fs::exists(fs::path(app->Settings().TIFDataDir) / record.fileName.value_or("")));
 }
 
 }  // namespace

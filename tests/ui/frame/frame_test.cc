@@ -4,10 +4,15 @@
 #include <QApplication>
 #include <QDateTimeEdit>
 #include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <tuple>
 
 #include "app/jobs/app_oper.h"
 #include "app/jobs/list_refresh.h"
@@ -29,6 +34,9 @@
 #include "ui/frame/instance_server.h"
 #include "ui/frame/main_frame.h"
 #include "ui/frame/outbox_queue.h"
+#include "ui/send/attach_dlg.h"
+#include "ui/send/send_dlg.h"
+#include "ui/send/summary_dlg.h"
 
 namespace vexo::ui {
 namespace {
@@ -216,7 +224,8 @@ TEST_F(FrameTest, CopyKeepsTheListMoveTakesTheItemsAway) {
 
 // The Sending folder shows each queued fax's next try, tries and last result
 // (nothing for a record moved there by hand); its menu makes a fax given up
-// due now, reschedules one, and cancels one into Deleted.
+// due now with its tries counted anew, reschedules one, and cancels one into
+// Deleted.
 TEST_F(FrameTest, TheSendingFolderShowsTheQueueAndItsMenuSchedulesAndCancels) {
   constexpr std::int64_t kLater = 2'000'000'040;  // a whole minute in 2033
   const auto queue = [this](const std::string& contact, const OutboxState& state) {
@@ -229,8 +238,10 @@ TEST_F(FrameTest, TheSendingFolderShowsTheQueueAndItsMenuSchedulesAndCancels) {
     EXPECT_EQ(store->AddQueued(record, state), 1);
     return record.oid;
   };
-  const CEOID erin = queue("erin", {kLater, 3, -1, 0, false, OutboxStatus::kFailed});
-  const CEOID fred = queue("fred", {kLater, 1, 1});
+  const CEOID erin =
+      queue("erin", {kLater, 3, -1, 0, false, OutboxStatus::kFailed, OutboxOutcome::kBusy});
+  const CEOID fred = queue(
+      "fred", {kLater, 1, 1, 0x10002, false, OutboxStatus::kWaiting, OutboxOutcome::kLineDropped});
   File(FOLDER_SENDING, "gus", "555-0600", 1, "QXAAAAAB.tif", 1, 0);
   AppOper app;
   Outbox outbox(app, *store);
@@ -246,7 +257,7 @@ TEST_F(FrameTest, TheSendingFolderShowsTheQueueAndItsMenuSchedulesAndCancels) {
   EXPECT_EQ(Column(list, 1), QStringList({"erin", "fred", "gus"}));
   EXPECT_EQ(Column(list, 4), QStringList({"Failed", later, ""}));
   EXPECT_EQ(Column(list, 5), QStringList({"3", "1", ""}));
-  EXPECT_EQ(Column(list, 6), QStringList({"Call failed", "Partly sent", ""}));
+  EXPECT_EQ(Column(list, 6), QStringList({"Busy", "Line dropped on page 2", ""}));
   test::Screenshot(&frame, "main_sending");
 
   Select(list, "erin");
@@ -257,7 +268,7 @@ TEST_F(FrameTest, TheSendingFolderShowsTheQueueAndItsMenuSchedulesAndCancels) {
   EXPECT_EQ(fax.state->status, OutboxStatus::kWaiting);
   EXPECT_GE(fax.state->nextTry, before);
   EXPECT_LE(fax.state->nextTry, OutboxSecondsNow());
-  EXPECT_EQ(fax.state->tries, 3) << "one more call, then it is given up again";
+  EXPECT_EQ(fax.state->tries, 0);
   EXPECT_NE(Column(list, 4)[0], "Failed");
   Select(list, "gus");
   test::ModalHandler handler([](QWidget* dialog) {
@@ -309,6 +320,70 @@ TEST_F(FrameTest, ASecondStartWithRefreshlistMakesTheRunningOneRelist) {
   EXPECT_TRUE(WaitFor([&] { return frame->List().topLevelItemCount() == 5; }));
   EXPECT_EQ(relists, 2);
   EXPECT_FALSE(SignalRunningInstance(path + "-none", {"-refreshlist"}));
+}
+
+// A fax queued without a number: the start and the vexo command's line open
+// the send dialog with its file attached; Cancel leaves it held, a fax the
+// dialog filed takes its place (it goes to Deleted). SetNumber queues one.
+TEST_F(FrameTest, AFaxHeldForANumberOpensTheSendDialogWithItsFile) {
+  test::WriteForeignTiff(dataDir + "QXHELD01.tif", 1728, 100, 204, 196);
+  const auto hold = [this] {
+    FaxRecord record;
+    record.contact = "Bob";
+    record.fileName = "QXHELD01.tif";
+    record.date = LocalFileTimeNow();
+    OutboxState state;
+    state.status = OutboxStatus::kNeedsNumber;
+    EXPECT_EQ(store->AddQueued(record, state), 1);
+    return record.oid;
+  };
+  const CEOID held = hold();
+  AppOper app;
+  Outbox outbox(app, *store);
+  FrameContext context = Context();
+  context.job = nullptr;
+  context.outbox = [&outbox] { return &outbox; };
+  context.newFaxFile = [this] { return dataDir + "QXSENT01.tif"; };
+  QStringList attached;
+  bool fileIt = false;
+  test::ModalHandler handler([&](QWidget* dialog) {
+    if (auto* send = qobject_cast<SendDlg*>(dialog)) {
+      EXPECT_EQ(send->NameEdit()->text(), "Bob");
+      send->NumberEdit()->setText("555-0700");
+      send->NextButton()->click();
+    } else if (auto* attach = qobject_cast<CAttachDlg*>(dialog)) {
+      attached << attach->List()->item(0)->text();
+      (fileIt ? attach->NextButton() : attach->CancelButton())->click();
+    } else if (auto* summary = qobject_cast<SummaryDlg*>(dialog)) {
+      summary->FileInto(FOLDER_SENT);
+    }
+  });
+  CMainFrame frame(context);
+  ASSERT_TRUE(WaitFor([&] { return attached.size() == 1; })) << "asked at the start";
+  EXPECT_EQ(attached[0].toStdString(), dataDir + "QXHELD01.tif");
+  QueuedFax fax;
+  ASSERT_EQ(store->ReadQueued(held, fax), 1);
+  EXPECT_TRUE(fax.NeedsNumber());
+
+  InstanceServer server;
+  QObject::connect(&server, &InstanceServer::NumberRequested, &frame, &CMainFrame::AskForNumber);
+  ASSERT_TRUE(server.Listen(QString::fromStdString(ListRefreshSocketPath(home.dir()))));
+  fileIt = true;
+  std::thread([&] { EXPECT_TRUE(AskRunningAppForNumber(home.dir(), held)); }).join();
+  ASSERT_TRUE(WaitFor([&] { return store->FindRecordFolder(held) == -1; }));
+  EXPECT_EQ(attached.size(), 2);
+  frame.Tree().setCurrentItem(frame.Tree().topLevelItem(FOLDER_SENT));
+  EXPECT_TRUE(Column(frame.List(), 2).contains("555-0700"));
+  frame.Tree().setCurrentItem(frame.Tree().topLevelItem(FOLDER_DELETED));
+  EXPECT_EQ(Column(frame.List(), 1), QStringList({"Bob", "dave"}));
+
+  const CEOID queued = outbox.SetNumber(hold(), "555-0800", "Carl");
+  ASSERT_EQ(store->ReadQueued(queued, fax), 1);
+  EXPECT_TRUE(fax.DueAt(OutboxSecondsNow()));
+  EXPECT_EQ(std::tie(fax.record.telephone, fax.record.contact),
+            std::make_tuple("555-0800", "Carl"));
+  EXPECT_EQ(outbox.SetNumber(queued, "555", "Carl"), 0) << "only a held fax takes a number";
+  ErrorPool::Instance().Clear();
 }
 
 // Saves pictures of the main window in each language, the status window and
