@@ -372,10 +372,13 @@ bool Outbox::Reschedule(CEOID id, std::chrono::system_clock::time_point when) {
     return false;
   }
   if (!m_store.ReadQueued(id, fax)) return false;
-  // A record moved into Sending by hand joins the queue.
+  // A record moved into Sending by hand joins the queue; without a number it
+  // is held for one, never dialled.
   OutboxState state = fax.state.value_or(OutboxState{});
   state.nextTry = OutboxSeconds(when);
-  if (state.status == OutboxStatus::kFailed) {
+  if (fax.record.telephone.value_or("").empty()) {
+    state.status = OutboxStatus::kNeedsNumber;
+  } else if (state.status == OutboxStatus::kFailed) {
     state.status = OutboxStatus::kWaiting;
     state.tries = 0;
   }

@@ -94,7 +94,8 @@ class Outbox {
   // (after a report) when Sending has no such record.
   bool Cancel(CEOID id);
   // Makes the queued fax due at `when`; a fax given up waits again, its tries
-  // counted anew. False (after a report) when Sending has no such record.
+  // counted anew; a record without a number is held for one. False (after a
+  // report) when Sending has no such record.
   bool Reschedule(CEOID id, std::chrono::system_clock::time_point when);
   // Sends every fax that is due now, one call at a time, each at most once,
   // then returns.

@@ -532,6 +532,13 @@ TEST_F(OutboxJobs, ALineOutcomeIsATryACallNotMadeIsNoneAndAFaxTheFarEndCannotTak
   EXPECT_FALSE(outbox->Reschedule(999'999, now));
   EXPECT_EQ(TakeMessages(), std::vector<std::string>{"Record 999999 is not a fax in the Sending "
                                                      "folder, so it cannot be rescheduled."});
+  // A record moved into Sending without a number joins the queue held for one.
+  FaxRecord moved;
+  moved.fileName = "Q" + std::to_string(id);
+  ASSERT_EQ(store->AddRecord(FOLDER_SENDING, moved), 1);
+  id = moved.oid;
+  EXPECT_TRUE(outbox->Reschedule(id, now));
+  EXPECT_EQ(State().status, OutboxStatus::kNeedsNumber);
 }
 
 // Cancelled during its call, a fax is not called again: filed in Sent when it
