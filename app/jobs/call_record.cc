@@ -39,7 +39,7 @@ FaxRecord MakeCallRecord(const CallFacts& facts) {
   record.fileName = facts.fileName;
   record.pages =
       static_cast<std::uint16_t>(sent ? facts.fax.totalPages : facts.fax.pagesTransferred);
-  record.resolution = (facts.fax.resolution & 2) != 0 ? 2 : 1;
+  record.resolution = (facts.fax.resolution & 2) != 0 ? kRecordFine : kRecordNormal;
   record.noteFlag = sent && !facts.note.empty() ? 1 : 0;
   record.note = sent ? facts.note : std::string();
   return record;

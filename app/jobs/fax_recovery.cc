@@ -13,8 +13,6 @@ namespace vexo {
 namespace {
 
 constexpr std::uint16_t kStatusReceived = 1;
-constexpr std::uint16_t kResolutionNormal = 1;
-constexpr std::uint16_t kResolutionFine = 2;
 
 FileTime ModificationTime(const struct stat& st) {
   return LocalTimeToFileTime(LocalTimeOf(st.st_mtime)).value_or(LocalFileTimeNow());
@@ -41,7 +39,7 @@ int FileOrphanedFaxes(DBFunc& store, const std::filesystem::path& dataDir,
     record.date = ModificationTime(st);
     record.fileName = name;
     record.pages = static_cast<std::uint16_t>(summary->pages);
-    record.resolution = summary->fine ? kResolutionFine : kResolutionNormal;
+    record.resolution = summary->fine ? kRecordFine : kRecordNormal;
     record.noteFlag = 1;
     record.note = note;
     if (store.AddRecord(FOLDER_INBOX, record)) ++filed;

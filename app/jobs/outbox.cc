@@ -1,7 +1,6 @@
 #include "app/jobs/outbox.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 #include "app/jobs/app_oper.h"
@@ -22,9 +21,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* kModule = "Outbox";
 constexpr std::int64_t kSecondsPerMinute = 60;
-// Resolution of a record: 1 normal, 2 fine.
-constexpr std::uint16_t kRecordNormal = 1;
-constexpr std::uint16_t kRecordFine = 2;
 
 // Where a fax that was at `before` goes on after a call that stopped at
 // `stop` of the file it sent: the call's stop, or for a resend file (its page
@@ -96,14 +92,8 @@ constexpr ReasonRule kReasonRules[] = {
     {nullptr, "phase a error", OutboxOutcome::kLineDropped},
 };
 
-std::string Lowered(std::string text) {
-  std::ranges::transform(text, text.begin(),
-                         [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 std::optional<OutboxOutcome> ReasonOf(const ErrorRecord& report) {
-  const std::string message = Lowered(report.message);
+  const std::string message = AsciiLower(report.message);
   for (const ReasonRule& rule : kReasonRules)
     if ((!rule.function || report.function == rule.function) &&
         message.find(rule.words) != std::string::npos)

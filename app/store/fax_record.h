@@ -81,6 +81,10 @@ struct FaxRecord {
   std::optional<std::string> note;             // 113
 };
 
+// A record's resolution: normal or fine.
+constexpr std::uint16_t kRecordNormal = 1;
+constexpr std::uint16_t kRecordFine = 2;
+
 // The four folders, by folder index.
 enum FolderIndex : int {
   FOLDER_SENT = 0,
