@@ -1,5 +1,6 @@
 #include "base/error_pool.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -35,6 +36,18 @@ void ConvertToWide(std::optional<std::string>& text) {
   if (text) text = MultiToWideLossy(*text);
 }
 
+// The record with 8-bit texts converted, so every record can be read and a
+// bad one never blocks the pool.
+ErrorRecord Widened(ErrorRecord record) {
+  if (record.kind == TextKind::Multi) {
+    ConvertToWide(record.module);
+    ConvertToWide(record.function);
+    record.message = MultiToWideLossy(record.message);
+    record.kind = TextKind::Wide;
+  }
+  return record;
+}
+
 }  // namespace
 
 ErrorPool& ErrorPool::Instance() {
@@ -51,6 +64,7 @@ int ErrorPool::Add(ErrorRecord record) {
   std::lock_guard lock(m_lock);
   m_slots[m_write] = std::move(record);
   m_write = (m_write + 1) % kErrorPoolSlots;
+  ++m_added;
   if (m_count < kErrorPoolSlots)
     ++m_count;
   else
@@ -66,14 +80,23 @@ int ErrorPool::TakeOldest(ErrorRecord& out) {
   m_slots[m_read].reset();
   m_read = (m_read + 1) % kErrorPoolSlots;
   --m_count;
-  if (record.kind == TextKind::Multi) {
-    ConvertToWide(record.module);
-    ConvertToWide(record.function);
-    record.message = MultiToWideLossy(record.message);
-    record.kind = TextKind::Wide;
-  }
-  out = std::move(record);
+  out = Widened(std::move(record));
   return before;
+}
+
+std::uint64_t ErrorPool::Added() const {
+  std::lock_guard lock(m_lock);
+  return m_added;
+}
+
+std::vector<ErrorRecord> ErrorPool::Since(std::uint64_t mark) const {
+  std::lock_guard lock(m_lock);
+  const std::size_t newer =
+      static_cast<std::size_t>(std::min<std::uint64_t>(m_added - std::min(mark, m_added), m_count));
+  std::vector<ErrorRecord> records;
+  for (std::size_t i = 0; i < newer; ++i)
+    records.push_back(Widened(*m_slots[(m_write + kErrorPoolSlots - newer + i) % kErrorPoolSlots]));
+  return records;
 }
 
 int ErrorPool::Count() const {

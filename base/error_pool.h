@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vexo {
 
@@ -57,6 +58,12 @@ class ErrorPool {
   int TakeOldest(ErrorRecord& out);
   int Count() const;
   void Clear();
+  // Records added in the pool's life so far: a mark for Since.
+  std::uint64_t Added() const;
+  // Copies of the records added after `mark` (a value of Added) that the
+  // pool still holds, oldest first, converted as TakeOldest converts them;
+  // the pool keeps them for whoever shows them.
+  std::vector<ErrorRecord> Since(std::uint64_t mark) const;
 
  private:
   mutable std::mutex m_lock;
@@ -64,6 +71,7 @@ class ErrorPool {
   std::size_t m_read = 0;
   std::size_t m_write = 0;
   std::size_t m_count = 0;
+  std::uint64_t m_added = 0;
 };
 
 // Report forms. Module and function may be null. Return the new count or 0.

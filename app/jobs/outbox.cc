@@ -106,17 +106,6 @@ bool PortNotOpened(const ErrorRecord& report) {
   return report.module == "WinCOMCE" && report.function.value_or("").starts_with("OpenComPort");
 }
 
-// The reports added to the error pool since it held `before`, oldest first;
-// the pool keeps them for whoever shows them.
-std::vector<ErrorRecord> ReportsSince(int before) {
-  ErrorPool& pool = ErrorPool::Instance();
-  std::vector<ErrorRecord> all;
-  for (ErrorRecord record; pool.TakeOldest(record) > 0;) all.push_back(record);
-  for (const ErrorRecord& record : all) AddPreparedRecord(record);
-  const auto skip = std::min(all.size(), static_cast<std::size_t>(std::max(before, 0)));
-  return {all.begin() + static_cast<std::ptrdiff_t>(skip), all.end()};
-}
-
 }  // namespace
 
 Outbox::Outbox(AppOper& app, DBFunc& store, OutboxClock clock, OutboxCaller call)
@@ -276,13 +265,13 @@ OutboxCall Outbox::CallThroughApp(const SendInputs& inputs) {
   m_app.Inputs() = inputs;
   // The outbox files the fax itself, once it went.
   m_app.SetFileCalls(false);
-  const int reportsBefore = ErrorPool::Instance().Count();
+  const std::uint64_t reportsBefore = ErrorPool::Instance().Added();
   const bool started = m_app.Job().StartJob(kSendJob) == 1;
   OutboxCall call;
   call.result = started ? m_app.RunJob(kSendJob) : -1;
   m_app.SetFileCalls(true);
   m_app.Inputs().startAt = 0;
-  const std::vector<ErrorRecord> reports = ReportsSince(reportsBefore);
+  const std::vector<ErrorRecord> reports = ErrorPool::Instance().Since(reportsBefore);
   call.stop = m_app.LastResume();
   call.fax = m_app.Result();
   call.link = m_app.Kernel().LastLink();

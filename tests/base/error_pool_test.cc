@@ -33,8 +33,16 @@ TEST_F(ErrorPoolTest, ThePoolKeepsTheLastThirtyTwoReportsWithTheirFormsFilled) {
   EXPECT_EQ(ErrorPool::Instance().TakeOldest(r), 1);
   EXPECT_EQ(r.MessageType, 25u);  // type 0: an error to log and to show
 
-  for (int i = 0; i < 33; ++i) ReportError(0, 25, "M", "F", "record %d", i);
+  for (int i = 0; i < 23; ++i) ReportError(0, 25, "M", "F", "record %d", i);
+  const std::uint64_t mark = ErrorPool::Instance().Added();
+  for (int i = 23; i < 33; ++i) ReportError(0, 25, "M", "F", "record %d", i);
   EXPECT_EQ(ErrorPool::Instance().Count(), 32);
+  // Since sees the ten added after the mark, though the oldest was replaced,
+  // and leaves them in the pool.
+  const std::vector<ErrorRecord> since = ErrorPool::Instance().Since(mark);
+  ASSERT_EQ(since.size(), 10u);
+  EXPECT_EQ(since.front().message, "record 23");
+  EXPECT_EQ(since.back().message, "record 32");
   for (int i = 1; i < 33; ++i) {
     ASSERT_GT(ErrorPool::Instance().TakeOldest(r), 0);
     EXPECT_EQ(r.message, "record " + std::to_string(i));
