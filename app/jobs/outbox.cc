@@ -332,14 +332,7 @@ Outbox::CallEnd Outbox::FileSent(const QueuedFax& fax, OutboxState state, const 
 Outbox::CallEnd Outbox::GiveUp(const QueuedFax& fax, OutboxState state) {
   state.status = OutboxStatus::kFailed;
   m_store.UpdateQueued(fax.record.oid, state);
-  const std::string contact = fax.record.contact.value_or("");
-  const std::string number = fax.record.telephone.value_or("");
-  if (state.lastOutcome == OutboxOutcome::kFarEndCannotReceive)
-    ReportResString(0, kMsgDefault, kModule, "RunDue", str::kOutboxCannotGo, contact.c_str(),
-                    number.c_str());
-  else
-    ReportResString(0, kMsgDefault, kModule, "RunDue", str::kOutboxGaveUp, contact.c_str(),
-                    number.c_str(), static_cast<unsigned>(state.tries));
+  ReportText(0, kMsgDefault, kModule, "RunDue", OutboxGivenUpText({fax.record, state}));
   return CallEnd::kFailed;
 }
 
@@ -405,6 +398,17 @@ std::string OutboxOutcomeText(const OutboxState& state) {
       return LoadResString(str::kOutcomeUnreadable);
   }
   return LoadResString(str::kQueueCallFailed);
+}
+
+std::string OutboxGivenUpText(const QueuedFax& fax) {
+  const std::string contact = fax.record.contact.value_or("");
+  const std::string number = fax.record.telephone.value_or("");
+  const OutboxState state = fax.state.value_or(OutboxState{});
+  if (state.lastOutcome == OutboxOutcome::kFarEndCannotReceive)
+    return Format(kMaxMessageChars, LoadResString(str::kOutboxCannotGo).c_str(), contact.c_str(),
+                  number.c_str());
+  return Format(kMaxMessageChars, LoadResString(str::kOutboxGaveUp).c_str(), contact.c_str(),
+                number.c_str(), static_cast<unsigned>(state.tries));
 }
 
 }  // namespace vexo

@@ -51,6 +51,9 @@ using OutboxCaller = std::function<OutboxCall(const SendInputs&)>;
 OutboxOutcome CallOutcome(int result, std::uint32_t stop, std::span<const ErrorRecord> reports);
 // The text the lists show for the last outcome of a queued fax.
 std::string OutboxOutcomeText(const OutboxState& state);
+// The report of a fax given up: that the far end cannot receive it, or that
+// it was given up after its tries.
+std::string OutboxGivenUpText(const QueuedFax& fax);
 
 // A fax to queue.
 struct OutboxFax {

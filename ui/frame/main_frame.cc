@@ -378,16 +378,7 @@ void CMainFrame::OutboxRunEnded(const OutboxRun& run, const std::vector<CEOID>& 
 void CMainFrame::AnnounceGivenUp(const QueuedFax& fax) {
   m_tray->AddFailedFax();
   const FaxRecord& record = fax.record;
-  const std::string contact = record.contact.value_or("");
-  const std::string number = record.telephone.value_or("");
-  // A fax the far end cannot receive says so; any other was given up after its tries.
-  const bool cannotGo = fax.state && fax.state->lastOutcome == OutboxOutcome::kFarEndCannotReceive;
-  const QString body =
-      cannotGo ? QString::asprintf(ResString(str::kOutboxCannotGo).toUtf8().constData(),
-                                   contact.c_str(), number.c_str())
-               : QString::asprintf(ResString(str::kOutboxGaveUp).toUtf8().constData(),
-                                   contact.c_str(), number.c_str(),
-                                   static_cast<unsigned>(fax.state ? fax.state->tries : 0));
+  const QString body = QString::fromStdString(OutboxGivenUpText(fax));
   const auto path = m_context.settings ? RecordFilePath(m_context.settings->TIFDataDir,
                                                         record.fileName.value_or(""))
                                        : std::nullopt;
